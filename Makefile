@@ -1,0 +1,43 @@
+# The two commands of the README. Both install what is missing first.
+#   make test  - build optimised and sanitizer builds and run every test in both
+#   make run   - build, lay out run/ and start vorlane in the foreground
+
+JOBS ?= $(shell nproc)
+RELEASE_DIR := build/release
+ASAN_DIR := build/asan
+RUN_DIR := run
+
+.PHONY: all deps build build-asan test run fuzz clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+$(RELEASE_DIR)/build.ninja:
+	cmake -S . -B $(RELEASE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release
+
+$(ASAN_DIR)/build.ninja:
+	cmake -S . -B $(ASAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVORLANE_SANITIZE=ON -DVORLANE_BENCH=OFF
+
+build: deps $(RELEASE_DIR)/build.ninja
+	cmake --build $(RELEASE_DIR) -j $(JOBS)
+
+build-asan: deps $(ASAN_DIR)/build.ninja
+	cmake --build $(ASAN_DIR) -j $(JOBS)
+
+test: build build-asan
+	cd $(RELEASE_DIR) && ctest -j $(JOBS) --output-on-failure --timeout 300
+	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+		ctest -j $(JOBS) --output-on-failure --timeout 600
+	@if [ -x scripts/fuzz ]; then scripts/fuzz 30; fi
+
+fuzz: deps
+	scripts/fuzz $${FUZZ_SECONDS:-60}
+
+run: build
+	scripts/layout-run $(RELEASE_DIR) $(RUN_DIR)
+	cd $(RUN_DIR) && exec ./vorlane
+
+clean:
+	rm -rf build
