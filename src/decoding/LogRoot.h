@@ -17,7 +17,7 @@ enum LogKind {
 
 class LogRoot {
 public:
-    virtual ~LogRoot() {}
+    virtual ~LogRoot();
     virtual int GetKind() const = 0;
     virtual int GetType() const = 0;
     // A field-by-field copy, or nullptr when memory is short.
