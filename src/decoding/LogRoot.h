@@ -44,3 +44,11 @@ typedef bool (*DecodeFunc)(const unsigned char* bytes, size_t length, Tarnek::Lo
 
 // Handles one unit for a channel and deletes it (*unit may be set to nullptr).
 typedef bool (*HandleFunc)(Tarnek::LogRoot** unit, uint64_t channelID);
+
+namespace DFW {
+
+// A decode thread hands each unit to its dispatcher together with the user
+// context given at set-up; the dispatcher deletes the unit.
+typedef void (*DispatchFunc)(Tarnek::LogRoot* unit, void* context);
+
+}  // namespace DFW

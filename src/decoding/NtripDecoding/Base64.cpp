@@ -1,0 +1,52 @@
+#include "decoding/NtripDecoding/Base64.h"
+
+#include <cstring>
+
+namespace NtripDecoding {
+
+namespace {
+
+int SextetOf(unsigned char c)
+{
+    if (c >= 'A' && c <= 'Z') return c - 'A';
+    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
+    if (c >= '0' && c <= '9') return c - '0' + 52;
+    if (c == '+') return 62;
+    if (c == '/') return 63;
+    return -1;
+}
+
+}  // namespace
+
+CBase64::CBase64() : m_bits(0), m_bitCount(0) {}
+
+CBase64::~CBase64() {}
+
+size_t CBase64::Decode(const char* text, unsigned char* out)
+{
+    m_bits = 0;
+    m_bitCount = 0;
+    if (!text || !out) return 0;
+    size_t length = strlen(text);
+    memset(out, 0, length + 1);
+    size_t written = 0;
+    for (size_t i = 0; i < length; ++i) {
+        // Only the low seven bits of a character count.
+        unsigned char c = static_cast<unsigned char>(text[i]) & 0x7F;
+        if (c == '=') continue;
+        int sextet = SextetOf(c);
+        if (sextet < 0) {
+            memset(out, 0, length + 1);
+            return 0;
+        }
+        m_bits = ((m_bits << 6) | static_cast<unsigned>(sextet)) & 0xFFFFu;
+        m_bitCount += 6;
+        if (m_bitCount >= 8) {
+            m_bitCount -= 8;
+            out[written++] = static_cast<unsigned char>((m_bits >> m_bitCount) & 0xFF);
+        }
+    }
+    return written;
+}
+
+}  // namespace NtripDecoding
