@@ -1,0 +1,71 @@
+// Decodes the byte streams of many channels on a small worker pool. Each
+// channel is pinned to one worker and owns a FixedQueue collecting its bytes,
+// so one connection's bytes are decoded in order while different connections
+// run in parallel.
+//
+// Lock order: the executor lock, then the pool lock. Workers hold neither
+// while they decode.
+#pragma once
+
+#include "decoding/FixedQueue.h"
+#include "decoding/LogRoot.h"
+#include "decoding/WorkerPool.h"
+#include "runtime/CommonDataChain.h"
+#include "runtime/HashTable.h"
+#include "runtime/Lock.h"
+
+#include <cstddef>
+#include <cstdint>
+
+struct DecodeChannelEntry {
+    DecodeChannelEntry* next;
+    uint64_t channelID;
+    Concurrent::FixedQueue* queue;
+    int worker;
+};
+
+struct DecodeExecutor {
+    WorkerPool* pool;  // nullptr when the executor was made with a bad worker count
+    ChannelHashTable<DecodeChannelEntry> channels;
+    DecodeFunc decode;
+    HandleFunc handle;
+    Lock lock;
+};
+
+// One unit of work for a channel's worker: bytes to queue and decode, or the
+// close of the channel's queue.
+struct DecodeTask {
+    DecodeFunc decode;
+    HandleFunc handle;
+    Concurrent::FixedQueue* queue;
+    CommonDataChain* chain;
+    uint64_t channelID;
+    uint8_t close;
+};
+
+// An executor with count workers (1 .. 100). With any other count it has no
+// pool and refuses every push.
+DecodeExecutor* DecodeExecutor_Create(int count, DecodeFunc decode, HandleFunc handle);
+
+// Queues length bytes of the channel for decoding; name labels the log lines.
+// False without an executor or when it cannot take bytes.
+bool DecodeExecutor_Push(DecodeExecutor* executor, uint64_t channelID, const unsigned char* bytes, size_t length,
+                         const char* name);
+
+bool DecodeExecutor_PushData(DecodeExecutor* executor, const unsigned char* bytes, uint64_t channelID,
+                             size_t length);
+
+// Frees the channel's queue after every task posted before; later pushes for
+// the same channelID start afresh.
+void DecodeExecutor_CloseChannel(DecodeExecutor* executor, uint64_t channelID);
+
+// The worker a channel is pinned to, or -1 when it has no entry.
+int DecodeExecutor_WorkerOf(DecodeExecutor* executor, uint64_t channelID);
+
+// Runs on a worker: one posted task.
+void DecodeExecutor_RunTask(void* task);
+
+// Closes every channel, lets the workers finish what was posted, joins them
+// and frees the executor. For an orderly shutdown and for tests; the caster's
+// executors live as long as the process.
+void DecodeExecutor_Destroy(DecodeExecutor* executor);
