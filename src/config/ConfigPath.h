@@ -1,0 +1,21 @@
+// Where the configuration files live: beside the executable.
+#pragma once
+
+#include <cstddef>
+
+// Room for the executable's directory and a file name.
+static const size_t CONFIG_PATH_SIZE = 4096;
+
+namespace Ntrip {
+
+// The executable's directory followed by name, into path (size bytes). False,
+// with the error line "Ntrip::GetFileFullPath:GetExeDirPathInWin: failed",
+// when the directory cannot be found; false as well when the result does not
+// fit.
+bool GetFileFullPath(const char* name, char* path, size_t size);
+
+}  // namespace Ntrip
+
+// dir joined with name, with one '/' between them (dir may end with '/' or
+// not). False when either is null or the result does not fit.
+bool ConfigPath_Join(const char* dir, const char* name, char* path, size_t size);

@@ -1,0 +1,276 @@
+#include "config/VorlaneConfig.h"
+
+#include "config/ConfigPath.h"
+#include "config/JsonFile.h"
+#include "runtime/Lock.h"
+#include "runtime/Log.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Serializes the read-modify-write of the configuration file.
+Lock& ConfigFileLock()
+{
+    static Lock lock;
+    return lock;
+}
+
+// Copies at most size-1 characters and always terminates.
+void CopyText(char* dst, size_t size, const char* src)
+{
+    snprintf(dst, size, "%s", src ? src : "");
+}
+
+// A fixed-size record field as text, safe even when the field is full.
+std::string FieldText(const char* field, size_t size)
+{
+    return std::string(field, strnlen(field, size));
+}
+
+// Text key: the string, or fallback when absent (a key of another type is
+// reported and counts as absent).
+void ReadText(const cJSON* section, const char* sectionName, const char* key, const char* fallback,
+              char* dst, size_t size)
+{
+    const cJSON* item = cJSON_GetObjectItemCaseSensitive(section, key);
+    if (item && !cJSON_IsString(item)) {
+        Log_Warn("VorlaneConfig:%s.%s is not a string, default used", sectionName, key);
+        item = nullptr;
+    }
+    CopyText(dst, size, item ? item->valuestring : fallback);
+}
+
+// Number key: its integer value, or fallback when absent; *present tells
+// which.
+int ReadNumber(const cJSON* section, const char* sectionName, const char* key, int fallback,
+               bool* present = nullptr)
+{
+    const cJSON* item = cJSON_GetObjectItemCaseSensitive(section, key);
+    if (item && !cJSON_IsNumber(item)) {
+        Log_Warn("VorlaneConfig:%s.%s is not a number, default used", sectionName, key);
+        item = nullptr;
+    }
+    if (present) *present = item != nullptr;
+    return item ? item->valueint : fallback;
+}
+
+// A flag that is 1 only when the key holds exactly 1.
+int ReadFlag(const cJSON* section, const char* sectionName, const char* key, int fallback)
+{
+    bool present = false;
+    int value = ReadNumber(section, sectionName, key, fallback, &present);
+    if (!present) return fallback;
+    return value == 1 ? 1 : 0;
+}
+
+// The section object under key, created (or replacing a non-object) when
+// missing. *existed tells whether a usable section stood in the file.
+cJSON* EnsureSection(cJSON* root, const char* key, bool* existed)
+{
+    cJSON* section = cJSON_GetObjectItemCaseSensitive(root, key);
+    *existed = cJSON_IsObject(section);
+    if (*existed) return section;
+    section = cJSON_CreateObject();
+    if (!section) return nullptr;
+    if (cJSON_GetObjectItemCaseSensitive(root, key)) {
+        cJSON_ReplaceItemInObjectCaseSensitive(root, key, section);
+    } else {
+        cJSON_AddItemToObject(root, key, section);
+    }
+    return section;
+}
+
+void PutCtrl(cJSON* section, const CtrlCenterConfig* ctrl)
+{
+    JsonSetStringItem(section, "ip", FieldText(ctrl->ip, sizeof(ctrl->ip)).c_str(), 30);
+    JsonSetNumberItem(section, "port", ctrl->port);
+}
+
+void PutNtrip(cJSON* section, const NtripServerConfig* ntrip)
+{
+    JsonSetStringItem(section, "ip", FieldText(ntrip->ip, sizeof(ntrip->ip)).c_str(), 30);
+    JsonSetNumberItem(section, "port", ntrip->port);
+    JsonSetNumberItem(section, "protocol", ntrip->protocol);
+    JsonSetNumberItem(section, "base_offline_time", ntrip->base_offline_time);
+    JsonSetNumberItem(section, "base_login_mode", ntrip->base_login_mode);
+    JsonSetNumberItem(section, "rover_login_mode", ntrip->rover_login_mode);
+    JsonSetNumberItem(section, "rover_gga_log", ntrip->rover_gga_log);
+    JsonSetNumberItem(section, "use_software_name", ntrip->use_software_name);
+    JsonSetNumberItem(section, "broadcast_nearest", ntrip->broadcast_nearest);
+    JsonSetNumberItem(section, "one_account_multi_user", ntrip->one_account_multi_user);
+    JsonSetNumberItem(section, "user_count", ntrip->user_count);
+}
+
+void PutHttp(cJSON* section, const HttpServerConfig* http)
+{
+    JsonSetStringItem(section, "ip", FieldText(http->ip, sizeof(http->ip)).c_str(), 30);
+    JsonSetNumberItem(section, "port", http->port);
+    JsonSetStringItem(section, "salt", FieldText(http->salt, sizeof(http->salt)).c_str(), 32);
+}
+
+void PutWarning(cJSON* section, const WarningConfig* warning)
+{
+    JsonSetStringItem(section, "url", FieldText(warning->url, sizeof(warning->url)).c_str(), 200);
+    JsonSetNumberItem(section, "warnInterval", warning->warnInterval);
+    JsonSetNumberItem(section, "dataCountInterval", warning->dataCountInterval);
+    JsonSetNumberItem(section, "dataLimit", warning->dataLimit);
+    JsonSetNumberItem(section, "enableWarn", warning->enableWarn);
+}
+
+}  // namespace
+
+bool GetVorlaneJsonValue(const cJSON* json, NtripServerConfig* ntrip, CtrlCenterConfig* ctrl)
+{
+    if (!json || !ntrip || !ctrl) return false;
+    memset(ntrip, 0, sizeof(*ntrip));
+    memset(ctrl, 0, sizeof(*ctrl));
+
+    const cJSON* c = JsonGetSection(json, "ctrl_center_server");
+    const cJSON* n = JsonGetSection(json, "ntrip_server");
+    if (!c || !n) return false;
+
+    ReadText(c, "ctrl_center_server", "ip", CONFIG_DEFAULT_IP, ctrl->ip, sizeof(ctrl->ip));
+    ctrl->port = ReadNumber(c, "ctrl_center_server", "port", CONFIG_DEFAULT_CTRL_PORT);
+
+    const char* s = "ntrip_server";
+    ReadText(n, s, "ip", CONFIG_DEFAULT_IP, ntrip->ip, sizeof(ntrip->ip));
+    ntrip->port = ReadNumber(n, s, "port", CONFIG_DEFAULT_NTRIP_PORT);
+    ntrip->protocol = ReadNumber(n, s, "protocol", 1) == 2 ? 2 : 1;
+    ntrip->base_offline_time = ReadNumber(n, s, "base_offline_time", 10);
+    ntrip->base_login_mode = ReadFlag(n, s, "base_login_mode", 0);
+    ntrip->rover_login_mode = ReadFlag(n, s, "rover_login_mode", 0);
+    ntrip->rover_gga_log = ReadFlag(n, s, "rover_gga_log", 1);
+    ntrip->use_software_name = ReadFlag(n, s, "use_software_name", 0);
+    ntrip->broadcast_nearest = ReadFlag(n, s, "broadcast_nearest", 1);
+    ntrip->one_account_multi_user = ReadFlag(n, s, "one_account_multi_user", 0);
+    ntrip->user_count = ReadNumber(n, s, "user_count", 1);
+    ntrip->rover_distance_limit =
+        ReadNumber(n, s, "rover_distance_limit", CONFIG_DEFAULT_ROVER_DISTANCE_LIMIT);
+    if (ntrip->rover_distance_limit == 0) {
+        ntrip->rover_distance_limit = CONFIG_DEFAULT_ROVER_DISTANCE_LIMIT;
+    }
+    return true;
+}
+
+bool GetHttpServerJsonVale(const cJSON* json, HttpServerConfig* http)
+{
+    if (!json || !http) return false;
+    memset(http, 0, sizeof(*http));
+    // An absent section reads like an empty one: every default applies.
+    const cJSON* h = JsonGetSection(json, "http_server");
+    ReadText(h, "http_server", "ip", CONFIG_DEFAULT_IP, http->ip, sizeof(http->ip));
+    http->port = ReadNumber(h, "http_server", "port", CONFIG_DEFAULT_HTTP_PORT);
+    ReadText(h, "http_server", "salt", CONFIG_DEFAULT_SALT, http->salt, sizeof(http->salt));
+    return true;
+}
+
+bool GetWarningJsonValue(const cJSON* json, WarningConfig* warning)
+{
+    if (!json || !warning) return false;
+    memset(warning, 0, sizeof(*warning));
+    const cJSON* w = JsonGetSection(json, "warning");
+    if (!w) return false;
+    ReadText(w, "warning", "url", "", warning->url, sizeof(warning->url));
+    warning->warnInterval = ReadNumber(w, "warning", "warnInterval", 0);
+    warning->dataCountInterval = ReadNumber(w, "warning", "dataCountInterval", 0);
+    warning->dataLimit = ReadNumber(w, "warning", "dataLimit", 0);
+    warning->enableWarn = ReadNumber(w, "warning", "enableWarn", 0);
+    return true;
+}
+
+bool LoadJsonConfigFile(const char* path, CtrlCenterConfig* ctrl, NtripServerConfig* ntrip,
+                        HttpServerConfig* http)
+{
+    const char* me = "Ntrip::LoadJsonConfig";
+    cJSON* json = LoadJsonFile(path);
+    if (!json) {
+        Log_Error("%s:GetJsonObject: failed", me);
+        return false;
+    }
+    bool ok = true;
+    if (!GetVorlaneJsonValue(json, ntrip, ctrl)) {
+        Log_Error("%s:GetVorlaneJsonValue: failed", me);
+        ok = false;
+    } else if (!GetHttpServerJsonVale(json, http)) {
+        Log_Error("%s:GetHttpServerJsonVale: failed", me);
+        ok = false;
+    }
+    cJSON_Delete(json);
+    return ok;
+}
+
+bool Ntrip::LoadJsonConfig(CtrlCenterConfig* ctrl, NtripServerConfig* ntrip, HttpServerConfig* http)
+{
+    char path[CONFIG_PATH_SIZE];
+    if (!Ntrip::GetFileFullPath(VORLANE_CONFIG_FILE, path, sizeof(path))) return false;
+    return LoadJsonConfigFile(path, ctrl, ntrip, http);
+}
+
+bool WriteJsonConfig(const char* path, const NtripServerConfig* ntrip, const CtrlCenterConfig* ctrl,
+                     const HttpServerConfig* http)
+{
+    if (!path || !ntrip || !ctrl || !http) return false;
+    ScopedLock guard(ConfigFileLock());
+
+    cJSON* root = LoadJsonFile(path);
+    if (root && !cJSON_IsObject(root)) {
+        Log_Warn("WriteJsonConfig:%s does not hold a JSON object, writing a new one", path);
+        cJSON_Delete(root);
+        root = nullptr;
+    }
+    if (!root) root = cJSON_CreateObject();
+    if (!root) return false;
+
+    bool ok = true;
+    bool existed = false;
+    cJSON* c = EnsureSection(root, "ctrl_center_server", &existed);
+    if (c) PutCtrl(c, ctrl);
+    cJSON* n = EnsureSection(root, "ntrip_server", &existed);
+    if (n) {
+        if (existed) {
+            Log_Info("BaseLoginMode:%d, RoverLoginMode:%d, broadcast_Nearest:%d, rover_gga_log:%d",
+                     ntrip->base_login_mode, ntrip->rover_login_mode, ntrip->broadcast_nearest,
+                     ntrip->rover_gga_log);
+        }
+        PutNtrip(n, ntrip);
+    }
+    cJSON* h = EnsureSection(root, "http_server", &existed);
+    if (h) PutHttp(h, http);
+    ok = c && n && h;
+
+    ok = ok && JsonWriteFile(path, root);
+    cJSON_Delete(root);
+    if (!ok) Log_Error("WriteJsonConfig:%s not written", path);
+    return ok;
+}
+
+bool SaveJsonConfig(const CtrlCenterConfig* ctrl, const NtripServerConfig* ntrip,
+                    const HttpServerConfig* http)
+{
+    char path[CONFIG_PATH_SIZE];
+    if (!Ntrip::GetFileFullPath(VORLANE_CONFIG_FILE, path, sizeof(path))) return false;
+    return WriteJsonConfig(path, ntrip, ctrl, http);
+}
+
+bool WriteWarningJsonConfig(const char* path, const WarningConfig* warning)
+{
+    if (!path || !warning) return false;
+    ScopedLock guard(ConfigFileLock());
+
+    cJSON* root = LoadJsonFile(path);
+    if (!root || !cJSON_IsObject(root)) {
+        Log_Error("WriteWarningJsonConfig:%s does not load", path);
+        cJSON_Delete(root);
+        return false;
+    }
+    bool existed = false;
+    cJSON* w = EnsureSection(root, "warning", &existed);
+    if (w) PutWarning(w, warning);
+    bool ok = w && JsonWriteFile(path, root);
+    cJSON_Delete(root);
+    if (!ok) Log_Error("WriteWarningJsonConfig:%s not written", path);
+    return ok;
+}

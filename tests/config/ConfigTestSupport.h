@@ -1,0 +1,58 @@
+// Helpers shared by the configuration tests.
+#pragma once
+
+#include <dirent.h>
+#include <cstdlib>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <string>
+#include <vector>
+
+// The names in a folder, for checking that no temporary file stays behind.
+inline std::vector<std::string> ListDir(const std::string& dir)
+{
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    if (!d) return names;
+    while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+    return names;
+}
+
+// Caps the size of any file this process writes, so that a write fails the
+// way it does on a full disk (EFBIG instead of the signal). Restored when the
+// guard ends.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &old_);
+        oldHandler_ = signal(SIGXFSZ, SIG_IGN);
+        rlimit capped = old_;
+        capped.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &capped);
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &old_);
+        signal(SIGXFSZ, oldHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit old_;
+    void (*oldHandler_)(int);
+};
+
+// The source tree, for the shipped default files.
+inline std::string SourceDir()
+{
+    const char* env = getenv("VORLANE_SOURCE_DIR");
+    if (env && *env) return env;
+    return VORLANE_TEST_SOURCE_DIR;
+}
