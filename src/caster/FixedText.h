@@ -1,0 +1,32 @@
+// Bounded copies into the fixed-size text fields of the caster's records.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+// Copies at most size - 1 characters of src into dst and always terminates it;
+// a null src gives an empty text. Nothing is written when size is 0.
+inline void FixedText_Copy(char* dst, size_t size, const char* src)
+{
+    if (dst == nullptr || size == 0) return;
+    size_t n = 0;
+    if (src != nullptr) {
+        while (n + 1 < size && src[n] != '\0') ++n;
+        memcpy(dst, src, n);
+    }
+    dst[n] = '\0';
+}
+
+// Forces the last byte of a field to 0, so a record copied in from a caller
+// can never hand out an unterminated text.
+template <size_t N>
+inline void FixedText_Terminate(char (&field)[N])
+{
+    field[N - 1] = '\0';
+}
+
+// Equality of a text with a field, where either may be null (null equals nothing).
+inline bool FixedText_Equal(const char* a, const char* b)
+{
+    return a != nullptr && b != nullptr && strcmp(a, b) == 0;
+}
