@@ -1,0 +1,34 @@
+// Sends the daily log of a test into a temporary folder and reads it back.
+#pragma once
+
+#include "runtime/Log.h"
+#include "support/Files.h"
+#include "support/TempDir.h"
+
+#include <cstdio>
+#include <string>
+
+class LogCapture {
+public:
+    LogCapture()
+    {
+        prefix_ = dir_.File("decoding");
+        Log_Init(prefix_.c_str());
+    }
+
+    // Everything logged since the capture began.
+    std::string Text() const
+    {
+        PlatformLocalTime now;
+        Platform_GetLocalTime(&now);
+        char name[64];
+        snprintf(name, sizeof(name), "_%04d-%02d-%02d.log", now.year, now.month, now.day);
+        return ReadFile(prefix_ + name);
+    }
+
+    bool Contains(const std::string& text) const { return Text().find(text) != std::string::npos; }
+
+private:
+    TempDir dir_;
+    std::string prefix_;
+};
