@@ -1,0 +1,50 @@
+#include "store/StationListDb.h"
+
+#include "runtime/ExeDir.h"
+#include "runtime/Log.h"
+#include "store/SqliteOpen.h"
+
+#include <sqlite3.h>
+
+#include <cstdio>
+#include <string>
+
+int StationListDb_InsertByExecAt(const char* dbPath, const char* name, int list)
+{
+    const char* me = "StationListDb_InsertByExec";
+    if (!StationListDb_IsValidName(name) || (list != 0 && list != 1)) {
+        Log_Error("%s:refused station name or list %d", me, list);
+        return -2;
+    }
+    const char* sql = list == 0 ? "insert into station_blacklist values (?);"
+                                : "insert into station_whitelist values (?);";
+
+    sqlite3* db = Store_OpenDatabase(Store_ResolvePath(dbPath, STATION_DB_FILE), me);
+    if (!db) {
+        printf("open blacklist error\n");
+        return -1;
+    }
+    int result = -2;
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_bind_text(stmt, 1, name, -1, SQLITE_STATIC) == SQLITE_OK &&
+        sqlite3_step(stmt) == SQLITE_DONE) {
+        result = 0;
+    } else {
+        Log_Error("%s:insert of %s failed, errstr:%s", me, name, sqlite3_errmsg(db));
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return result;
+}
+
+int StationListDb_InsertByExec(const char* name, int list)
+{
+    char dir[EXE_DIR_PATH_SIZE];
+    if (!GetExeDirPathInWin(dir)) {
+        Log_Error("%s:GetExeDirPathInWin: failed", "StationListDb_InsertByExec");
+        printf("open blacklist error\n");
+        return -1;
+    }
+    return StationListDb_InsertByExecAt((std::string(dir) + STATION_DB_FILE).c_str(), name, list);
+}
