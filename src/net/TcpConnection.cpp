@@ -1,0 +1,237 @@
+#include "net/TcpConnection.h"
+
+#include "net/EventLoop.h"
+#include "runtime/Log.h"
+
+#include <event2/buffer.h>
+#include <event2/bufferevent.h>
+#include <event2/event.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+std::atomic<uint64_t> g_lastChannelId{0};
+
+// The output of a socket bufferevent is frozen at its front: only the
+// bufferevent itself may take bytes out. These two do it on purpose.
+void DropOutput(struct bufferevent* bev)
+{
+    struct evbuffer* output = bufferevent_get_output(bev);
+    bufferevent_lock(bev);
+    evbuffer_unfreeze(output, 1);
+    evbuffer_drain(output, evbuffer_get_length(output));
+    evbuffer_freeze(output, 1);
+    bufferevent_unlock(bev);
+}
+
+// A reply posted just before a close (a source table, an error text) would
+// otherwise be freed unsent with the connection. Hands the kernel what it
+// takes now without waiting; the rest is dropped.
+void FlushOutput(struct bufferevent* bev)
+{
+    struct evbuffer* output = bufferevent_get_output(bev);
+    evutil_socket_t fd = bufferevent_getfd(bev);
+    if (fd < 0) return;
+    bufferevent_lock(bev);
+    if (evbuffer_get_length(output) > 0) {
+        evbuffer_unfreeze(output, 1);
+        while (evbuffer_get_length(output) > 0 && evbuffer_write(output, fd) > 0) {
+        }
+        evbuffer_freeze(output, 1);
+    }
+    bufferevent_unlock(bev);
+}
+
+void FreeRecord(TcpConnection* record)
+{
+    if (record->bev) {
+        bufferevent_clear_tag(record->bev);
+        bufferevent_free(record->bev);
+    }
+    free(record);
+}
+
+void ShutdownSocket(struct bufferevent* bev)
+{
+    evutil_socket_t fd = bufferevent_getfd(bev);
+    if (fd >= 0) shutdown(fd, SHUT_RDWR);
+}
+
+}  // namespace
+
+uint64_t NetHandle_NextChannelId()
+{
+    uint64_t current = g_lastChannelId.load();
+    while (!g_lastChannelId.compare_exchange_weak(current, current + 1)) {
+    }
+    return current + 1;
+}
+
+uint64_t NetHandle_LastChannelId() { return g_lastChannelId.load(); }
+
+TcpConnectionTable* TcpConnection_CreateHashTable()
+{
+    TcpConnectionTable* table = new (std::nothrow) TcpConnectionTable;
+    if (!table) Log_Fatal("TcpConnection_CreateHashTable:malloc error");
+    return table;
+}
+
+void TcpConnection_FreeHashTable(TcpConnectionTable* table)
+{
+    if (!table) return;
+    table->records.Clear([](TcpConnection* record) { FreeRecord(record); });
+    delete table;
+}
+
+uint64_t TcpConnection_OpenEvent(TcpConnectionTable* table, NetHandleOpenCb cb, int kind, const char* ip,
+                                 int port, struct bufferevent* bev)
+{
+    if (!table || !ip) Log_Fatal("%s:table is null", "TcpConnection_OpenEvent");
+    TcpConnection* record = static_cast<TcpConnection*>(calloc(1, sizeof(TcpConnection)));
+    if (!record) Log_Fatal("%s:malloc error", "TcpConnection_OpenEvent");
+
+    record->channelID = NetHandle_NextChannelId();
+    snprintf(record->ip, sizeof(record->ip), "%s", ip);
+    record->port = port;
+    record->bev = bev;
+    record->table = table;
+    if (!table->records.Insert(record)) Log_Fatal("%s:malloc error", "TcpConnection_OpenEvent");
+
+    if (cb) {
+        cb(record->channelID, record->ip, port, kind);
+    } else {
+        Log_Info("%s:cb is null, ip=%s, port = %d, channnelID:%lld.", "TcpConnection_OpenEvent", record->ip, port,
+                 static_cast<long long>(record->channelID));
+    }
+    // The callback cannot have closed the record: closes are commands.
+    return record->channelID;
+}
+
+void TcpConnnection_Close(TcpConnectionTable* table, NetHandleCloseCb cb, uint64_t channelID, int reason)
+{
+    if (!table) return;
+    TcpConnection* record = table->records.Find(channelID);
+    if (!record) return;
+    if (!record->table) Log_Fatal("NT:TcpConnnection_Close:table is null");
+    TcpConnection* removed = record->table->records.Remove(channelID);
+    if (removed != record) Log_Fatal("NT:TcpConnnection_Close:cann't find it in hashtable");
+    if (cb) cb(channelID, reason);
+    if (record->bev) FlushOutput(record->bev);
+    FreeRecord(record);
+}
+
+int TcpConnection_Write(TcpConnectionTable* table, const CommonDataChain* chain, uint64_t channelID,
+                        NetHandleWriteCb cb)
+{
+    if (!table) return 1;
+    TcpConnection* record = table->records.Find(channelID);
+    if (!record) return 1;
+    struct bufferevent* bev = record->bev;
+    struct evbuffer* output = bufferevent_get_output(bev);
+
+    size_t unsent = evbuffer_get_length(output);
+    if (unsent > TCP_CONNECTION_MAX_UNSENT) {
+        printf("Send to Channel %ld Unsend bufferSize is too large:%d ,stop writing and close!\n",
+               static_cast<long>(channelID), static_cast<int>(unsent));
+        Log_Info("Send to Channel %ld Unsend bufferSize is too large:%d ,stop writing and close!",
+                 static_cast<long>(channelID), static_cast<int>(unsent));
+        ShutdownSocket(bev);
+        bufferevent_disable(bev, EV_WRITE);
+        DropOutput(bev);
+        return 1;
+    }
+
+    uint64_t total = 0;
+    for (const CommonDataChain* block = chain; block; block = block->next) {
+        if (block->len < 1) continue;
+        uint32_t len = block->len > COMMON_DATA_CHAIN_SIZE ? COMMON_DATA_CHAIN_SIZE : block->len;
+        bufferevent_lock(bev);
+        size_t before = evbuffer_get_length(output);
+        bufferevent_write(bev, block->data, len);
+        size_t after = evbuffer_get_length(output);
+        bufferevent_unlock(bev);
+        if (after == before) {
+            Log_Info("Write 0 data at channelID:%lld.", static_cast<long long>(channelID));
+            printf("Write 0 data at channelID:%lld.\n", static_cast<long long>(channelID));
+        } else if (after - before != len) {
+            Log_Info("Write data size:%d, raw buffer data size:%d, raw evBuffer size:%d, after wirte evbuffer size:%d, "
+                     "is not equal when writing to channelID:%lld.",
+                     static_cast<int>(after - before), static_cast<int>(len), static_cast<int>(before),
+                     static_cast<int>(after), static_cast<long long>(channelID));
+            printf("Write data size:%d, raw buffer data size:%d, raw evBuffer size:%d, after wirte evbuffer size:%d, "
+                   "is not equal when writing to channelID:%lld.\n",
+                   static_cast<int>(after - before), static_cast<int>(len), static_cast<int>(before),
+                   static_cast<int>(after), static_cast<long long>(channelID));
+        }
+        total += len;
+    }
+    if (cb) cb(record->channelID, static_cast<int>(total), 0);
+    return 0;
+}
+
+void TcpConnection_ReadDataEvent(TcpConnectionTable* table, NetHandleReadCb cb, uint64_t channelID,
+                                 struct bufferevent* bev)
+{
+    if (!bev) return;
+    bufferevent_lock(bev);
+    bufferevent_incref(bev);
+
+    TcpConnection* record = table ? table->records.Find(channelID) : nullptr;
+    if (!record) {
+        Log_Info("%s:channel id = %.0f conn is null", "TcpConnection_ReadDataEvent", static_cast<double>(channelID));
+        ShutdownSocket(bev);
+    } else {
+        struct evbuffer* input = bufferevent_get_input(bev);
+        size_t waiting = evbuffer_get_length(input);
+        char chunk[TCP_CONNECTION_READ_CHUNK];
+        while (waiting > 0) {
+            if (!cb) {
+                Log_Fatal("%s:channel id = %.0f, NetHandleReadCb is NULL", "TcpConnection_ReadDataEvent",
+                          static_cast<double>(channelID));
+            }
+            size_t want = waiting < sizeof(chunk) ? waiting : sizeof(chunk);
+            int got = evbuffer_remove(input, chunk, want);
+            if (got < 0 || static_cast<size_t>(got) != want) {
+                if (want == sizeof(chunk)) {
+                    Log_Fatal("%s:channel id = %.0f, abort1", "TcpConnection_ReadDataEvent",
+                              static_cast<double>(channelID));
+                }
+                Log_Fatal("%s:channel id = %.0f, abort2", "TcpConnection_ReadDataEvent", static_cast<double>(channelID));
+            }
+            cb(channelID, chunk, got);
+            waiting -= want;
+            // A callback that closed the connection directly (relay paths
+            // run on this thread) must not be handed the rest.
+            if (waiting > 0 && !table->records.Find(channelID)) break;
+        }
+    }
+
+    bufferevent_unlock(bev);
+    bufferevent_decref(bev);
+}
+
+void TcpConnection_Shutdown(TcpConnectionTable* table, uint64_t channelID)
+{
+    TcpConnection* record = table ? table->records.Find(channelID) : nullptr;
+    if (record && record->bev) ShutdownSocket(record->bev);
+}
+
+TcpConnection* TcpConnection_Find(TcpConnectionTable* table, uint64_t channelID)
+{
+    return table ? table->records.Find(channelID) : nullptr;
+}
+
+uint32_t TcpConnection_Count(TcpConnectionTable* table) { return table ? table->records.Count() : 0; }
+
+long TcpConnection_OutputLength(TcpConnectionTable* table, uint64_t channelID)
+{
+    TcpConnection* record = TcpConnection_Find(table, channelID);
+    if (!record || !record->bev) return -1;
+    return static_cast<long>(evbuffer_get_length(bufferevent_get_output(record->bev)));
+}

@@ -1,0 +1,81 @@
+// The connections of one server, keyed by channelID, and what the loop does
+// with them: open, read in chunks, write with a limit on unsent bytes, shut
+// down and close. Every function here runs on the server's loop thread; the
+// table has no lock.
+#pragma once
+
+#include "runtime/CommonDataChain.h"
+#include "runtime/HashTable.h"
+
+#include <cstddef>
+#include <cstdint>
+
+struct bufferevent;
+struct TcpConnectionTable;
+
+// kind: 0 accepted connection, 1 outgoing relay connection.
+typedef void (*NetHandleOpenCb)(uint64_t channelID, const char* ip, int port, int kind);
+// reason: 1 closed by a command, 2 closed after a connection event.
+typedef void (*NetHandleCloseCb)(uint64_t channelID, int reason);
+typedef void (*NetHandleReadCb)(uint64_t channelID, const char* bytes, int length);
+// (channelID, bytes written, 0)
+typedef void (*NetHandleWriteCb)(uint64_t channelID, int bytes, int unused);
+
+static const int TCP_CONNECTION_CLOSE_BY_COMMAND = 1;
+static const int TCP_CONNECTION_CLOSE_BY_EVENT = 2;
+
+// Reads reach the read callback in pieces of at most this many bytes.
+static const size_t TCP_CONNECTION_READ_CHUNK = 2048;
+// A chain is refused once more than this many bytes wait unsent.
+static const size_t TCP_CONNECTION_MAX_UNSENT = 204800;
+static const size_t TCP_CONNECTION_IP_SIZE = 239;
+
+struct TcpConnection {
+    uint64_t channelID;
+    char ip[TCP_CONNECTION_IP_SIZE];
+    int port;
+    struct bufferevent* bev;
+    TcpConnectionTable* table;
+    TcpConnection* next;
+};
+
+struct TcpConnectionTable {
+    ChannelHashTable<TcpConnection> records;
+};
+
+// The next ID of the process-wide, lock-free counter: 1 first, never reused.
+uint64_t NetHandle_NextChannelId();
+// The last ID handed out (0 before the first).
+uint64_t NetHandle_LastChannelId();
+
+// Fatal "TcpConnection_CreateHashTable:malloc error" without memory.
+TcpConnectionTable* TcpConnection_CreateHashTable();
+// Frees every connection left (their sockets close; no callback) and the table.
+void TcpConnection_FreeHashTable(TcpConnectionTable* table);
+
+// Registers a connection and calls the open callback. Returns its channelID.
+uint64_t TcpConnection_OpenEvent(TcpConnectionTable* table, NetHandleOpenCb cb, int kind, const char* ip,
+                                 int port, struct bufferevent* bev);
+
+// Removes and frees the connection (its socket closes) after calling the
+// close callback. Nothing for an unknown channel.
+void TcpConnnection_Close(TcpConnectionTable* table, NetHandleCloseCb cb, uint64_t channelID, int reason);
+
+// 0 written; 1 unknown channel, or more than TCP_CONNECTION_MAX_UNSENT bytes
+// wait already: then the socket is shut down, its unsent bytes dropped, and
+// the caller is to post the close.
+int TcpConnection_Write(TcpConnectionTable* table, const CommonDataChain* chain, uint64_t channelID,
+                        NetHandleWriteCb cb);
+
+// Hands the bytes waiting in the connection's input to the read callback in
+// pieces of at most TCP_CONNECTION_READ_CHUNK bytes.
+void TcpConnection_ReadDataEvent(TcpConnectionTable* table, NetHandleReadCb cb, uint64_t channelID,
+                                 struct bufferevent* bev);
+
+// Shuts the socket down in both directions; the close follows from its event.
+void TcpConnection_Shutdown(TcpConnectionTable* table, uint64_t channelID);
+
+TcpConnection* TcpConnection_Find(TcpConnectionTable* table, uint64_t channelID);
+uint32_t TcpConnection_Count(TcpConnectionTable* table);
+// Bytes waiting in the connection's output buffer, or -1 for an unknown channel.
+long TcpConnection_OutputLength(TcpConnectionTable* table, uint64_t channelID);
