@@ -38,6 +38,7 @@ public:
     // Stops the decode thread and waits until it has ended.
     void StopDecodeThread();
 
+    WinDecodeThread* Thread() { return &m_thread; }
     RingBuffer* Ring() { return m_ring; }
     PlatformSemaphore* Semaphore() { return &m_semaphore; }
     DecodeFunc Decode() const { return m_decode; }
