@@ -13,6 +13,9 @@
 
 namespace {
 
+// Log lines of cases that do not read them go to a temporary folder.
+const LogCapture kLogElsewhere;
+
 // A unit holding one '\n'-terminated line.
 class LineUnit : public Tarnek::LogRoot {
 public:

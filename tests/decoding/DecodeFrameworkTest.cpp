@@ -14,6 +14,9 @@ using namespace DFW;
 
 namespace {
 
+// Log lines of cases that do not read them go to a temporary folder.
+const LogCapture kLogElsewhere;
+
 // Frames of the test stream: one length byte, then that many payload bytes.
 class FrameUnit : public Tarnek::LogRoot {
 public:

@@ -12,6 +12,9 @@ using namespace NtripDecoding;
 
 namespace {
 
+// Log lines of cases that do not read them go to a temporary folder.
+const LogCapture kLogElsewhere;
+
 std::string Base64(const std::string& in)
 {
     static const char* const alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -249,4 +252,51 @@ TEST(NtripUnits, CloneCopiesEveryField)
     std::unique_ptr<Tarnek::LogRoot> unknownCopy(unknown.Clone());
     EXPECT_EQ(Tarnek::LOG_KIND_NTRIP, unknownCopy->GetKind());
     EXPECT_EQ(NTRIP_UNKNOW_LOGIN_REQUEST, unknownCopy->GetType());
+}
+
+TEST(Ntrip1CasterDecode, MutatedRequestsKeepTheContract)
+{
+    // Seeded mutations of real requests: every result must keep the decode
+    // contract and leave every text terminated inside its field.
+    std::vector<std::string> seeds = {kStr2StrSource, kStr2StrGet,
+                                      "GET / HTTP/1.0\r\nNtrip-GGA: " + kGga + "\r\n\r\n",
+                                      "GET /" + kMount100 + " HTTP/1.0\r\nUser-Agent:" + std::string(100, 'a') +
+                                          "\r\nAuthorization: Basic " + Base64(kUser50 + ":" + kPass50) + "\r\n\r\n"};
+    const char alphabet[] = {'\r', '\n', ' ', '/', ':', '=', 'A', '\0', '\xAA', '\x55', '\xDD', 'G', 'S'};
+    uint32_t state = 12345;
+    auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        std::string s = seeds[next() % seeds.size()];
+        int edits = 1 + next() % 6;
+        for (int k = 0; k < edits && !s.empty(); ++k) {
+            size_t at = next() % s.size();
+            switch (next() % 4) {
+            case 0: s[at] = alphabet[next() % sizeof(alphabet)]; break;
+            case 1: s.erase(at, 1 + next() % 8); break;
+            case 2: s.insert(at, std::string(1 + next() % 40, alphabet[next() % sizeof(alphabet)])); break;
+            default: s = s.substr(0, at); break;
+            }
+        }
+        Decoded d = Decode(s);
+        ASSERT_LE(d.consumed, s.size());
+        ASSERT_EQ(d.result, d.unit != nullptr);
+        if (!d.unit) continue;
+        if (d.unit->GetType() == NTRIP_SERVER_LOGIN_REQUEST) {
+            auto* r = static_cast<NtripServerLoginRequest*>(d.unit.get());
+            ASSERT_EQ(0, r->mountPoint[NTRIP_MOUNT_POINT_LEN]);
+            ASSERT_EQ(0, r->password[NTRIP_PASSWORD_LEN]);
+        } else if (d.unit->GetType() == NTRIP_CLIENT_LOGIN_REQUEST) {
+            auto* r = static_cast<NtripClientLoginRequest*>(d.unit.get());
+            ASSERT_EQ(0, r->mountPoint[NTRIP_MOUNT_POINT_LEN]);
+            ASSERT_EQ(0, r->user[NTRIP_USER_LEN]);
+            ASSERT_EQ(0, r->password[NTRIP_PASSWORD_LEN]);
+            ASSERT_EQ(0, r->userAgent[NTRIP_USER_AGENT_LEN]);
+        } else {
+            ASSERT_EQ(NTRIP_GET_SOURCE_LIST_REQUEST, d.unit->GetType());
+            ASSERT_EQ(0, static_cast<NtripGetSourceListRequest*>(d.unit.get())->gga[NTRIP_GGA_LEN]);
+        }
+    }
 }

@@ -19,6 +19,9 @@ using namespace NtripDecoding;
 
 namespace {
 
+// Log lines of cases that do not read them go to a temporary folder.
+const LogCapture kLogElsewhere;
+
 std::string ExeDir()
 {
     char dir[EXE_DIR_PATH_SIZE];
