@@ -134,9 +134,6 @@ public:
         hash_.ForEach([&](Node* node) { f(node->record); });
     }
 
-    // The hash table itself, for tests of the bucket layout.
-    const ChannelHashTable<Node>& Hash() const { return hash_; }
-
 private:
     static void Release(Node* node)
     {
