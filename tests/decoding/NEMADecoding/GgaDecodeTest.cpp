@@ -5,6 +5,7 @@
 #include "decoding/NEMADecoding/GgaDecode.h"
 #include "decoding/NEMADecoding/GgaSentence.h"
 #include "decoding/NEMADecoding/NmeaFields.h"
+#include "decoding/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -378,10 +379,16 @@ TEST(NemaGgaText, StrayStarKeepsTheNextSentence)
 
 TEST(NemaGgaText, LongTailAfterTheStarIsRefused)
 {
+    LogCapture log;
     std::string input = kSample + "\r\n" + std::string(1400, 'x');
     Decoded d = Decode(input);
     EXPECT_FALSE(d.got);
     EXPECT_EQ(d.consumed, StarPlus3(input));
+    size_t star = input.find('*');
+    EXPECT_TRUE(log.Contains("[info] GGA decode, buffer size:" + std::to_string(input.size()) +
+                             ", starPos:" + std::to_string(star) +
+                             ", size-starPos:" + std::to_string(input.size() - star) + "."))
+        << log.Text();
 }
 
 TEST(NemaGgaText, RawSentenceKeepsAtMost255Characters)
