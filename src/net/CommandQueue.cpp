@@ -152,6 +152,9 @@ void DecodingEvent_Process(DecodingEvent* event)
     case DECODING_EVENT_SHUTDOWN:
         DoShutdown(event, server);
         break;
+    case DECODING_EVENT_CLOSE_AFTER_FLUSH:
+        NHServer_CloseAfterFlush(server, event->channelID);
+        break;
     default:
         Log_Fatal("NetHandle:DecodingEvent_Process unkown evnet kind");
     }
@@ -189,6 +192,12 @@ void NHServer_PostClose(NHServer* server, uint64_t channelID)
 {
     if (!server) return;
     Post(server, NewEvent(server, DECODING_EVENT_CLOSE, channelID, 0));
+}
+
+void NHServer_PostCloseAfterFlush(NHServer* server, uint64_t channelID)
+{
+    if (!server) return;
+    Post(server, NewEvent(server, DECODING_EVENT_CLOSE_AFTER_FLUSH, channelID, 0));
 }
 
 void NHServer_PostSend(NHServer* server, uint64_t channelID, const void* bytes, size_t length)

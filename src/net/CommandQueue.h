@@ -32,6 +32,7 @@ enum DecodingEventKind {
     DECODING_EVENT_UNSUBSCRIBE = 6,
     DECODING_EVENT_BROADCAST = 7,
     DECODING_EVENT_SHUTDOWN = 8,
+    DECODING_EVENT_CLOSE_AFTER_FLUSH = 9,
 };
 
 struct DecodingEvent {

@@ -36,6 +36,9 @@ static const int NHSERVER_ERR_BASE = 1;
 static const int NHSERVER_ERR_ADDRESS = 2;
 static const int NHSERVER_ERR_BIND = 3;
 
+// How long a close-after-flush waits for the peer to take more bytes.
+static const int NHSERVER_FLUSH_TIMEOUT_S = 30;
+
 // The listener mode the system uses: a TCP listener on ip:port.
 static const int NHSERVER_MODE_LISTEN = 1;
 
@@ -102,6 +105,13 @@ int NHServer_ListenPort(NHServer* server);
 // Posters: any thread. The caller keeps its bytes and chains; the command
 // holds copies of any length.
 void NHServer_PostClose(NHServer* server, uint64_t channelID);
+// Closes the connection once everything queued for it before this command
+// has reached the peer (a source table, a last reply). From the command on,
+// whatever the peer sends is discarded; when the output has drained the
+// write side is shut down, and the close (reason 1) follows the peer's end.
+// A peer that neither reads nor ends for NHSERVER_FLUSH_TIMEOUT_S seconds,
+// or whose connection fails, is closed by the event (reason 2).
+void NHServer_PostCloseAfterFlush(NHServer* server, uint64_t channelID);
 void NHServer_PostSend(NHServer* server, uint64_t channelID, const void* bytes, size_t length);
 void NHServer_PostSendChain(NHServer* server, uint64_t channelID, const CommonDataChain* chain);
 void NHServer_PostAddPublisher(NHServer* server, uint64_t channelID);
@@ -111,6 +121,9 @@ void NHServer_PostUnsubscribe(NHServer* server, uint64_t publisherID, uint64_t s
 void NHServer_PostBroadcast(NHServer* server, uint64_t publisherID, const void* bytes, size_t length);
 void NHServer_PostShutdown(NHServer* server, uint64_t channelID);
 
+// The close-after-flush command itself; loop thread only.
+void NHServer_CloseAfterFlush(NHServer* server, uint64_t channelID);
+
 // Wakes the server's loop so that its queue is drained; nothing before the
 // loop has a base (its first drain runs what is queued).
 void NHServer_Wake(NHServer* server);
@@ -118,6 +131,8 @@ void NHServer_Wake(NHServer* server);
 // Loop callbacks.
 void AcceptCallback(struct evconnlistener* listener, int fd, struct sockaddr* address, int length, void* server);
 void ReadDataCallback(struct bufferevent* bev, void* server);
+// Write callback of a connection waiting for its close-after-flush.
+void FlushedCloseCallback(struct bufferevent* bev, void* server);
 void EventCallback(struct bufferevent* bev, short events, void* server);
 void AcceptErrorCallback(struct evconnlistener* listener, void* server);
 void TimerCallback(int fd, short events, void* server);
