@@ -1,0 +1,23 @@
+// A base station's "SOURCE" login and the decoded data of a logged-in base.
+#pragma once
+
+#include "decoding/LogRoot.h"
+#include "decoding/NtripDecoding/NtripLog.h"
+
+#include <cstdint>
+
+namespace Ntrip {
+
+// Runs on a login worker. Decides whether the base may publish under the
+// mount point (reserved names, black list, password when base_login_mode is
+// 0), records it (a new login, or a relogin that takes the mount point and
+// its rovers over from the old connection), replies and notifies the control
+// centre (2002). A refused login with a reply leaves the connection open for
+// another request; a black-listed mount point is closed without a reply.
+void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t channelID);
+
+// Runs on a base worker: the first usable 1005/1006 position after each
+// login becomes the base's position. Deletes the unit.
+bool BaseDecodeExecute(Tarnek::LogRoot** unit, uint64_t channelID);
+
+}  // namespace Ntrip

@@ -1,0 +1,201 @@
+#include "caster/Vorlane.h"
+
+#include "caster/BaseLogin.h"
+#include "caster/BaseTable.h"
+#include "caster/BaseUserTable.h"
+#include "caster/ConnInfoTable.h"
+#include "caster/NtripCallbacks.h"
+#include "caster/RoverTable.h"
+#include "caster/RoverUserTable.h"
+#include "config/GlobalIpConfig.h"
+#include "config/VorlaneConfig.h"
+#include "decoding/DecodeExecutor.h"
+#include "decoding/NtripDecoding/NtripRequestDecode.h"
+#include "decoding/NEMADecoding/GgaDecode.h"
+#include "decoding/RTCMDecoding/RtcmDecode.h"
+#include "net/NHServer.h"
+#include "platform/LocalTime.h"
+#include "runtime/ExeDir.h"
+#include "runtime/Log.h"
+#include "store/StationListDb.h"
+#include "store/UserDb.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <string>
+
+namespace {
+
+// Worker counts of the executors: one channel always goes to one worker.
+const int LOGIN_WORKERS = 2;
+const int BASE_WORKERS = 2;
+const int ROVER_WORKERS = 2;
+
+Ntrip::Vorlane* g_center = nullptr;
+// "station.db": the black and white lists, for the life of the process.
+StationListDb* g_stationListDb = nullptr;
+// A second store on "user.db", used only to load the user tables.
+StationListDb* g_userListDb = nullptr;
+
+template <typename T>
+T* NewZeroed(const char* what)
+{
+    T* record = static_cast<T*>(calloc(1, sizeof(T)));
+    if (!record) Log_Fatal("%s:malloc %s error", "Ntrip::Vorlane_Create", what);
+    return record;
+}
+
+// The executable's directory followed by name; false when either does not fit.
+bool ExePathOf(const char* name, std::string* path)
+{
+    char dir[EXE_DIR_PATH_SIZE];
+    memset(dir, 0, sizeof(dir));
+    if (!GetExeDirPathInWin(dir)) {
+        Log_Info("exePath: %s", dir);
+        return false;
+    }
+    *path = std::string(dir) + name;
+    return true;
+}
+
+}  // namespace
+
+namespace Ntrip {
+
+bool OpenDatabases(const char* stationFile, const char* userFile)
+{
+    std::string station, user;
+    if (!ExePathOf(stationFile, &station) || !ExePathOf(userFile, &user)) return false;
+    if (!g_stationListDb->IsOpen()) g_stationListDb->Open(station.c_str());
+    UserDb_Open(user.c_str());
+    return true;
+}
+
+bool OpenUserDb(const char* userFile, StationListDb* store)
+{
+    if (store->IsOpen()) return true;
+    std::string path;
+    if (!ExePathOf(userFile, &path)) return false;
+    return store->Open(path.c_str());
+}
+
+Vorlane* Vorlane_Create()
+{
+    // Reachable at once, so that whatever runs during creation finds it.
+    Vorlane* center = NewZeroed<Vorlane>("centre");
+    g_center = center;
+    g_stationListDb = new (std::nothrow) StationListDb;
+    g_userListDb = new (std::nothrow) StationListDb;
+    if (!g_stationListDb || !g_userListDb) Log_Fatal("%s:malloc store error", "Ntrip::Vorlane_Create");
+
+    center->roverUserTable = RoverUserTable::Create(UserDb_UpdateExpireAndFirstOnline);
+    center->baseUserTable = BaseUserTable::Create();
+    center->connInfoTable = ConnInfoTable::Create();
+    center->baseTable = BaseTable::Create();
+    center->roverTable = RoverTable::Create();
+    if (!center->roverUserTable || !center->baseUserTable || !center->connInfoTable || !center->baseTable ||
+        !center->roverTable) {
+        Log_Fatal("%s:malloc table error", "Ntrip::Vorlane_Create");
+    }
+    // The relay-account pool joins here with relay mounts.
+
+    if (!OpenDatabases(STATION_DB_FILE, USER_DB_FILE)) Log_Info("Open Database:station.db failed.");
+    if (!OpenUserDb(USER_DB_FILE, g_userListDb)) Log_Info("Open Database:user.db failed.");
+    BaseUserTable* baseUsers = center->baseUserTable;
+    RoverUserTable* roverUsers = center->roverUserTable;
+    g_userListDb->LoadBaseUsers([baseUsers](const UserRecord& row) {
+        BaseUser user;
+        BaseUser_FromUserRecord(&row, &user);
+        baseUsers->Insert(&user);
+    });
+    g_userListDb->LoadRoverUsers([roverUsers](const UserRecord& row) {
+        RoverUser user;
+        RoverUser_FromUserRecord(&row, &user);
+        roverUsers->Insert(&user);
+    });
+    if (!g_stationListDb->InitLists()) Log_Info("Init BaseStation black/white list failed.");
+
+    center->loginExecutor = DecodeExecutor_Create(LOGIN_WORKERS, NtripDecoding::Ntrip1CasterDecode, LoginExecute);
+    center->baseExecutor = DecodeExecutor_Create(BASE_WORKERS, RTCMDecoding::RtcmDecode, BaseDecodeExecute);
+    // Rover positions are decoded; what is done with them (the GGA log,
+    // nearest binding) is the rover handler's, which joins with nearest
+    // binding. Until then each position is dropped once decoded.
+    center->roverExecutor = DecodeExecutor_Create(ROVER_WORKERS, NEMADecoding::GgaDecode, nullptr);
+    if (!center->loginExecutor || !center->baseExecutor || !center->roverExecutor) {
+        Log_Fatal("%s:malloc executor error", "Ntrip::Vorlane_Create");
+    }
+
+    center->ctrlCenterConfig = NewZeroed<CtrlCenterConfig>("CtrlCenterConfig");
+    center->ntripServerConfig = NewZeroed<NtripServerConfig>("NtripServerConfig");
+    // The "PPP-RTK" executor and the PPP-RA table join here with the
+    // control-centre link; until then a "PPP-RTK" base's bytes reach nobody.
+    center->httpServerConfig = NewZeroed<HttpServerConfig>("HttpServerConfig");
+
+    LoadGlobalIpConfig(center->ctrlCenterConfig, center->ntripServerConfig, center->httpServerConfig);
+    if (!LoadJsonConfig(center->ctrlCenterConfig, center->ntripServerConfig, center->httpServerConfig)) {
+        Log_Fatal("%s:LoadConfig fail, abort", "Ntrip::Vorlane_Create");
+    }
+    if (!SaveJsonConfig(center->ctrlCenterConfig, center->ntripServerConfig, center->httpServerConfig)) {
+        Log_Fatal("%s:SaveConfig fail, abort", "Ntrip::Vorlane_Create");
+    }
+
+    // The mailer, the authentication-centre clients and the relay-account
+    // list join here with the services that use them.
+
+    center->netServer = NHServer_Create();
+    NHServer_SetOpenCallback(center->netServer, Ntrip_OpenCallback);
+    NHServer_SetCloseCallback(center->netServer, Ntrip_CloseCallback);
+    NHServer_SetReadCallback(center->netServer, Ntrip_ReadCallback);
+    NHServer_SetWriteCallback(center->netServer, Ntrip_WriteCallback);
+    // The 5000 ms base time-out and the relay callbacks join here with base
+    // time-out and relay mounts.
+
+    // The control-centre server is set up here once it exists; its failure
+    // will then fail the creation.
+    return center;
+}
+
+}  // namespace Ntrip
+
+Ntrip::Vorlane* GetCenter() { return g_center; }
+StationListDb* GetStationListDb() { return g_stationListDb; }
+ConnInfoTable* GetConnInfoTable() { return g_center->connInfoTable; }
+BaseTable* GetBaseTable() { return g_center->baseTable; }
+RoverTable* GetRoverTable() { return g_center->roverTable; }
+RoverUserTable* GetRoverUserTable() { return g_center->roverUserTable; }
+BaseUserTable* GetBaseUserTable() { return g_center->baseUserTable; }
+NHServer* GetNetServer() { return g_center->netServer; }
+CtrlCenterConfig* GetCtrlCenterConfig() { return g_center->ctrlCenterConfig; }
+NtripServerConfig* GetNtripServerConfig() { return g_center->ntripServerConfig; }
+HttpServerConfig* GetHttpServerConfig() { return g_center->httpServerConfig; }
+PppRaTable* GetPppRaTable() { return g_center->pppRaTable; }
+WarningConfig* GetWarningConfig() { return g_center->warningConfig; }
+
+void GetTimeString(char* buffer, int size)
+{
+    if (!buffer || size - 1 <= 0) return;
+    PlatformLocalTime now;
+    Platform_GetLocalTime(&now);
+    snprintf(buffer, static_cast<size_t>(size), "%04d-%02d-%02d %02d:%02d:%02d", now.year, now.month, now.day,
+             now.hour, now.minute, now.second);
+    buffer[size - 1] = '\0';
+}
+
+int64_t ParseTimeString(const char* text)
+{
+    if (!text || !*text) return 0;
+    struct tm t;
+    memset(&t, 0, sizeof(t));
+    if (sscanf(text, "%d-%d-%d %d:%d:%d", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min, &t.tm_sec) < 1) {
+        return 0;
+    }
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    // Let the library decide on daylight saving, so a text written in summer
+    // reads back as the moment it was written.
+    t.tm_isdst = -1;
+    return static_cast<int64_t>(mktime(&t));
+}

@@ -1,0 +1,85 @@
+// The centre object: the one process-wide owner of the caster's registries,
+// user tables, network server, decode executors and configuration records.
+// It is built once at start-up and lives until the process ends; everything
+// else reaches it through GetCenter() and the getters below, which take no
+// lock (callers lock the registries they use, in the order connection, base,
+// rover).
+#pragma once
+
+#include "config/ConfigRecords.h"
+
+#include <cstddef>
+#include <cstdint>
+
+class ConnInfoTable;
+class BaseTable;
+class RoverTable;
+class RoverUserTable;
+class BaseUserTable;
+class StationListDb;
+struct NHServer;
+struct DecodeExecutor;
+
+// Built by the subsystems that own them; the centre keeps null until then.
+class RelayAccountList;
+class smtp_email;
+struct PppRaTable;
+class HttpPostThread;
+
+namespace Ntrip {
+
+struct Vorlane {
+    ConnInfoTable* connInfoTable;
+    BaseTable* baseTable;
+    RoverTable* roverTable;
+    RoverUserTable* roverUserTable;  // user_tb type 3
+    BaseUserTable* baseUserTable;    // user_tb type 2
+    RelayAccountList* relayAccounts;
+    smtp_email* mailer;
+    AuthCentreConfig* roverAuthCentre;
+    AuthCentreConfig* relayRecheckAuthCentre;
+    NHServer* netServer;
+    DecodeExecutor* loginExecutor;  // "UnknowLoginDecodeExecutor"
+    DecodeExecutor* baseExecutor;   // "BaseDecodeExecutor"
+    DecodeExecutor* roverExecutor;  // "RoverDecodeExecutor"
+    CtrlCenterConfig* ctrlCenterConfig;
+    NtripServerConfig* ntripServerConfig;
+    HttpServerConfig* httpServerConfig;
+    DecodeExecutor* pppRtkExecutor;  // "PPP-RTK"
+    PppRaTable* pppRaTable;
+    WarningConfig* warningConfig;
+    HttpPostThread* httpPostThread;
+};
+
+// Builds the centre, or null when it cannot serve. A configuration that does
+// not load or cannot be saved back is fatal.
+Vorlane* Vorlane_Create();
+
+// Opens "station.db" into the station-list store and "user.db" into the user
+// store, both beside the executable. False only when the executable's
+// directory is unknown.
+bool OpenDatabases(const char* stationFile, const char* userFile);
+// Opens the user file beside the executable into store (true when open already).
+bool OpenUserDb(const char* userFile, StationListDb* store);
+
+}  // namespace Ntrip
+
+Ntrip::Vorlane* GetCenter();
+StationListDb* GetStationListDb();
+ConnInfoTable* GetConnInfoTable();
+BaseTable* GetBaseTable();
+RoverTable* GetRoverTable();
+RoverUserTable* GetRoverUserTable();
+BaseUserTable* GetBaseUserTable();
+NHServer* GetNetServer();
+CtrlCenterConfig* GetCtrlCenterConfig();
+NtripServerConfig* GetNtripServerConfig();
+HttpServerConfig* GetHttpServerConfig();
+PppRaTable* GetPppRaTable();
+WarningConfig* GetWarningConfig();
+
+// The local time as "%04d-%02d-%02d %02d:%02d:%02d", cut to size - 1
+// characters; nothing for a null buffer or a size below 2.
+void GetTimeString(char* buffer, int size);
+// Seconds since 1970 of a local time in that format; 0 for a null or empty text.
+int64_t ParseTimeString(const char* text);

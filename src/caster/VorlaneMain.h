@@ -1,0 +1,24 @@
+// The caster's real main and its run.
+#pragma once
+
+namespace Ntrip {
+struct Vorlane;
+}
+
+// Results of VorlaneMain and Vorlane_Run besides 0.
+enum {
+    VORLANE_NO_EXE_DIR = -1,     // the executable's directory is unknown
+    VORLANE_CREATE_FAILED = 1,   // the centre could not be built
+    VORLANE_LOOP_FAILED = 2,     // the caster loop could not start (bad ip, port in use)
+};
+
+// Installs the crash-dump writer, opens the daily log beside the executable
+// ("Vorlane_YYYY-MM-DD.log"), builds the centre and runs the caster loop on
+// the calling thread. 0 when the loop ended normally; otherwise one of the
+// codes above, after its log line.
+int VorlaneMain();
+
+// Logs the local addresses and the caster address, then runs the caster's
+// event loop on the calling thread until it is broken. 0 after a normal end,
+// VORLANE_LOOP_FAILED when it could not start.
+int Vorlane_Run(Ntrip::Vorlane* center);
