@@ -35,7 +35,10 @@ bool NmeaCheckSum(const char* sentence, size_t length)
     for (; i < length && sentence[i] != '*'; ++i) sum ^= static_cast<unsigned char>(sentence[i]);
     // The '*' and two characters after it must be there.
     if (i + 2 >= length) return false;
-    int high = HexDigit(sentence[i + 1]);
+    // Sentences are ASCII, so the sum never exceeds 0x7F: the first digit is
+    // a decimal one.
+    char first = sentence[i + 1];
+    int high = first >= '0' && first <= '9' ? first - '0' : -1;
     int low = HexDigit(sentence[i + 2]);
     if (high < 0 || low < 0) return false;
     return static_cast<unsigned>(high * 16 + low) == (sum & 0xff);
