@@ -1,0 +1,353 @@
+#include "blackbox/VorlaneInstance.h"
+
+#include "support/Files.h"
+#include "support/TestEnv.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sqlite3.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <json/json.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Bounds of the start-up wait: a sanitizer build starts slower.
+const int kStartTimeoutMs = 8000;
+const int kStartAttempts = 3;
+
+bool ConnectOnce(int port, int timeoutMs)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    bool ok = false;
+    int r = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+    if (r == 0) {
+        ok = true;
+    } else if (errno == EINPROGRESS) {
+        pollfd p{fd, POLLOUT, 0};
+        if (poll(&p, 1, timeoutMs) == 1) {
+            int err = 0;
+            socklen_t len = sizeof(err);
+            ok = getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+        }
+    }
+    close(fd);
+    return ok;
+}
+
+}  // namespace
+
+int FreeLoopbackPort()
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    int port = 0;
+    socklen_t len = sizeof(addr);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+        port = ntohs(addr.sin_port);
+    }
+    close(fd);
+    return port;
+}
+
+bool PortAccepts(int port, int timeoutMs) { return port > 0 && ConnectOnce(port, timeoutMs); }
+
+VorlaneInstance::VorlaneInstance()
+{
+    sourceDir_ = TestSourceDir();
+    std::string bin = TestVorlaneBinary();
+    if (dir_.Path().empty()) {
+        error_ = "cannot make a temporary folder";
+        return;
+    }
+    if (bin.empty() || sourceDir_.empty()) {
+        error_ = "VORLANE_BIN and VORLANE_SOURCE_DIR must name the binary and the source tree";
+        return;
+    }
+    std::error_code ec;
+    fs::copy_file(bin, File("vorlane"), fs::copy_options::overwrite_existing, ec);
+    if (ec) {
+        error_ = "cannot copy " + bin + ": " + ec.message();
+        return;
+    }
+    fs::permissions(File("vorlane"), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec, ec);
+
+    for (const char* db : {"station", "user"}) {
+        std::string schema = ReadFile(sourceDir_ + "/schema/" + db + ".sql");
+        if (schema.empty()) {
+            error_ = std::string("cannot read schema/") + db + ".sql";
+            return;
+        }
+        if (!RunSql(std::string(db) + ".db", schema, {})) {
+            error_ = std::string("cannot create ") + db + ".db";
+            return;
+        }
+    }
+}
+
+VorlaneInstance::~VorlaneInstance() { process_.Kill(); }
+
+void VorlaneInstance::SetConfig(const std::string& section, const std::string& key, int value)
+{
+    overrides_[{section, key}] = {false, std::to_string(value)};
+}
+
+void VorlaneInstance::SetConfigText(const std::string& section, const std::string& key, const std::string& value)
+{
+    overrides_[{section, key}] = {true, value};
+}
+
+bool VorlaneInstance::RunSql(const std::string& dbName, const std::string& sql,
+                             const std::vector<std::pair<bool, std::string>>& binds) const
+{
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(File(dbName).c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
+        sqlite3_close(db);
+        return false;
+    }
+    sqlite3_busy_timeout(db, 2000);
+    bool ok;
+    if (binds.empty()) {
+        ok = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    } else {
+        sqlite3_stmt* stmt = nullptr;
+        ok = sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK;
+        for (size_t i = 0; ok && i < binds.size(); ++i) {
+            int at = static_cast<int>(i + 1);
+            ok = binds[i].first ? sqlite3_bind_text(stmt, at, binds[i].second.c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK
+                                : sqlite3_bind_int(stmt, at, atoi(binds[i].second.c_str())) == SQLITE_OK;
+        }
+        if (ok) ok = sqlite3_step(stmt) == SQLITE_DONE;
+        sqlite3_finalize(stmt);
+    }
+    sqlite3_close(db);
+    return ok;
+}
+
+std::string VorlaneInstance::ExpiryText(long offsetSeconds)
+{
+    time_t at = time(nullptr) + offsetSeconds;
+    struct tm t;
+    localtime_r(&at, &t);
+    char text[64];
+    snprintf(text, sizeof(text), "%d/%d/%d %d:%d:%d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
+             t.tm_sec);
+    return text;
+}
+
+namespace {
+
+const char* const kInsertUser =
+    "insert into user_tb (type, name, password, contactperson, contacttele, mail, qq, company, registerTime, role,"
+    " expiredatetime, activation, activationperiod, firstonlinetime, enabled)"
+    " values (?, ?, ?, '', '', '', '', '', ?, 0, ?, 0, 0, '', 1)";
+
+}  // namespace
+
+bool VorlaneInstance::AddBaseAccount(const std::string& mount, const std::string& password)
+{
+    return RunSql("user.db", kInsertUser,
+                  {{false, "2"}, {true, mount}, {true, password}, {true, ExpiryText(0)}, {true, ExpiryText(3650 * 86400L)}});
+}
+
+bool VorlaneInstance::AddRoverAccount(const std::string& user, const std::string& password, const std::string& expiry)
+{
+    return RunSql("user.db", kInsertUser,
+                  {{false, "3"}, {true, user}, {true, password}, {true, ExpiryText(0)}, {true, expiry}});
+}
+
+bool VorlaneInstance::AddBlackList(const std::string& mount)
+{
+    return RunSql("station.db", "insert into station_blacklist (station_name) values (?)", {{true, mount}});
+}
+
+bool VorlaneInstance::AddWhiteList(const std::string& mount)
+{
+    return RunSql("station.db", "insert into station_whitelist (station_name) values (?)", {{true, mount}});
+}
+
+int VorlaneInstance::CountListed(const std::string& table, const std::string& mount) const
+{
+    if (table != "station_blacklist" && table != "station_whitelist") return -1;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(File("station.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+        sqlite3_close(db);
+        return -1;
+    }
+    sqlite3_busy_timeout(db, 2000);
+    int count = -1;
+    sqlite3_stmt* stmt = nullptr;
+    std::string sql = "select count(*) from " + table + " where station_name = ?";
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK &&
+        sqlite3_bind_text(stmt, 1, mount.c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
+        count = sqlite3_column_int(stmt, 0);
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return count;
+}
+
+bool VorlaneInstance::WriteConfig()
+{
+    std::error_code ec;
+    fs::copy_file(sourceDir_ + "/config/defaults/AuthCentre.json", File("AuthCentre.json"),
+                  fs::copy_options::overwrite_existing, ec);
+    if (ec) return false;
+    fs::remove(File("VorlaneConfig.json"), ec);
+    if (omitConfig_) return true;
+
+    Json::Value root;
+    Json::CharReaderBuilder reader;
+    std::string errors;
+    std::istringstream defaults(ReadFile(sourceDir_ + "/config/defaults/VorlaneConfig.json"));
+    if (!Json::parseFromStream(reader, defaults, &root, &errors) || !root.isObject()) return false;
+
+    const std::pair<const char*, int> sections[] = {
+        {"ctrl_center_server", controlPort_}, {"ntrip_server", casterPort_}, {"http_server", httpPort_}};
+    for (const auto& s : sections) {
+        root[s.first]["ip"] = "127.0.0.1";
+        root[s.first]["port"] = s.second;
+    }
+    for (const auto& o : overrides_) {
+        Json::Value& item = root[o.first.first][o.first.second];
+        if (o.second.first) {
+            item = o.second.second;
+        } else {
+            item = atoi(o.second.second.c_str());
+        }
+    }
+    Json::StreamWriterBuilder writer;
+    writer["indentation"] = "\t";
+    return WriteFile(File("VorlaneConfig.json"), Json::writeString(writer, root) + "\n");
+}
+
+void VorlaneInstance::RemoveDailyLogs() const
+{
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(Dir(), ec)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind("Vorlane_", 0) == 0) fs::remove(entry.path(), ec);
+    }
+}
+
+bool VorlaneInstance::Launch()
+{
+    if (!Ready()) return false;
+    casterPort_ = FreeLoopbackPort();
+    controlPort_ = FreeLoopbackPort();
+    httpPort_ = FreeLoopbackPort();
+    // Three binds to port 0 in a row give three ports; a repeat would make
+    // the caster fight itself.
+    while (controlPort_ == casterPort_) controlPort_ = FreeLoopbackPort();
+    while (httpPort_ == casterPort_ || httpPort_ == controlPort_) httpPort_ = FreeLoopbackPort();
+    auto port = overrides_.find({"ntrip_server", "port"});
+    if (port != overrides_.end()) casterPort_ = atoi(port->second.second.c_str());
+
+    if (!WriteConfig()) {
+        error_ = "cannot write the configuration files";
+        return false;
+    }
+    return process_.Spawn({File("vorlane")}, Dir(), File("stdout.txt"), File("stderr.txt"));
+}
+
+bool VorlaneInstance::Start()
+{
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        if (attempt > 0) RemoveDailyLogs();
+        if (!Launch()) return false;
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
+        while (std::chrono::steady_clock::now() < end) {
+            if (!process_.Running()) break;
+            if (PortAccepts(casterPort_, 200)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (process_.Running()) return false;  // alive but never listening: no retry helps
+    }
+    return false;
+}
+
+std::string VorlaneInstance::LogText() const
+{
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(Dir(), ec)) {
+        std::string name = entry.path().filename().string();
+        if (name.rfind("Vorlane_", 0) == 0 && entry.is_regular_file()) names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    std::string text;
+    for (const std::string& name : names) text += ReadFile(File(name));
+    return text;
+}
+
+bool VorlaneInstance::WaitForLog(const std::string& text, int timeoutMs) const
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (LogText().find(text) != std::string::npos) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+int VorlaneInstance::CountInLog(const std::string& text) const
+{
+    if (text.empty()) return 0;
+    std::string log = LogText();
+    int n = 0;
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + text.size())) ++n;
+    return n;
+}
+
+std::string VorlaneInstance::UserLogText() const
+{
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(File("UserLog"), ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec)) {
+        if (it->is_regular_file()) files.push_back(it->path().string());
+    }
+    std::sort(files.begin(), files.end());
+    std::string text;
+    for (const std::string& f : files) text += ReadFile(f);
+    return text;
+}
+
+std::string VorlaneInstance::Stdout() const { return ReadFile(File("stdout.txt")); }
+std::string VorlaneInstance::Stderr() const { return ReadFile(File("stderr.txt")); }
+
+std::string VorlaneInstance::Diagnostics() const
+{
+    std::string log = LogText();
+    const size_t keep = 6000;
+    if (log.size() > keep) log = "...\n" + log.substr(log.size() - keep);
+    std::string err = Stderr();
+    if (err.size() > keep) err = "...\n" + err.substr(err.size() - keep);
+    return "folder " + Dir() + (error_.empty() ? "" : "\nerror: " + error_) + "\n--- daily log ---\n" + log +
+           "\n--- stderr ---\n" + err;
+}
