@@ -1,0 +1,533 @@
+// Fan-out benchmark of the whole caster: one base streams through a real
+// vorlane process to N rovers that logged in over NTRIP, on loopback.
+//
+// vorlane runs from a temporary folder of its own (the black-box harness
+// lays it out: configuration on free ports, empty databases, base and rover
+// logins without password checks, so N rovers need no N accounts). The base
+// logs in with "SOURCE", each rover with "GET" and Basic authorization under
+// a user name of its own. Each chunk the base sends carries the monotonic
+// time of its write and a sequence number; a rover's latency for a chunk runs
+// from that write to the read that completes the chunk. The caster's CPU
+// time and resident memory come from /proc of its process.
+//
+// The same run against RTKLIB's own caster (str2str -in tcpsvr://:P
+// -out ntripc://:Q/MNT1) gives a reference; it serves at most 32 rovers, so
+// it runs with min(N, 32).
+//
+//   caster_fanout [--rovers 100,1000,5000] [--chunk 1024] [--interval-ms 100]
+//                 [--seconds 10] [--target vorlane|str2str|both]
+#include "blackbox/ChildProcess.h"
+#include "blackbox/NtripTexts.h"
+#include "blackbox/VorlaneInstance.h"
+#include "support/TempDir.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const int kStr2StrMaxRovers = 32;  // RTKLIB's caster answers no more clients than this
+
+uint64_t NowNs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+bool WriteAll(int fd, const void* data, size_t n)
+{
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+        ssize_t w = send(fd, p, n, MSG_NOSIGNAL);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+// Reads exactly n bytes within timeoutMs (blocking socket with a receive time-out).
+bool ReadExactly(int fd, std::string* out, size_t n, int timeoutMs)
+{
+    timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+    out->clear();
+    char buffer[256];
+    while (out->size() < n) {
+        ssize_t r = recv(fd, buffer, std::min(sizeof(buffer), n - out->size()), 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        out->append(buffer, static_cast<size_t>(r));
+    }
+    return true;
+}
+
+int Connect(int port)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
+        close(fd);
+        return -1;
+    }
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+    return fd;
+}
+
+// ---- the caster process, from /proc ----------------------------------------
+
+double ProcessCpuSeconds(pid_t pid)
+{
+    std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    FILE* f = fopen(path.c_str(), "r");
+    if (!f) return 0;
+    char text[2048];
+    size_t n = fread(text, 1, sizeof(text) - 1, f);
+    fclose(f);
+    text[n] = '\0';
+    const char* p = strrchr(text, ')');  // the command name may hold blanks
+    if (!p) return 0;
+    unsigned long utime = 0, stime = 0;
+    // Fields after the name: state (3) ... utime (14), stime (15).
+    if (sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2) return 0;
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// A "VmRSS" / "VmHWM" line of /proc/<pid>/status, in KB.
+long ProcessMemoryKb(pid_t pid, const char* key)
+{
+    std::string path = "/proc/" + std::to_string(pid) + "/status";
+    FILE* f = fopen(path.c_str(), "r");
+    if (!f) return 0;
+    char line[256];
+    long kb = 0;
+    size_t keyLength = strlen(key);
+    while (fgets(line, sizeof(line), f)) {
+        if (strncmp(line, key, keyLength) == 0 && line[keyLength] == ':') {
+            kb = atol(line + keyLength + 1);
+            break;
+        }
+    }
+    fclose(f);
+    return kb;
+}
+
+// ---- the rovers ---------------------------------------------------------------
+
+// Latencies in a fixed histogram: 10 us steps below 10 ms, 1 ms steps up to 300 s.
+struct Histogram {
+    static const int FINE = 1000, COARSE = 300000;
+    std::vector<uint64_t> fine = std::vector<uint64_t>(FINE, 0);
+    std::vector<uint64_t> coarse = std::vector<uint64_t>(COARSE + 1, 0);
+    uint64_t count = 0, maxNs = 0;
+
+    void Add(uint64_t ns)
+    {
+        ++count;
+        maxNs = std::max(maxNs, ns);
+        uint64_t us = ns / 1000;
+        if (us < 10000) {
+            ++fine[us / 10];
+        } else {
+            uint64_t ms = us / 1000;
+            ++coarse[ms > COARSE ? COARSE : ms];
+        }
+    }
+    void Merge(const Histogram& o)
+    {
+        for (int i = 0; i < FINE; ++i) fine[i] += o.fine[i];
+        for (int i = 0; i <= COARSE; ++i) coarse[i] += o.coarse[i];
+        count += o.count;
+        maxNs = std::max(maxNs, o.maxNs);
+    }
+    // The upper edge of the bucket holding the q-quantile, in ms.
+    double QuantileMs(double q) const
+    {
+        if (count == 0) return 0;
+        uint64_t rank = static_cast<uint64_t>(q * static_cast<double>(count - 1)) + 1, seen = 0;
+        for (int i = 0; i < FINE; ++i) {
+            seen += fine[i];
+            if (seen >= rank) return (i + 1) * 0.01;
+        }
+        for (int i = 0; i <= COARSE; ++i) {
+            seen += coarse[i];
+            if (seen >= rank) return i + 1.0;
+        }
+        return maxNs / 1e6;
+    }
+};
+
+const size_t HEADER = 16;  // send time (ns), sequence
+
+struct Rover {
+    int fd = -1;
+    std::string reply;       // the login reply as received
+    bool ready = false;      // the whole reply is in
+    bool badReply = false;   // it was not the expected one
+    bool closed = false;
+    uint64_t received = 0;   // chunk bytes after the reply
+    size_t offset = 0;       // position within the current chunk
+    unsigned char header[HEADER];
+    uint64_t expectSeq = 0;
+    uint64_t orderErrors = 0;
+};
+
+struct Shared {
+    size_t chunk = 0;
+    std::string expectedReply;
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> delivered{0};
+    std::atomic<int> ready{0};
+    std::atomic<int> closed{0};
+};
+
+void Consume(Rover& r, const unsigned char* data, size_t n, Shared& shared, Histogram& h)
+{
+    while (n > 0) {
+        if (!r.ready) {
+            size_t take = std::min(n, shared.expectedReply.size() - r.reply.size());
+            r.reply.append(reinterpret_cast<const char*>(data), take);
+            data += take;
+            n -= take;
+            if (r.reply.size() == shared.expectedReply.size()) {
+                r.ready = true;
+                r.badReply = r.reply != shared.expectedReply;
+                ++shared.ready;
+            }
+            continue;
+        }
+        size_t take = std::min(n, shared.chunk - r.offset);
+        if (r.offset < HEADER) memcpy(r.header + r.offset, data, std::min(take, HEADER - r.offset));
+        r.offset += take;
+        r.received += take;
+        shared.delivered += take;
+        data += take;
+        n -= take;
+        if (r.offset == shared.chunk) {
+            uint64_t sent, seq;
+            memcpy(&sent, r.header, 8);
+            memcpy(&seq, r.header + 8, 8);
+            h.Add(NowNs() - sent);
+            if (seq != r.expectSeq) ++r.orderErrors;
+            r.expectSeq = seq + 1;
+            r.offset = 0;
+        }
+    }
+}
+
+void ReaderLoop(std::vector<Rover*> mine, Shared* shared, Histogram* hist)
+{
+    int ep = epoll_create1(EPOLL_CLOEXEC);
+    for (Rover* r : mine) {
+        epoll_event ev{};
+        ev.events = EPOLLIN;
+        ev.data.ptr = r;
+        epoll_ctl(ep, EPOLL_CTL_ADD, r->fd, &ev);
+    }
+    std::vector<epoll_event> events(256);
+    std::vector<unsigned char> buffer(65536);
+    while (!shared->stop.load()) {
+        int n = epoll_wait(ep, events.data(), static_cast<int>(events.size()), 50);
+        for (int i = 0; i < n; ++i) {
+            Rover* r = static_cast<Rover*>(events[i].data.ptr);
+            ssize_t got = recv(r->fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+            if (got > 0) {
+                Consume(*r, buffer.data(), static_cast<size_t>(got), *shared, *hist);
+            } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
+                r->closed = true;
+                ++shared->closed;
+                epoll_ctl(ep, EPOLL_CTL_DEL, r->fd, nullptr);
+            }
+        }
+    }
+    close(ep);
+}
+
+// ---- one run -------------------------------------------------------------------
+
+struct Options {
+    std::vector<int> counts{100, 1000, 5000};
+    std::vector<std::string> targets{"vorlane", "str2str"};
+    size_t chunk = 1024;
+    int intervalMs = 100;
+    double seconds = 10;
+};
+
+// A caster under test: where rovers and the base connect, how the base logs
+// in, what a rover's accepted login looks like, and the process to measure.
+struct Caster {
+    std::string name;
+    int roverPort = 0;
+    int basePort = 0;
+    std::string baseLogin;  // sent by the base first; "" for a raw input port
+    std::string reply;      // a rover's accepted login reply
+    pid_t pid = -1;
+};
+
+bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
+{
+    vorlane->SetNtrip("base_login_mode", 1);
+    vorlane->SetNtrip("rover_login_mode", 1);
+    if (!vorlane->Ready() || !vorlane->Start()) {
+        fprintf(stderr, "vorlane did not start\n%s\n", vorlane->Diagnostics().c_str());
+        return false;
+    }
+    c->name = "vorlane";
+    c->roverPort = c->basePort = vorlane->CasterPort();
+    c->baseLogin = NtripTexts::SourceRequest("bench", "MNT1");
+    c->reply = NtripTexts::kIcyOk;
+    c->pid = vorlane->Pid();
+    return true;
+}
+
+bool StartStr2Str(ChildProcess* process, const TempDir& dir, Caster* c)
+{
+    c->name = "str2str";
+    c->basePort = FreeLoopbackPort();
+    c->roverPort = FreeLoopbackPort();
+    while (c->roverPort == c->basePort) c->roverPort = FreeLoopbackPort();
+    if (!process->Spawn({"str2str", "-in", "tcpsvr://:" + std::to_string(c->basePort), "-out",
+                         "ntripc://:" + std::to_string(c->roverPort) + "/MNT1"},
+                        dir.Path(), dir.File("str2str.out"), dir.File("str2str.err"))) {
+        fprintf(stderr, "str2str cannot be run (Debian package rtklib)\n");
+        return false;
+    }
+    // No probe of the rover port: a probe would take one of its few client slots.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    c->baseLogin = "";
+    c->reply = "ICY 200 OK\r\n";
+    c->pid = process->Pid();
+    return process->Running();
+}
+
+int RunOne(const Options& o, const Caster& caster, int n)
+{
+    long baselineKb = ProcessMemoryKb(caster.pid, "VmRSS");
+    int base = Connect(caster.basePort);
+    if (base < 0) {
+        fprintf(stderr, "%s: the base cannot connect\n", caster.name.c_str());
+        return 1;
+    }
+    if (!caster.baseLogin.empty()) {
+        std::string reply;
+        if (!WriteAll(base, caster.baseLogin.data(), caster.baseLogin.size()) ||
+            !ReadExactly(base, &reply, NtripTexts::kIcyOk.size(), 5000) || reply != NtripTexts::kIcyOk) {
+            fprintf(stderr, "%s: the base login failed\n", caster.name.c_str());
+            return 1;
+        }
+    }
+
+    Shared shared;
+    shared.chunk = o.chunk;
+    shared.expectedReply = caster.reply;
+    std::vector<Rover> rovers(static_cast<size_t>(n));
+    uint64_t loginStart = NowNs();
+    for (int i = 0; i < n; ++i) {
+        Rover& r = rovers[static_cast<size_t>(i)];
+        r.fd = Connect(caster.roverPort);
+        char user[32];
+        snprintf(user, sizeof(user), "rover%05d", i);  // one user each: a second login would replace the first
+        std::string request = NtripTexts::GetRequest("MNT1", user, "bench");
+        if (r.fd < 0 || !WriteAll(r.fd, request.data(), request.size())) {
+            fprintf(stderr, "%s: rover %d cannot connect: %s\n", caster.name.c_str(), i, strerror(errno));
+            return 1;
+        }
+    }
+    unsigned threads = static_cast<unsigned>(std::min(n, 4));
+    std::vector<Histogram> hists(threads);
+    std::vector<std::thread> readers;
+    for (unsigned t = 0; t < threads; ++t) {
+        std::vector<Rover*> mine;
+        for (size_t i = t; i < rovers.size(); i += threads) mine.push_back(&rovers[i]);
+        readers.emplace_back(ReaderLoop, mine, &shared, &hists[t]);
+    }
+    uint64_t loginDeadline = NowNs() + 30000000000ull;
+    while (shared.ready.load() + shared.closed.load() < n && NowNs() < loginDeadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    double loginSeconds = (NowNs() - loginStart) / 1e9;
+    int loggedIn = shared.ready.load();
+    int badReplies = 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // subscriptions follow the replies
+
+    // Stream, paced: one chunk every interval.
+    std::vector<unsigned char> chunk(o.chunk);
+    for (size_t i = HEADER; i < o.chunk; ++i) chunk[i] = static_cast<unsigned char>(i * 7);
+    if (o.chunk > HEADER) chunk[HEADER] = 0xD3;  // looks like the start of an RTCM 3 frame
+    uint64_t sent = 0, seq = 0;
+    double cpuStart = ProcessCpuSeconds(caster.pid);
+    uint64_t start = NowNs(), end = start + static_cast<uint64_t>(o.seconds * 1e9);
+    while (NowNs() < end) {
+        uint64_t stamp = NowNs();
+        memcpy(chunk.data(), &stamp, 8);
+        memcpy(chunk.data() + 8, &seq, 8);
+        if (!WriteAll(base, chunk.data(), chunk.size())) break;
+        sent += chunk.size();
+        ++seq;
+        uint64_t next = start + seq * static_cast<uint64_t>(o.intervalMs) * 1000000ull;
+        uint64_t now = NowNs();
+        if (next > now) std::this_thread::sleep_for(std::chrono::nanoseconds(next - now));
+        // What the caster sends the base (keep-alives) is read off now and then.
+        char drain[256];
+        while (recv(base, drain, sizeof(drain), MSG_DONTWAIT) > 0) {
+        }
+    }
+    double streamSeconds = (NowNs() - start) / 1e9;
+
+    // Let the last chunks arrive: stop once every rover has them all or
+    // nothing has moved for two seconds.
+    uint64_t expected = sent * static_cast<uint64_t>(loggedIn);
+    uint64_t last = shared.delivered.load(), lastMove = NowNs();
+    while (shared.delivered.load() < expected) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        uint64_t d = shared.delivered.load();
+        if (d != last) {
+            last = d;
+            lastMove = NowNs();
+        } else if (NowNs() - lastMove > 2000000000ull) {
+            break;
+        }
+    }
+    double cpuEnd = ProcessCpuSeconds(caster.pid);
+    long peakKb = ProcessMemoryKb(caster.pid, "VmHWM");
+    shared.stop = true;
+    for (std::thread& r : readers) r.join();
+
+    uint64_t orderErrors = 0;
+    for (Rover& r : rovers) {
+        orderErrors += r.orderErrors;
+        if (r.badReply) ++badReplies;
+        close(r.fd);
+    }
+    close(base);
+
+    Histogram all;
+    for (const Histogram& h : hists) all.Merge(h);
+    uint64_t delivered = shared.delivered.load();
+    double streamCpu = cpuEnd - cpuStart;
+    printf("%s N=%d chunk=%zu B every %d ms, %.1f s\n", caster.name.c_str(), n, o.chunk, o.intervalMs, streamSeconds);
+    printf("  rovers logged in %d of %d in %.2f s (bad replies %d, closed %d)\n", loggedIn, n, loginSeconds, badReplies,
+           shared.closed.load());
+    printf("  bytes sent %llu, expected at rovers %llu, delivered %llu: %s; order errors %llu\n",
+           static_cast<unsigned long long>(sent), static_cast<unsigned long long>(expected),
+           static_cast<unsigned long long>(delivered), delivered == expected ? "equal" : "NOT EQUAL",
+           static_cast<unsigned long long>(orderErrors));
+    printf("  latency ms: p50 %.2f  p99 %.2f  max %.2f  (%llu samples)\n", all.QuantileMs(0.5), all.QuantileMs(0.99),
+           all.maxNs / 1e6, static_cast<unsigned long long>(all.count));
+    printf("  caster CPU s: %.2f while streaming (%.1f%% of one core, %.1f us per rover per second)\n", streamCpu,
+           streamSeconds > 0 ? 100.0 * streamCpu / streamSeconds : 0.0,
+           streamSeconds > 0 && n > 0 ? 1e6 * streamCpu / streamSeconds / n : 0.0);
+    printf("  caster RSS KB: before the logins %ld, peak %ld, per rover %.1f\n", baselineKb, peakKb,
+           n > 0 ? static_cast<double>(peakKb - baselineKb) / n : 0.0);
+    fflush(stdout);
+    bool good = loggedIn == n && badReplies == 0 && delivered == expected && orderErrors == 0;
+    return good ? 0 : 2;
+}
+
+std::vector<int> ParseCounts(const char* text)
+{
+    std::vector<int> out;
+    std::string s(text);
+    size_t at = 0;
+    while (at <= s.size()) {
+        size_t comma = s.find(',', at);
+        std::string part = s.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        if (!part.empty()) out.push_back(atoi(part.c_str()));
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (a == "--rovers" && v) {
+            o.counts = ParseCounts(v);
+            ++i;
+        } else if (a == "--chunk" && v) {
+            o.chunk = static_cast<size_t>(atol(v));
+            ++i;
+        } else if (a == "--interval-ms" && v) {
+            o.intervalMs = atoi(v);
+            ++i;
+        } else if (a == "--seconds" && v) {
+            o.seconds = atof(v);
+            ++i;
+        } else if (a == "--target" && v) {
+            std::string t = v;
+            o.targets = t == "both" ? std::vector<std::string>{"vorlane", "str2str"} : std::vector<std::string>{t};
+            ++i;
+        } else {
+            fprintf(stderr,
+                    "usage: caster_fanout [--rovers 100,1000,5000] [--chunk 1024] [--interval-ms 100] "
+                    "[--seconds 10] [--target vorlane|str2str|both]\n");
+            return 1;
+        }
+    }
+    if (o.chunk < HEADER || o.intervalMs <= 0) {
+        fprintf(stderr, "chunk must be at least %zu bytes, interval positive\n", HEADER);
+        return 1;
+    }
+    rlimit rl;
+    if (getrlimit(RLIMIT_NOFILE, &rl) == 0) {
+        rl.rlim_cur = rl.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &rl);
+    }
+
+    int worst = 0;
+    for (int n : o.counts) {
+        for (const std::string& target : o.targets) {
+            int result = 0;
+            if (target == "vorlane") {
+                VorlaneInstance vorlane;
+                Caster caster;
+                result = StartVorlane(&vorlane, &caster) ? RunOne(o, caster, n) : 1;
+                ExitStatus status = vorlane.Stop();
+                if (!status.Success()) fprintf(stderr, "vorlane at its stop: %s\n", status.Describe().c_str());
+            } else if (target == "str2str") {
+                TempDir dir;
+                ChildProcess process;
+                Caster caster;
+                int m = std::min(n, kStr2StrMaxRovers);
+                if (m < n) printf("(str2str serves at most %d rovers: run with %d of %d)\n", kStr2StrMaxRovers, m, n);
+                result = StartStr2Str(&process, dir, &caster) ? RunOne(o, caster, m) : 1;
+                process.Stop(SIGINT, 3000);
+            } else {
+                fprintf(stderr, "unknown target %s\n", target.c_str());
+                return 1;
+            }
+            worst = std::max(worst, result);
+        }
+    }
+    return worst;
+}
