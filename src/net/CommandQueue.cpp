@@ -155,6 +155,9 @@ void DecodingEvent_Process(DecodingEvent* event)
     case DECODING_EVENT_CLOSE_AFTER_FLUSH:
         NHServer_CloseAfterFlush(server, event->channelID);
         break;
+    case DECODING_EVENT_CALL:
+        if (event->call) event->call(event->callArg);
+        break;
     default:
         Log_Fatal("NetHandle:DecodingEvent_Process unkown evnet kind");
     }
@@ -252,6 +255,15 @@ void NHServer_PostShutdown(NHServer* server, uint64_t channelID)
 {
     if (!server) return;
     Post(server, NewEvent(server, DECODING_EVENT_SHUTDOWN, channelID, 0));
+}
+
+void NHServer_PostCall(NHServer* server, NHServerCallFn fn, void* arg)
+{
+    if (!server || !fn) return;
+    DecodingEvent* event = NewEvent(server, DECODING_EVENT_CALL, 0, 0);
+    event->call = fn;
+    event->callArg = arg;
+    Post(server, event);
 }
 
 void NHServer_Wake(NHServer* server)

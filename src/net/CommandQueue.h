@@ -33,6 +33,7 @@ enum DecodingEventKind {
     DECODING_EVENT_BROADCAST = 7,
     DECODING_EVENT_SHUTDOWN = 8,
     DECODING_EVENT_CLOSE_AFTER_FLUSH = 9,
+    DECODING_EVENT_CALL = 10,
 };
 
 struct DecodingEvent {
@@ -43,6 +44,8 @@ struct DecodingEvent {
     CommonDataChain* chain;   // kinds 2 and 7; owned by the event
     uint64_t subscriberID;    // kinds 5 and 6
     NHServer* server;
+    void (*call)(void* arg);  // kind 10
+    void* callArg;
 };
 
 struct CommandQueue {

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <event2/buffer.h>
 #include <event2/bufferevent.h>
+#include <event2/dns.h>
 #include <event2/event.h>
 #include <event2/listener.h>
 #include <netinet/in.h>
@@ -63,12 +64,18 @@ void TearDown(NHServer* server, struct event_base* base)
     if (server->timerEvent && event_initialized(server->timerEvent)) event_del(server->timerEvent);
     TcpConnectionTable* table = server->table;
     table->records.Clear([](TcpConnection* record) {
+        // Whoever watches the connection (a relay) learns of its end here too.
+        if (record->closeHook) record->closeHook(record->channelID, record->closeHookArg);
         if (record->bev) {
             bufferevent_clear_tag(record->bev);
             bufferevent_free(record->bev);
         }
         free(record);
     });
+    if (server->dnsBase) {
+        evdns_base_free(server->dnsBase, 0);
+        server->dnsBase = nullptr;
+    }
     EventLoop_FreeBase(base);
 }
 
@@ -249,6 +256,20 @@ int NHServer_ListenPort(NHServer* server)
         return 0;
     }
     return ntohs(bound.sin_port);
+}
+
+struct evdns_base* NHServer_DnsBase(NHServer* server)
+{
+    if (!server) return nullptr;
+    struct event_base* base = server->base.load();
+    if (!base) return nullptr;
+    if (!server->dnsBase) {
+        // Inactive lookups keep no event of their own pending on the base.
+        server->dnsBase =
+            evdns_base_new(base, EVDNS_BASE_INITIALIZE_NAMESERVERS | EVDNS_BASE_DISABLE_WHEN_INACTIVE);
+        if (!server->dnsBase) Log_Error("%s:evdns_base_new fail", "NHServer_DnsBase");
+    }
+    return server->dnsBase;
 }
 
 void AcceptCallback(struct evconnlistener* listener, int fd, struct sockaddr*, int, void* arg)

@@ -22,6 +22,7 @@
 struct event;
 struct event_base;
 struct evconnlistener;
+struct evdns_base;
 struct sockaddr;
 
 typedef void (*NetHandleRelayConnectedCb)(uint64_t relayChannelID, void* relayContext);
@@ -66,6 +67,7 @@ struct NHServer {
     struct event* acceptResume;  // re-enables the listener after an accept error
     std::atomic<bool> stopRequested;
     std::vector<uint64_t> broadcastScratch;
+    struct evdns_base* dnsBase;  // made at the first lookup, freed with the loop
 };
 
 // A zeroed server with an empty command queue, connection table and
@@ -120,6 +122,19 @@ void NHServer_PostSubscribe(NHServer* server, uint64_t publisherID, uint64_t sub
 void NHServer_PostUnsubscribe(NHServer* server, uint64_t publisherID, uint64_t subscriberID);
 void NHServer_PostBroadcast(NHServer* server, uint64_t publisherID, const void* bytes, size_t length);
 void NHServer_PostShutdown(NHServer* server, uint64_t channelID);
+// Runs fn(arg) on the loop thread, in order with the other commands: work
+// that must touch the loop's connections (an outgoing connect) started from
+// another thread. A call still queued when the server is freed is dropped
+// unrun; the caller's arg is then not released.
+typedef void (*NHServerCallFn)(void* arg);
+void NHServer_PostCall(NHServer* server, NHServerCallFn fn, void* arg);
+
+// The loop's asynchronous resolver (libevent's evdns, set up from
+// /etc/resolv.conf and /etc/hosts at the first call), so that outgoing
+// connections never block the loop on a name lookup. Loop thread only;
+// nullptr while the loop does not run. Lookups still pending when the loop
+// ends are dropped without their callbacks.
+struct evdns_base* NHServer_DnsBase(NHServer* server);
 
 // The close-after-flush command itself; loop thread only.
 void NHServer_CloseAfterFlush(NHServer* server, uint64_t channelID);

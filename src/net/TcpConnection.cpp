@@ -85,7 +85,10 @@ TcpConnectionTable* TcpConnection_CreateHashTable()
 void TcpConnection_FreeHashTable(TcpConnectionTable* table)
 {
     if (!table) return;
-    table->records.Clear([](TcpConnection* record) { FreeRecord(record); });
+    table->records.Clear([](TcpConnection* record) {
+        if (record->closeHook) record->closeHook(record->channelID, record->closeHookArg);
+        FreeRecord(record);
+    });
     delete table;
 }
 
@@ -122,6 +125,7 @@ void TcpConnnection_Close(TcpConnectionTable* table, NetHandleCloseCb cb, uint64
     TcpConnection* removed = record->table->records.Remove(channelID);
     if (removed != record) Log_Fatal("NT:TcpConnnection_Close:cann't find it in hashtable");
     if (cb) cb(channelID, reason);
+    if (record->closeHook) record->closeHook(channelID, record->closeHookArg);
     if (record->bev) FlushOutput(record->bev);
     FreeRecord(record);
 }
@@ -220,6 +224,16 @@ void TcpConnection_Shutdown(TcpConnectionTable* table, uint64_t channelID)
 {
     TcpConnection* record = table ? table->records.Find(channelID) : nullptr;
     if (record && record->bev) ShutdownSocket(record->bev);
+}
+
+int TcpConnection_SetCloseHook(TcpConnectionTable* table, uint64_t channelID, TcpConnectionCloseHook hook,
+                               void* arg)
+{
+    TcpConnection* record = TcpConnection_Find(table, channelID);
+    if (!record) return -1;
+    record->closeHook = hook;
+    record->closeHookArg = hook ? arg : nullptr;
+    return 0;
 }
 
 TcpConnection* TcpConnection_Find(TcpConnectionTable* table, uint64_t channelID)

@@ -30,6 +30,12 @@ static const size_t TCP_CONNECTION_READ_CHUNK = 2048;
 static const size_t TCP_CONNECTION_MAX_UNSENT = 204800;
 static const size_t TCP_CONNECTION_IP_SIZE = 239;
 
+// Told once when a connection leaves its table, however it is closed: after
+// the close callback, or when the table is freed with the connection in it.
+// The connection's bufferevent is still valid during the call and is freed
+// right after it.
+typedef void (*TcpConnectionCloseHook)(uint64_t channelID, void* arg);
+
 struct TcpConnection {
     uint64_t channelID;
     char ip[TCP_CONNECTION_IP_SIZE];
@@ -37,6 +43,8 @@ struct TcpConnection {
     struct bufferevent* bev;
     TcpConnectionTable* table;
     TcpConnection* next;
+    TcpConnectionCloseHook closeHook;
+    void* closeHookArg;
 };
 
 struct TcpConnectionTable {
@@ -74,6 +82,11 @@ void TcpConnection_ReadDataEvent(TcpConnectionTable* table, NetHandleReadCb cb, 
 
 // Shuts the socket down in both directions; the close follows from its event.
 void TcpConnection_Shutdown(TcpConnectionTable* table, uint64_t channelID);
+
+// Sets (or, with a null hook, clears) the connection's close hook: 0, or -1
+// for an unknown channel.
+int TcpConnection_SetCloseHook(TcpConnectionTable* table, uint64_t channelID, TcpConnectionCloseHook hook,
+                               void* arg);
 
 TcpConnection* TcpConnection_Find(TcpConnectionTable* table, uint64_t channelID);
 uint32_t TcpConnection_Count(TcpConnectionTable* table);
