@@ -5,6 +5,7 @@
 #include "caster/ConnInfoTable.h"
 #include "caster/CtrlNotify.h"
 #include "caster/FixedText.h"
+#include "caster/NearestBinding.h"
 #include "caster/RoverTable.h"
 #include "caster/VirtualMount.h"
 #include "caster/Vorlane.h"
@@ -188,8 +189,10 @@ bool BaseDecodeExecute(Tarnek::LogRoot** unit, uint64_t channelID)
         base->longitude = position->longitude;
         base->height = position->height;
         base->positionPending = 0;
-        // Virtual-mount rovers are re-bound here (rover lock after the base
-        // lock) once nearest binding exists.
+        // A base with a position can be someone's nearest now.
+        RoverTable::Lock();
+        update_all_rover_nearest();
+        RoverTable::Unlock();
         FixedText_Copy(base->format, sizeof(base->format), "RTCM3");
     }
     BaseTable::Unlock();

@@ -2,6 +2,7 @@
 
 #include "caster/BaseTable.h"
 #include "caster/CtrlNotify.h"
+#include "caster/NearestBinding.h"
 #include "caster/RoverTable.h"
 #include "caster/VirtualMount.h"
 #include "caster/Vorlane.h"
@@ -11,22 +12,32 @@
 
 namespace Ntrip {
 
-// Virtual-mount rovers are re-bound to the nearest base still online at the
-// end of each branch once nearest binding exists.
 void BaseOffline(NHServer* server, uint64_t channelID)
 {
-    BaseTable* bases = GetBaseTable();
-    RoverTable* rovers = GetRoverTable();
+    CasterScope scope = CasterScope_OfCenter();
+    scope.server = server;
+    BaseOffline_Apply(scope, channelID);
+}
+
+void BaseOffline_Apply(const CasterScope& scope, uint64_t channelID)
+{
+    BaseTable* bases = scope.bases;
+    RoverTable* rovers = scope.rovers;
     BaseRecord* base = bases->Find(channelID);
-    if (!base) return;
+    if (!base) {
+        NearestBinding_UpdateAll(scope);
+        return;
+    }
     if (base->state == BASE_STATE_CLEARED) {
         bases->Remove(channelID);
+        NearestBinding_UpdateAll(scope);
         return;
     }
 
     CtrlNotice notice = {0, base->mountPoint, nullptr};
     NotifyCtrlCenter(CTRL_NOTIFY_BASE_OFFLINE, notice);
-    NHServer_PostRemovePublisher(server, channelID);
+    // Its subscriber list goes with it: nothing it sent after this reaches anyone.
+    NHServer_PostRemovePublisher(scope.server, channelID);
 
     // Another base to move the virtual-mount rovers to (this one still
     // counts as online until its record goes).
@@ -38,16 +49,19 @@ void BaseOffline(NHServer* server, uint64_t channelID)
     for (RoverListItem* item = rovers->First(); item; item = rovers->Next(item)) {
         RoverRecord* rover = item->record;
         if (strcmp(rover->mountPoint, base->mountPoint) == 0) {
-            NHServer_PostClose(server, rover->channelID);
-        } else if (VirtualMount_IsReserved(rover->mountPoint)) {
+            NHServer_PostClose(scope.server, rover->channelID);
+        } else if (VirtualMount_HasPrefix(rover->mountPoint)) {
             if (other) {
-                NHServer_PostUnsubscribe(server, channelID, rover->channelID);
+                NHServer_PostUnsubscribe(scope.server, channelID, rover->channelID);
             } else {
-                NHServer_PostClose(server, rover->channelID);
+                NHServer_PostClose(scope.server, rover->channelID);
             }
+            // Unbound until the pass below finds it the nearest base left.
+            if (rover->boundChannelID == channelID) NearestBinding_Forget(rover);
         }
     }
     bases->Remove(channelID);
+    NearestBinding_UpdateAll(scope);
 }
 
 }  // namespace Ntrip

@@ -194,6 +194,8 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
         NHServer_PostSubscribe(server, candidate->channelID, channelID);
         candidate->roverCount += 1;
         rover.boundChannelID = candidate->channelID;
+        // Named as bound, so the re-binding pass knows it is bound already.
+        FixedText_Copy(rover.boundBaseName, sizeof(rover.boundBaseName), candidate->mountPoint);
     }
     rovers->Add(&rover);
 

@@ -3,19 +3,25 @@
 #include "caster/BaseTable.h"
 #include "caster/ConnInfoTable.h"
 #include "caster/CtrlNotify.h"
+#include "caster/NearestBinding.h"
 #include "caster/RoverTable.h"
 #include "caster/VirtualMount.h"
 #include "caster/Vorlane.h"
 #include "net/NHServer.h"
 
-#include <cstring>
-
 namespace Ntrip {
 
 void RoverLogout(NHServer* server, uint64_t channelID)
 {
-    BaseTable* bases = GetBaseTable();
-    RoverTable* rovers = GetRoverTable();
+    CasterScope scope = CasterScope_OfCenter();
+    scope.server = server;
+    RoverLogout_Apply(scope, channelID);
+}
+
+void RoverLogout_Apply(const CasterScope& scope, uint64_t channelID)
+{
+    BaseTable* bases = scope.bases;
+    RoverTable* rovers = scope.rovers;
     RoverRecord* rover = rovers->Find(channelID);
     if (!rover) return;
 
@@ -25,26 +31,26 @@ void RoverLogout(NHServer* server, uint64_t channelID)
     BaseRecord* base = nullptr;
     if (!VirtualMount_HasPrefix(rover->mountPoint)) {
         base = bases->FindByName(rover->mountPoint);
-        if (base) {
-            NHServer_PostUnsubscribe(server, base->channelID, channelID);
-            base->roverCount -= 1;
-        }
+        if (base && base->roverCount > 0) base->roverCount -= 1;
     } else {
         base = bases->Find(rover->boundChannelID);
-        if (base) NHServer_PostUnsubscribe(server, base->channelID, channelID);
+    }
+    // From the publisher it receives from, and from its mount's base should
+    // that be another one.
+    if (rover->boundChannelID != 0) NHServer_PostUnsubscribe(scope.server, rover->boundChannelID, channelID);
+    if (base && base->channelID != rover->boundChannelID) {
+        NHServer_PostUnsubscribe(scope.server, base->channelID, channelID);
     }
 
-    if (GetNtripServerConfig()->one_account_multi_user == 1) rovers->UpdateRecord(rover);
+    // The account's latest rover takes this one's name and number, so the
+    // names of those left stay u, u~2, ... without a gap and the next login
+    // gets the next number.
+    if (scope.config->one_account_multi_user == 1) rovers->UpdateRecord(rover);
     rovers->Remove(channelID);
-    GetConnInfoTable()->Remove(channelID);
+    scope.conns->Remove(channelID);
 
-    if (base) {
-        int count = 0;
-        for (RoverListItem* item = rovers->First(); item; item = rovers->Next(item)) {
-            if (strcmp(item->record->mountPoint, base->mountPoint) == 0) ++count;
-        }
-        base->roverCount = count;
-    }
+    // Counted afresh, virtual-mount rovers by the base they are bound to.
+    if (base) base->roverCount = rovers->CountOnBase(base->mountPoint);
 }
 
 }  // namespace Ntrip

@@ -2,9 +2,11 @@
 
 #include "caster/BaseLogin.h"
 #include "caster/BaseTable.h"
+#include "caster/BaseTimer.h"
 #include "caster/BaseUserTable.h"
 #include "caster/ConnInfoTable.h"
 #include "caster/NtripCallbacks.h"
+#include "caster/RoverData.h"
 #include "caster/RoverTable.h"
 #include "caster/RoverUserTable.h"
 #include "config/GlobalIpConfig.h"
@@ -120,10 +122,7 @@ Vorlane* Vorlane_Create()
 
     center->loginExecutor = DecodeExecutor_Create(LOGIN_WORKERS, NtripDecoding::Ntrip1CasterDecode, LoginExecute);
     center->baseExecutor = DecodeExecutor_Create(BASE_WORKERS, RTCMDecoding::RtcmDecode, BaseDecodeExecute);
-    // Rover positions are decoded; what is done with them (the GGA log,
-    // nearest binding) is the rover handler's, which joins with nearest
-    // binding. Until then each position is dropped once decoded.
-    center->roverExecutor = DecodeExecutor_Create(ROVER_WORKERS, NEMADecoding::GgaDecode, nullptr);
+    center->roverExecutor = DecodeExecutor_Create(ROVER_WORKERS, NEMADecoding::GgaDecode, RoverDecodeExecute);
     if (!center->loginExecutor || !center->baseExecutor || !center->roverExecutor) {
         Log_Fatal("%s:malloc executor error", "Ntrip::Vorlane_Create");
     }
@@ -150,8 +149,8 @@ Vorlane* Vorlane_Create()
     NHServer_SetCloseCallback(center->netServer, Ntrip_CloseCallback);
     NHServer_SetReadCallback(center->netServer, Ntrip_ReadCallback);
     NHServer_SetWriteCallback(center->netServer, Ntrip_WriteCallback);
-    // The 5000 ms base time-out and the relay callbacks join here with base
-    // time-out and relay mounts.
+    NHServer_SetTimer(center->netServer, Ntrip_TimerCallback, BASE_TIMER_PERIOD_MS, center);
+    // The relay callbacks join here with relay mounts.
 
     // The control-centre server is set up here once it exists; its failure
     // will then fail the creation.

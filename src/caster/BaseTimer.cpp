@@ -1,0 +1,69 @@
+#include "caster/BaseTimer.h"
+
+#include "caster/BaseTable.h"
+#include "caster/ConnInfoTable.h"
+#include "caster/CtrlNotify.h"
+#include "caster/NearestBinding.h"
+#include "caster/Vorlane.h"
+#include "net/NHServer.h"
+#include "runtime/Log.h"
+#include "store/StationListDb.h"
+
+#include <ctime>
+
+namespace Ntrip {
+
+void Ntrip_TimerCallback(int, void* center)
+{
+    Vorlane* c = center ? static_cast<Vorlane*>(center) : GetCenter();
+    CasterScope scope;
+    scope.server = c->netServer;
+    scope.conns = c->connInfoTable;
+    scope.bases = c->baseTable;
+    scope.rovers = c->roverTable;
+    scope.config = c->ntripServerConfig;
+    BaseTimer_Pass(scope, static_cast<int64_t>(time(nullptr)));
+}
+
+void BaseTimer_Pass(const CasterScope& scope, int64_t now)
+{
+    ConnInfoTable::Lock();
+    BaseTable::Lock();
+    int limit = scope.config->base_offline_time;
+    // Without a positive limit every base would be closed at every pass,
+    // also one that sent a moment ago.
+    if (limit >= 1) {
+        scope.bases->ForEach([&](BaseRecord* base) {
+            ConnInfo* conn = scope.conns->Find(base->channelID);
+            if (!conn) return;
+            int64_t elapsed = now - conn->lastActivity;
+            if (elapsed < limit) return;
+            Log_Info("Base auto offline:%s, timeout. Reason:%s%d seconds.", base->mountPoint,
+                     "long time no data passed by ", static_cast<int>(elapsed));
+            CtrlNotice notice = {base->sequence, base->mountPoint, nullptr};
+            NotifyCtrlCenter(CTRL_NOTIFY_BASE_TIMEOUT, notice);
+            NHServer_PostClose(scope.server, base->channelID);
+        });
+    }
+    BaseTable::Unlock();
+    ConnInfoTable::Unlock();
+}
+
+}  // namespace Ntrip
+
+bool RemoveBaseStation(const char* mountPoint)
+{
+    if (!mountPoint) return false;
+    BaseTable::Lock();
+    BaseRecord* base = GetBaseTable()->FindByName(mountPoint);
+    bool found = base != nullptr;
+    if (base && base->state == BASE_STATE_ONLINE) NHServer_PostClose(GetNetServer(), base->channelID);
+    StationListDb* lists = GetStationListDb();
+    if (lists->IsBlack(mountPoint)) {
+        lists->DelBlack(mountPoint);
+    } else if (lists->IsWhite(mountPoint)) {
+        lists->DelWhite(mountPoint);
+    }
+    BaseTable::Unlock();
+    return found;
+}
