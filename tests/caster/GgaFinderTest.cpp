@@ -20,7 +20,8 @@ TEST(GgaChecksum, HoldsOnlyForTheRightTwoDigits)
 {
     EXPECT_TRUE(Check(kDublin));
     EXPECT_TRUE(Check(kMunich));
-    EXPECT_TRUE(Check("$GPGGA,1*3e") == Check("$GPGGA,1*3E"));  // either case
+    EXPECT_TRUE(Check("$GPGGA,1*4B"));
+    EXPECT_TRUE(Check("$GPGGA,1*4b"));  // either case
     std::string wrong = kDublin;
     wrong.back() = '7';
     EXPECT_FALSE(Check(wrong));
