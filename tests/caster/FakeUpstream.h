@@ -1,0 +1,202 @@
+// Another caster for relay tests, on 127.0.0.1 and a free port: it reads each
+// client's request up to its blank line, answers with the reply it is given
+// (nothing at all for a silent upstream), then records whatever else the
+// client sends and writes what the test hands it.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class FakeUpstream {
+public:
+    struct Behaviour {
+        Behaviour() = default;
+        Behaviour(const char* text) : reply(text) {}  // NOLINT: a reply alone reads best as a plain text
+        std::string reply;            // sent once the request is in; empty: never answer
+        std::string replyRest;        // sent after delayMs, for a reply cut in two
+        int delayMs = 0;
+        bool closeAfterReply = false;  // a refusing caster hangs up
+    };
+
+    // One client connection as the upstream sees it.
+    class Conn {
+    public:
+        std::string Received()
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            return received_;
+        }
+        // Waits until what was received holds text (or has at least n bytes).
+        bool WaitFor(const std::string& text, int timeoutMs = 3000)
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                     [&] { return received_.find(text) != std::string::npos; });
+        }
+        bool WaitEnded(int timeoutMs = 3000)
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return ended_; });
+        }
+        void Send(const std::string& bytes)
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            outgoing_.push_back(bytes);
+        }
+        void Close() { closeRequested_ = true; }
+
+    private:
+        friend class FakeUpstream;
+        std::mutex mutex_;
+        std::condition_variable changed_;
+        std::string received_;
+        std::deque<std::string> outgoing_;
+        std::atomic<bool> closeRequested_{false};
+        bool ended_ = false;  // the client closed, or the upstream did
+    };
+
+    explicit FakeUpstream(Behaviour behaviour) : behaviour_(behaviour)
+    {
+        listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int one = 1;
+        setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof(addr);
+        if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 && listen(listenFd_, 64) == 0 &&
+            getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+            port_ = ntohs(addr.sin_port);
+        }
+        acceptor_ = std::thread([this] { AcceptLoop(); });
+    }
+
+    ~FakeUpstream()
+    {
+        stop_ = true;
+        acceptor_.join();
+        for (std::thread& t : handlers_) t.join();
+        close(listenFd_);
+    }
+
+    int Port() const { return port_; }
+
+    // The index-th connection (0 first), once it has arrived.
+    std::shared_ptr<Conn> WaitConnection(size_t index, int timeoutMs = 3000)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return conns_.size() > index; })) {
+            return nullptr;
+        }
+        return conns_[index];
+    }
+
+    size_t ConnectionCount()
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return conns_.size();
+    }
+
+private:
+    void AcceptLoop()
+    {
+        while (!stop_) {
+            pollfd p{listenFd_, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) continue;
+            auto conn = std::make_shared<Conn>();
+            {
+                std::lock_guard<std::mutex> guard(mutex_);
+                conns_.push_back(conn);
+            }
+            changed_.notify_all();
+            handlers_.emplace_back([this, fd, conn] { Serve(fd, conn); });
+        }
+    }
+
+    static bool SendAll(int fd, const std::string& bytes)
+    {
+        size_t done = 0;
+        while (done < bytes.size()) {
+            ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            done += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    // Reads what is there within waitMs; false once the client has ended.
+    bool ReadSome(int fd, Conn& conn, int waitMs)
+    {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, waitMs) <= 0) return true;
+        char buffer[8192];
+        ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
+        if (n <= 0) return false;
+        {
+            std::lock_guard<std::mutex> guard(conn.mutex_);
+            conn.received_.append(buffer, static_cast<size_t>(n));
+        }
+        conn.changed_.notify_all();
+        return true;
+    }
+
+    void Serve(int fd, std::shared_ptr<Conn> conn)
+    {
+        bool open = true;
+        while (open && !stop_ && !conn->closeRequested_) {
+            {
+                std::lock_guard<std::mutex> guard(conn->mutex_);
+                if (conn->received_.find("\r\n\r\n") != std::string::npos) break;
+            }
+            open = ReadSome(fd, *conn, 20);
+        }
+        if (open && !behaviour_.reply.empty()) {
+            SendAll(fd, behaviour_.reply);
+            if (!behaviour_.replyRest.empty()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(behaviour_.delayMs));
+                SendAll(fd, behaviour_.replyRest);
+            }
+            if (behaviour_.closeAfterReply) open = false;
+        }
+        while (open && !stop_ && !conn->closeRequested_) {
+            std::deque<std::string> out;
+            {
+                std::lock_guard<std::mutex> guard(conn->mutex_);
+                out.swap(conn->outgoing_);
+            }
+            for (const std::string& bytes : out) SendAll(fd, bytes);
+            open = ReadSome(fd, *conn, 10);
+        }
+        close(fd);
+        {
+            std::lock_guard<std::mutex> guard(conn->mutex_);
+            conn->ended_ = true;
+        }
+        conn->changed_.notify_all();
+    }
+
+    Behaviour behaviour_;
+    int listenFd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread acceptor_;
+    std::vector<std::thread> handlers_;  // acceptor thread only, joined after it
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::shared_ptr<Conn>> conns_;
+};
