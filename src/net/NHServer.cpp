@@ -73,6 +73,9 @@ void TearDown(NHServer* server, struct event_base* base)
         free(record);
     });
     if (server->dnsBase) {
+        // A cancelled lookup answers its owner one iteration later; give it
+        // that iteration so the owner can free what it keeps for it.
+        event_base_loop(base, EVLOOP_NONBLOCK);
         evdns_base_free(server->dnsBase, 0);
         server->dnsBase = nullptr;
     }
