@@ -88,7 +88,7 @@ class BlackboxRebindStress : public NearestTest {};
 TEST_F(BlackboxRebindStress, TwoHundredMovingRoversGetWholeChunksOfTheirBasesOnly)
 {
     const int kBases = 10, kRovers = 200, kThreads = 8, kLimit = 2000;
-    const int kDriveMs = 8000, kChunkMs = 50;
+    const int kDriveMs = 40000, kChunkMs = 50;
     const double kLat0 = 30.0, kLon0 = 114.0, kSpanLat = 0.4, kSpanLon = 0.5;
     const char* mounts[] = {"NEAREST", "NEAREST_V", "RTCM32_ZedOz", "RTCM32_VODIR"};
 

@@ -115,6 +115,29 @@ inline bool Stretches(const std::vector<Tag>& tags, std::vector<Stretch>* runs, 
     return true;
 }
 
+// Like Stretches, for a rover that may have left a base and come back to it:
+// a stretch also ends where its base's numbers jump (the chunks sent while
+// the rover was bound elsewhere). False (with *error) when a base's chunk
+// comes twice or after a later one of the same base.
+inline bool Segments(const std::vector<Tag>& tags, std::vector<Stretch>* segments, std::string* error)
+{
+    std::vector<long long> lastOf(256, -1);
+    for (const Tag& t : tags) {
+        if (static_cast<long long>(t.seq) <= lastOf[t.base]) {
+            *error = "base " + std::to_string(t.base) + ": chunk " + std::to_string(t.seq) + " after chunk " +
+                     std::to_string(lastOf[t.base]);
+            return false;
+        }
+        lastOf[t.base] = t.seq;
+        if (!segments->empty() && segments->back().base == t.base && segments->back().last + 1 == t.seq) {
+            segments->back().last = t.seq;
+        } else {
+            segments->push_back({t.base, t.seq, t.seq});
+        }
+    }
+    return true;
+}
+
 inline std::string Describe(const std::vector<Stretch>& runs)
 {
     std::string out;
