@@ -53,12 +53,16 @@ void BaseTimer_Pass(const CasterScope& scope, int64_t now)
 
 bool RemoveBaseStation(const char* mountPoint)
 {
+    return RemoveBaseStation_In(CasterScope_OfCenter(), GetStationListDb(), mountPoint);
+}
+
+bool RemoveBaseStation_In(const CasterScope& scope, StationListDb* lists, const char* mountPoint)
+{
     if (!mountPoint) return false;
     BaseTable::Lock();
-    BaseRecord* base = GetBaseTable()->FindByName(mountPoint);
+    BaseRecord* base = scope.bases->FindByName(mountPoint);
     bool found = base != nullptr;
-    if (base && base->state == BASE_STATE_ONLINE) NHServer_PostClose(GetNetServer(), base->channelID);
-    StationListDb* lists = GetStationListDb();
+    if (base && base->state == BASE_STATE_ONLINE) NHServer_PostClose(scope.server, base->channelID);
     if (lists->IsBlack(mountPoint)) {
         lists->DelBlack(mountPoint);
     } else if (lists->IsWhite(mountPoint)) {

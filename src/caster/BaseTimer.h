@@ -5,6 +5,7 @@
 #include <cstdint>
 
 struct CasterScope;
+class StationListDb;
 
 namespace Ntrip {
 
@@ -31,3 +32,5 @@ void BaseTimer_Pass(const CasterScope& scope, int64_t now);
 // list. True when the base registry held a record of that name. Takes the
 // base lock; runs on a control-centre thread.
 bool RemoveBaseStation(const char* mountPoint);
+// The same on the given registries, server and station lists.
+bool RemoveBaseStation_In(const CasterScope& scope, StationListDb* lists, const char* mountPoint);
