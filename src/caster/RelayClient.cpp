@@ -233,6 +233,20 @@ void LogReplyLine(const RelayContext* context, const char* bytes, size_t length)
 
 RelayRequest* RelayRequest_New() { return new RelayRequest(); }
 
+int RelayRequest_FromMount(RelayRequest* request, const RelayMount* mount, RelayAccount* account)
+{
+    if (!request || !mount || !account) return 0;
+    request->protocol = RELAY_PROTOCOL_NTRIP1;
+    CopyText(request->upstreamHost, sizeof(request->upstreamHost), mount->host);
+    request->upstreamPort = mount->port;
+    CopyText(request->upstreamMount, sizeof(request->upstreamMount), mount->upstreamMount);
+    CopyText(request->localMount, sizeof(request->localMount), mount->localName);
+    CopyText(request->credentials, sizeof(request->credentials), account->credentials);
+    CopyText(request->credentialsBase64, sizeof(request->credentialsBase64), account->credentialsBase64);
+    request->account = account;
+    return 1;
+}
+
 RelayContext* RelayContext_New() { return new RelayContext(); }
 
 void RelayContext_Free(RelayContext* context)

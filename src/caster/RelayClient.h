@@ -103,6 +103,11 @@ struct RelayContext {
 
 // A zeroed request and a zeroed context on the heap, for Relay_Connect.
 RelayRequest* RelayRequest_New();
+// Fills a request for the mount with the account (a shared one taken from
+// the pool, or the mount's own systemAccount): NTRIP 1.0, the mount's
+// upstream host, port and mount, its local name, the account's credentials
+// and their Base64. 1, or 0 when an argument is null.
+int RelayRequest_FromMount(RelayRequest* request, const RelayMount* mount, RelayAccount* account);
 RelayContext* RelayContext_New();
 // Frees what Relay_Connect never got (and the context's request).
 void RelayContext_Free(RelayContext* context);

@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -294,6 +295,27 @@ TEST(RelayRequestTest, RequestTextsOfBothProtocols)
     int length = Relay_FormatRequest(&full, out, sizeof(out));
     EXPECT_GT(length, 0);
     EXPECT_EQ(std::string(RELAY_TEXT_SIZE, 'x'), std::string(out + 4, RELAY_TEXT_SIZE));
+}
+
+TEST(RelayRequestTest, RequestFromAPoolMountCarriesItsAccount)
+{
+    std::unique_ptr<RelayAccountList> pool(RelayAccountList::Create());
+    ASSERT_EQ(0, pool->AddRelayMount("LOCAL", "caster.example", 2101, "UP"));
+    RelayAccount* account = pool->AddAccount("user:pass");
+    ASSERT_EQ(0, pool->AttachAccount("LOCAL", account));
+    RelayRequest request{};
+    ASSERT_EQ(1, RelayRequest_FromMount(&request, pool->FindMount("LOCAL"), pool->TakeIdleAccount("LOCAL")));
+    EXPECT_EQ(RELAY_PROTOCOL_NTRIP1, request.protocol);
+    EXPECT_STREQ("caster.example", request.upstreamHost);
+    EXPECT_EQ(2101, request.upstreamPort);
+    EXPECT_STREQ("UP", request.upstreamMount);
+    EXPECT_STREQ("LOCAL", request.localMount);
+    EXPECT_STREQ("user:pass", request.credentials);
+    EXPECT_STREQ("dXNlcjpwYXNz", request.credentialsBase64);
+    EXPECT_EQ(account, request.account);
+    char out[RELAY_REQUEST_MAX];
+    EXPECT_EQ(std::string(kNtrip1Request), std::string(out, Relay_FormatRequest(&request, out, sizeof(out))));
+    EXPECT_EQ(0, RelayRequest_FromMount(&request, nullptr, account));
 }
 
 TEST(RelayRequestTest, ReplyCheckAcceptsOnlyTheOkStatusLines)
