@@ -22,10 +22,10 @@ void Ntrip_TimerCallback(int, void* center)
     scope.bases = c->baseTable;
     scope.rovers = c->roverTable;
     scope.config = c->ntripServerConfig;
-    BaseTimer_Pass(scope, static_cast<int64_t>(time(nullptr)));
+    BaseTimer_Pass(scope, ConnInfo_NowMs());
 }
 
-void BaseTimer_Pass(const CasterScope& scope, int64_t now)
+void BaseTimer_Pass(const CasterScope& scope, int64_t nowMs)
 {
     ConnInfoTable::Lock();
     BaseTable::Lock();
@@ -36,8 +36,11 @@ void BaseTimer_Pass(const CasterScope& scope, int64_t now)
         scope.bases->ForEach([&](BaseRecord* base) {
             ConnInfo* conn = scope.conns->Find(base->channelID);
             if (!conn) return;
-            int64_t elapsed = now - conn->lastActivity;
-            if (elapsed < limit) return;
+            // Whole seconds would close a base up to a second before its
+            // limit; the milliseconds of its last byte make the limit exact.
+            int64_t elapsedMs = nowMs - conn->lastDataMs;
+            if (elapsedMs < static_cast<int64_t>(limit) * 1000) return;
+            int64_t elapsed = elapsedMs / 1000;
             Log_Info("Base auto offline:%s, timeout. Reason:%s%d seconds.", base->mountPoint,
                      "long time no data passed by ", static_cast<int>(elapsed));
             CtrlNotice notice = {base->sequence, base->mountPoint, nullptr};

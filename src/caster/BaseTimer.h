@@ -21,9 +21,9 @@ static const int BASE_TIMER_PERIOD_MS = 5000;
 // GetCenter). A base_offline_time below 1 closes nothing.
 void Ntrip_TimerCallback(int periodMs, void* center);
 
-// One pass of that timer at the time now (seconds since 1970), on the given
-// registries. Takes the connection lock, then the base lock.
-void BaseTimer_Pass(const CasterScope& scope, int64_t now);
+// One pass of that timer at the time nowMs (milliseconds since 1970), on the
+// given registries. Takes the connection lock, then the base lock.
+void BaseTimer_Pass(const CasterScope& scope, int64_t nowMs);
 
 }  // namespace Ntrip
 

@@ -12,6 +12,7 @@
 #include "caster/ChannelRegistry.h"
 
 #include <cstdint>
+#include <ctime>
 
 enum { CONN_IP_SIZE = 29 };  // dotted address, at most 28 characters
 
@@ -22,11 +23,20 @@ struct ConnInfo {
     uint64_t bytesReceived;  // total read from an online base
     uint64_t bytesSent;      // total written to a rover
     int64_t lastActivity;    // open, then every base read and rover write
+    int64_t lastDataMs;      // open, then every base read, in ms: the base time-out is judged on it
     char ip[CONN_IP_SIZE];
     int32_t port;
     uint64_t channelID;      // the key
     int64_t lastKeepAlive;   // last keep-alive check of a base; 0 at open
 };
+
+// Wall-clock milliseconds, as lastDataMs holds them.
+inline int64_t ConnInfo_NowMs()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
 
 class ConnInfoTable {
 public:

@@ -25,6 +25,8 @@ const char* const BASE_KEEP_ALIVE = "XQN200\r\n";
 namespace {
 
 const size_t BASE_KEEP_ALIVE_LENGTH = 8;
+// The open callback's kind of an outgoing relay connection.
+const int RELAY_CONNECTION_KIND = 1;
 
 int64_t Now() { return static_cast<int64_t>(time(nullptr)); }
 
@@ -47,12 +49,14 @@ const char* CloseTypeText(int reason)
     }
 }
 
-void Ntrip_OpenCallback(uint64_t channelID, const char* ip, int port, int)
+void Ntrip_OpenCallback(uint64_t channelID, const char* ip, int port, int kind)
 {
     Log_Info("Tcp open:ip = %s, port = %d, channelID = %d.", ip ? ip : "null", port, static_cast<int>(channelID));
     if (!ip) Log_Fatal("%s:ipStr is null", "Ntrip::Ntrip_OpenCallback");
     Vorlane* center = GetCenter();
-    if (!strchr(ip, '.')) {
+    // A relay connection is named by the upstream host as the list gives it,
+    // which may be a name without a dot ("localhost").
+    if (kind != RELAY_CONNECTION_KIND && !strchr(ip, '.')) {
         // No record means no login can ever succeed on it: close it rather
         // than keep a connection nobody serves.
         Log_Info("%s:ipStr is illegal", "Ntrip::Ntrip_OpenCallback");
@@ -67,6 +71,7 @@ void Ntrip_OpenCallback(uint64_t channelID, const char* ip, int port, int)
     info.port = port;
     info.channelID = channelID;
     info.lastActivity = info.connectTime;
+    info.lastDataMs = ConnInfo_NowMs();
     info.lastKeepAlive = 0;
     ConnInfoTable::Lock();
     bool added = center->connInfoTable->Add(&info);
@@ -119,7 +124,8 @@ void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length)
     if (isRover) {
         ConnInfoTable::Unlock();
         // A relay rover's positions go on to the caster its stream comes from.
-        if (relay) NHServer_PostSend(center->netServer, upstream, data, size);
+        // Until its relay is verified there is no upstream to send to.
+        if (relay && upstream != 0) NHServer_PostSend(center->netServer, upstream, data, size);
         DecodeExecutor_Push(center->roverExecutor, channelID, data, size, "RoverDecodeExecutor");
         return;
     }
@@ -131,6 +137,7 @@ void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length)
         conn->inputRate = RateOf(length, conn->lastActivity);
         conn->bytesReceived += size;
         conn->lastActivity = now;
+        conn->lastDataMs = ConnInfo_NowMs();
         if (now - conn->lastKeepAlive >= BASE_KEEP_ALIVE_INTERVAL_S) {
             conn->lastKeepAlive = now;
             if (base->keepAliveOff == 0) {

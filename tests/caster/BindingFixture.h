@@ -112,6 +112,7 @@ protected:
         memset(&c, 0, sizeof c);
         c.channelID = channel;
         c.lastActivity = lastActivity;
+        c.lastDataMs = lastActivity * 1000;
         snprintf(c.ip, sizeof c.ip, "127.0.0.1");
         EXPECT_TRUE(conns->Add(&c));
     }
