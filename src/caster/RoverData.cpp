@@ -6,6 +6,7 @@
 #include "caster/GreatCircle.h"
 #include "caster/MovementSpeed.h"
 #include "caster/NearestBinding.h"
+#include "caster/RelayAllocation.h"
 #include "caster/RoverTable.h"
 #include "caster/UserLog.h"
 #include "caster/Vorlane.h"
@@ -14,6 +15,7 @@
 #include "runtime/Geodesy.h"
 
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 namespace Ntrip {
@@ -44,11 +46,16 @@ void WriteGgaLog(const char* userName, const NEMADecoding::NEMA_GPGGA& gga)
     writer->Write(sentence, LOG_TO_FILE_USER, userName);
 }
 
-// A relay-mount rover's position: the relay allocation at its first position
-// and the authentication-centre recheck every 600 s join here with relay
-// mounts. Called with no registry lock held; the rover's record already holds
-// the position. Until then a relay rover's positions are only recorded.
-bool RelayRoverPosition(const CasterScope&, const NEMADecoding::NEMA_GPGGA&, uint64_t) { return true; }
+// A relay-mount rover's position: its relay at the first one, the
+// authentication-centre recheck every 600 s after. Called with no registry
+// lock held; the rover's record already holds the position.
+bool RelayRoverPosition(const CasterScope& scope, const NEMADecoding::NEMA_GPGGA& gga, uint64_t channelID)
+{
+    Vorlane* center = GetCenter();
+    if (!center) return true;
+    return RelayAllocation_OnPosition(scope, center->relayAccounts, center->relayRecheckAuthCentre, gga, channelID,
+                                      static_cast<int64_t>(time(nullptr)));
+}
 
 // A named-mount rover: its distance to its base.
 bool MeasureNamed(const CasterScope& scope, RoverRecord* rover, double latitude, double longitude)

@@ -1,9 +1,11 @@
 #include "caster/RoverLogin.h"
 
+#include "caster/AuthCentre.h"
 #include "caster/BaseTable.h"
 #include "caster/ConnInfoTable.h"
 #include "caster/CtrlNotify.h"
 #include "caster/FixedText.h"
+#include "caster/RelayAccountList.h"
 #include "caster/RoverTable.h"
 #include "caster/RoverUserTable.h"
 #include "caster/UserLog.h"
@@ -25,6 +27,8 @@ namespace Ntrip {
 namespace {
 
 const size_t REPLY_SIZE = 512;
+// The node text the caster names itself with to the authentication centre.
+const char* const AUTH_NODE = "1";
 const char* const ACCEPTED_SOFTWARE[] = {"Tarnek", "NTRIP GNSSInternetRadio/1.4.10"};
 
 // Builds the reply into reply (REPLY_SIZE bytes) and queues it.
@@ -96,6 +100,31 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
         return;
     }
 
+    // A relay mount's users may be checked by the authentication centre: an
+    // HTTP exchange, made before any registry lock is taken so that no
+    // stream waits for it, and followed by a fresh look at the connection.
+    RelayAccountList* pool = GetRelayAccountList();
+    bool relayMount = pool && pool->IsNotRelayMount(mount) == 0;
+    const AuthCentreConfig* centre = GetRoverAuthCentre();
+    bool askCentre = relayMount && config->rover_login_mode == 0 && centre && centre->enabled != 0;
+    if (askCentre) {
+        ConnInfoTable::Lock();
+        bool known = GetConnInfoTable()->Contains(channelID);
+        ConnInfoTable::Unlock();
+        if (!known) {
+            Log_Info("Rover login failed, tcp connection of channelID:%lld is not exist.", id);
+            return;
+        }
+        int result = AuthCentre::Post(centre, user, request->password, AUTH_NODE);
+        if (result != 0) {
+            int code =
+                result == 1 ? NtripDecoding::CLIENT_LOGIN_BAD_PASSWORD : NtripDecoding::CLIENT_LOGIN_UNAUTHORIZED;
+            Reply(channelID, code, mount, reply);
+            Log_Info("Rover login To Auth Centre error(error:%d):%s,user=%s", code, reply, user);
+            return;
+        }
+    }
+
     ConnInfoTable::Lock();
     BaseTable::Lock();
     RoverTable::Lock();
@@ -109,10 +138,14 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     RoverTable* rovers = GetRoverTable();
     BaseRecord* candidate = bases->FindByName(mount);
 
-    // A relay mount (served from another caster) is recognised here first,
-    // once the relay-account pool exists; it binds with mode 2.
+    // A relay mount (served from another caster) first: its rover is bound
+    // to its own relay at its first position.
     int mode;
-    if (VirtualMount_HasPrefix(mount)) {
+    if (relayMount) {
+        printf("set one relay mode\n");
+        Log_Info("set one relay mode");
+        mode = ROVER_BIND_RELAY;
+    } else if (VirtualMount_HasPrefix(mount)) {
         if (config->broadcast_nearest != 1 || bases->OnlineNames().found == 0) {
             NHServer_PostClose(server, channelID);
             UnlockAll();
@@ -135,9 +168,7 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
         return;
     }
 
-    if (config->rover_login_mode == 0) {
-        // Rovers of relay mounts are checked by the authentication centre
-        // when one is configured; that branch joins with relay mounts.
+    if (config->rover_login_mode == 0 && !askCentre) {
         int error = 0;
         if (!GetRoverUserTable()->Verify(user, request->password, &error)) {
             Reply(channelID, error, mount, reply);
@@ -190,7 +221,9 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     // The reply is queued before the subscription: the loop runs commands in
     // order, so the rover reads "ICY 200 OK" before any byte of its base.
     Reply(channelID, NtripDecoding::CLIENT_LOGIN_OK, mount, reply);
-    if (candidate) {
+    // A relay rover's stream is its relay alone, even should a base carry
+    // the relay mount's name.
+    if (candidate && mode != ROVER_BIND_RELAY) {
         NHServer_PostSubscribe(server, candidate->channelID, channelID);
         candidate->roverCount += 1;
         rover.boundChannelID = candidate->channelID;

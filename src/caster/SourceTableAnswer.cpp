@@ -1,6 +1,7 @@
 #include "caster/SourceTableAnswer.h"
 
 #include "caster/BaseTable.h"
+#include "caster/RelayAccountList.h"
 #include "caster/Vorlane.h"
 #include "decoding/NEMADecoding/GgaDecode.h"
 #include "decoding/NEMADecoding/NemaLog.h"
@@ -8,7 +9,9 @@
 #include "net/NHServer.h"
 #include "runtime/Log.h"
 
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,7 +28,55 @@ std::vector<std::string> CopyNames(const BaseNameList& list)
     return names;
 }
 
+void AppendRelayLine(const char* name, std::string* body)
+{
+    // Built by appending, so no name length can overrun a line buffer.
+    static const char* const kTail = ";1(1),3(10),18(1),19(1);2;GNSS;RVZ;CHN;0.00;0.00;1;1;RVZ;none;B;N;9600;\r\n";
+    body->append("STR;");
+    body->append(name);
+    body->append(";");
+    body->append(name);
+    body->append(";");
+    body->append(name);
+    body->append(kTail);
+}
+
 }  // namespace
+
+CommonDataChain* BuildRelaySourceTable(RelayAccountList* pool)
+{
+    CommonDataChain* chain = CommonDataChain_Alloc();
+    CommonDataChain_AppendString(chain, "SOURCETABLE 200 OK\r\n");
+    CommonDataChain_AppendString(chain, "Server: ");
+    CommonDataChain_AppendString(chain, "XQN+Vorlane");
+    CommonDataChain_AppendString(chain, "/");
+    CommonDataChain_AppendString(chain, "2023");
+    CommonDataChain_AppendString(chain, "\r\n");
+    char date[32];
+    GetTimeString(date, sizeof(date));
+    CommonDataChain_AppendString(chain, "Date: ");
+    CommonDataChain_AppendString(chain, date);
+    CommonDataChain_AppendString(chain, "\r\n");
+    CommonDataChain_AppendString(chain, "Content-Type: text/plain\r\n");
+    CommonDataChain_AppendString(chain, "Content-Length: ");
+
+    std::string body;
+    int capacity = pool ? pool->MountNameCount() : 0;
+    if (capacity > 0) {
+        // Sized from the pool itself, so every name has its buffer.
+        std::unique_ptr<char[][RELAY_NAME_SIZE]> names(new char[capacity][RELAY_NAME_SIZE]());
+        int count = 0;
+        if (pool->ListMountNames(names.get(), capacity, &count) == 0) {
+            for (int i = 0; i < count && i < capacity; ++i) AppendRelayLine(names[i], &body);
+        }
+    }
+    char length[32];
+    snprintf(length, sizeof(length), "%d\r\n\r\n", static_cast<int>(body.size()));
+    CommonDataChain_AppendString(chain, length);
+    CommonDataChain_AppendAll(chain, body.data(), body.size());
+    CommonDataChain_AppendString(chain, "ENDSOURCETABLE\r\n\r\n");
+    return chain;
+}
 
 void SendSourceTable(const NtripDecoding::NtripGetSourceListRequest* request, uint64_t channelID)
 {
@@ -37,9 +88,10 @@ void SendSourceTable(const NtripDecoding::NtripGetSourceListRequest* request, ui
         Log_Info("Get sourcelist failed:find mountpoint error, channelID:%lld.", static_cast<long long>(channelID));
     }
 
-    // With relay mounts configured the table lists them instead; that table
-    // joins with the relay-account pool.
-    size_t ggaLength = strnlen(request->gga, sizeof(request->gga));
+    // With relay mounts configured the table lists them instead.
+    RelayAccountList* pool = GetRelayAccountList();
+    bool relayTable = pool && pool->MountNameCount() > 0;
+    size_t ggaLength = relayTable ? 0 : strnlen(request->gga, sizeof(request->gga));
     if (ggaLength > 0) {
         Tarnek::LogRoot* unit = nullptr;
         size_t consumed = 0;
@@ -60,7 +112,9 @@ void SendSourceTable(const NtripDecoding::NtripGetSourceListRequest* request, ui
     pointers.reserve(names.size());
     for (const std::string& name : names) pointers.push_back(name.c_str());
     CommonDataChain* table =
-        NtripDecoding::MakeSourceTable(pointers.empty() ? nullptr : pointers.data(), static_cast<int>(pointers.size()));
+        relayTable ? BuildRelaySourceTable(pool)
+                   : NtripDecoding::MakeSourceTable(pointers.empty() ? nullptr : pointers.data(),
+                                                    static_cast<int>(pointers.size()));
     if (table) {
         NHServer_PostSendChain(server, channelID, table);
         CommonDataChain_Free(table);

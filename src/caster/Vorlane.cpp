@@ -1,14 +1,18 @@
 #include "caster/Vorlane.h"
 
+#include "caster/AuthCentre.h"
 #include "caster/BaseLogin.h"
 #include "caster/BaseTable.h"
 #include "caster/BaseTimer.h"
 #include "caster/BaseUserTable.h"
 #include "caster/ConnInfoTable.h"
 #include "caster/NtripCallbacks.h"
+#include "caster/RelayAccountList.h"
+#include "caster/RelayCallbacks.h"
 #include "caster/RoverData.h"
 #include "caster/RoverTable.h"
 #include "caster/RoverUserTable.h"
+#include "config/AuthCentreFile.h"
 #include "config/GlobalIpConfig.h"
 #include "config/VorlaneConfig.h"
 #include "decoding/DecodeExecutor.h"
@@ -35,6 +39,8 @@ namespace {
 const int LOGIN_WORKERS = 2;
 const int BASE_WORKERS = 2;
 const int ROVER_WORKERS = 2;
+
+const char* const RELAY_ACCOUNT_FILE_NAME = "RelayAccount.list";
 
 Ntrip::Vorlane* g_center = nullptr;
 // "station.db": the black and white lists, for the life of the process.
@@ -98,11 +104,11 @@ Vorlane* Vorlane_Create()
     center->connInfoTable = ConnInfoTable::Create();
     center->baseTable = BaseTable::Create();
     center->roverTable = RoverTable::Create();
+    center->relayAccounts = RelayAccountList::Create();
     if (!center->roverUserTable || !center->baseUserTable || !center->connInfoTable || !center->baseTable ||
-        !center->roverTable) {
+        !center->roverTable || !center->relayAccounts) {
         Log_Fatal("%s:malloc table error", "Ntrip::Vorlane_Create");
     }
-    // The relay-account pool joins here with relay mounts.
 
     if (!OpenDatabases(STATION_DB_FILE, USER_DB_FILE)) Log_Info("Open Database:station.db failed.");
     if (!OpenUserDb(USER_DB_FILE, g_userListDb)) Log_Info("Open Database:user.db failed.");
@@ -141,8 +147,24 @@ Vorlane* Vorlane_Create()
         Log_Fatal("%s:SaveConfig fail, abort", "Ntrip::Vorlane_Create");
     }
 
-    // The mailer, the authentication-centre clients and the relay-account
-    // list join here with the services that use them.
+    // The mailer joins here with the services that use it.
+
+    // Two clients of one centre: rover login, and the recheck of relay
+    // rovers. A missing or incomplete "AuthCentre.json" leaves both disabled.
+    AuthCentre::GlobalInit();
+    center->roverAuthCentre = NewZeroed<AuthCentreConfig>("AuthCentreConfig");
+    AuthCentre::LoadConfig(center->roverAuthCentre, AUTH_CENTRE_FILE);
+    center->relayRecheckAuthCentre = NewZeroed<AuthCentreConfig>("AuthCentreConfig");
+    AuthCentre::LoadConfig(center->relayRecheckAuthCentre, AUTH_CENTRE_FILE);
+
+    std::string relayList;
+    if (ExePathOf(RELAY_ACCOUNT_FILE_NAME, &relayList)) {
+        Log_Info("get Realy Account list ,path:%s", relayList.c_str());
+        center->relayAccounts->Load(relayList.c_str());
+    }
+    char stateLine[1024];
+    memset(stateLine, 0, sizeof(stateLine));
+    center->relayAccounts->ReportState(stateLine, sizeof(stateLine));
 
     center->netServer = NHServer_Create();
     NHServer_SetOpenCallback(center->netServer, Ntrip_OpenCallback);
@@ -150,7 +172,11 @@ Vorlane* Vorlane_Create()
     NHServer_SetReadCallback(center->netServer, Ntrip_ReadCallback);
     NHServer_SetWriteCallback(center->netServer, Ntrip_WriteCallback);
     NHServer_SetTimer(center->netServer, Ntrip_TimerCallback, BASE_TIMER_PERIOD_MS, center);
-    // The relay callbacks join here with relay mounts.
+    NHServer_SetRelayConnectedCallback(center->netServer, RelaySetChannel);
+    NHServer_SetRelayVerifiedCallback(center->netServer, RelayOpenCallback);
+    NHServer_SetRelayClosedCallback(center->netServer, RelayCloseCallback);
+    // Shares the timer's period and argument, and runs right after it.
+    NHServer_SetTickCallback(center->netServer, RelayRestartCallback);
 
     // The control-centre server is set up here once it exists; its failure
     // will then fail the creation.
@@ -167,6 +193,9 @@ RoverTable* GetRoverTable() { return g_center->roverTable; }
 RoverUserTable* GetRoverUserTable() { return g_center->roverUserTable; }
 BaseUserTable* GetBaseUserTable() { return g_center->baseUserTable; }
 NHServer* GetNetServer() { return g_center->netServer; }
+RelayAccountList* GetRelayAccountList() { return g_center->relayAccounts; }
+AuthCentreConfig* GetRoverAuthCentre() { return g_center->roverAuthCentre; }
+AuthCentreConfig* GetRelayRecheckAuthCentre() { return g_center->relayRecheckAuthCentre; }
 CtrlCenterConfig* GetCtrlCenterConfig() { return g_center->ctrlCenterConfig; }
 NtripServerConfig* GetNtripServerConfig() { return g_center->ntripServerConfig; }
 HttpServerConfig* GetHttpServerConfig() { return g_center->httpServerConfig; }

@@ -17,11 +17,11 @@ class RoverTable;
 class RoverUserTable;
 class BaseUserTable;
 class StationListDb;
+class RelayAccountList;
 struct NHServer;
 struct DecodeExecutor;
 
 // Built by the subsystems that own them; the centre keeps null until then.
-class RelayAccountList;
 class smtp_email;
 struct PppRaTable;
 class HttpPostThread;
@@ -72,6 +72,10 @@ RoverTable* GetRoverTable();
 RoverUserTable* GetRoverUserTable();
 BaseUserTable* GetBaseUserTable();
 NHServer* GetNetServer();
+RelayAccountList* GetRelayAccountList();
+// The authentication-centre clients of rover login and of the relay recheck.
+AuthCentreConfig* GetRoverAuthCentre();
+AuthCentreConfig* GetRelayRecheckAuthCentre();
 CtrlCenterConfig* GetCtrlCenterConfig();
 NtripServerConfig* GetNtripServerConfig();
 HttpServerConfig* GetHttpServerConfig();

@@ -1,0 +1,172 @@
+// An authentication centre for tests, on 127.0.0.1 and a free port: it reads
+// each HTTP request (headers and the Content-Length body), keeps it, waits
+// delayMs, and answers with one status and body; a silent centre keeps the
+// connection and never answers. Each connection is served on a thread of its
+// own, so a slow answer to one check does not hold up the next.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+class FakeAuthCentre {
+public:
+    struct Answer {
+        int status = 200;
+        std::string body = "{\"code\":0}";
+        int delayMs = 0;
+        bool silent = false;
+    };
+
+    explicit FakeAuthCentre(Answer answer) : answer_(answer)
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        int one = 1;
+        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof(addr);
+        if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 && listen(fd_, 16) == 0 &&
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+            port_ = ntohs(addr.sin_port);
+        }
+        acceptor_ = std::thread([this] { Run(); });
+    }
+    ~FakeAuthCentre()
+    {
+        stop_ = true;
+        acceptor_.join();
+        for (std::thread& t : handlers_) t.join();
+        close(fd_);
+    }
+    FakeAuthCentre(const FakeAuthCentre&) = delete;
+    FakeAuthCentre& operator=(const FakeAuthCentre&) = delete;
+
+    // The answer to the checks that arrive from now on.
+    void SetAnswer(Answer answer)
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        answer_ = answer;
+    }
+
+    int Port() const { return port_; }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/auth/check"; }
+
+    // The requests received so far, whole (headers and body).
+    std::vector<std::string> Requests()
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return requests_;
+    }
+    size_t RequestCount()
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return requests_.size();
+    }
+    bool WaitRequests(size_t n, int timeoutMs)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return requests_.size() >= n; });
+    }
+
+    // The body of a request (after its blank line).
+    static std::string BodyOf(const std::string& request)
+    {
+        size_t at = request.find("\r\n\r\n");
+        return at == std::string::npos ? "" : request.substr(at + 4);
+    }
+
+private:
+    void Run()
+    {
+        while (!stop_) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            int fd = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) continue;
+            handlers_.emplace_back([this, fd] { Serve(fd); });
+        }
+    }
+
+    void Serve(int fd)
+    {
+        std::string request = ReadRequest(fd);
+        Answer answer;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            requests_.push_back(request);
+            answer = answer_;
+        }
+        changed_.notify_all();
+        if (answer.silent) {
+            // Holds the connection until the centre goes.
+            while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            close(fd);
+            return;
+        }
+        auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer.delayMs);
+        while (!stop_ && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        char head[256];
+        snprintf(head, sizeof(head),
+                 "HTTP/1.1 %d Whatever\r\nContent-Type: application/json\r\nContent-Length: %zu\r\n"
+                 "Connection: close\r\n\r\n",
+                 answer.status, answer.body.size());
+        std::string reply = head + answer.body;
+        size_t done = 0;
+        while (done < reply.size()) {
+            ssize_t n = send(fd, reply.data() + done, reply.size() - done, MSG_NOSIGNAL);
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+        close(fd);
+    }
+
+    static std::string ReadRequest(int fd)
+    {
+        std::string in;
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        size_t want = std::string::npos;
+        while (std::chrono::steady_clock::now() < end) {
+            size_t headEnd = in.find("\r\n\r\n");
+            if (headEnd != std::string::npos && want == std::string::npos) {
+                size_t at = in.find("Content-Length: ");
+                size_t length = at == std::string::npos ? 0 : strtoul(in.c_str() + at + 16, nullptr, 10);
+                want = headEnd + 4 + length;
+            }
+            if (want != std::string::npos && in.size() >= want) break;
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            char buffer[4096];
+            ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
+            if (n <= 0) break;
+            in.append(buffer, static_cast<size_t>(n));
+        }
+        return in;
+    }
+
+    Answer answer_;  // guarded by mutex_
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread acceptor_;
+    std::vector<std::thread> handlers_;  // acceptor thread only, joined after it
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> requests_;
+};
