@@ -1,0 +1,205 @@
+// Rovers on a relay mount checked by an authentication centre written here:
+// only an HTTP 2xx reply whose "code" is the integer 0 lets the rover in, the
+// rover user table is then not asked, and a slow centre holds up no stream.
+#include "blackbox/RelayFixture.h"
+#include "caster/FakeAuthCentre.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class AuthCentreLoginTest : public RelayTest {
+protected:
+    // A relay mount SHARED (its upstream is never reached: no rover here
+    // sends a position) checked by the centre.
+    void StartWithCentre(FakeAuthCentre& centre)
+    {
+        ASSERT_TRUE(UseAuthCentre(centre.Url()));
+        ASSERT_TRUE(WriteRelayList(SharedLine("SHARED", FreeLoopbackPort(), "UP", "acc1:pw1")));
+        ASSERT_NO_FATAL_FAILURE(StartCaster());
+    }
+
+    // The caster's answer to a login on SHARED.
+    std::string Login(const std::string& user, const std::string& password, int timeoutMs = RawPeers::kReplyMs)
+    {
+        TestClient rover;
+        if (!rover.Connect(Port()) || !rover.Send(NtripTexts::GetRequest("SHARED", user, password))) return "";
+        std::string head = rover.ReadExactly(NtripTexts::kIcyOk.size(), timeoutMs);
+        if (head == NtripTexts::kIcyOk) return head;
+        return head + rover.ReadUntil("\r\n\r\n", 1000);
+    }
+};
+
+struct CentreCase {
+    const char* what;
+    int status;
+    const char* body;
+    std::string reply;  // what the rover is answered
+};
+
+// One caster, one centre whose answer changes from case to case.
+TEST_F(AuthCentreLoginTest, OnlyTheIntegerCodeZeroLetsTheRoverIn)
+{
+    FakeAuthCentre centre(FakeAuthCentre::Answer{});
+    ASSERT_NO_FATAL_FAILURE(StartWithCentre(centre));
+    const std::string badPassword = NtripTexts::Refusal401(NtripTexts::kRealmBadPassword);
+    const std::string refused = NtripTexts::Refusal401("SHARED");
+    const CentreCase cases[] = {
+        {"code 0", 200, "{\"code\":0,\"msg\":\"ok\"}", NtripTexts::kIcyOk},
+        {"code 0, HTTP 201", 201, "{\"code\":0}", NtripTexts::kIcyOk},
+        {"code 1", 200, "{\"code\":1}", badPassword},
+        {"code 2", 200, "{\"code\":2}", refused},
+        {"code -1", 200, "{\"code\":-1}", refused},
+        {"not JSON", 200, "<html>ok</html>", refused},
+        {"no code", 200, "{\"result\":0}", refused},
+        {"HTTP 500 with code 0", 500, "{\"code\":0}", refused},
+        {"HTTP 404 with code 0", 404, "{\"code\":0}", refused},
+        {"string code", 200, "{\"code\":\"0\"}", refused},
+        {"fractional code", 200, "{\"code\":0.5}", refused},
+        {"a JSON array", 200, "[0]", refused},
+    };
+    size_t asked = 0;
+    for (const CentreCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeAuthCentre::Answer answer;
+        answer.status = c.status;
+        answer.body = c.body;
+        centre.SetAnswer(answer);
+        // Nobody in the rover user table: the centre alone decides.
+        std::string got = Login("centreuser", "centrepass");
+        EXPECT_EQ(c.reply, got) << Printable(got);
+        ++asked;
+        ASSERT_TRUE(centre.WaitRequests(asked, 1000));
+    }
+    // Every check was one POST of the user, the password and the node "1".
+    for (const std::string& request : centre.Requests()) {
+        EXPECT_EQ(0u, request.find("POST /auth/check HTTP/1.1\r\n")) << Printable(request);
+        EXPECT_NE(std::string::npos, request.find("Content-Type: application/json\r\n")) << Printable(request);
+        std::string body = FakeAuthCentre::BodyOf(request);
+        EXPECT_NE(std::string::npos, body.find("\"name\":\"centreuser\"")) << body;
+        EXPECT_NE(std::string::npos, body.find("\"password\":\"centrepass\"")) << body;
+        EXPECT_NE(std::string::npos, body.find("\"node\":\"1\"")) << body;
+    }
+    EXPECT_GE(vorlane.CountInLog("Rover login To Auth Centre error(error:3)"), 1);
+    EXPECT_GE(vorlane.CountInLog("Rover login To Auth Centre error(error:1)"), 1);
+}
+
+// A user of the rover user table is refused when the centre says no, and the
+// refusal leaves the connection open for another try.
+TEST_F(AuthCentreLoginTest, TheCentreDecidesOverTheUserTable)
+{
+    ASSERT_TRUE(AddRover("alice"));
+    FakeAuthCentre::Answer no;
+    no.body = "{\"code\":1}";
+    FakeAuthCentre centre(no);
+    ASSERT_NO_FATAL_FAILURE(StartWithCentre(centre));
+    TestClient rover;
+    ASSERT_TRUE(rover.Connect(Port()));
+    ASSERT_TRUE(rover.Send(NtripTexts::GetRequest("SHARED", "alice", "pw-alice")));
+    std::string got = rover.ReadUntil("\r\n\r\n", RawPeers::kReplyMs);
+    EXPECT_EQ(NtripTexts::Refusal401(NtripTexts::kRealmBadPassword), got) << Printable(got);
+
+    centre.SetAnswer(FakeAuthCentre::Answer{});
+    ASSERT_TRUE(rover.Send(NtripTexts::GetRequest("SHARED", "alice", "pw-alice")));
+    got = rover.ReadExactly(NtripTexts::kIcyOk.size(), RawPeers::kReplyMs);
+    EXPECT_EQ(NtripTexts::kIcyOk, got) << Printable(got);
+    EXPECT_EQ(2u, centre.RequestCount());
+}
+
+// A centre that takes the request and never answers refuses, within the
+// client's time-out.
+TEST_F(AuthCentreLoginTest, ACentreThatNeverAnswersRefuses)
+{
+    FakeAuthCentre::Answer silent;
+    silent.silent = true;
+    FakeAuthCentre centre(silent);
+    ASSERT_NO_FATAL_FAILURE(StartWithCentre(centre));
+    Clock::time_point start = Clock::now();
+    std::string got = Login("centreuser", "centrepass", 20000);
+    EXPECT_EQ(NtripTexts::Refusal401("SHARED"), got) << Printable(got);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(15));
+}
+
+// No centre listens at the url: refused at once.
+TEST_F(AuthCentreLoginTest, ACentreThatIsDownRefuses)
+{
+    ASSERT_TRUE(UseAuthCentre("http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/auth/check"));
+    ASSERT_TRUE(WriteRelayList(SharedLine("SHARED", FreeLoopbackPort(), "UP", "acc1:pw1")));
+    ASSERT_TRUE(AddRover("alice"));
+    ASSERT_NO_FATAL_FAILURE(StartCaster());
+    EXPECT_EQ(NtripTexts::Refusal401("SHARED"), Login("alice", "pw-alice"));
+}
+
+// Without a centre in "AuthCentre.json" the rover user table decides on a
+// relay mount too.
+TEST_F(AuthCentreLoginTest, WithoutACentreTheUserTableDecides)
+{
+    ASSERT_TRUE(WriteRelayList(SharedLine("SHARED", FreeLoopbackPort(), "UP", "acc1:pw1")));
+    ASSERT_TRUE(AddRover("alice"));
+    ASSERT_NO_FATAL_FAILURE(StartCaster());
+    EXPECT_EQ(NtripTexts::kIcyOk, Login("alice", "pw-alice"));
+    EXPECT_EQ(NtripTexts::Refusal401(NtripTexts::kRealmBadPassword), Login("alice", "wrong"));
+    EXPECT_EQ(NtripTexts::Refusal401(NtripTexts::kRealmBadUser), Login("stranger", "pw"));
+}
+
+// While the centre takes four seconds over one rover's check, another base's
+// stream reaches its rover without a pause.
+TEST_F(AuthCentreLoginTest, ASlowCentreDoesNotDelayAnotherBasesStream)
+{
+    FakeAuthCentre::Answer slow;
+    slow.delayMs = 4000;
+    FakeAuthCentre centre(slow);
+    vorlane.SetNtrip("base_login_mode", 1);
+    ASSERT_TRUE(AddRover("watcher"));
+    ASSERT_NO_FATAL_FAILURE(StartWithCentre(centre));
+
+    TestClient base, watcher;
+    ASSERT_TRUE(RawPeers::LoginBase(&base, Port(), "STATION1", "any"));
+    ASSERT_TRUE(LoginRover(&watcher, "STATION1", "watcher"));
+    RawPeers::CounterStream stream(&base, 100, 50);
+    stream.Start();
+
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::vector<Clock::time_point> arrivals;
+    std::thread reader([&] {
+        while (!stop) {
+            if (!watcher.ReadAvailable(20).empty()) {
+                std::lock_guard<std::mutex> guard(mutex);
+                arrivals.push_back(Clock::now());
+            }
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    Clock::time_point asked = Clock::now();
+    std::string got = Login("centreuser", "centrepass", 10000);
+    Clock::time_point answered = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop = true;
+    reader.join();
+    stream.Stop();
+
+    EXPECT_EQ(NtripTexts::kIcyOk, got) << Printable(got);
+    EXPECT_GE(answered - asked, std::chrono::milliseconds(3500));
+    std::lock_guard<std::mutex> guard(mutex);
+    ASSERT_FALSE(arrivals.empty());
+    Clock::time_point last = asked;
+    std::chrono::milliseconds longest(0);
+    for (Clock::time_point t : arrivals) {
+        if (t < asked || t > answered) continue;
+        longest = std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(t - last));
+        last = t;
+    }
+    longest = std::max(longest, std::chrono::duration_cast<std::chrono::milliseconds>(answered - last));
+    EXPECT_LT(longest.count(), 1500) << "the stream paused while the centre was asked";
+}
+
+}  // namespace
