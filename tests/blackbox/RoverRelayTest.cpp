@@ -62,6 +62,9 @@ TEST_F(RoverRelayTest, TwoRoversTakeTwoAccountsAndAThirdIsClosed)
     std::shared_ptr<FakeUpstream::Conn> b = ExpectRelay(upstream, 1, kAccount2, bobFirst);
     ASSERT_TRUE(b);
     EXPECT_TRUE(vorlane.WaitForLog("RELAY_ACCOUNT_SUM:2   LEFT:0"));
+    // Two relay bases, named by the mount and each rover's channel.
+    EXPECT_TRUE(WaitCount("Base login ok:SHARED-", 2, 3000));
+    EXPECT_EQ(2, vorlane.CountInLog("set one relay mode"));
 
     // Later positions go on to the rover's own upstream.
     std::string aliceLater = GgaLine(39.12, -121.02);
