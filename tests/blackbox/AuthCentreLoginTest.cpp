@@ -23,7 +23,7 @@ protected:
     void StartWithCentre(FakeAuthCentre& centre)
     {
         ASSERT_TRUE(UseAuthCentre(centre.Url()));
-        ASSERT_TRUE(WriteRelayList(SharedLine("SHARED", FreeLoopbackPort(), "UP", "acc1:pw1")));
+        ASSERT_TRUE(WriteRelayList(SharedLine("SHARED", RefusedPort(), "UP", "acc1:pw1")));
         ASSERT_NO_FATAL_FAILURE(StartCaster());
     }
 
@@ -131,8 +131,8 @@ TEST_F(AuthCentreLoginTest, ACentreThatNeverAnswersRefuses)
 // No centre listens at the url: refused at once.
 TEST_F(AuthCentreLoginTest, ACentreThatIsDownRefuses)
 {
-    ASSERT_TRUE(UseAuthCentre("http://127.0.0.1:" + std::to_string(FreeLoopbackPort()) + "/auth/check"));
-    ASSERT_TRUE(WriteRelayList(SharedLine("SHARED", FreeLoopbackPort(), "UP", "acc1:pw1")));
+    ASSERT_TRUE(UseAuthCentre("http://127.0.0.1:" + std::to_string(RefusedPort()) + "/auth/check"));
+    ASSERT_TRUE(WriteRelayList(SharedLine("SHARED", RefusedPort(), "UP", "acc1:pw1")));
     ASSERT_TRUE(AddRover("alice"));
     ASSERT_NO_FATAL_FAILURE(StartCaster());
     EXPECT_EQ(NtripTexts::Refusal401("SHARED"), Login("alice", "pw-alice"));
@@ -142,7 +142,7 @@ TEST_F(AuthCentreLoginTest, ACentreThatIsDownRefuses)
 // relay mount too.
 TEST_F(AuthCentreLoginTest, WithoutACentreTheUserTableDecides)
 {
-    ASSERT_TRUE(WriteRelayList(SharedLine("SHARED", FreeLoopbackPort(), "UP", "acc1:pw1")));
+    ASSERT_TRUE(WriteRelayList(SharedLine("SHARED", RefusedPort(), "UP", "acc1:pw1")));
     ASSERT_TRUE(AddRover("alice"));
     ASSERT_NO_FATAL_FAILURE(StartCaster());
     EXPECT_EQ(NtripTexts::kIcyOk, Login("alice", "pw-alice"));

@@ -18,14 +18,19 @@
 #include "support/TempDir.h"
 #include "support/TestEnv.h"
 
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 // The 5000 ms tick that restarts system relays, and the time a test allows
 // past it for the relay to reach the upstream (a sanitizer build is slow).
@@ -61,9 +66,46 @@ private:
     TempDir tree_;
 };
 
+// A loopback port bound and never listened on, for as long as the object
+// lives: a connection to it is refused, and no other program can take it
+// meanwhile (as it could a port merely found free).
+class RefusingPort {
+public:
+    RefusingPort()
+    {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof(addr);
+        if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
+            getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+            port_ = ntohs(addr.sin_port);
+        }
+    }
+    ~RefusingPort()
+    {
+        if (fd_ >= 0) close(fd_);
+    }
+    RefusingPort(const RefusingPort&) = delete;
+    RefusingPort& operator=(const RefusingPort&) = delete;
+    int Port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
 // Base classes are made in order: the tree (and its environment) first.
 class RelayTest : private RelaySourceTree, public CasterTest {
 protected:
+    // A port nobody answers on, for the rest of the test.
+    int RefusedPort()
+    {
+        refusing_.emplace_back(new RefusingPort);
+        return refusing_.back()->Port();
+    }
+
     // "-sys" line of a system mount served from 127.0.0.1 (or host).
     static std::string SystemLine(const std::string& local, int port, const std::string& upstreamMount,
                                   const std::string& credentials, const std::string& host = "127.0.0.1")
@@ -131,4 +173,7 @@ protected:
     {
         return GnssFrames::Gga(latitude, longitude, 20.0) + "\r\n";
     }
+
+private:
+    std::vector<std::unique_ptr<RefusingPort>> refusing_;
 };

@@ -158,7 +158,7 @@ TEST_F(SystemRelayTest, RelayClosedByTheBaseTimerRestarts)
 // and gives the account back for the next one.
 TEST_F(SystemRelayTest, UnreachableUpstreamIsTriedAtEveryTick)
 {
-    ASSERT_NO_FATAL_FAILURE(StartWithSystemMount(FreeLoopbackPort()));
+    ASSERT_NO_FATAL_FAILURE(StartWithSystemMount(RefusedPort()));
     ASSERT_TRUE(WaitCount("ReStart a realy item ,local mount:LOCAL", 3, 3 * kTickMs + kTickSlackMs));
     EXPECT_GE(vorlane.CountInLog("Relay connect failed , Third Mount:LOCAL"), 2);
     EXPECT_GE(vorlane.CountInLog("account\tis useful : " + kCredentials), 2);
@@ -218,7 +218,7 @@ TEST_F(SystemRelayTest, OpenFileCountStaysFlatOverFailedTicks)
     refuse.closeAfterReply = true;
     FakeUpstream refusing(refuse);
     std::string list;
-    for (int i = 0; i < 3; ++i) list += SystemLine("DOWN" + std::to_string(i), FreeLoopbackPort(), "UP", "down:pw");
+    for (int i = 0; i < 3; ++i) list += SystemLine("DOWN" + std::to_string(i), RefusedPort(), "UP", "down:pw");
     for (int i = 0; i < 2; ++i) list += SystemLine("REFUSED" + std::to_string(i), refusing.Port(), "UP", "refused:pw");
     list += SystemLine("NOHOST", 2101, "UP", "nohost:pw", "nonexistent.invalid");
     ASSERT_TRUE(WriteRelayList(list));

@@ -240,7 +240,15 @@ TEST_F(RelayAllocationTest, WithoutACentreNoRoverIsEverClosedByTheRecheck)
 
 TEST_F(RelayAllocationTest, AnUnreachableCentreClosesTheRoverAtItsRecheck)
 {
-    snprintf(centre.url, sizeof(centre.url), "http://127.0.0.1:%d/auth", TestClient_FreePort());
+    // Bound and never listened on: refused, and no other program can take it meanwhile.
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof(addr);
+    ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
+    ASSERT_EQ(0, getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len));
+    snprintf(centre.url, sizeof(centre.url), "http://127.0.0.1:%d/auth", ntohs(addr.sin_port));
     centre.enabled = 1;
     RoverRecord* rover = AddRelayRover("alice", 11);
     rover->relayFlag = 1;
@@ -249,6 +257,7 @@ TEST_F(RelayAllocationTest, AnUnreachableCentreClosesTheRoverAtItsRecheck)
     std::vector<Posted> posted;
     Started(&posted);
     EXPECT_EQ((std::vector<Posted>{Close(11)}), posted);
+    close(fd);
 }
 
 TEST(RelaySourceTable, ListsTheRelayMountsSortedAndNoSystemMount)
