@@ -44,6 +44,8 @@ void TakePeer(BaseRecord* base, const ConnInfo* conn)
     FixedText_Copy(base->ip, sizeof(base->ip), conn->ip);
     base->port = conn->port;
     base->positionPending = 1;
+    // A station taking over a relay's record is a station: it gets keep-alives.
+    base->keepAliveOff = 0;
 }
 
 // The new connection takes over the old one's subscribers. Everything goes

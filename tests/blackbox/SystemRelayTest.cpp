@@ -203,6 +203,10 @@ TEST_F(SystemRelayTest, StationLoggingInOnTheNameEndsTheRelayUntilItLeaves)
     ASSERT_TRUE(WaitCount("account\tis useful : " + kCredentials, 1, 3000));
     std::this_thread::sleep_for(std::chrono::milliseconds(kTickMs + 1000));
     EXPECT_EQ(1u, upstream.ConnectionCount()) << "a relay was started on a name a station holds";
+    // It is a station now, not a relay: its data earns it the keep-alive.
+    ASSERT_TRUE(station.Send(std::string("\xd3\x00\x00", 3)));
+    std::string keepAlive = station.ReadUntil("XQN200\r\n", 3000);
+    EXPECT_NE(std::string::npos, keepAlive.find("XQN200\r\n")) << Printable(keepAlive);
 
     station.Close();
     ASSERT_TRUE(ExpectRelay(upstream, 1, kTickMs + kTickSlackMs));
