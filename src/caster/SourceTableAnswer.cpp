@@ -28,54 +28,26 @@ std::vector<std::string> CopyNames(const BaseNameList& list)
     return names;
 }
 
-void AppendRelayLine(const char* name, std::string* body)
-{
-    // Built by appending, so no name length can overrun a line buffer.
-    static const char* const kTail = ";1(1),3(10),18(1),19(1);2;GNSS;RVZ;CHN;0.00;0.00;1;1;RVZ;none;B;N;9600;\r\n";
-    body->append("STR;");
-    body->append(name);
-    body->append(";");
-    body->append(name);
-    body->append(";");
-    body->append(name);
-    body->append(kTail);
-}
-
 }  // namespace
 
 CommonDataChain* BuildRelaySourceTable(RelayAccountList* pool)
 {
-    CommonDataChain* chain = CommonDataChain_Alloc();
-    CommonDataChain_AppendString(chain, "SOURCETABLE 200 OK\r\n");
-    CommonDataChain_AppendString(chain, "Server: ");
-    CommonDataChain_AppendString(chain, "XQN+Vorlane");
-    CommonDataChain_AppendString(chain, "/");
-    CommonDataChain_AppendString(chain, "2023");
-    CommonDataChain_AppendString(chain, "\r\n");
     char date[32];
     GetTimeString(date, sizeof(date));
-    CommonDataChain_AppendString(chain, "Date: ");
-    CommonDataChain_AppendString(chain, date);
-    CommonDataChain_AppendString(chain, "\r\n");
-    CommonDataChain_AppendString(chain, "Content-Type: text/plain\r\n");
-    CommonDataChain_AppendString(chain, "Content-Length: ");
 
-    std::string body;
+    std::unique_ptr<char[][RELAY_NAME_SIZE]> names;
+    std::vector<const char*> pointers;
     int capacity = pool ? pool->MountNameCount() : 0;
     if (capacity > 0) {
         // Sized from the pool itself, so every name has its buffer.
-        std::unique_ptr<char[][RELAY_NAME_SIZE]> names(new char[capacity][RELAY_NAME_SIZE]());
+        names.reset(new char[capacity][RELAY_NAME_SIZE]());
         int count = 0;
         if (pool->ListMountNames(names.get(), capacity, &count) == 0) {
-            for (int i = 0; i < count && i < capacity; ++i) AppendRelayLine(names[i], &body);
+            for (int i = 0; i < count && i < capacity; ++i) pointers.push_back(names[i]);
         }
     }
-    char length[32];
-    snprintf(length, sizeof(length), "%d\r\n\r\n", static_cast<int>(body.size()));
-    CommonDataChain_AppendString(chain, length);
-    CommonDataChain_AppendAll(chain, body.data(), body.size());
-    CommonDataChain_AppendString(chain, "ENDSOURCETABLE\r\n\r\n");
-    return chain;
+    return NtripDecoding::MakeSourceTableAs("XQN+Vorlane", "2023", date, pointers.data(),
+                                            static_cast<int>(pointers.size()), false);
 }
 
 void SendSourceTable(const NtripDecoding::NtripGetSourceListRequest* request, uint64_t channelID)

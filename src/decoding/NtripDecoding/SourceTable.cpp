@@ -26,21 +26,16 @@ void AppendLine(const char* name, std::string* body)
 
 }  // namespace
 
-CommonDataChain* MakeSourceTableWith(const char* const* names, int count, bool listNearest)
+CommonDataChain* MakeSourceTableAs(const char* product, const char* version, const char* date,
+                                   const char* const* names, int count, bool listNearest)
 {
     CommonDataChain* chain = CommonDataChain_Alloc();
     CommonDataChain_AppendString(chain, "SOURCETABLE 200 OK\r\n");
     CommonDataChain_AppendString(chain, "Server: ");
-    CommonDataChain_AppendString(chain, "RVZ_v0.8");
+    CommonDataChain_AppendString(chain, product);
     CommonDataChain_AppendString(chain, "/");
-    CommonDataChain_AppendString(chain, "2016");
+    CommonDataChain_AppendString(chain, version);
     CommonDataChain_AppendString(chain, "\r\n");
-
-    PlatformLocalTime now;
-    Platform_GetLocalTime(&now);
-    char date[64];
-    snprintf(date, sizeof(date), "%04d/%02d/%02d %02d:%02d:%02d", now.year, now.month, now.day, now.hour,
-             now.minute, now.second);
     CommonDataChain_AppendString(chain, "Date: ");
     CommonDataChain_AppendString(chain, date);
     CommonDataChain_AppendString(chain, "\r\n");
@@ -59,6 +54,16 @@ CommonDataChain* MakeSourceTableWith(const char* const* names, int count, bool l
     CommonDataChain_AppendAll(chain, body.data(), body.size());
     CommonDataChain_AppendString(chain, "ENDSOURCETABLE\r\n\r\n");
     return chain;
+}
+
+CommonDataChain* MakeSourceTableWith(const char* const* names, int count, bool listNearest)
+{
+    PlatformLocalTime now;
+    Platform_GetLocalTime(&now);
+    char date[64];
+    snprintf(date, sizeof(date), "%04d/%02d/%02d %02d:%02d:%02d", now.year, now.month, now.day, now.hour,
+             now.minute, now.second);
+    return MakeSourceTableAs("RVZ_v0.8", "2016", date, names, count, listNearest);
 }
 
 CommonDataChain* MakeSourceTable(const char* const* names, int count)
