@@ -44,9 +44,7 @@ bool BaseUserTable::Upsert(const BaseUser* user)
     if (user == nullptr) return false;
     BaseUser copy = Terminated(user);
     ScopedLock guard(BaseUserLock());
-    BaseUser* same = users_.FindIf([&](const BaseUser* r) { return strcmp(r->name, copy.name) == 0; });
-    if (same != nullptr && same->id != copy.id) users_.Erase(same->id);
-    users_.Put(copy);
+    users_.PutReplacingName(copy);
     return true;
 }
 
@@ -98,10 +96,7 @@ int BaseUserTable::LoadRows(const UserRecordNode* rows)
 bool BaseUserTable::Get(uint32_t id, BaseUser* out)
 {
     ScopedLock guard(BaseUserLock());
-    BaseUser* stored = users_.Find(id);
-    if (stored == nullptr) return false;
-    if (out != nullptr) *out = *stored;
-    return true;
+    return users_.CopyOut(id, out);
 }
 
 int BaseUserTable::Count()

@@ -57,9 +57,7 @@ bool RoverUserTable::Upsert(const RoverUser* user)
     if (user == nullptr) return false;
     RoverUser copy = Terminated(user);
     ScopedLock guard(RoverUserLock());
-    RoverUser* same = users_.FindIf([&](const RoverUser* r) { return strcmp(r->name, copy.name) == 0; });
-    if (same != nullptr && same->id != copy.id) users_.Erase(same->id);
-    users_.Put(copy);
+    users_.PutReplacingName(copy);
     return true;
 }
 
@@ -224,10 +222,7 @@ int RoverUserTable::LoadRows(const UserRecordNode* rows)
 bool RoverUserTable::Get(uint32_t id, RoverUser* out)
 {
     ScopedLock guard(RoverUserLock());
-    RoverUser* stored = users_.Find(id);
-    if (stored == nullptr) return false;
-    if (out != nullptr) *out = *stored;
-    return true;
+    return users_.CopyOut(id, out);
 }
 
 int RoverUserTable::Count()

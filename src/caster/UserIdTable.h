@@ -10,6 +10,7 @@
 #include "runtime/HashTable.h"
 
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 template <typename Record>
@@ -85,6 +86,26 @@ public:
         delete node->record;
         delete node;
         return true;
+    }
+
+    // Copies the record of the id into *out (may be null); false when there
+    // is none.
+    bool CopyOut(uint32_t id, Record* out)
+    {
+        Record* stored = Find(id);
+        if (stored == nullptr) return false;
+        if (out != nullptr) *out = *stored;
+        return true;
+    }
+
+    // Stores the record under its id after dropping a record of the same name
+    // under another id, so a renamed or re-created account is never listed
+    // twice. Names compare case-sensitively.
+    void PutReplacingName(const Record& record)
+    {
+        Record* same = FindIf([&](const Record* r) { return strcmp(r->name, record.name) == 0; });
+        if (same != nullptr && same->id != record.id) Erase(same->id);
+        Put(record);
     }
 
     // The first record in bucket order for which match(record) holds, or null.
