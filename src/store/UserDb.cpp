@@ -57,6 +57,20 @@ int BindField(sqlite3_stmt* stmt, int index, const char* field)
                              SQLITE_TRANSIENT);
 }
 
+// The columns insert and update both write first, in the same places:
+// type, name, password, contactperson, contacttele, mail, qq, company as 1-8.
+void BindAccountFields(sqlite3_stmt* stmt, const UserRecord* record)
+{
+    sqlite3_bind_int(stmt, 1, record->type);
+    BindField(stmt, 2, record->name);
+    BindField(stmt, 3, record->password);
+    BindField(stmt, 4, record->contactperson);
+    BindField(stmt, 5, record->contacttele);
+    BindField(stmt, 6, record->mail);
+    BindField(stmt, 7, record->qq);
+    BindField(stmt, 8, record->company);
+}
+
 int BindText(sqlite3_stmt* stmt, int index, const char* text)
 {
     if (!text) return sqlite3_bind_null(stmt, index);
@@ -365,14 +379,7 @@ int UserDb_Insert(const UserRecord* record)
         "registerTime,role,expiredatetime,activation,activationperiod,enabled) values "
         "(?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
     if (!stmt) return 0;
-    sqlite3_bind_int(stmt, 1, record->type);
-    BindField(stmt, 2, record->name);
-    BindField(stmt, 3, record->password);
-    BindField(stmt, 4, record->contactperson);
-    BindField(stmt, 5, record->contacttele);
-    BindField(stmt, 6, record->mail);
-    BindField(stmt, 7, record->qq);
-    BindField(stmt, 8, record->company);
+    BindAccountFields(stmt, record);
     BindField(stmt, 9, record->registerTime);
     sqlite3_bind_int(stmt, 10, record->role);
     BindField(stmt, 11, record->expiredatetime);
@@ -391,14 +398,7 @@ int UserDb_Update(const UserRecord* record)
         "update user_tb set type=?,name=?,password=?,contactperson=?,contacttele=?,mail=?,qq=?,"
         "company=?, role=?,expiredatetime=?,activation=? where id=?");
     if (!stmt) return 0;
-    sqlite3_bind_int(stmt, 1, record->type);
-    BindField(stmt, 2, record->name);
-    BindField(stmt, 3, record->password);
-    BindField(stmt, 4, record->contactperson);
-    BindField(stmt, 5, record->contacttele);
-    BindField(stmt, 6, record->mail);
-    BindField(stmt, 7, record->qq);
-    BindField(stmt, 8, record->company);
+    BindAccountFields(stmt, record);
     sqlite3_bind_int(stmt, 9, record->role);
     BindField(stmt, 10, record->expiredatetime);
     sqlite3_bind_int(stmt, 11, record->activation);
