@@ -14,6 +14,7 @@
 //
 // paced: one chunk every interval; saturate: chunks back to back for the
 // given seconds, as fast as the server takes them.
+#include "common/FanoutMeasure.h"
 #include "net/NHServer.h"
 #include "platform/Process.h"
 #include "runtime/Log.h"
@@ -42,12 +43,12 @@
 
 namespace {
 
-uint64_t NowNs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000000000ull + static_cast<uint64_t>(ts.tv_nsec);
-}
+using Bench::AwaitDelivery;
+using Bench::Connect;
+using Bench::HEADER;
+using Bench::Histogram;
+using Bench::NowNs;
+using Bench::ParseCounts;
 
 double CpuSeconds()
 {
@@ -180,51 +181,6 @@ int RunServer(int controlFd, int reportFd)
 
 // ---- the clients ------------------------------------------------------------
 
-// Latencies in a fixed histogram: 10 us steps below 10 ms, 1 ms steps up to 300 s.
-struct Histogram {
-    static const int FINE = 1000, COARSE = 300000;
-    std::vector<uint64_t> fine = std::vector<uint64_t>(FINE, 0);
-    std::vector<uint64_t> coarse = std::vector<uint64_t>(COARSE + 1, 0);
-    uint64_t count = 0, maxNs = 0;
-
-    void Add(uint64_t ns)
-    {
-        ++count;
-        maxNs = std::max(maxNs, ns);
-        uint64_t us = ns / 1000;
-        if (us < 10000) {
-            ++fine[us / 10];
-        } else {
-            uint64_t ms = us / 1000;
-            ++coarse[ms > COARSE ? COARSE : ms];
-        }
-    }
-    void Merge(const Histogram& o)
-    {
-        for (int i = 0; i < FINE; ++i) fine[i] += o.fine[i];
-        for (int i = 0; i <= COARSE; ++i) coarse[i] += o.coarse[i];
-        count += o.count;
-        maxNs = std::max(maxNs, o.maxNs);
-    }
-    // The upper edge of the bucket holding the q-quantile, in ms.
-    double QuantileMs(double q) const
-    {
-        if (count == 0) return 0;
-        uint64_t rank = static_cast<uint64_t>(q * static_cast<double>(count - 1)) + 1, seen = 0;
-        for (int i = 0; i < FINE; ++i) {
-            seen += fine[i];
-            if (seen >= rank) return (i + 1) * 0.01;
-        }
-        for (int i = 0; i <= COARSE; ++i) {
-            seen += coarse[i];
-            if (seen >= rank) return i + 1.0;
-        }
-        return maxNs / 1e6;
-    }
-};
-
-const size_t HEADER = 16;  // send time (ns), sequence
-
 struct Subscriber {
     int fd = -1;
     uint64_t received = 0;   // chunk bytes, the ready byte not counted
@@ -304,23 +260,6 @@ void ReaderLoop(std::vector<Subscriber*> mine, ReaderShared* shared, Histogram* 
         }
     }
     close(ep);
-}
-
-int Connect(int port)
-{
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
-        close(fd);
-        return -1;
-    }
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
-    return fd;
 }
 
 struct Options {
@@ -409,17 +348,7 @@ int RunOne(const Options& o, int n, const std::string& mode)
     // Let the last chunks arrive: stop once every subscriber has it all or
     // nothing has moved for two seconds.
     uint64_t expected = sent * static_cast<uint64_t>(n);
-    uint64_t last = shared.delivered.load(), lastMove = NowNs();
-    while (shared.delivered.load() < expected) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        uint64_t d = shared.delivered.load();
-        if (d != last) {
-            last = d;
-            lastMove = NowNs();
-        } else if (NowNs() - lastMove > 2000000000ull) {
-            break;
-        }
-    }
+    AwaitDelivery(shared.delivered, expected);
     shared.stop = true;
     for (std::thread& r : readers) r.join();
 
@@ -461,21 +390,6 @@ int RunOne(const Options& o, int n, const std::string& mode)
            connectSeconds, slowest / 1e9, slowCount);
     fflush(stdout);
     return delivered == expected ? 0 : 2;
-}
-
-std::vector<int> ParseCounts(const char* text)
-{
-    std::vector<int> out;
-    std::string s(text);
-    size_t at = 0;
-    while (at <= s.size()) {
-        size_t comma = s.find(',', at);
-        std::string part = s.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
-        if (!part.empty()) out.push_back(atoi(part.c_str()));
-        if (comma == std::string::npos) break;
-        at = comma + 1;
-    }
-    return out;
 }
 
 }  // namespace
