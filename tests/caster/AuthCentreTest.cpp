@@ -2,6 +2,7 @@
 // only an HTTP 2xx reply with the integer code 0 lets a user in, and every
 // check ends within its time-out.
 #include "caster/AuthCentre.h"
+#include "caster/FakeAuthCentre.h"
 #include "runtime/ExeDir.h"
 #include "runtime/Log.h"
 #include "support/Files.h"
@@ -29,106 +30,26 @@
 namespace {
 
 // Answers every POST with one status and body, or never answers.
-class FakeCentre {
+class FakeCentre : public FakeAuthCentre {
 public:
-    FakeCentre(int status, std::string body, bool silent = false) : status_(status), body_(body), silent_(silent)
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof(addr);
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 && listen(fd_, 16) == 0 &&
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-            port_ = ntohs(addr.sin_port);
-        }
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~FakeCentre()
-    {
-        stop_ = true;
-        thread_.join();
-        for (int fd : held_) close(fd);
-        close(fd_);
-    }
+    FakeCentre(int status, std::string body, bool silent = false) : FakeAuthCentre(AnswerOf(status, body, silent)) {}
 
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/auth/check"; }
-    int Connections() const { return connections_.load(); }
+    int Connections() { return static_cast<int>(RequestCount()); }
     std::string LastRequest()
     {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return lastRequest_;
+        std::vector<std::string> all = Requests();
+        return all.empty() ? std::string() : all.back();
     }
 
 private:
-    void Run()
+    static Answer AnswerOf(int status, const std::string& body, bool silent)
     {
-        while (!stop_) {
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 20) <= 0) continue;
-            int fd = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
-            ++connections_;
-            std::string request = ReadRequest(fd);
-            {
-                std::lock_guard<std::mutex> guard(mutex_);
-                lastRequest_ = request;
-            }
-            if (silent_) {
-                held_.push_back(fd);
-                continue;
-            }
-            char head[256];
-            snprintf(head, sizeof(head),
-                     "HTTP/1.1 %d Whatever\r\nContent-Type: application/json\r\nContent-Length: %zu\r\n"
-                     "Connection: close\r\n\r\n",
-                     status_, body_.size());
-            std::string reply = head + body_;
-            size_t done = 0;
-            while (done < reply.size()) {
-                ssize_t n = send(fd, reply.data() + done, reply.size() - done, MSG_NOSIGNAL);
-                if (n <= 0) break;
-                done += static_cast<size_t>(n);
-            }
-            close(fd);
-        }
+        Answer a;
+        a.status = status;
+        a.body = body;
+        a.silent = silent;
+        return a;
     }
-
-    // The headers and as many body bytes as Content-Length says.
-    static std::string ReadRequest(int fd)
-    {
-        std::string in;
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-        size_t want = std::string::npos;
-        while (std::chrono::steady_clock::now() < end) {
-            size_t headEnd = in.find("\r\n\r\n");
-            if (headEnd != std::string::npos && want == std::string::npos) {
-                size_t at = in.find("Content-Length: ");
-                size_t length = at == std::string::npos ? 0 : strtoul(in.c_str() + at + 16, nullptr, 10);
-                want = headEnd + 4 + length;
-            }
-            if (want != std::string::npos && in.size() >= want) break;
-            pollfd p{fd, POLLIN, 0};
-            if (poll(&p, 1, 20) <= 0) continue;
-            char buffer[4096];
-            ssize_t n = recv(fd, buffer, sizeof(buffer), 0);
-            if (n <= 0) break;
-            in.append(buffer, static_cast<size_t>(n));
-        }
-        return in;
-    }
-
-    int status_;
-    std::string body_;
-    bool silent_;
-    int fd_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> connections_{0};
-    std::thread thread_;
-    std::vector<int> held_;
-    std::mutex mutex_;
-    std::string lastRequest_;
 };
 
 AuthCentreConfig RecordFor(const std::string& url)
