@@ -1,13 +1,18 @@
 #include "caster/CtrlNotify.h"
 
+#include "caster/ServiceHooks.h"
+#include "caster/Vorlane.h"
 #include "runtime/Log.h"
 
 namespace Ntrip {
 
 void NotifyCtrlCenter(int type, const CtrlNotice& notice)
 {
-    // The control-centre server builds the message and posts it to each of
-    // its connections; none exists yet.
+    Vorlane* center = GetCenter();
+    if (center && center->hooks->ctrlNotify) {
+        center->hooks->ctrlNotify(type, notice);
+        return;
+    }
     Log_Debug("%s:%d %s %s: no control-centre connection", "Ntrip::NotifyCtrlCenter", type,
               notice.roverName ? notice.roverName : "", notice.accessPoint ? notice.accessPoint : "");
 }

@@ -22,9 +22,10 @@ struct CtrlNotice {
     const char* roverName;
 };
 
-// Sends the notification to every control-centre connection. Callers may
-// hold the registry locks. While no control-centre server runs there is no
-// connection to reach, and the call only leaves a debug line.
+// Sends the notification to every control-centre connection through the
+// centre's service hooks. Callers may hold the registry locks. Without a
+// control-centre server there is no connection to reach, and the call only
+// leaves a debug line.
 void NotifyCtrlCenter(int type, const CtrlNotice& notice);
 
 }  // namespace Ntrip

@@ -28,9 +28,9 @@ void ReportStatus()
     g_reported = g_status;
 }
 
-unsigned ServiceThread(void*)
+unsigned ServiceThread(void* hooks)
 {
-    ServiceMain();
+    ServiceMain(static_cast<const Ntrip::ServiceHooks*>(hooks));
     return 0;
 }
 
@@ -42,7 +42,7 @@ int ExitStatusOf(int result)
 
 }  // namespace
 
-void ServiceMain()
+void ServiceMain(const Ntrip::ServiceHooks* hooks)
 {
     {
         std::lock_guard<std::mutex> guard(g_statusMutex);
@@ -51,7 +51,7 @@ void ServiceMain()
         g_status.currentState = SERVICE_RUNNING;
         ReportStatus();
     }
-    g_serviceResult.store(VorlaneMain());
+    g_serviceResult.store(VorlaneMain(hooks));
     g_serviceDone.store(true);
     pthread_kill(g_dispatcher, SERVICE_DONE_SIGNAL);
 }
@@ -72,7 +72,7 @@ ServiceStatus Service_CurrentStatus()
     return g_reported;
 }
 
-int Service_Dispatch()
+int Service_Dispatch(const Ntrip::ServiceHooks* hooks)
 {
     g_dispatcher = pthread_self();
     // Blocked before any thread starts, so every thread inherits the mask
@@ -85,7 +85,7 @@ int Service_Dispatch()
     pthread_sigmask(SIG_BLOCK, &controls, nullptr);
 
     bool started = false;
-    Platform_BeginThread(ServiceThread, nullptr, false, &started);
+    Platform_BeginThread(ServiceThread, const_cast<Ntrip::ServiceHooks*>(hooks), false, &started);
     if (!started) {
         Log_Error("%s:cannot start the service thread", "Service_Dispatch");
         return 1;

@@ -37,11 +37,15 @@ struct ServiceStatus {
 
 // Runs the service: blocks the stop signals for every thread, starts the
 // service thread (ServiceMain) and waits for a stop signal or the service's
-// end. Returns the process's exit status.
-int Service_Dispatch();
+// end. Returns the process's exit status. hooks (may be null) plugs the
+// services above the caster into it.
+namespace Ntrip {
+struct ServiceHooks;
+}
+int Service_Dispatch(const Ntrip::ServiceHooks* hooks = nullptr);
 
 // The service main function: reports the service running and runs VorlaneMain.
-void ServiceMain();
+void ServiceMain(const Ntrip::ServiceHooks* hooks);
 
 // The control handler: stop and shutdown report the service stopped; any
 // other control reports the status unchanged.

@@ -12,6 +12,7 @@
 #include "caster/RoverData.h"
 #include "caster/RoverTable.h"
 #include "caster/RoverUserTable.h"
+#include "caster/ServiceHooks.h"
 #include "config/AuthCentreFile.h"
 #include "config/GlobalIpConfig.h"
 #include "config/VorlaneConfig.h"
@@ -41,8 +42,11 @@ const int BASE_WORKERS = 2;
 const int ROVER_WORKERS = 2;
 
 const char* const RELAY_ACCOUNT_FILE_NAME = "RelayAccount.list";
+const char* const SMTP_CONF_FILE_NAME = "RelaySmtp.conf";
 
 Ntrip::Vorlane* g_center = nullptr;
+// The table of a centre created without services: every entry null.
+const Ntrip::ServiceHooks NO_SERVICES = {};
 // "station.db": the black and white lists, for the life of the process.
 StationListDb* g_stationListDb = nullptr;
 // A second store on "user.db", used only to load the user tables.
@@ -90,11 +94,12 @@ bool OpenUserDb(const char* userFile, StationListDb* store)
     return store->Open(path.c_str());
 }
 
-Vorlane* Vorlane_Create()
+Vorlane* Vorlane_Create(const ServiceHooks* hooks)
 {
     // Reachable at once, so that whatever runs during creation finds it.
     Vorlane* center = NewZeroed<Vorlane>("centre");
     g_center = center;
+    center->hooks = hooks ? hooks : &NO_SERVICES;
     g_stationListDb = new (std::nothrow) StationListDb;
     g_userListDb = new (std::nothrow) StationListDb;
     if (!g_stationListDb || !g_userListDb) Log_Fatal("%s:malloc store error", "Ntrip::Vorlane_Create");
@@ -135,8 +140,9 @@ Vorlane* Vorlane_Create()
 
     center->ctrlCenterConfig = NewZeroed<CtrlCenterConfig>("CtrlCenterConfig");
     center->ntripServerConfig = NewZeroed<NtripServerConfig>("NtripServerConfig");
-    // The "PPP-RTK" executor and the PPP-RA table join here with the
-    // control-centre link; until then a "PPP-RTK" base's bytes reach nobody.
+    // Without the control-centre link a "PPP-RTK" base's bytes reach nobody.
+    if (center->hooks->pppRtkExecutorCreate) center->pppRtkExecutor = center->hooks->pppRtkExecutorCreate(center);
+    if (center->hooks->pppRaTableCreate) center->pppRaTable = center->hooks->pppRaTableCreate();
     center->httpServerConfig = NewZeroed<HttpServerConfig>("HttpServerConfig");
 
     LoadGlobalIpConfig(center->ctrlCenterConfig, center->ntripServerConfig, center->httpServerConfig);
@@ -147,7 +153,11 @@ Vorlane* Vorlane_Create()
         Log_Fatal("%s:SaveConfig fail, abort", "Ntrip::Vorlane_Create");
     }
 
-    // The mailer joins here with the services that use it.
+    std::string smtpConf;
+    if (center->hooks->mailerCreate && ExePathOf(SMTP_CONF_FILE_NAME, &smtpConf)) {
+        center->mailer = center->hooks->mailerCreate(smtpConf.c_str());
+    }
+    if (center->hooks->alarmPostCreate) center->httpPostThread = center->hooks->alarmPostCreate();
 
     // Two clients of one centre: rover login, and the recheck of relay
     // rovers. A missing or incomplete "AuthCentre.json" leaves both disabled.
@@ -165,6 +175,8 @@ Vorlane* Vorlane_Create()
     char stateLine[1024];
     memset(stateLine, 0, sizeof(stateLine));
     center->relayAccounts->ReportState(stateLine, sizeof(stateLine));
+    MailSetStatistics(stateLine);
+    MailPostNotice("Vorlane is runing\n");
 
     center->netServer = NHServer_Create();
     NHServer_SetOpenCallback(center->netServer, Ntrip_OpenCallback);
@@ -178,9 +190,29 @@ Vorlane* Vorlane_Create()
     // Shares the timer's period and argument, and runs right after it.
     NHServer_SetTickCallback(center->netServer, RelayRestartCallback);
 
-    // The control-centre server is set up here once it exists; its failure
-    // will then fail the creation.
+    if (center->hooks->ctrlInit) {
+        const CtrlCenterConfig* ctrl = center->ctrlCenterConfig;
+        if (!center->hooks->ctrlInit(center, ctrl->ip, ctrl->port)) {
+            Log_Info("Ctrl-Response ip = %s, port = %d init failed.", ctrl->ip, ctrl->port);
+            return nullptr;
+        }
+        Log_Info("Ctrl-Response ip = %s, port = %d", ctrl->ip, ctrl->port);
+    }
     return center;
+}
+
+void MailSetStatistics(const char* text)
+{
+    if (g_center && g_center->mailer && g_center->hooks->mailerSetStatistics) {
+        g_center->hooks->mailerSetStatistics(g_center->mailer, text);
+    }
+}
+
+void MailPostNotice(const char* text)
+{
+    if (g_center && g_center->mailer && g_center->hooks->mailerPostNotice) {
+        g_center->hooks->mailerPostNotice(g_center->mailer, text);
+    }
 }
 
 }  // namespace Ntrip

@@ -28,6 +28,8 @@ class HttpPostThread;
 
 namespace Ntrip {
 
+struct ServiceHooks;
+
 struct Vorlane {
     ConnInfoTable* connInfoTable;
     BaseTable* baseTable;
@@ -49,11 +51,18 @@ struct Vorlane {
     PppRaTable* pppRaTable;
     WarningConfig* warningConfig;
     HttpPostThread* httpPostThread;
+    const ServiceHooks* hooks;  // never null once created; its entries may be
 };
 
 // Builds the centre, or null when it cannot serve. A configuration that does
-// not load or cannot be saved back is fatal.
-Vorlane* Vorlane_Create();
+// not load or cannot be saved back is fatal. hooks (kept, may be null) plugs
+// in the services built above the caster.
+Vorlane* Vorlane_Create(const ServiceHooks* hooks = nullptr);
+
+// Hand the mail notifier its statistics text, or a notice to send at once;
+// nothing without a mailer.
+void MailSetStatistics(const char* text);
+void MailPostNotice(const char* text);
 
 // Opens "station.db" into the station-list store and "user.db" into the user
 // store, both beside the executable. False only when the executable's

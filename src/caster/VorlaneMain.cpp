@@ -1,5 +1,6 @@
 #include "caster/VorlaneMain.h"
 
+#include "caster/ServiceHooks.h"
 #include "caster/Vorlane.h"
 #include "net/NHServer.h"
 #include "runtime/CrashDump.h"
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-int VorlaneMain()
+int VorlaneMain(const Ntrip::ServiceHooks* hooks)
 {
     CrashDump_Install();
 
@@ -25,12 +26,12 @@ int VorlaneMain()
     Log_Init(prefix.c_str());
     Log_Info("Start Vorlane");
 
-    Ntrip::Vorlane* center = Ntrip::Vorlane_Create();
+    Ntrip::Vorlane* center = Ntrip::Vorlane_Create(hooks);
     if (!center) {
         Log_Error("%s:Create Vorlane:error", "VorlaneMain");
         return VORLANE_CREATE_FAILED;
     }
-    // The HTTP inspector's thread is started here once it exists.
+    if (center->hooks->httpInspectorStart) center->hooks->httpInspectorStart(center);
     int result = Vorlane_Run(center);
     Log_Info("Stop Vorlane");
     return result;
@@ -38,7 +39,7 @@ int VorlaneMain()
 
 int Vorlane_Run(Ntrip::Vorlane* center)
 {
-    // The control-centre server's loop thread is started here once it exists.
+    if (center->hooks->ctrlStart) center->hooks->ctrlStart(center);
 
     // The interfaces' own addresses: a failing host-name lookup never keeps
     // the caster from running.

@@ -3,6 +3,7 @@
 
 namespace Ntrip {
 struct Vorlane;
+struct ServiceHooks;
 }
 
 // Results of VorlaneMain and Vorlane_Run besides 0.
@@ -14,9 +15,10 @@ enum {
 
 // Installs the crash-dump writer, opens the daily log beside the executable
 // ("Vorlane_YYYY-MM-DD.log"), builds the centre and runs the caster loop on
-// the calling thread. 0 when the loop ended normally; otherwise one of the
-// codes above, after its log line.
-int VorlaneMain();
+// the calling thread, with the services of hooks (may be null) plugged in.
+// 0 when the loop ended normally; otherwise one of the codes above, after
+// its log line.
+int VorlaneMain(const Ntrip::ServiceHooks* hooks = nullptr);
 
 // Logs the local addresses and the caster address, then runs the caster's
 // event loop on the calling thread until it is broken. 0 after a normal end,
