@@ -3,9 +3,9 @@
 // server's command queue, where a test reads it in order.
 #pragma once
 
+#include "caster/binding/NearestBinding.h"
 #include "caster/registry/BaseTable.h"
 #include "caster/registry/ConnInfoTable.h"
-#include "caster/binding/NearestBinding.h"
 #include "caster/registry/RoverTable.h"
 #include "config/ConfigRecords.h"
 #include "net/CommandQueue.h"

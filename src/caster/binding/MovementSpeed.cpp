@@ -1,5 +1,7 @@
 #include "caster/binding/MovementSpeed.h"
 
+#include "caster/registry/RoverTable.h"
+
 #include <cmath>
 
 void MovementSpeed(const double now[3], const double before[3], const RoverGgaTime* timeNow,

@@ -1,17 +1,7 @@
 // A rover's speed from its last two GGA fixes.
 #pragma once
 
-#include <cstdint>
-
-// The time of one GGA fix as the rover record keeps it.
-struct RoverGgaTime {
-    int32_t year;
-    int32_t month;
-    int32_t day;
-    int32_t hour;
-    int32_t minute;
-    double second;
-};
+struct RoverGgaTime;  // caster/registry/RoverTable.h
 
 // Metres per second between two earth-centred positions (x, y, z in metres)
 // taken at two GGA times. 0 when the dates differ (a GGA carries only the

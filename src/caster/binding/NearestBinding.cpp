@@ -2,11 +2,11 @@
 
 #include "caster/registry/BaseTable.h"
 #include "caster/registry/FixedText.h"
-#include "caster/binding/GreatCircle.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/registry/VirtualMount.h"
-#include "caster/centre/Vorlane.h"
+#include "config/ConfigRecords.h"
 #include "net/NHServer.h"
+#include "runtime/GreatCircle.h"
 #include "runtime/Log.h"
 
 #include <cstdio>
@@ -28,18 +28,6 @@ BaseRecord* NearestServing(BaseTable* bases, double latitude, double longitude, 
 }
 
 }  // namespace
-
-CasterScope CasterScope_OfCenter()
-{
-    Ntrip::Vorlane* center = GetCenter();
-    CasterScope scope;
-    scope.server = center->netServer;
-    scope.conns = center->connInfoTable;
-    scope.bases = center->baseTable;
-    scope.rovers = center->roverTable;
-    scope.config = center->ntripServerConfig;
-    return scope;
-}
 
 void NearestBinding_Bind(const CasterScope& scope, RoverRecord* rover, BaseRecord* base, double latitude,
                          double longitude)

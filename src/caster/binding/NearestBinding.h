@@ -20,27 +20,12 @@
 // rover lock (order connection, base, rover).
 #pragma once
 
+#include "caster/centre/CasterScope.h"
+
 #include <cstdint>
 
-struct NHServer;
-struct NtripServerConfig;
 struct BaseRecord;
 struct RoverRecord;
-class BaseTable;
-class RoverTable;
-class ConnInfoTable;
-
-// What the session code works on: the caster's own registries, server and
-// configuration (CasterScope_OfCenter), or a test's.
-struct CasterScope {
-    NHServer* server;
-    ConnInfoTable* conns;
-    BaseTable* bases;
-    RoverTable* rovers;
-    const NtripServerConfig* config;
-};
-
-CasterScope CasterScope_OfCenter();
 
 // Binds the rover to base: unsubscribes it from the base it is bound to (that
 // base's rover count - 1, not below 0) and subscribes it to base (+1), posted

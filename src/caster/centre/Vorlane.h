@@ -54,22 +54,15 @@ struct Vorlane {
     const ServiceHooks* hooks;  // never null once created; its entries may be
 };
 
-// Builds the centre, or null when it cannot serve. A configuration that does
-// not load or cannot be saved back is fatal. hooks (kept, may be null) plugs
-// in the services built above the caster.
-Vorlane* Vorlane_Create(const ServiceHooks* hooks = nullptr);
+// Makes center the one GetCenter() returns and stationListDb the store
+// GetStationListDb() returns. Creation calls it before it builds anything
+// else, so that whatever runs during creation finds both.
+void Vorlane_SetCenter(Vorlane* center, StationListDb* stationListDb);
 
 // Hand the mail notifier its statistics text, or a notice to send at once;
 // nothing without a mailer.
 void MailSetStatistics(const char* text);
 void MailPostNotice(const char* text);
-
-// Opens "station.db" into the station-list store and "user.db" into the user
-// store, both beside the executable. False only when the executable's
-// directory is unknown.
-bool OpenDatabases(const char* stationFile, const char* userFile);
-// Opens the user file beside the executable into store (true when open already).
-bool OpenUserDb(const char* userFile, StationListDb* store);
 
 }  // namespace Ntrip
 
@@ -90,9 +83,3 @@ NtripServerConfig* GetNtripServerConfig();
 HttpServerConfig* GetHttpServerConfig();
 PppRaTable* GetPppRaTable();
 WarningConfig* GetWarningConfig();
-
-// The local time as "%04d-%02d-%02d %02d:%02d:%02d", cut to size - 1
-// characters; nothing for a null buffer or a size below 2.
-void GetTimeString(char* buffer, int size);
-// Seconds since 1970 of a local time in that format; 0 for a null or empty text.
-int64_t ParseTimeString(const char* text);

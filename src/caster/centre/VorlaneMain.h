@@ -1,10 +1,26 @@
-// The caster's real main and its run.
+// The caster's creation, its real main and its run.
 #pragma once
 
+class StationListDb;
+
 namespace Ntrip {
+
 struct Vorlane;
 struct ServiceHooks;
-}
+
+// Builds the centre, or null when it cannot serve. A configuration that does
+// not load or cannot be saved back is fatal. hooks (kept, may be null) plugs
+// in the services built above the caster.
+Vorlane* Vorlane_Create(const ServiceHooks* hooks = nullptr);
+
+// Opens "station.db" into the station-list store and "user.db" into the user
+// store, both beside the executable. False only when the executable's
+// directory is unknown.
+bool OpenDatabases(const char* stationFile, const char* userFile);
+// Opens the user file beside the executable into store (true when open already).
+bool OpenUserDb(const char* userFile, StationListDb* store);
+
+}  // namespace Ntrip
 
 // Results of VorlaneMain and Vorlane_Run besides 0.
 enum {

@@ -1,7 +1,7 @@
 #include "caster/registry/BaseTable.h"
 
 #include "caster/registry/FixedText.h"
-#include "caster/binding/GreatCircle.h"
+#include "runtime/GreatCircle.h"
 #include "runtime/Lock.h"
 
 #include <atomic>

@@ -11,7 +11,6 @@
 #pragma once
 
 #include "caster/registry/ChannelRegistry.h"
-#include "caster/binding/MovementSpeed.h"
 
 #include <cstdint>
 
@@ -21,6 +20,16 @@ enum {
     ROVER_MOUNT_SIZE = 100,  // at most 99 characters
     ROVER_TIME_TEXT_SIZE = 30,
     ROVER_IP_SIZE = 30,
+};
+
+// The time of one GGA fix as the rover record keeps it.
+struct RoverGgaTime {
+    int32_t year;
+    int32_t month;
+    int32_t day;
+    int32_t hour;
+    int32_t minute;
+    double second;
 };
 
 // RoverRecord::bindingMode

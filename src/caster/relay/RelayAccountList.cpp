@@ -1,16 +1,6 @@
-// "RelayAccount.list", one directive per line:
-//
-//   -sys [-startup] -i user:password -m /LOCAL host:port/UPSTREAM [-g lat lon height n]
-//       a system mount: kept connected with its own account;
-//   -trd -i user:password -m /LOCAL host:port/UPSTREAM [-m /LOCAL2 host2:port2/UP2 ...]
-//       one shared account and the relay mounts it may serve; two lines that
-//       name the same mount give it two accounts.
-//
-// A line holding "#" anywhere is a comment; "END OF LIST" ends the file;
-// other lines are ignored. Tokens are separated by blanks or tabs.
+// The relay-account pool; its list file is read by RelayAccountFile.
 #include "caster/relay/RelayAccountList.h"
 
-#include "caster/relay/SplitConfLine.h"
 #include "platform/LocalTime.h"
 #include "runtime/Log.h"
 
@@ -20,76 +10,9 @@
 
 namespace {
 
-// A "-m" group: the local mount (a leading "/" dropped) and host:port/upstream.
-struct MountGroup {
-    std::string localName;
-    std::string host;
-    int port = 0;
-    std::string upstreamMount;
-};
-
 bool Fits(const char* text, size_t size) { return text && strlen(text) < size; }
 
 void CopyText(char* out, size_t size, const char* text) { snprintf(out, size, "%s", text ? text : ""); }
-
-// The reading of the address token: the text after the last "/" is the
-// upstream mount, the text between the last ":" before it and the "/" the
-// port, the text before the ":" the host. False, with the reason, for a
-// group the caster could not connect with.
-bool ParseMountGroup(const char* localToken, const char* addressToken, MountGroup* out, const char** why)
-{
-    const char* local = localToken[0] == '/' ? localToken + 1 : localToken;
-    if (!*local) {
-        *why = "empty local mount";
-        return false;
-    }
-    const char* slash = strrchr(addressToken, '/');
-    if (!slash) {
-        *why = "no \"/\" before the upstream mount";
-        return false;
-    }
-    const char* colon = nullptr;
-    for (const char* p = addressToken; p < slash; ++p) {
-        if (*p == ':') colon = p;
-    }
-    if (!colon) {
-        *why = "no \":\" before the port";
-        return false;
-    }
-    if (colon == addressToken) {
-        *why = "empty host";
-        return false;
-    }
-    if (!slash[1]) {
-        *why = "empty upstream mount";
-        return false;
-    }
-    std::string portText(colon + 1, slash);
-    char* end = nullptr;
-    long port = portText.empty() ? 0 : strtol(portText.c_str(), &end, 10);
-    if (portText.empty() || *end || port < 1 || port > 65535) {
-        *why = "port is not a number from 1 to 65535";
-        return false;
-    }
-    out->localName = local;
-    out->host.assign(addressToken, colon);
-    out->port = static_cast<int>(port);
-    out->upstreamMount = slash + 1;
-    if (out->localName.size() >= RELAY_NAME_SIZE || out->host.size() >= RELAY_NAME_SIZE ||
-        out->upstreamMount.size() >= RELAY_NAME_SIZE) {
-        *why = "a name is longer than 63 characters";
-        return false;
-    }
-    return true;
-}
-
-bool HasToken(char** tokens, int count, const char* word)
-{
-    for (int i = 0; i < count; ++i) {
-        if (strcmp(tokens[i], word) == 0) return true;
-    }
-    return false;
-}
 
 }  // namespace
 
@@ -122,86 +45,21 @@ RelayAccountList::~RelayAccountList()
 int RelayAccountList::Load(const char* path)
 {
     ScopedLock guard(lock_);
-    FILE* file = path ? fopen(path, "r") : nullptr;
-    if (!file) {
-        Log_Info("%s:open %s failed, no relay mounts", "RelayAccountList::Load", path ? path : "(null)");
+    if (!RelayAccountFile_Read(path, "RelayAccountList::Load", [this](const RelayFileLine& line) { LoadLine(line); })) {
         return 0;
     }
-    char* line = nullptr;
-    size_t capacity = 0;
-    int number = 0;
-    // Lines are read whole, whatever their length: a long line is never cut
-    // into pieces that would read as lines of their own.
-    while (getline(&line, &capacity, file) >= 0) {
-        ++number;
-        if (strchr(line, '#')) continue;
-        if (strstr(line, "END OF LIST")) break;
-        LoadLine(line, number);
-    }
-    free(line);
-    fclose(file);
     Log_Info("%s:%d relay mount(s), %d account(s)", "RelayAccountList::Load",
              static_cast<int>(relayMountNames_.size()), totalAccounts_);
     return 0;
 }
 
-void RelayAccountList::LoadLine(char* line, int number)
+void RelayAccountList::LoadLine(const RelayFileLine& line)
 {
     static const char* kWhere = "RelayAccountList::Load";
-    // Room for every token the line can hold: no token runs into the next.
-    size_t length = strlen(line);
-    std::vector<char*> slots(length / 2 + 2);
-    int count = 0;
-    SplitConfLine(line, &count, slots.data(), static_cast<int>(slots.size()));
-    char** tokens = slots.data();
-
-    bool system = HasToken(tokens, count, "-sys");
-    if (!system && !HasToken(tokens, count, "-trd")) return;
-
-    std::string credentials;
-    bool haveCredentials = false;
-    std::vector<MountGroup> groups;
-    for (int i = 0; i < count; ++i) {
-        const char* token = tokens[i];
-        if (strcmp(token, "-i") == 0) {
-            if (i + 1 >= count) {
-                Log_Warn("%s:line %d: \"-i\" without credentials, ignored", kWhere, number);
-                continue;
-            }
-            credentials = tokens[++i];
-            haveCredentials = true;
-        } else if (strcmp(token, "-m") == 0) {
-            if (i + 2 >= count) {
-                Log_Warn("%s:line %d: \"-m\" without its local mount and host:port/mount, ignored", kWhere, number);
-                i = count;
-                continue;
-            }
-            MountGroup group;
-            const char* why = "";
-            if (ParseMountGroup(tokens[i + 1], tokens[i + 2], &group, &why)) {
-                groups.push_back(group);
-            } else {
-                Log_Warn("%s:line %d: \"-m %s %s\" skipped: %s", kWhere, number, tokens[i + 1], tokens[i + 2], why);
-            }
-            i += 2;
-        } else if (strcmp(token, "-g") == 0) {
-            // A position for the system mount's relay: read and not kept.
-            for (int k = 0; k < 4 && i + 1 < count; ++k) ++i;
-        }
-    }
-
-    if (groups.empty()) {
-        Log_Warn("%s:line %d skipped: no usable \"-m\" mount", kWhere, number);
-        return;
-    }
-    if (credentials.size() >= RELAY_CREDENTIALS_SIZE) {
-        Log_Warn("%s:line %d skipped: credentials longer than %d characters", kWhere, number,
-                 RELAY_CREDENTIALS_SIZE - 1);
-        return;
-    }
-
-    if (system) {
-        const MountGroup& g = groups.back();  // a later "-m" replaces an earlier one
+    const int number = line.number;
+    const std::string& credentials = line.credentials;
+    if (line.system) {
+        const RelayFileMount& g = line.mounts.back();  // a later "-m" replaces an earlier one
         int result = AddSystemMount(g.localName.c_str(), g.host.c_str(), g.port, g.upstreamMount.c_str(),
                                     credentials.c_str());
         if (result == 1) Log_Warn("%s:line %d: mount %s exists already, skipped", kWhere, number, g.localName.c_str());
@@ -209,12 +67,12 @@ void RelayAccountList::LoadLine(char* line, int number)
         return;
     }
 
-    if (!haveCredentials || credentials.empty()) {
+    if (!line.haveCredentials || credentials.empty()) {
         Log_Warn("%s:line %d skipped: an account line without \"-i\" credentials", kWhere, number);
         return;
     }
-    std::vector<const MountGroup*> usable;
-    for (const MountGroup& g : groups) {
+    std::vector<const RelayFileMount*> usable;
+    for (const RelayFileMount& g : line.mounts) {
         RelayMount* existing = mounts_.Find(g.localName.c_str());
         if (existing && existing->systemAccount) {
             Log_Warn("%s:line %d: %s is a system mount, the account is not attached to it", kWhere, number,
@@ -231,11 +89,12 @@ void RelayAccountList::LoadLine(char* line, int number)
     if (usable.empty()) return;
     RelayAccount* account = AddAccount(credentials.c_str());
     if (!account) return;
-    for (const MountGroup* g : usable) {
+    for (const RelayFileMount* g : usable) {
         AddRelayMount(g->localName.c_str(), g->host.c_str(), g->port, g->upstreamMount.c_str());
         AttachAccount(g->localName.c_str(), account);
     }
 }
+
 
 RelayMount* RelayAccountList::NewMount(const char* localName, const char* host, int port, const char* upstreamMount)
 {

@@ -13,6 +13,7 @@
 // pointers it got without the lock; their in-use flags are the pool's.
 #pragma once
 
+#include "caster/relay/RelayAccountFile.h"
 #include "runtime/HashTable.h"
 #include "runtime/Lock.h"
 
@@ -24,12 +25,6 @@
 #include <set>
 #include <string>
 #include <vector>
-
-enum {
-    RELAY_NAME_SIZE = 64,                 // local mount, host, upstream mount: at most 63 characters
-    RELAY_CREDENTIALS_SIZE = 128,         // "user:password", at most 127 characters
-    RELAY_CREDENTIALS_BASE64_SIZE = 176,  // Base64 of the longest credentials (172) and a NUL
-};
 
 // The relay state line, with the users today, the day's peak of accounts in
 // use, the shared accounts and the idle ones.
@@ -70,7 +65,7 @@ public:
     RelayAccountList(const RelayAccountList&) = delete;
     RelayAccountList& operator=(const RelayAccountList&) = delete;
 
-    // Reads the list file (see RelayAccountList.cpp for its lines). Lines that
+    // Reads the list file (see RelayAccountFile.cpp for its lines). Lines that
     // cannot be used are logged and skipped. Always 0, also when the file
     // cannot be opened (then nothing is loaded).
     int Load(const char* path);
@@ -146,7 +141,7 @@ private:
     RelayMount* IdleSystemMountAfter(const RelayMount* after);
     int DayKeyNow();
     void RestartUsedTodayIfNewDay(int today);
-    void LoadLine(char* line, int number);
+    void LoadLine(const RelayFileLine& line);
 
     Lock lock_;
     IntrusiveHashTable<RelayMount, RelayMountKeyTraits> mounts_;

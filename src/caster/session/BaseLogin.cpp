@@ -1,22 +1,21 @@
 #include "caster/session/BaseLogin.h"
 
+#include "caster/binding/NearestBinding.h"
+#include "caster/centre/CtrlNotify.h"
+#include "caster/centre/TimeText.h"
+#include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "caster/registry/BaseUserTable.h"
 #include "caster/registry/ConnInfoTable.h"
-#include "caster/centre/CtrlNotify.h"
 #include "caster/registry/FixedText.h"
-#include "caster/binding/NearestBinding.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/registry/VirtualMount.h"
-#include "caster/centre/Vorlane.h"
 #include "decoding/NtripDecoding/NtripResponse.h"
-#include "decoding/RTCMDecoding/RtcmLog.h"
 #include "net/NHServer.h"
 #include "net/PublisherTable.h"
 #include "runtime/Log.h"
 #include "store/StationListDb.h"
 
-#include <cmath>
 #include <cstring>
 #include <ctime>
 
@@ -158,48 +157,6 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
     CtrlNotice notice = {0, mount, nullptr};
     NotifyCtrlCenter(CTRL_NOTIFY_BASE_LOGIN, notice);
     Log_Info("Base login ok:%s, ip:%s, port:%d, channelID:%lld.", mount, ip, port, id);
-}
-
-bool BaseDecodeExecute(Tarnek::LogRoot** unit, uint64_t channelID)
-{
-    Tarnek::LogRoot* root = unit ? *unit : nullptr;
-    if (!root) {
-        Log_Info("pLogRoot is null");
-        return false;
-    }
-    *unit = nullptr;
-    RTCMDecoding::RTCM3Log_1005* position =
-        root->GetType() == RTCMDecoding::RTCM3_LOG_1005_TYPE ? dynamic_cast<RTCMDecoding::RTCM3Log_1005*>(root)
-                                                              : nullptr;
-    if (!position) {
-        delete root;
-        return false;
-    }
-
-    BaseTable::Lock();
-    BaseRecord* base = GetBaseTable()->Find(channelID);
-    if (!base || base->state != BASE_STATE_ONLINE) {
-        BaseTable::Unlock();
-        delete root;
-        return false;
-    }
-    if (base->positionPending == 1 && std::isfinite(position->latitude) &&
-        std::isfinite(position->longitude) && position->latitude != 0.0 && position->longitude != 0.0) {
-        Log_Info("Add base %llu(%s:%s):%.7f,%.7f,%.4f.", static_cast<unsigned long long>(channelID),
-                 base->mountPoint, base->format, position->latitude, position->longitude, position->height);
-        base->latitude = position->latitude;
-        base->longitude = position->longitude;
-        base->height = position->height;
-        base->positionPending = 0;
-        // A base with a position can be someone's nearest now.
-        RoverTable::Lock();
-        update_all_rover_nearest();
-        RoverTable::Unlock();
-        FixedText_Copy(base->format, sizeof(base->format), "RTCM3");
-    }
-    BaseTable::Unlock();
-    delete root;
-    return true;
 }
 
 }  // namespace Ntrip

@@ -1,7 +1,6 @@
-// A base station's "SOURCE" login and the decoded data of a logged-in base.
+// A base station's "SOURCE" login.
 #pragma once
 
-#include "decoding/LogRoot.h"
 #include "decoding/NtripDecoding/NtripLog.h"
 
 #include <cstdint>
@@ -15,9 +14,5 @@ namespace Ntrip {
 // centre (2002). A refused login with a reply leaves the connection open for
 // another request; a black-listed mount point is closed without a reply.
 void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t channelID);
-
-// Runs on a base worker: the first usable 1005/1006 position after each
-// login becomes the base's position. Deletes the unit.
-bool BaseDecodeExecute(Tarnek::LogRoot** unit, uint64_t channelID);
 
 }  // namespace Ntrip

@@ -1,11 +1,11 @@
 #include "caster/session/BaseOffline.h"
 
-#include "caster/registry/BaseTable.h"
-#include "caster/centre/CtrlNotify.h"
 #include "caster/binding/NearestBinding.h"
+#include "caster/centre/CtrlNotify.h"
+#include "caster/centre/Vorlane.h"
+#include "caster/registry/BaseTable.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/registry/VirtualMount.h"
-#include "caster/centre/Vorlane.h"
 #include "net/NHServer.h"
 
 #include <cstring>

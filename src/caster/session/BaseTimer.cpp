@@ -1,28 +1,20 @@
 #include "caster/session/BaseTimer.h"
 
+#include "caster/centre/CasterScope.h"
+#include "caster/centre/CtrlNotify.h"
+#include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "caster/registry/ConnInfoTable.h"
-#include "caster/centre/CtrlNotify.h"
-#include "caster/binding/NearestBinding.h"
-#include "caster/centre/Vorlane.h"
 #include "net/NHServer.h"
 #include "runtime/Log.h"
-#include "store/StationListDb.h"
 
-#include <ctime>
 
 namespace Ntrip {
 
 void Ntrip_TimerCallback(int, void* center)
 {
-    Vorlane* c = center ? static_cast<Vorlane*>(center) : GetCenter();
-    CasterScope scope;
-    scope.server = c->netServer;
-    scope.conns = c->connInfoTable;
-    scope.bases = c->baseTable;
-    scope.rovers = c->roverTable;
-    scope.config = c->ntripServerConfig;
-    BaseTimer_Pass(scope, ConnInfo_NowMs());
+    const Vorlane* c = center ? static_cast<const Vorlane*>(center) : GetCenter();
+    BaseTimer_Pass(CasterScope_Of(c), ConnInfo_NowMs());
 }
 
 void BaseTimer_Pass(const CasterScope& scope, int64_t nowMs)
@@ -53,24 +45,3 @@ void BaseTimer_Pass(const CasterScope& scope, int64_t nowMs)
 }
 
 }  // namespace Ntrip
-
-bool RemoveBaseStation(const char* mountPoint)
-{
-    return RemoveBaseStation_In(CasterScope_OfCenter(), GetStationListDb(), mountPoint);
-}
-
-bool RemoveBaseStation_In(const CasterScope& scope, StationListDb* lists, const char* mountPoint)
-{
-    if (!mountPoint) return false;
-    BaseTable::Lock();
-    BaseRecord* base = scope.bases->FindByName(mountPoint);
-    bool found = base != nullptr;
-    if (base && base->state == BASE_STATE_ONLINE) NHServer_PostClose(scope.server, base->channelID);
-    if (lists->IsBlack(mountPoint)) {
-        lists->DelBlack(mountPoint);
-    } else if (lists->IsWhite(mountPoint)) {
-        lists->DelWhite(mountPoint);
-    }
-    BaseTable::Unlock();
-    return found;
-}

@@ -1,11 +1,10 @@
 // The caster's 5000 ms session timer, which closes bases that have fallen
-// silent, and the removal of a station on request of the control centre.
+// silent.
 #pragma once
 
 #include <cstdint>
 
 struct CasterScope;
-class StationListDb;
 
 namespace Ntrip {
 
@@ -26,11 +25,3 @@ void Ntrip_TimerCallback(int periodMs, void* center);
 void BaseTimer_Pass(const CasterScope& scope, int64_t nowMs);
 
 }  // namespace Ntrip
-
-// Closes the connection of the online base of that mount point and takes the
-// name off the black list or, when it is not black-listed, off the white
-// list. True when the base registry held a record of that name. Takes the
-// base lock; runs on a control-centre thread.
-bool RemoveBaseStation(const char* mountPoint);
-// The same on the given registries, server and station lists.
-bool RemoveBaseStation_In(const CasterScope& scope, StationListDb* lists, const char* mountPoint);

@@ -1,18 +1,18 @@
 #include "caster/session/RoverData.h"
 
-#include "caster/registry/BaseTable.h"
-#include "caster/registry/FixedText.h"
-#include "caster/session/GgaFinder.h"
-#include "caster/binding/GreatCircle.h"
 #include "caster/binding/MovementSpeed.h"
 #include "caster/binding/NearestBinding.h"
-#include "caster/relay/RelayAllocation.h"
-#include "caster/registry/RoverTable.h"
-#include "caster/session/UserLog.h"
 #include "caster/centre/Vorlane.h"
+#include "caster/registry/BaseTable.h"
+#include "caster/registry/FixedText.h"
+#include "caster/registry/RoverTable.h"
+#include "caster/relay/RelayAllocation.h"
+#include "caster/session/GgaFinder.h"
+#include "caster/session/UserLog.h"
 #include "config/ConfigRecords.h"
 #include "decoding/NEMADecoding/NemaLog.h"
 #include "runtime/Geodesy.h"
+#include "runtime/GreatCircle.h"
 
 #include <cstring>
 #include <ctime>

@@ -1,12 +1,12 @@
 #include "caster/session/RoverLogout.h"
 
+#include "caster/binding/NearestBinding.h"
+#include "caster/centre/CtrlNotify.h"
+#include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "caster/registry/ConnInfoTable.h"
-#include "caster/centre/CtrlNotify.h"
-#include "caster/binding/NearestBinding.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/registry/VirtualMount.h"
-#include "caster/centre/Vorlane.h"
 #include "net/NHServer.h"
 
 namespace Ntrip {

@@ -1,8 +1,9 @@
 #include "caster/session/SourceTableAnswer.h"
 
+#include "caster/centre/TimeText.h"
+#include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "caster/relay/RelayAccountList.h"
-#include "caster/centre/Vorlane.h"
 #include "decoding/NEMADecoding/GgaDecode.h"
 #include "decoding/NEMADecoding/NemaLog.h"
 #include "decoding/NtripDecoding/SourceTable.h"

@@ -1,8 +1,8 @@
 // Nearest-base binding on registries of the test's own: which subscriptions
 // are posted, in which order, and what the records and rover counts say after.
-#include "caster/binding/GreatCircle.h"
 #include "caster/binding/NearestBinding.h"
 #include "caster/BindingFixture.h"
+#include "runtime/GreatCircle.h"
 
 #include <cmath>
 #include <vector>

@@ -1,8 +1,9 @@
 // The caster's time texts, the software-name test of rover login and the
 // service control handler.
-#include "caster/session/RoverLogin.h"
 #include "caster/centre/Service.h"
+#include "caster/centre/TimeText.h"
 #include "caster/centre/Vorlane.h"
+#include "caster/session/RoverLogin.h"
 #include "platform/LocalTime.h"
 
 #include <gtest/gtest.h>

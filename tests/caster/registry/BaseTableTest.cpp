@@ -1,5 +1,5 @@
 #include "caster/registry/BaseTable.h"
-#include "caster/binding/GreatCircle.h"
+#include "runtime/GreatCircle.h"
 
 #include <gtest/gtest.h>
 

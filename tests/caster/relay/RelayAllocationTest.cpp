@@ -3,9 +3,9 @@
 // user with the authentication centre every 600 s; and the source table of
 // relay mounts. The network server never runs: the relay start it is asked
 // for stays in its queue, where the test reads the relay context.
-#include "caster/relay/AuthCentre.h"
 #include "caster/BindingFixture.h"
 #include "caster/FakeAuthCentre.h"
+#include "caster/relay/AuthCentre.h"
 #include "caster/relay/RelayAccountList.h"
 #include "caster/relay/RelayAllocation.h"
 #include "caster/relay/RelayClient.h"

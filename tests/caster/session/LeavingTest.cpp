@@ -1,9 +1,9 @@
 // How bases and rovers leave: base offline, rover logout with the per-user
 // renaming, the base time-out pass, and the rover handler's record, on
 // registries of the test's own.
+#include "caster/BindingFixture.h"
 #include "caster/session/BaseOffline.h"
 #include "caster/session/BaseTimer.h"
-#include "caster/BindingFixture.h"
 #include "caster/session/RoverData.h"
 #include "caster/session/RoverLogout.h"
 #include "decoding/NEMADecoding/NemaLog.h"

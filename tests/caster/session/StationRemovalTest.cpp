@@ -1,7 +1,7 @@
 // The control centre's station removal: the online base of the mount is
 // closed, and the name leaves the black list or else the white list.
-#include "caster/session/BaseTimer.h"
 #include "caster/BindingFixture.h"
+#include "caster/session/StationRemoval.h"
 #include "store/StationListDb.h"
 #include "store/StoreTestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "caster/binding/GreatCircle.h"
+#include "runtime/GreatCircle.h"
 
 #include <cmath>
 
