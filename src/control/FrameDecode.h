@@ -1,6 +1,7 @@
 // Finds and decodes management frames in a byte stream.
 #pragma once
 
+#include "control/ManagementFrame.h"
 #include "control/RVZProtoMsg.h"
 #include "decoding/LogRoot.h"
 
