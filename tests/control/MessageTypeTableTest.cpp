@@ -2,7 +2,10 @@
 // rule, the header words each unit keeps, and the units themselves.
 #include "control/FrameDecode.h"
 #include "control/MessageTypeTable.h"
+#include "control/ProtobufLog.h"
 #include "control/FrameFixtures.h"
+
+#include "decoding/LogCapture.h"
 
 #include "VIVOProtoDecoding/PPPRAInfoMsg.pb.h"
 #include "VIVOProtoDecoding/ServiceOpMsg.pb.h"
@@ -184,6 +187,8 @@ RVZ::RVZProtoMsg* Decode(uint32_t type, int32_t id, const char* bodyHex)
 
 TEST(MessageTypeTableTest, BodiesThatAreNotUtf8GiveNoUnit)
 {
+    LogCapture log;
+    ProtobufLog_ToDailyLog();
     EXPECT_EQ(Decode(0, 1, "0A 02 7B FF"), nullptr);                     // JSON text
     EXPECT_EQ(Decode(1, 1, "0A 02 C3 28"), nullptr);                     // login name
     EXPECT_EQ(Decode(43, 1, "12 05 08 01 12 01 FF"), nullptr);           // client_name
@@ -193,6 +198,9 @@ TEST(MessageTypeTableTest, BodiesThatAreNotUtf8GiveNoUnit)
     auto* request = static_cast<PPPRAInfoMsg::PPPRAStationRequest*>(ok->body);
     ASSERT_EQ(request->client_info_size(), 1);
     EXPECT_EQ(request->client_info(0).station_ip(), "x");
+    // The runtime names the field in the daily log, not on a console.
+    EXPECT_TRUE(log.Contains("[warn] protobuf ")) << log.Text();
+    EXPECT_TRUE(log.Contains("PPPRAInfoMsg.PPPRAStationInfo.station_ip")) << log.Text();
 }
 
 TEST(MessageTypeTableTest, UnknownFieldsAreDropped)
