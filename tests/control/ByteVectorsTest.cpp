@@ -55,6 +55,15 @@ void LoginReply(LoginMsg::LoginResponse* m, int ack, LoginMsg::LOGIN_USER_ROLE r
     m->set_user_role(role);
 }
 
+// The PPP-RA replies to station 3, "abc".
+void StationReply(PPPRAInfoMsg::PPPRAStationInfoResponse* m)
+{
+    m->set_ack_status(1);
+    PPPRAInfoMsg::PPPRAStationInfo* s = m->add_client_info();
+    s->set_station_id(3);
+    s->set_station_name("abc");
+}
+
 const ByteVector kVectors[] = {
     {"heartbeat",
      Make<ServiceOpMsg::ServiceStatusMsg>([](ServiceOpMsg::ServiceStatusMsg* m) {
@@ -122,21 +131,9 @@ const ByteVector kVectors[] = {
          m->set_client_login_protocol(static_cast<UpdClientInfoMsg::UPD_CLIENT_LOGIN_PROTOCOL>(7));
      }),
      "70 07", BODY_ONLY, 0},
-    {"station upsert reply",
-     Make<PPPRAInfoMsg::PPPRAStationInfoResponse>([](PPPRAInfoMsg::PPPRAStationInfoResponse* m) {
-         m->set_ack_status(1);
-         PPPRAInfoMsg::PPPRAStationInfo* s = m->add_client_info();
-         s->set_station_id(3);
-         s->set_station_name("abc");
-     }),
+    {"station upsert reply", Make<PPPRAInfoMsg::PPPRAStationInfoResponse>(StationReply),
      "08 01 12 07 08 03 12 03 61 62 63", 1045, 1},
-    {"station removal reply",
-     Make<PPPRAInfoMsg::PPPRAStationInfoResponse>([](PPPRAInfoMsg::PPPRAStationInfoResponse* m) {
-         m->set_ack_status(1);
-         PPPRAInfoMsg::PPPRAStationInfo* s = m->add_client_info();
-         s->set_station_id(3);
-         s->set_station_name("abc");
-     }),
+    {"station removal reply", Make<PPPRAInfoMsg::PPPRAStationInfoResponse>(StationReply),
      "08 01 12 07 08 03 12 03 61 62 63", 1046, 1},
     {"station with packed satellite lists",
      Make<PPPRAInfoMsg::PPPRAStationInfo>([](PPPRAInfoMsg::PPPRAStationInfo* m) {

@@ -19,6 +19,21 @@
 
 namespace {
 
+// The unit of a frame assembled as a peer writes it, and DecodeFrame's status.
+std::unique_ptr<RVZ::RVZProtoMsg> DecodeUnit(const Bytes& frame, int* status = nullptr)
+{
+    RVZ::RVZProtoMsg* unit = nullptr;
+    size_t length = 0;
+    int result = DecodeFrame(frame.data(), frame.size(), &unit, &length);
+    if (status) *status = result;
+    return std::unique_ptr<RVZ::RVZProtoMsg>(unit);
+}
+
+RVZ::RVZProtoMsg* Decode(uint32_t type, int32_t id, const char* bodyHex)
+{
+    return DecodeUnit(ReferenceFrame(type, id, FromHex(bodyHex))).release();
+}
+
 struct TypeRow {
     uint32_t first;
     uint32_t last;
@@ -111,11 +126,8 @@ TEST(MessageTypeTableTest, EveryTypeHasItsBodyClassAndReply)
 
         // Every type decodes from a frame with an empty body under its id.
         int32_t id = type >= 2000 && type <= 2005 ? -1 : 0;
-        Bytes frame = ReferenceFrame(type, id, Bytes());
-        RVZ::RVZProtoMsg* unit = nullptr;
-        size_t length = 0;
-        ASSERT_EQ(DecodeFrame(frame.data(), frame.size(), &unit, &length), STATUS_OK);
-        std::unique_ptr<RVZ::RVZProtoMsg> owned(unit);
+        std::unique_ptr<RVZ::RVZProtoMsg> unit = DecodeUnit(ReferenceFrame(type, id, Bytes()));
+        ASSERT_NE(unit, nullptr);
         EXPECT_EQ(unit->GetType(), static_cast<int>(type));
         EXPECT_EQ(unit->body->GetDescriptor()->full_name(), it->second->bodyClass);
     }
@@ -138,11 +150,8 @@ TEST(MessageTypeTableTest, IdRule)
     };
     for (const IdCase& c : cases) {
         SCOPED_TRACE(std::to_string(c.type) + " id " + std::to_string(c.id));
-        Bytes frame = ReferenceFrame(c.type, c.id, Bytes());
-        RVZ::RVZProtoMsg* unit = nullptr;
-        size_t length = 0;
-        int status = DecodeFrame(frame.data(), frame.size(), &unit, &length);
-        std::unique_ptr<RVZ::RVZProtoMsg> owned(unit);
+        int status = -1;
+        std::unique_ptr<RVZ::RVZProtoMsg> unit = DecodeUnit(ReferenceFrame(c.type, c.id, Bytes()), &status);
         EXPECT_EQ(status, c.accepted ? STATUS_OK : STATUS_FORMAT_ERROR);
         if (unit) {
             EXPECT_EQ(unit->id, c.id);
@@ -166,23 +175,12 @@ TEST(MessageTypeTableTest, UnitsKeepTheHeaderWordsOfSplitReplies)
     };
     for (const WordsCase& c : cases) {
         SCOPED_TRACE(c.type);
-        Bytes frame = ReferenceFrame(c.type, c.type == 2011 ? -1 : 0, Bytes(), 1, 5);
-        RVZ::RVZProtoMsg* unit = nullptr;
-        size_t length = 0;
-        ASSERT_EQ(DecodeFrame(frame.data(), frame.size(), &unit, &length), STATUS_OK);
-        std::unique_ptr<RVZ::RVZProtoMsg> owned(unit);
+        int32_t id = c.type == 2011 ? -1 : 0;
+        std::unique_ptr<RVZ::RVZProtoMsg> unit = DecodeUnit(ReferenceFrame(c.type, id, Bytes(), 1, 5));
+        ASSERT_NE(unit, nullptr);
         EXPECT_EQ(unit->more, c.more);
         EXPECT_EQ(unit->extra, c.extra);
     }
-}
-
-RVZ::RVZProtoMsg* Decode(uint32_t type, int32_t id, const char* bodyHex)
-{
-    Bytes frame = ReferenceFrame(type, id, FromHex(bodyHex));
-    RVZ::RVZProtoMsg* unit = nullptr;
-    size_t length = 0;
-    DecodeFrame(frame.data(), frame.size(), &unit, &length);
-    return unit;
 }
 
 TEST(MessageTypeTableTest, BodiesThatAreNotUtf8GiveNoUnit)
