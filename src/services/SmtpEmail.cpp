@@ -58,6 +58,20 @@ bool ConnectWithin(int fd, const sockaddr* address, socklen_t length, int timeou
     return rc == 0 && fcntl(fd, F_SETFL, flags) == 0;
 }
 
+// A UTF-8 mail whose sender is also its login and its shown name.
+SmtpMailInfo TextMail(const std::string& sender, const std::string& password, const std::string& subject,
+                      const std::string& body)
+{
+    SmtpMailInfo mail;
+    mail.charset = "UTF-8";
+    mail.senderName = sender;
+    mail.senderAddress = sender;
+    mail.password = password;
+    mail.subject = subject;
+    mail.body = body;
+    return mail;
+}
+
 }  // namespace
 
 SmtpEmail::SmtpEmail(const std::string& host, const std::string& port, int timeoutMs)
@@ -73,15 +87,9 @@ SmtpEmail::~SmtpEmail()
 int SmtpEmail::SendEmail(const std::string& sender, const std::string& password, const std::string& recipient,
                          const std::string& subject, const std::string& body)
 {
-    SmtpMailInfo mail;
-    mail.charset = "UTF-8";
-    mail.senderName = sender;
-    mail.senderAddress = sender;
-    mail.password = password;
+    SmtpMailInfo mail = TextMail(sender, password, subject, body);
     mail.recipientAddress = recipient;
     mail.to[recipient] = "";
-    mail.subject = subject;
-    mail.body = body;
     return SendMailDialogue(mail);
 }
 
@@ -89,13 +97,7 @@ int SmtpEmail::SendEmailFull(const std::string& sender, const std::string& passw
                              const std::vector<std::string>& to, const std::string& subject, const std::string& body,
                              const std::vector<std::string>& attachments, const std::vector<std::string>& cc)
 {
-    SmtpMailInfo mail;
-    mail.charset = "UTF-8";
-    mail.senderName = sender;
-    mail.senderAddress = sender;
-    mail.password = password;
-    mail.subject = subject;
-    mail.body = body;
+    SmtpMailInfo mail = TextMail(sender, password, subject, body);
     mail.attachments = attachments;
     for (const std::string& address : to) mail.to[address] = "";
     for (const std::string& address : cc) mail.cc[address] = "";

@@ -166,8 +166,7 @@ TEST_F(MailNotifierStory, ANoticePostedWhileAMailIsOnItsWayGoesOutInTheNext)
     Load(&notifier, server, 86400, JustPassedPhase());
     ASSERT_EQ(0, notifier.Start());
     notifier.PostNotice("Vorlane: Relay_Service idle account less 5!\n");
-    for (int i = 0; i < 500 && server.Accepted() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(1, server.Accepted());
+    ASSERT_TRUE(server.WaitAccepted(1, 5000));
     notifier.PostNotice("Vorlane: Relay_Service no idle account!\n");
     ASSERT_TRUE(server.WaitSessions(2, 8000));
     std::vector<FakeSmtpServer::Session> mails = server.Sessions();
@@ -222,10 +221,7 @@ TEST_F(MailNotifierStory, CallersNeverWaitOnAMailServerThatHangsAndThePasswordIs
         Load(&notifier, server, 86400, JustPassedPhase());
         ASSERT_EQ(0, notifier.Start());
         notifier.PostNotice("first\n");
-        for (int i = 0; i < 500 && server.Accepted() == 0; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        ASSERT_EQ(1, server.Accepted());
+        ASSERT_TRUE(server.WaitAccepted(1, 5000));
         // The mailer is stuck in its dialogue; posting and setting go on.
         for (int i = 0; i < 100; ++i) {
             notifier.PostNotice("again\n");
@@ -234,10 +230,7 @@ TEST_F(MailNotifierStory, CallersNeverWaitOnAMailServerThatHangsAndThePasswordIs
         EXPECT_EQ(0u, server.Sessions().size()) << "the calls above waited for the mailer";
         // The first mail ends at the time-out; the pending notices are tried next.
         ASSERT_TRUE(server.WaitSessions(1, 5000));
-        for (int i = 0; i < 500 && server.Accepted() < 2; ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        EXPECT_EQ(2, server.Accepted());
+        EXPECT_TRUE(server.WaitAccepted(2, 5000));
     }
     EXPECT_TRUE(log.Has("No reply from the server.")) << log.Text();
     EXPECT_EQ(std::string::npos, log.Text().find("Pa55-w0rd"));

@@ -160,16 +160,11 @@ TEST_F(SmtpDialogue, AServerThatClosesMidDialogueEndsTheMailWithoutHarm)
 TEST_F(SmtpDialogue, APeerThatNeverAnswersTheHandshakeFailsTheConnect)
 {
     // Accepted by the kernel's backlog, never by anyone who speaks.
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
-    ASSERT_EQ(0, listen(fd, 4));
-    ASSERT_EQ(0, getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length));
+    int port = 0;
+    int fd = TestClient_BindLoopback(true, &port);
+    ASSERT_GE(fd, 0);
     std::string error;
-    EXPECT_EQ(-1, SendTestMail("localhost", ntohs(address.sin_port), &error));
+    EXPECT_EQ(-1, SendTestMail("localhost", port, &error));
     EXPECT_EQ(0u, error.find("Error on TLS handshake.")) << error;
     close(fd);
 }
@@ -196,15 +191,11 @@ TEST_F(SmtpDialogue, ACertificateThatDoesNotVerifyEndsTheMailBeforeThePassword)
 TEST_F(SmtpDialogue, ConnectFailuresGiveMinusOneAndTheirText)
 {
     // A port held bound and unlistened refuses at once.
-    int held = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    ASSERT_EQ(0, bind(held, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
-    ASSERT_EQ(0, getsockname(held, reinterpret_cast<sockaddr*>(&address), &length));
+    int port = 0;
+    int held = TestClient_BindLoopback(false, &port);
+    ASSERT_GE(held, 0);
     std::string error;
-    EXPECT_EQ(-1, SendTestMail("127.0.0.1", ntohs(address.sin_port), &error));
+    EXPECT_EQ(-1, SendTestMail("127.0.0.1", port, &error));
     EXPECT_EQ("Error on calling connect().", error);
     close(held);
 

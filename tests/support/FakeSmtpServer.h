@@ -7,9 +7,8 @@
 #pragma once
 
 #include "support/TestCertificate.h"
+#include "support/TestClient.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
@@ -81,19 +80,8 @@ public:
             SSL_CTX_use_PrivateKey_file(context_, certificate_.keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
             return false;
         }
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof(address);
-        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-            listen(listener_, 8) != 0 ||
-            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            return false;
-        }
-        port_ = ntohs(address.sin_port);
+        listener_ = TestClient_BindLoopback(true, &port_);
+        if (listener_ < 0) return false;
         thread_ = std::thread([this] { Serve(); });
         return true;
     }
@@ -125,6 +113,17 @@ public:
 
     // Connections accepted so far, ended or not.
     int Accepted() const { return accepted_; }
+
+    // True once n connections have been accepted within the time-out.
+    bool WaitAccepted(int n, int timeoutMs) const
+    {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (accepted_ < n) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return true;
+    }
 
 private:
     void Serve()
