@@ -1,15 +1,24 @@
 // Entry of the vorlane executable: the service dispatcher runs the caster on
 // its service thread and answers SIGTERM and SIGINT.
-#include "caster/Service.h"
+#include "caster/centre/Service.h"
+#include "caster/centre/ServiceHooks.h"
 #include "platform/Process.h"
 
 #include <cstdio>
 #include <unistd.h>
 
+namespace {
+
+// The services above the caster, each entry filled by the module that
+// provides it.
+const Ntrip::ServiceHooks SERVICES = {};
+
+}  // namespace
+
 int main()
 {
     Platform_InitProcess();
-    int status = Service_Dispatch();
+    int status = Service_Dispatch(&SERVICES);
     // The loops and workers are still running: end the process with every
     // thread in it, as a stopped service does, without running destructors
     // under their feet.
