@@ -1,6 +1,6 @@
 #include "services/MailNotifier.h"
 
-#include "caster/SplitConfLine.h"
+#include "caster/relay/SplitConfLine.h"
 #include "platform/Thread.h"
 #include "runtime/Log.h"
 #include "services/SimpleSslSmtpEmail.h"
