@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -157,16 +158,33 @@ TEST_F(SmtpDialogue, AServerThatClosesMidDialogueEndsTheMailWithoutHarm)
                                     std::string(4 * 1024 * 1024, 'x')));
 }
 
-TEST_F(SmtpDialogue, APeerThatNeverAnswersTheHandshakeFailsTheConnect)
+TEST_F(SmtpDialogue, APeerThatDoesNotSpeakTlsFailsTheConnect)
 {
-    // Accepted by the kernel's backlog, never by anyone who speaks.
-    int port = 0;
-    int fd = TestClient_BindLoopback(true, &port);
-    ASSERT_GE(fd, 0);
-    std::string error;
-    EXPECT_EQ(-1, SendTestMail("localhost", port, &error));
-    EXPECT_EQ(0u, error.find("Error on TLS handshake.")) << error;
-    close(fd);
+    for (bool greetsInClear : {false, true}) {
+        // Silent: accepted by the kernel's backlog, never by anyone who
+        // speaks. In clear: a plain SMTP server's greeting.
+        int port = 0;
+        int fd = TestClient_BindLoopback(true, &port);
+        ASSERT_GE(fd, 0);
+        std::thread plain;
+        if (greetsInClear) {
+            plain = std::thread([fd] {
+                int peer = accept(fd, nullptr, nullptr);
+                if (peer < 0) return;
+                const char greeting[] = "220 plain.test ESMTP\r\n";
+                send(peer, greeting, sizeof(greeting) - 1, MSG_NOSIGNAL);
+                char buffer[4096];
+                while (recv(peer, buffer, sizeof(buffer), 0) > 0) {
+                }
+                close(peer);
+            });
+        }
+        std::string error;
+        EXPECT_EQ(-1, SendTestMail("localhost", port, &error)) << greetsInClear;
+        EXPECT_EQ(0u, error.find("Error on TLS handshake.")) << error;
+        if (plain.joinable()) plain.join();
+        close(fd);
+    }
 }
 
 TEST_F(SmtpDialogue, ACertificateThatDoesNotVerifyEndsTheMailBeforeThePassword)
