@@ -138,6 +138,7 @@ void RelayCloseCallback(void* relayContext)
         char line[STATE_LINE_SIZE];
         memset(line, 0, sizeof(line));
         pool->ReportState(line, sizeof(line));
+        MailSetStatistics(line);
     }
 }
 
