@@ -1,7 +1,6 @@
 #include "caster/relay/RelayAllocation.h"
 
 #include "caster/binding/NearestBinding.h"
-#include "caster/registry/FixedText.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/relay/AuthCentre.h"
 #include "caster/relay/RelayAccountList.h"
@@ -9,6 +8,7 @@
 #include "config/ConfigRecords.h"
 #include "decoding/NEMADecoding/NemaLog.h"
 #include "net/NHServer.h"
+#include "runtime/FixedText.h"
 #include "runtime/Log.h"
 
 #include <cstdio>
