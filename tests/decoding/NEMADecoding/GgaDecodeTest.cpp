@@ -2,10 +2,10 @@
 // between several heads and what each call consumes.
 #include "GgaTestSupport.h"
 
-#include "decoding/LogCapture.h"
 #include "decoding/NEMADecoding/GgaDecode.h"
 #include "decoding/NEMADecoding/GgaSentence.h"
 #include "decoding/NEMADecoding/NmeaFields.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -385,7 +385,7 @@ TEST(NemaGgaText, LongTailAfterTheStarIsRefused)
     EXPECT_FALSE(d.got);
     EXPECT_EQ(d.consumed, StarPlus3(input));
     size_t star = input.find('*');
-    EXPECT_TRUE(log.Contains("[info] GGA decode, buffer size:" + std::to_string(input.size()) +
+    EXPECT_TRUE(log.Has("[info] GGA decode, buffer size:" + std::to_string(input.size()) +
                              ", starPos:" + std::to_string(star) +
                              ", size-starPos:" + std::to_string(input.size() - star) + "."))
         << log.Text();
