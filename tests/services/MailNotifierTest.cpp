@@ -1,6 +1,6 @@
 // The mail notifier: its settings line, its schedule, and the mails it sends
 // to a fake mail server (statistics on schedule, notices at once).
-#include "config/LogCapture.h"
+#include "support/LogCapture.h"
 #include "services/MailNotifier.h"
 #include "support/FakeSmtpServer.h"
 #include "support/Files.h"

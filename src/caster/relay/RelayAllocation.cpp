@@ -2,7 +2,6 @@
 
 #include "caster/binding/NearestBinding.h"
 #include "caster/centre/Vorlane.h"
-#include "caster/registry/FixedText.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/relay/AuthCentre.h"
 #include "caster/relay/RelayAccountList.h"
@@ -10,6 +9,7 @@
 #include "config/ConfigRecords.h"
 #include "decoding/NEMADecoding/NemaLog.h"
 #include "net/NHServer.h"
+#include "runtime/FixedText.h"
 #include "runtime/Log.h"
 
 #include <cstdio>

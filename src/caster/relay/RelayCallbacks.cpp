@@ -5,12 +5,12 @@
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "caster/registry/ConnInfoTable.h"
-#include "caster/registry/FixedText.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/relay/RelayAccountList.h"
 #include "caster/relay/RelayClient.h"
 #include "net/NHServer.h"
 #include "net/PublisherTable.h"
+#include "runtime/FixedText.h"
 #include "runtime/Log.h"
 
 #include <cstdio>
