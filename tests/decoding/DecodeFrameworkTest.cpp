@@ -82,7 +82,7 @@ bool WaitForFrames(size_t n)
 // Drives DecodeOnce by hand, without a thread.
 class ManualThread : public DecodeThread {
 public:
-    bool Start(DecodeFramework* framework) override
+    bool Start(DecodeSource* framework) override
     {
         m_framework = framework;
         return true;
