@@ -3,6 +3,7 @@
 #include "caster/Service.h"
 #include "caster/ServiceHooks.h"
 #include "platform/Process.h"
+#include "services/AlarmPost.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -11,7 +12,14 @@ namespace {
 
 // The services above the caster, each entry filled by the module that
 // provides it.
-const Ntrip::ServiceHooks SERVICES = {};
+Ntrip::ServiceHooks Services()
+{
+    Ntrip::ServiceHooks hooks = {};
+    hooks.alarmPostCreate = AlarmPost_Create;
+    return hooks;
+}
+
+const Ntrip::ServiceHooks SERVICES = Services();
 
 }  // namespace
 
