@@ -4,6 +4,7 @@
 #include "caster/ServiceHooks.h"
 #include "platform/Process.h"
 #include "services/AlarmPost.h"
+#include "services/HttpInspector.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -15,6 +16,7 @@ namespace {
 Ntrip::ServiceHooks Services()
 {
     Ntrip::ServiceHooks hooks = {};
+    hooks.httpInspectorStart = [](Ntrip::Vorlane*) { StartHttpInspector(); };
     hooks.alarmPostCreate = AlarmPost_Create;
     return hooks;
 }
