@@ -1,7 +1,7 @@
 // Entry of the vorlane executable: the service dispatcher runs the caster on
 // its service thread and answers SIGTERM and SIGINT.
-#include "caster/Service.h"
-#include "caster/ServiceHooks.h"
+#include "caster/centre/Service.h"
+#include "caster/centre/ServiceHooks.h"
 #include "platform/Process.h"
 #include "services/AlarmPost.h"
 #include "services/HttpInspector.h"

@@ -1,6 +1,6 @@
 #include "services/AlarmPost.h"
 
-#include "caster/Vorlane.h"
+#include "caster/centre/Vorlane.h"
 #include "runtime/Log.h"
 #include "services/HttpPostThread.h"
 

@@ -1,6 +1,6 @@
 #include "services/HttpInspector.h"
 
-#include "caster/Vorlane.h"
+#include "caster/centre/Vorlane.h"
 #include "net/EventLoop.h"
 #include "platform/Thread.h"
 #include "runtime/Log.h"

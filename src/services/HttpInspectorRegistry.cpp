@@ -2,9 +2,9 @@
 // Each handler copies the few fields its answer needs out of the base and
 // rover registries while it holds their locks (base before rover), then
 // filters, builds and sends the JSON with no lock held.
-#include "caster/BaseTable.h"
-#include "caster/RoverTable.h"
-#include "caster/Vorlane.h"
+#include "caster/centre/Vorlane.h"
+#include "caster/registry/BaseTable.h"
+#include "caster/registry/RoverTable.h"
 #include "services/HttpInspectorRequest.h"
 #include "services/HttpInspectorRoutes.h"
 

@@ -2,9 +2,9 @@
 // writes it and puts the new account into the caster's user table of its
 // type, so it can log in at once. Operator accounts (type 1) are never shown
 // and never made here: the port has no authentication of its own.
-#include "caster/BaseUserTable.h"
-#include "caster/RoverUserTable.h"
-#include "caster/Vorlane.h"
+#include "caster/centre/Vorlane.h"
+#include "caster/registry/BaseUserTable.h"
+#include "caster/registry/RoverUserTable.h"
 #include "runtime/Log.h"
 #include "services/HttpInspectorRequest.h"
 #include "services/HttpInspectorRoutes.h"

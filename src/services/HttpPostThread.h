@@ -1,7 +1,8 @@
 // The alarm-post worker: a queue of JSON bodies and one thread that POSTs
 // them, in the order they were queued, each once, to the url of the warning
-// configuration. It can be paused and resumed; a pause takes effect after
-// the pass in progress.
+// configuration. It can be paused and resumed. The worker looks at the pause
+// at the end of each pass: a pass in progress, or the one a waiting worker is
+// waiting for, still goes out, and the passes after it wait for Resume.
 //
 // The worker takes the whole queue for a pass under its mutex and posts it
 // with the mutex released, so a producer, Pause, Resume or SetUrl never wait
@@ -34,8 +35,8 @@ public:
     void SetUrl(const char* url);
     std::string GetUrl();
 
-    // No new pass starts while paused ("Pause post thread.", "Resume post
-    // thread." in the log).
+    // Hold and release the passes after the current one ("Pause post
+    // thread.", "Resume post thread." in the log).
     void Pause();
     void Resume();
     bool IsPaused();

@@ -3,10 +3,10 @@
 // server's command queue, where a test reads it in order.
 #pragma once
 
-#include "caster/BaseTable.h"
-#include "caster/ConnInfoTable.h"
-#include "caster/NearestBinding.h"
-#include "caster/RoverTable.h"
+#include "caster/binding/NearestBinding.h"
+#include "caster/registry/BaseTable.h"
+#include "caster/registry/ConnInfoTable.h"
+#include "caster/registry/RoverTable.h"
 #include "config/ConfigRecords.h"
 #include "net/CommandQueue.h"
 #include "net/NHServer.h"

@@ -50,6 +50,9 @@ WarningConfig Warning(const std::string& url, int enableWarn)
     return config;
 }
 
+// Long enough for the worker to finish a pass and its gap and go idle.
+const int kIdleMs = 200;
+
 void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 }  // namespace
@@ -97,17 +100,21 @@ TEST(HttpPostThread, PauseHoldsNewPassesAndResumeReleasesThem)
     worker.Start();
     worker.PushMsg(Alarm(1));
     ASSERT_TRUE(server.WaitRequests(1, 5000));
+    Sleep(kIdleMs);
 
+    // The pass the idle worker waits for still goes out; the next one waits.
     worker.Pause();
-    Sleep(100);  // the worker finishes its pass and waits
     worker.PushMsg(Alarm(2));
+    ASSERT_TRUE(server.WaitRequests(2, 5000));
+    Sleep(kIdleMs);
     worker.PushMsg(Alarm(3));
+    worker.PushMsg(Alarm(4));
     Sleep(400);
-    EXPECT_EQ(server.RequestCount(), 1u) << "posted while paused";
+    EXPECT_EQ(server.RequestCount(), 2u) << "posted while paused";
 
     worker.Resume();
-    ASSERT_TRUE(server.WaitRequests(3, 5000));
-    EXPECT_EQ(Bodies(server), (std::vector<std::string>{Alarm(1), Alarm(2), Alarm(3)}));
+    ASSERT_TRUE(server.WaitRequests(4, 5000));
+    EXPECT_EQ(Bodies(server), (std::vector<std::string>{Alarm(1), Alarm(2), Alarm(3), Alarm(4)}));
 }
 
 TEST(HttpPostThread, StartedWhilePausedPostsOnePassThenWaitsForResume)
@@ -123,7 +130,7 @@ TEST(HttpPostThread, StartedWhilePausedPostsOnePassThenWaitsForResume)
 
     worker.PushMsg(Alarm(1));
     ASSERT_TRUE(server.WaitRequests(1, 5000));
-    Sleep(100);
+    Sleep(kIdleMs);
     worker.PushMsg(Alarm(2));
     Sleep(400);
     EXPECT_EQ(server.RequestCount(), 1u);
@@ -217,18 +224,22 @@ TEST(ApplyWarningConfig, DisablePausesAndEnableResumesTheSameWorker)
     worker.PushMsg(Alarm(1));
     ASSERT_TRUE(server.WaitRequests(1, 5000));
 
+    Sleep(kIdleMs);
+
     WarningConfig off = Warning(server.Url(), 0);
     ApplyWarningConfigTo(&worker, &stored, &off);
     EXPECT_TRUE(worker.IsPaused());
     EXPECT_EQ(stored.enableWarn, 0);
-    Sleep(100);
-    worker.PushMsg(Alarm(2));
+    worker.PushMsg(Alarm(2));  // the pass the idle worker was waiting for
+    ASSERT_TRUE(server.WaitRequests(2, 5000));
+    Sleep(kIdleMs);
+    worker.PushMsg(Alarm(3));
     Sleep(400);
-    EXPECT_EQ(server.RequestCount(), 1u);
+    EXPECT_EQ(server.RequestCount(), 2u);
 
     ApplyWarningConfigTo(&worker, &stored, &on);
-    ASSERT_TRUE(server.WaitRequests(2, 5000)) << "the queued body was dropped by a second start";
-    EXPECT_EQ(Bodies(server), (std::vector<std::string>{Alarm(1), Alarm(2)}));
+    ASSERT_TRUE(server.WaitRequests(3, 5000)) << "the queued body was dropped by a second start";
+    EXPECT_EQ(Bodies(server), (std::vector<std::string>{Alarm(1), Alarm(2), Alarm(3)}));
     std::string text = log.Text();
     size_t starts = 0;
     for (size_t at = text.find("Start PostMsgThreadFuc."); at != std::string::npos;

@@ -1,0 +1,146 @@
+#include "caster/binding/NearestBinding.h"
+
+#include "caster/registry/BaseTable.h"
+#include "caster/registry/FixedText.h"
+#include "caster/registry/RoverTable.h"
+#include "caster/registry/VirtualMount.h"
+#include "config/ConfigRecords.h"
+#include "net/NHServer.h"
+#include "runtime/GreatCircle.h"
+#include "runtime/Log.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+bool HasPosition(double latitude, double longitude) { return latitude != 0.0 && longitude != 0.0; }
+
+// The online base nearest to the point, when it can serve a position: a base
+// whose own position has not arrived yet stands at 0, 0 and is no one's
+// nearest.
+BaseRecord* NearestServing(BaseTable* bases, double latitude, double longitude, double* distance)
+{
+    BaseRecord* nearest = bases->Nearest(latitude, longitude, distance);
+    if (!nearest || nearest->state != BASE_STATE_ONLINE) return nullptr;
+    if (!HasPosition(nearest->latitude, nearest->longitude)) return nullptr;
+    return nearest;
+}
+
+}  // namespace
+
+void NearestBinding_Bind(const CasterScope& scope, RoverRecord* rover, BaseRecord* base, double latitude,
+                         double longitude)
+{
+    uint64_t oldID = rover->boundChannelID;
+    if (oldID != base->channelID) {
+        // Back to back, under the base lock: no broadcast of either base can
+        // be queued between the two.
+        if (oldID != 0) {
+            NHServer_PostUnsubscribe(scope.server, oldID, rover->channelID);
+            BaseRecord* old = scope.bases->Find(oldID);
+            if (old && old->roverCount > 0) old->roverCount -= 1;
+        }
+        NHServer_PostSubscribe(scope.server, base->channelID, rover->channelID);
+        base->roverCount += 1;
+        rover->boundChannelID = base->channelID;
+    }
+    FixedText_Copy(rover->boundBaseName, sizeof(rover->boundBaseName), base->mountPoint);
+    rover->boundLatitude = latitude;
+    rover->boundLongitude = longitude;
+}
+
+void NearestBinding_Forget(RoverRecord* rover)
+{
+    rover->boundChannelID = 0;
+    rover->boundBaseName[0] = '\0';
+}
+
+bool NearestBinding_OnPosition(const CasterScope& scope, RoverRecord* rover, double latitude, double longitude)
+{
+    if (!HasPosition(latitude, longitude)) return false;
+    double distance = 0.0;
+    BaseRecord* nearest = NearestServing(scope.bases, latitude, longitude, &distance);
+    if (!nearest) return false;
+
+    BaseRecord* bound = rover->boundChannelID != 0 ? scope.bases->Find(rover->boundChannelID) : nullptr;
+    if (!bound) {
+        // Never bound, or its base has gone: bind afresh at once rather than
+        // leave the rover without corrections until its next position.
+        NearestBinding_Forget(rover);
+        NearestBinding_Bind(scope, rover, nearest, latitude, longitude);
+        rover->distance = distance;
+        return true;
+    }
+
+    rover->distance = GreatCircleDistance(latitude, longitude, bound->latitude, bound->longitude);
+    double moved = GreatCircleDistance(rover->boundLatitude, rover->boundLongitude, latitude, longitude);
+    int limit = scope.config->rover_distance_limit;
+    if (!(moved > limit)) {
+        Log_Error("rover:%s from %.6f,%.6f to %.6f,%.6f ,less than 2 m, so return", rover->userName,
+                  rover->boundLatitude, rover->boundLongitude, latitude, longitude);
+        return true;
+    }
+    Log_Warn("rover:%s from %.6f,%.6f to %.6f,%.6f ,over %d m", rover->userName, rover->boundLatitude,
+             rover->boundLongitude, latitude, longitude, limit);
+    // Still nearest to the base it has: the position at binding stays, so
+    // the next position is measured from the same point.
+    if (nearest == bound) return true;
+
+    Log_Info("Due to movetion ,rover:%s remove booked base:%s, add book base:%s.", rover->userName,
+             bound->mountPoint, nearest->mountPoint);
+    printf("Due to movetion ,rover:%s remove booked base:%s, add book base:%s.\n", rover->userName,
+           bound->mountPoint, nearest->mountPoint);
+    NearestBinding_Bind(scope, rover, nearest, latitude, longitude);
+    rover->distance = distance;
+    return true;
+}
+
+void NearestBinding_UpdateRover(const CasterScope& scope, RoverRecord* rover)
+{
+    if (!VirtualMount_HasPrefix(rover->mountPoint)) return;
+    // Before its first usable position a rover is nowhere: binding it to the
+    // base nearest to 0, 0 would start a stream it never asked for.
+    if (!HasPosition(rover->latitude, rover->longitude)) return;
+    double distance = 0.0;
+    BaseRecord* nearest = NearestServing(scope.bases, rover->latitude, rover->longitude, &distance);
+    if (!nearest || nearest->channelID == rover->boundChannelID) return;
+    NearestBinding_Bind(scope, rover, nearest, rover->latitude, rover->longitude);
+    rover->distance = distance;
+}
+
+void NearestBinding_RebindNamed(const CasterScope& scope, RoverRecord* rover)
+{
+    BaseRecord* base = scope.bases->FindByName(rover->mountPoint);
+    if (!base || base->state != BASE_STATE_ONLINE) return;
+    if (base->channelID == rover->boundChannelID) {
+        // Bound to it already: a second subscription would gain nothing, and
+        // an unsubscribe/subscribe pair would lose what is queued between.
+        FixedText_Copy(rover->boundBaseName, sizeof(rover->boundBaseName), base->mountPoint);
+        return;
+    }
+    NearestBinding_Bind(scope, rover, base, rover->latitude, rover->longitude);
+}
+
+void NearestBinding_UpdateAll(const CasterScope& scope)
+{
+    printf("update_all_rover_nearest\n");
+    RoverTable* rovers = scope.rovers;
+    for (RoverListItem* item = rovers->First(); item; item = rovers->Next(item)) {
+        RoverRecord* rover = item->record;
+        if (VirtualMount_HasPrefix(rover->mountPoint)) {
+            NearestBinding_UpdateRover(scope, rover);
+        } else if (rover->bindingMode != ROVER_BIND_RELAY) {
+            // A relay rover's stream is its own upstream connection, bound
+            // when that relay is verified; nothing here can bind it better.
+            NearestBinding_RebindNamed(scope, rover);
+        }
+    }
+    printf("update_all_rover_nearest over\n");
+}
+
+void update_all_rover_nearest() { NearestBinding_UpdateAll(CasterScope_OfCenter()); }
+
+void UpdateRoverNearest(RoverRecord* rover) { NearestBinding_UpdateRover(CasterScope_OfCenter(), rover); }
+
+void RebindNamedRover(RoverRecord* rover) { NearestBinding_RebindNamed(CasterScope_OfCenter(), rover); }

@@ -1,0 +1,26 @@
+// The registries, server and configuration one piece of session code works
+// on: the caster's own (CasterScope_OfCenter) or a test's.
+#pragma once
+
+struct NHServer;
+struct NtripServerConfig;
+class BaseTable;
+class RoverTable;
+class ConnInfoTable;
+
+struct CasterScope {
+    NHServer* server;
+    ConnInfoTable* conns;
+    BaseTable* bases;
+    RoverTable* rovers;
+    const NtripServerConfig* config;
+};
+
+namespace Ntrip {
+struct Vorlane;
+}
+
+// The registries, server and configuration of center.
+CasterScope CasterScope_Of(const Ntrip::Vorlane* center);
+// The same of the centre GetCenter() returns.
+CasterScope CasterScope_OfCenter();

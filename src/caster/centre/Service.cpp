@@ -1,0 +1,103 @@
+#include "caster/centre/Service.h"
+
+#include "caster/centre/VorlaneMain.h"
+#include "platform/Thread.h"
+#include "runtime/Log.h"
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <atomic>
+#include <mutex>
+
+namespace {
+
+// The service thread tells the dispatcher that VorlaneMain has returned.
+const int SERVICE_DONE_SIGNAL = SIGUSR1;
+
+std::mutex g_statusMutex;
+ServiceStatus g_status;
+ServiceStatus g_reported;
+std::atomic<bool> g_serviceDone{false};
+std::atomic<int> g_serviceResult{0};
+pthread_t g_dispatcher;
+
+// Stands in for telling the service manager.
+void ReportStatus()
+{
+    g_reported = g_status;
+}
+
+unsigned ServiceThread(void* hooks)
+{
+    ServiceMain(static_cast<const Ntrip::ServiceHooks*>(hooks));
+    return 0;
+}
+
+int ExitStatusOf(int result)
+{
+    if (result == 0) return 0;
+    return result > 0 ? result : 1;
+}
+
+}  // namespace
+
+void ServiceMain(const Ntrip::ServiceHooks* hooks)
+{
+    {
+        std::lock_guard<std::mutex> guard(g_statusMutex);
+        g_status = ServiceStatus{0x30, SERVICE_START_PENDING, 5, 0, 0, 0, 0};
+        // Registering the handler cannot fail here: the dispatcher calls it.
+        g_status.currentState = SERVICE_RUNNING;
+        ReportStatus();
+    }
+    g_serviceResult.store(VorlaneMain(hooks));
+    g_serviceDone.store(true);
+    pthread_kill(g_dispatcher, SERVICE_DONE_SIGNAL);
+}
+
+void ServiceCtrlHandler(uint32_t control)
+{
+    std::lock_guard<std::mutex> guard(g_statusMutex);
+    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
+        g_status.currentState = SERVICE_STOPPED;
+        g_status.exitCode = 0;
+    }
+    ReportStatus();
+}
+
+ServiceStatus Service_CurrentStatus()
+{
+    std::lock_guard<std::mutex> guard(g_statusMutex);
+    return g_reported;
+}
+
+int Service_Dispatch(const Ntrip::ServiceHooks* hooks)
+{
+    g_dispatcher = pthread_self();
+    // Blocked before any thread starts, so every thread inherits the mask
+    // and the signals reach only the sigwait below.
+    sigset_t controls;
+    sigemptyset(&controls);
+    sigaddset(&controls, SIGTERM);
+    sigaddset(&controls, SIGINT);
+    sigaddset(&controls, SERVICE_DONE_SIGNAL);
+    pthread_sigmask(SIG_BLOCK, &controls, nullptr);
+
+    bool started = false;
+    Platform_BeginThread(ServiceThread, const_cast<Ntrip::ServiceHooks*>(hooks), false, &started);
+    if (!started) {
+        Log_Error("%s:cannot start the service thread", "Service_Dispatch");
+        return 1;
+    }
+    for (;;) {
+        int sig = 0;
+        if (sigwait(&controls, &sig) != 0) continue;
+        if (sig == SERVICE_DONE_SIGNAL) {
+            if (g_serviceDone.load()) return ExitStatusOf(g_serviceResult.load());
+            continue;
+        }
+        ServiceCtrlHandler(sig == SIGTERM ? SERVICE_CONTROL_STOP : SERVICE_CONTROL_SHUTDOWN);
+        if (Service_CurrentStatus().currentState == SERVICE_STOPPED) return 0;
+    }
+}

@@ -1,0 +1,258 @@
+#include "caster/centre/VorlaneMain.h"
+
+#include "caster/centre/ServiceHooks.h"
+#include "caster/centre/Vorlane.h"
+#include "caster/registry/BaseTable.h"
+#include "caster/registry/BaseUserTable.h"
+#include "caster/registry/ConnInfoTable.h"
+#include "caster/registry/RoverTable.h"
+#include "caster/registry/RoverUserTable.h"
+#include "caster/relay/AuthCentre.h"
+#include "caster/relay/RelayAccountList.h"
+#include "caster/relay/RelayCallbacks.h"
+#include "caster/session/BaseData.h"
+#include "caster/session/BaseTimer.h"
+#include "caster/session/NtripCallbacks.h"
+#include "caster/session/RoverData.h"
+#include "config/AuthCentreFile.h"
+#include "config/GlobalIpConfig.h"
+#include "config/VorlaneConfig.h"
+#include "decoding/DecodeExecutor.h"
+#include "decoding/NEMADecoding/GgaDecode.h"
+#include "decoding/NtripDecoding/NtripRequestDecode.h"
+#include "decoding/RTCMDecoding/RtcmDecode.h"
+#include "net/NHServer.h"
+#include "runtime/CrashDump.h"
+#include "runtime/ExeDir.h"
+#include "runtime/LocalHostIp.h"
+#include "runtime/Log.h"
+#include "store/StationListDb.h"
+#include "store/UserDb.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Worker counts of the executors: one channel always goes to one worker.
+const int LOGIN_WORKERS = 2;
+const int BASE_WORKERS = 2;
+const int ROVER_WORKERS = 2;
+
+const char* const RELAY_ACCOUNT_FILE_NAME = "RelayAccount.list";
+const char* const SMTP_CONF_FILE_NAME = "RelaySmtp.conf";
+
+// The table of a centre created without services: every entry null.
+const Ntrip::ServiceHooks NO_SERVICES = {};
+// A second store on "user.db", used only to load the user tables.
+StationListDb* g_userListDb = nullptr;
+
+template <typename T>
+T* NewZeroed(const char* what)
+{
+    T* record = static_cast<T*>(calloc(1, sizeof(T)));
+    if (!record) Log_Fatal("%s:malloc %s error", "Ntrip::Vorlane_Create", what);
+    return record;
+}
+
+// The executable's directory followed by name; false when either does not fit.
+bool ExePathOf(const char* name, std::string* path)
+{
+    char dir[EXE_DIR_PATH_SIZE];
+    memset(dir, 0, sizeof(dir));
+    if (!GetExeDirPathInWin(dir)) {
+        Log_Info("exePath: %s", dir);
+        return false;
+    }
+    *path = std::string(dir) + name;
+    return true;
+}
+
+}  // namespace
+
+namespace Ntrip {
+
+bool OpenDatabases(const char* stationFile, const char* userFile)
+{
+    std::string station, user;
+    if (!ExePathOf(stationFile, &station) || !ExePathOf(userFile, &user)) return false;
+    StationListDb* lists = GetStationListDb();
+    if (!lists->IsOpen()) lists->Open(station.c_str());
+    UserDb_Open(user.c_str());
+    return true;
+}
+
+bool OpenUserDb(const char* userFile, StationListDb* store)
+{
+    if (store->IsOpen()) return true;
+    std::string path;
+    if (!ExePathOf(userFile, &path)) return false;
+    return store->Open(path.c_str());
+}
+
+Vorlane* Vorlane_Create(const ServiceHooks* hooks)
+{
+    // Reachable at once, so that whatever runs during creation finds it.
+    Vorlane* center = NewZeroed<Vorlane>("centre");
+    center->hooks = hooks ? hooks : &NO_SERVICES;
+    StationListDb* stationListDb = new (std::nothrow) StationListDb;
+    g_userListDb = new (std::nothrow) StationListDb;
+    if (!stationListDb || !g_userListDb) Log_Fatal("%s:malloc store error", "Ntrip::Vorlane_Create");
+    Ntrip::Vorlane_SetCenter(center, stationListDb);
+
+    center->roverUserTable = RoverUserTable::Create(UserDb_UpdateExpireAndFirstOnline);
+    center->baseUserTable = BaseUserTable::Create();
+    center->connInfoTable = ConnInfoTable::Create();
+    center->baseTable = BaseTable::Create();
+    center->roverTable = RoverTable::Create();
+    center->relayAccounts = RelayAccountList::Create();
+    if (!center->roverUserTable || !center->baseUserTable || !center->connInfoTable || !center->baseTable ||
+        !center->roverTable || !center->relayAccounts) {
+        Log_Fatal("%s:malloc table error", "Ntrip::Vorlane_Create");
+    }
+
+    if (!OpenDatabases(STATION_DB_FILE, USER_DB_FILE)) Log_Info("Open Database:station.db failed.");
+    if (!OpenUserDb(USER_DB_FILE, g_userListDb)) Log_Info("Open Database:user.db failed.");
+    BaseUserTable* baseUsers = center->baseUserTable;
+    RoverUserTable* roverUsers = center->roverUserTable;
+    g_userListDb->LoadBaseUsers([baseUsers](const UserRecord& row) {
+        BaseUser user;
+        BaseUser_FromUserRecord(&row, &user);
+        baseUsers->Insert(&user);
+    });
+    g_userListDb->LoadRoverUsers([roverUsers](const UserRecord& row) {
+        RoverUser user;
+        RoverUser_FromUserRecord(&row, &user);
+        roverUsers->Insert(&user);
+    });
+    if (!stationListDb->InitLists()) Log_Info("Init BaseStation black/white list failed.");
+
+    center->loginExecutor = DecodeExecutor_Create(LOGIN_WORKERS, NtripDecoding::Ntrip1CasterDecode, LoginExecute);
+    center->baseExecutor = DecodeExecutor_Create(BASE_WORKERS, RTCMDecoding::RtcmDecode, BaseDecodeExecute);
+    center->roverExecutor = DecodeExecutor_Create(ROVER_WORKERS, NEMADecoding::GgaDecode, RoverDecodeExecute);
+    if (!center->loginExecutor || !center->baseExecutor || !center->roverExecutor) {
+        Log_Fatal("%s:malloc executor error", "Ntrip::Vorlane_Create");
+    }
+
+    center->ctrlCenterConfig = NewZeroed<CtrlCenterConfig>("CtrlCenterConfig");
+    center->ntripServerConfig = NewZeroed<NtripServerConfig>("NtripServerConfig");
+    // Without the control-centre link a "PPP-RTK" base's bytes reach nobody.
+    if (center->hooks->pppRtkExecutorCreate) center->pppRtkExecutor = center->hooks->pppRtkExecutorCreate(center);
+    if (center->hooks->pppRaTableCreate) center->pppRaTable = center->hooks->pppRaTableCreate();
+    center->httpServerConfig = NewZeroed<HttpServerConfig>("HttpServerConfig");
+
+    LoadGlobalIpConfig(center->ctrlCenterConfig, center->ntripServerConfig, center->httpServerConfig);
+    if (!LoadJsonConfig(center->ctrlCenterConfig, center->ntripServerConfig, center->httpServerConfig)) {
+        Log_Fatal("%s:LoadConfig fail, abort", "Ntrip::Vorlane_Create");
+    }
+    if (!SaveJsonConfig(center->ctrlCenterConfig, center->ntripServerConfig, center->httpServerConfig)) {
+        Log_Fatal("%s:SaveConfig fail, abort", "Ntrip::Vorlane_Create");
+    }
+
+    std::string smtpConf;
+    if (center->hooks->mailerCreate && ExePathOf(SMTP_CONF_FILE_NAME, &smtpConf)) {
+        center->mailer = center->hooks->mailerCreate(smtpConf.c_str());
+    }
+    // The warning settings the control centre last wrote (zeroed without a
+    // "warning" section): the alarm-post worker made next starts from them.
+    center->warningConfig = NewZeroed<WarningConfig>("WarningConfig");
+    LoadWarningJsonConfig(center->warningConfig);
+    if (center->hooks->alarmPostCreate) center->httpPostThread = center->hooks->alarmPostCreate();
+
+    // Two clients of one centre: rover login, and the recheck of relay
+    // rovers. A missing or incomplete "AuthCentre.json" leaves both disabled.
+    AuthCentre::GlobalInit();
+    center->roverAuthCentre = NewZeroed<AuthCentreConfig>("AuthCentreConfig");
+    AuthCentre::LoadConfig(center->roverAuthCentre, AUTH_CENTRE_FILE);
+    center->relayRecheckAuthCentre = NewZeroed<AuthCentreConfig>("AuthCentreConfig");
+    AuthCentre::LoadConfig(center->relayRecheckAuthCentre, AUTH_CENTRE_FILE);
+
+    std::string relayList;
+    if (ExePathOf(RELAY_ACCOUNT_FILE_NAME, &relayList)) {
+        Log_Info("get Realy Account list ,path:%s", relayList.c_str());
+        center->relayAccounts->Load(relayList.c_str());
+    }
+    char stateLine[1024];
+    memset(stateLine, 0, sizeof(stateLine));
+    center->relayAccounts->ReportState(stateLine, sizeof(stateLine));
+    MailSetStatistics(stateLine);
+    MailPostNotice("Vorlane is runing\n");
+
+    center->netServer = NHServer_Create();
+    NHServer_SetOpenCallback(center->netServer, Ntrip_OpenCallback);
+    NHServer_SetCloseCallback(center->netServer, Ntrip_CloseCallback);
+    NHServer_SetReadCallback(center->netServer, Ntrip_ReadCallback);
+    NHServer_SetWriteCallback(center->netServer, Ntrip_WriteCallback);
+    NHServer_SetTimer(center->netServer, Ntrip_TimerCallback, BASE_TIMER_PERIOD_MS, center);
+    NHServer_SetRelayConnectedCallback(center->netServer, RelaySetChannel);
+    NHServer_SetRelayVerifiedCallback(center->netServer, RelayOpenCallback);
+    NHServer_SetRelayClosedCallback(center->netServer, RelayCloseCallback);
+    // Shares the timer's period and argument, and runs right after it.
+    NHServer_SetTickCallback(center->netServer, RelayRestartCallback);
+
+    if (center->hooks->ctrlInit) {
+        const CtrlCenterConfig* ctrl = center->ctrlCenterConfig;
+        if (!center->hooks->ctrlInit(center, ctrl->ip, ctrl->port)) {
+            Log_Info("Ctrl-Response ip = %s, port = %d init failed.", ctrl->ip, ctrl->port);
+            return nullptr;
+        }
+        Log_Info("Ctrl-Response ip = %s, port = %d", ctrl->ip, ctrl->port);
+    }
+    return center;
+}
+
+}  // namespace Ntrip
+
+int VorlaneMain(const Ntrip::ServiceHooks* hooks)
+{
+    CrashDump_Install();
+
+    char dir[EXE_DIR_PATH_SIZE];
+    memset(dir, 0, sizeof(dir));
+    bool found = GetExeDirPathInWin(dir);
+    printf("exePath: %s\n", dir);
+    if (!found) return VORLANE_NO_EXE_DIR;
+    std::string prefix = std::string(dir) + "Vorlane";
+    Log_Init(prefix.c_str());
+    Log_Info("Start Vorlane");
+
+    Ntrip::Vorlane* center = Ntrip::Vorlane_Create(hooks);
+    if (!center) {
+        Log_Error("%s:Create Vorlane:error", "VorlaneMain");
+        return VORLANE_CREATE_FAILED;
+    }
+    if (center->hooks->httpInspectorStart) center->hooks->httpInspectorStart(center);
+    int result = Vorlane_Run(center);
+    Log_Info("Stop Vorlane");
+    return result;
+}
+
+int Vorlane_Run(Ntrip::Vorlane* center)
+{
+    if (center->hooks->ctrlStart) center->hooks->ctrlStart(center);
+
+    // The interfaces' own addresses: a failing host-name lookup never keeps
+    // the caster from running.
+    std::vector<std::string> addresses = GetLocalAddresses();
+    for (const std::string& address : addresses) {
+        Log_Info("Local IP=%s", address.c_str());
+        printf("Local IP=%s\n", address.c_str());
+    }
+
+    const NtripServerConfig* config = center->ntripServerConfig;
+    Log_Info("RedivEvurer ip = %s, port = %d", config->ip, config->port);
+    printf("RedivEvurer ip = %s, port = %d\n", config->ip, config->port);
+    fflush(stdout);
+
+    int result = NHServer_Run(center->netServer, config->ip, config->port, NHSERVER_MODE_LISTEN);
+    if (result != NHSERVER_OK) {
+        Log_Error("%s:caster loop cannot start on ip = %s, port = %d, error = %d", "Vorlane_Run", config->ip,
+                  config->port, result);
+        return VORLANE_LOOP_FAILED;
+    }
+    return 0;
+}

@@ -1,0 +1,70 @@
+// The connection registry: one ConnInfo per accepted or relay connection,
+// keyed by channel ID, from the open callback to the close.
+//
+// Locking: one process-wide critical section for every ConnInfoTable,
+// re-entrant, entered with ConnInfoTable::Lock and left with
+// ConnInfoTable::Unlock. Every operation expects the caller to hold it;
+// records and the pointers Find hands out are valid only while it is held.
+// Lock order wherever several are held: connection registry, then base
+// registry (BaseTable), then rover registry (RoverTable); release in reverse.
+#pragma once
+
+#include "caster/registry/ChannelRegistry.h"
+
+#include <cstdint>
+#include <ctime>
+
+enum { CONN_IP_SIZE = 29 };  // dotted address, at most 28 characters
+
+struct ConnInfo {
+    int64_t connectTime;     // seconds since 1970, set at open
+    int32_t inputRate;       // bytes per second of the last chunk from an online base
+    int32_t outputRate;      // bytes per second of the last write to a rover
+    uint64_t bytesReceived;  // total read from an online base
+    uint64_t bytesSent;      // total written to a rover
+    int64_t lastActivity;    // open, then every base read and rover write
+    int64_t lastDataMs;      // open, then every base read, in ms: the base time-out is judged on it
+    char ip[CONN_IP_SIZE];
+    int32_t port;
+    uint64_t channelID;      // the key
+    int64_t lastKeepAlive;   // last keep-alive check of a base; 0 at open
+};
+
+// Wall-clock milliseconds, as lastDataMs holds them.
+inline int64_t ConnInfo_NowMs()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+class ConnInfoTable {
+public:
+    typedef RegistryItem<ConnInfo> Item;
+
+    static ConnInfoTable* Create();
+    ~ConnInfoTable() = default;
+
+    // False for a null record or a channel already present; else stores a copy.
+    bool Add(const ConnInfo* record);
+    // False when absent; else frees the record.
+    bool Remove(uint64_t channelID);
+    ConnInfo* Find(uint64_t channelID);
+    bool Contains(uint64_t channelID);
+    int Count();
+
+    // f(ConnInfo*) for every record in bucket order; f may remove the one it is given.
+    template <typename F>
+    void ForEach(F f)
+    {
+        registry_.ForEach(f);
+    }
+
+    // Enter and leave the process-wide connection lock (re-entrant).
+    static void Lock();
+    static void Unlock();
+
+private:
+    ConnInfoTable() = default;
+    ChannelRegistry<ConnInfo> registry_;
+};

@@ -1,0 +1,142 @@
+#include "caster/relay/RelayAllocation.h"
+
+#include "caster/binding/NearestBinding.h"
+#include "caster/registry/FixedText.h"
+#include "caster/registry/RoverTable.h"
+#include "caster/relay/AuthCentre.h"
+#include "caster/relay/RelayAccountList.h"
+#include "caster/relay/RelayClient.h"
+#include "config/ConfigRecords.h"
+#include "decoding/NEMADecoding/NemaLog.h"
+#include "net/NHServer.h"
+#include "runtime/Log.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace Ntrip {
+
+namespace {
+
+const size_t STATE_LINE_SIZE = 1024;
+// The node text the caster names itself with to the authentication centre.
+const char* const AUTH_NODE = "1";
+
+}  // namespace
+
+bool RelayAllocation_OnPosition(const CasterScope& scope, RelayAccountList* pool,
+                                const AuthCentreConfig* recheckCentre, const NEMADecoding::NEMA_GPGGA& gga,
+                                uint64_t channelID, int64_t now)
+{
+    RoverTable::Lock();
+    RoverRecord* rover = scope.rovers->Find(channelID);
+    bool present = rover != nullptr;
+    bool started = present && rover->relayFlag != 0;
+    RoverTable::Unlock();
+    if (!present) return false;
+    // One rover's positions come in order on one worker: the flag set by the
+    // start is seen by the next position.
+    if (!started) return RelayAllocation_Start(scope, pool, gga, channelID);
+    return RelayAllocation_Recheck(scope, recheckCentre, channelID, now);
+}
+
+bool RelayAllocation_Start(const CasterScope& scope, RelayAccountList* pool, const NEMADecoding::NEMA_GPGGA& gga,
+                           uint64_t channelID)
+{
+    char mount[ROVER_MOUNT_SIZE];
+    char userKey[ROVER_USER_SIZE];
+    RoverTable::Lock();
+    RoverRecord* rover = scope.rovers->Find(channelID);
+    if (rover) {
+        FixedText_Copy(mount, sizeof(mount), rover->mountPoint);
+        FixedText_Copy(userKey, sizeof(userKey), rover->userKey);
+    }
+    RoverTable::Unlock();
+    if (!rover) return false;
+    if (!pool) return true;
+
+    RelayMount* relayMount = pool->FindMount(mount);
+    if (!relayMount) return true;
+    RelayAccount* account = pool->TakeIdleAccount(mount);
+    if (!account) {
+        printf("Relay_Mount:%s  no idle account\n", mount);
+        Log_Info("Relay_Mount:%s  no idle account", mount);
+        // The mailer's "no idle account" notice goes out here once it exists.
+        NHServer_PostClose(scope.server, channelID);
+        return false;
+    }
+    printf("Relay_Mount:%s  use account:%s\n", mount, account->credentials);
+    Log_Info("Relay_Mount:%s  use account:%s", mount, account->credentials);
+
+    RelayRequest* request = RelayRequest_New();
+    RelayRequest_FromMount(request, relayMount, account);
+    RelayContext* context = RelayContext_New();
+    // The first message is the sentence up to its first line feed.
+    RelayContext_Init(context, request, scope.server, mount, channelID, userKey, gga.rawSentence);
+    // Marked before the start: the relay's end (which unmarks it) may come
+    // at any moment after it.
+    pool->MarkUsed(userKey);
+    char relayName[RELAY_CONTEXT_NAME_SIZE];
+    FixedText_Copy(relayName, sizeof(relayName), context->name);
+    // From here on the context belongs to the loop.
+    Relay_Connect(context);
+
+    // The rover may have left meanwhile: its record is looked up afresh.
+    RoverTable::Lock();
+    rover = scope.rovers->Find(channelID);
+    if (rover) {
+        rover->relayFlag = 1;
+        // The relay base carries this name; the rover goes with it.
+        FixedText_Copy(rover->mountPoint, sizeof(rover->mountPoint), relayName);
+    }
+    RoverTable::Unlock();
+
+    char line[STATE_LINE_SIZE];
+    memset(line, 0, sizeof(line));
+    pool->ReportState(line, sizeof(line));
+    if (pool->IdleAccounts() < RELAY_IDLE_ACCOUNT_WARNING) {
+        // The mailer's "idle account less 5" notice goes out here once it exists.
+        Log_Debug("%s:%d idle relay accounts left", "Ntrip::RelayAllocation_Start", pool->IdleAccounts());
+    }
+    return true;
+}
+
+bool RelayAllocation_Recheck(const CasterScope& scope, const AuthCentreConfig* recheckCentre, uint64_t channelID,
+                             int64_t now)
+{
+    // Without a centre there is nobody to ask, and nothing to hold against the user.
+    if (!recheckCentre || recheckCentre->enabled == 0) return true;
+
+    char userName[ROVER_USER_SIZE];
+    char userKey[ROVER_USER_SIZE];
+    char password[ROVER_PASSWORD_SIZE];
+    RoverTable::Lock();
+    RoverRecord* rover = scope.rovers->Find(channelID);
+    if (!rover) {
+        RoverTable::Unlock();
+        return false;
+    }
+    if (static_cast<double>(now - rover->lastRecheckTime) < RELAY_RECHECK_INTERVAL_S) {
+        RoverTable::Unlock();
+        return true;
+    }
+    rover->lastRecheckTime = now;
+    FixedText_Copy(userName, sizeof(userName), rover->userName);
+    FixedText_Copy(userKey, sizeof(userKey), rover->userKey);
+    FixedText_Copy(password, sizeof(password), rover->password);
+    RoverTable::Unlock();
+
+    printf("Auth Centre Expiration Checking Realy_account:%s\n", userName);
+    Log_Info("Auth Centre Expiration Checking Realy_account:%s", userName);
+    // The centre knows the account, not the "~N" name of its further rovers.
+    int code = AuthCentre::Post(recheckCentre, userKey, password, AUTH_NODE);
+    if (code != 0) {
+        NHServer_PostClose(scope.server, channelID);
+        Log_Error("Auth Centre Expiration Checking Realy_account:%s, Now it's Unauthorized for Expiration or "
+                  "Password-Modification \n",
+                  userName);
+    }
+    return true;
+}
+
+}  // namespace Ntrip

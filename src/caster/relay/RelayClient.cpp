@@ -1,0 +1,488 @@
+#include "caster/relay/RelayClient.h"
+
+#include "net/EventLoop.h"
+#include "net/NHServer.h"
+#include "runtime/Log.h"
+
+#include <arpa/inet.h>
+#include <event2/buffer.h>
+#include <event2/bufferevent.h>
+#include <event2/dns.h>
+#include <event2/event.h>
+#include <event2/util.h>
+#include <netinet/in.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+// A name lookup in flight. The resolver may answer after the relay has ended
+// (a time-out while it waits), so the lookup outlives its context: the end
+// detaches it and cancels the request, and the resolver's callback frees it.
+struct RelayLookup {
+    RelayContext* context;  // null once the relay no longer waits for it
+    struct evdns_getaddrinfo_request* request;
+    bool inCall;     // evdns_getaddrinfo has not returned yet
+    bool completed;  // it answered at once
+    int result;
+    struct evutil_addrinfo* addresses;
+};
+
+namespace {
+
+const char* const kAccepted[] = {"HTTP/1.1 200 OK", "HTTP/1.0 200 OK", "ICY 200 OK"};
+const size_t kReplyPeek = 4096;
+
+void CopyText(char* out, size_t size, const char* text) { snprintf(out, size, "%s", text ? text : ""); }
+
+int FieldLength(const char* field, size_t size) { return static_cast<int>(strnlen(field, size)); }
+
+const char* Flag(short events, short flag, const char* word) { return (events & flag) ? word : "-"; }
+
+// Frees the context and everything still attached to it after telling the
+// caster: the one place a relay ends, reached exactly once per context.
+void RelayFinish(RelayContext* context)
+{
+    if (RelayLookup* lookup = context->lookup) {
+        context->lookup = nullptr;
+        struct evdns_getaddrinfo_request* request = lookup->request;
+        lookup->context = nullptr;
+        if (request) evdns_getaddrinfo_cancel(request);  // its callback frees the lookup
+    }
+    if (context->timer) {
+        event_free(context->timer);
+        context->timer = nullptr;
+    }
+    if (context->bev) {
+        bufferevent_setcb(context->bev, nullptr, nullptr, nullptr, nullptr);
+        if (context->ownsBev) bufferevent_free(context->bev);
+        context->bev = nullptr;
+    }
+    NHServer* server = context->server;
+    if (server && server->relayClosedCb) {
+        server->relayClosedCb(context);
+    } else {
+        Log_Info("%s:no relay closed callback, relay %s ends", "RelayClient", context->name);
+    }
+    RelayContext_Free(context);
+}
+
+// The close hook of a relay's connection: every close of the channel, by the
+// relay client or by a command, ends the relay here, after the server's
+// close callback has cleared the caster's records of the channel.
+void RelayChannelClosed(uint64_t, void* arg)
+{
+    RelayContext* context = static_cast<RelayContext*>(arg);
+    context->ownsBev = false;  // the connection table frees it
+    RelayFinish(context);
+}
+
+// Ends the relay: through the server's close (reason 2) when the connection
+// has a channel, directly when it never stood.
+void RelayEnd(RelayContext* context)
+{
+    NHServer* server = context->server;
+    if (context->relayChannelID && !context->ownsBev &&
+        TcpConnection_Find(server->table, context->relayChannelID)) {
+        TcpConnnection_Close(server->table, server->closeCb, context->relayChannelID, TCP_CONNECTION_CLOSE_BY_EVENT);
+        return;  // RelayChannelClosed has finished it
+    }
+    RelayFinish(context);
+}
+
+void RelayFailed(RelayContext* context, const char* detail)
+{
+    printf("Relay connect failed , Third Mount:%s\n", context->mountName);
+    Log_Info("Relay connect failed , Third Mount:%s (%s:%d, %s)", context->mountName,
+             context->request->upstreamHost, context->request->upstreamPort & 0xffff, detail);
+    context->state = -1;
+    RelayEnd(context);
+}
+
+void RelayTimeoutCallback(evutil_socket_t, short, void* arg)
+{
+    RelayContext* context = static_cast<RelayContext*>(arg);
+    printf("Relay connect timeout , Third Mount:%s\n", context->mountName);
+    Log_Info("Relay connect timeout , Third Mount:%s", context->mountName);
+    context->state = -1;
+    RelayEnd(context);
+}
+
+void RelayResolved(RelayContext* context, int result, struct evutil_addrinfo* addresses)
+{
+    struct sockaddr_in address;
+    memset(&address, 0, sizeof(address));
+    bool found = false;
+    for (struct evutil_addrinfo* ai = addresses; ai && !found; ai = ai->ai_next) {
+        if (ai->ai_family == AF_INET && ai->ai_addrlen >= sizeof(address)) {
+            memcpy(&address, ai->ai_addr, sizeof(address));
+            found = true;
+        }
+    }
+    if (addresses) evutil_freeaddrinfo(addresses);
+    if (result != 0 || !found) {
+        RelayFailed(context, result != 0 ? evutil_gai_strerror(result) : "no IPv4 address");
+        return;
+    }
+    address.sin_port = htons(static_cast<uint16_t>(context->request->upstreamPort & 0xffff));
+
+    struct event_base* base = context->server->base.load();
+    struct bufferevent* bev = bufferevent_socket_new(base, -1, BEV_OPT_CLOSE_ON_FREE | BEV_OPT_THREADSAFE);
+    if (!bev) {
+        RelayFailed(context, "bufferevent_socket_new failed");
+        return;
+    }
+    context->bev = bev;
+    context->ownsBev = true;
+    bufferevent_setcb(bev, RelayVerifyCallback, nullptr, RelayConnectCallback, context);
+    // The library may report a result from inside the connect call; it is
+    // handled once the call has returned and the context is complete.
+    context->connecting = true;
+    context->eventsWhileConnecting = 0;
+    int started = bufferevent_socket_connect(bev, reinterpret_cast<struct sockaddr*>(&address), sizeof(address));
+    context->connecting = false;
+    if (started != 0) {
+        RelayFailed(context, evutil_socket_error_to_string(EVUTIL_SOCKET_ERROR()));
+        return;
+    }
+    bufferevent_enable(bev, EV_READ);
+    if (context->eventsWhileConnecting) RelayConnectCallback(bev, context->eventsWhileConnecting, context);
+}
+
+void RelayLookupCallback(int result, struct evutil_addrinfo* addresses, void* arg)
+{
+    RelayLookup* lookup = static_cast<RelayLookup*>(arg);
+    if (lookup->inCall) {
+        lookup->completed = true;
+        lookup->result = result;
+        lookup->addresses = addresses;
+        return;
+    }
+    RelayContext* context = lookup->context;
+    delete lookup;
+    if (!context) {
+        if (addresses) evutil_freeaddrinfo(addresses);
+        return;
+    }
+    context->lookup = nullptr;
+    RelayResolved(context, result, addresses);
+}
+
+// Runs on the loop: the deadline, then the lookup, then the connect.
+void RelayStart(void* arg)
+{
+    RelayContext* context = static_cast<RelayContext*>(arg);
+    NHServer* server = context->server;
+    struct event_base* base = server->base.load();
+    struct evdns_base* dns = NHServer_DnsBase(server);
+    if (!base || !dns) {
+        RelayFailed(context, "no resolver");
+        return;
+    }
+    struct timeval limit = context->readTimeout;
+    if (limit.tv_sec <= 0 && limit.tv_usec <= 0) {
+        limit.tv_sec = RELAY_READ_TIMEOUT_S;
+        limit.tv_usec = 0;
+    }
+    context->timer = evtimer_new(base, RelayTimeoutCallback, context);
+    if (!context->timer) {
+        RelayFailed(context, "evtimer_new failed");
+        return;
+    }
+    evtimer_add(context->timer, &limit);
+
+    RelayLookup* lookup = new RelayLookup();
+    lookup->context = context;
+    lookup->inCall = true;
+    struct evutil_addrinfo hints;
+    memset(&hints, 0, sizeof(hints));
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    struct evdns_getaddrinfo_request* request =
+        evdns_getaddrinfo(dns, context->request->upstreamHost, nullptr, &hints, RelayLookupCallback, lookup);
+    lookup->inCall = false;
+    if (lookup->completed) {  // an address, a hosts entry, or a failure at once
+        int result = lookup->result;
+        struct evutil_addrinfo* addresses = lookup->addresses;
+        delete lookup;
+        RelayResolved(context, result, addresses);
+        return;
+    }
+    lookup->request = request;
+    context->lookup = lookup;
+}
+
+void LogReplyLine(const RelayContext* context, const char* bytes, size_t length)
+{
+    char line[81];
+    size_t n = 0;
+    while (n < length && n < sizeof(line) - 1 && bytes[n] != '\r' && bytes[n] != '\n') {
+        unsigned char c = static_cast<unsigned char>(bytes[n]);
+        line[n] = isprint(c) ? static_cast<char>(c) : '?';
+        ++n;
+    }
+    line[n] = '\0';
+    Log_Info("%s:%s:%d/%s answered \"%s\"", "RelayVerifyCallback", context->request->upstreamHost,
+             context->request->upstreamPort & 0xffff, context->request->upstreamMount, line);
+}
+
+}  // namespace
+
+RelayRequest* RelayRequest_New() { return new RelayRequest(); }
+
+int RelayRequest_FromMount(RelayRequest* request, const RelayMount* mount, RelayAccount* account)
+{
+    if (!request || !mount || !account) return 0;
+    request->protocol = RELAY_PROTOCOL_NTRIP1;
+    CopyText(request->upstreamHost, sizeof(request->upstreamHost), mount->host);
+    request->upstreamPort = mount->port;
+    CopyText(request->upstreamMount, sizeof(request->upstreamMount), mount->upstreamMount);
+    CopyText(request->localMount, sizeof(request->localMount), mount->localName);
+    CopyText(request->credentials, sizeof(request->credentials), account->credentials);
+    CopyText(request->credentialsBase64, sizeof(request->credentialsBase64), account->credentialsBase64);
+    request->account = account;
+    return 1;
+}
+
+RelayContext* RelayContext_New() { return new RelayContext(); }
+
+void RelayContext_Free(RelayContext* context)
+{
+    if (!context) return;
+    free(context->firstMessage);
+    delete context->request;
+    delete context;
+}
+
+int RelayContext_Init(RelayContext* context, RelayRequest* request, NHServer* server, const char* mountName,
+                      uint64_t roverChannelID, const char* accountText, const char* firstMessage)
+{
+    if (!context) return 0;
+    context->request = request;
+    context->server = server;
+    CopyText(context->mountName, sizeof(context->mountName), mountName);
+    context->roverChannelID = roverChannelID;
+    free(context->firstMessage);
+    context->firstMessage = nullptr;
+    context->firstMessageLength = 0;
+    if (roverChannelID != 0) {
+        int32_t low = static_cast<int32_t>(static_cast<uint32_t>(roverChannelID & 0xffffffffu));
+        snprintf(context->name, sizeof(context->name), "%s-%d", mountName ? mountName : "", low);
+        CopyText(context->account, sizeof(context->account), accountText);
+        if (firstMessage && *firstMessage) {
+            // The sentence up to and including its first line feed, sized
+            // from the text itself: only these bytes are ever sent.
+            size_t length = strnlen(firstMessage, RELAY_FIRST_MESSAGE_MAX);
+            const char* feed = static_cast<const char*>(memchr(firstMessage, '\n', length));
+            if (feed) length = static_cast<size_t>(feed - firstMessage) + 1;
+            context->firstMessage = static_cast<char*>(malloc(length + 1));
+            if (!context->firstMessage) Log_Fatal("%s:malloc error", "RelayContext_Init");
+            memcpy(context->firstMessage, firstMessage, length);
+            context->firstMessage[length] = '\0';
+            context->firstMessageLength = length;
+        }
+    } else {
+        CopyText(context->name, sizeof(context->name), request ? request->localMount : mountName);
+        CopyText(context->account, sizeof(context->account), RELAY_SYSTEM_ACCOUNT);
+    }
+    context->bev = nullptr;
+    context->relayChannelID = 0;
+    context->state = 0;
+    context->timer = nullptr;
+    context->readTimeout.tv_sec = RELAY_READ_TIMEOUT_S;
+    context->readTimeout.tv_usec = 0;
+    context->lookup = nullptr;
+    context->ownsBev = false;
+    context->connecting = false;
+    context->eventsWhileConnecting = 0;
+    return 1;
+}
+
+int Relay_Connect(RelayContext* context)
+{
+    if (!context) return 1;
+    if (!context->server || !context->request) {
+        Log_Info("%s:relay %s has no %s", "Relay_Connect", context->name, context->server ? "request" : "server");
+        context->state = -1;
+        if (context->server && context->server->relayClosedCb) context->server->relayClosedCb(context);
+        RelayContext_Free(context);
+        return 1;
+    }
+    // Connections belong to the loop: the whole connect runs there.
+    NHServer_PostCall(context->server, RelayStart, context);
+    return 0;
+}
+
+int Relay_FormatRequest(const RelayRequest* request, char* out, size_t size)
+{
+    if (!request || !out || size == 0) return -1;
+    const RelayRequest& r = *request;
+    int written;
+    if (r.protocol == RELAY_PROTOCOL_NTRIP2) {
+        written = snprintf(out, size,
+                           "GET %.*s HTTP/1.0\r\n"
+                           "Host: %.*s\r\n"
+                           "Ntrip-Version: Ntrip/2.0\r\n"
+                           "User-Agent: NTRIP RTKLIB/%s\r\n"
+                           "Referer: RELAY\r\n"
+                           "Connection: close\r\n"
+                           "Authorization: Basic %.*s\r\n\r\n",
+                           FieldLength(r.upstreamMount, sizeof(r.upstreamMount)), r.upstreamMount,
+                           FieldLength(r.upstreamHost, sizeof(r.upstreamHost)), r.upstreamHost,
+                           RELAY_USER_AGENT_VERSION,
+                           FieldLength(r.credentialsBase64, sizeof(r.credentialsBase64)), r.credentialsBase64);
+    } else {
+        written = snprintf(out, size,
+                           "GET /%.*s HTTP/1.0\r\n"
+                           "User-Agent: NTRIP RTKLIB/%s\r\n"
+                           "Authorization: Basic %.*s\r\n\r\n",
+                           FieldLength(r.upstreamMount, sizeof(r.upstreamMount)), r.upstreamMount,
+                           RELAY_USER_AGENT_VERSION,
+                           FieldLength(r.credentialsBase64, sizeof(r.credentialsBase64)), r.credentialsBase64);
+    }
+    if (written < 0 || static_cast<size_t>(written) >= size) return -1;
+    return written;
+}
+
+int Relay_SendRequest(struct bufferevent* bev, const RelayRequest* request)
+{
+    char text[RELAY_REQUEST_MAX];
+    int length = Relay_FormatRequest(request, text, sizeof(text));
+    if (!bev || length < 0) return -1;
+    return bufferevent_write(bev, text, static_cast<size_t>(length)) == 0 ? 0 : -1;
+}
+
+bool Relay_ReplyAccepted(const char* bytes, size_t length, bool* more)
+{
+    bool couldBe = false;
+    for (const char* accepted : kAccepted) {
+        size_t n = strlen(accepted);
+        if (length >= n) {
+            if (memcmp(bytes, accepted, n) == 0) {
+                if (more) *more = false;
+                return true;
+            }
+        } else if (memcmp(bytes, accepted, length) == 0) {
+            couldBe = true;
+        }
+    }
+    if (more) *more = couldBe;
+    return false;
+}
+
+void RelayConnectCallback(struct bufferevent* bev, short events, void* arg)
+{
+    RelayContext* context = static_cast<RelayContext*>(arg);
+    if (!context) {
+        Log_Info("%s: arg is null", "RelayConnectCallback");
+        return;
+    }
+    if (context->connecting) {
+        context->eventsWhileConnecting |= events;
+        return;
+    }
+    if (events & BEV_EVENT_CONNECTED) {
+        printf("connect server successed.\n");
+        NHServer* server = context->server;
+        const RelayRequest* request = context->request;
+        uint64_t channelID = TcpConnection_OpenEvent(server->table, server->openCb, 1, request->upstreamHost,
+                                                     request->upstreamPort & 0xffff, bev);
+        bufferevent_set_tag(bev, channelID);
+        context->relayChannelID = channelID;
+        context->ownsBev = false;
+        TcpConnection_SetCloseHook(server->table, channelID, RelayChannelClosed, context);
+        if (server->relayConnectedCb) server->relayConnectedCb(channelID, context);
+        if (Relay_SendRequest(bev, request) != 0) {
+            Log_Error("%s:request to %s not sent", "RelayConnectCallback", request->upstreamHost);
+            context->state = -1;
+            RelayEnd(context);
+        }
+        return;
+    }
+    if (events & BEV_EVENT_EOF) {
+        printf("connection closed\n");
+        Log_Info("Relay connection closed before the reply , Third Mount:%s", context->mountName);
+    } else if (events & BEV_EVENT_ERROR) {
+        printf("Relay connect failed , Third Mount:%s\n", context->mountName);
+        Log_Info("Relay connect failed , Third Mount:%s (%s:%d, %s)", context->mountName,
+                 context->request->upstreamHost, context->request->upstreamPort & 0xffff,
+                 evutil_socket_error_to_string(EVUTIL_SOCKET_ERROR()));
+    } else if (events & BEV_EVENT_TIMEOUT) {
+        printf("Relay connect timeout , Third Mount:%s\n", context->mountName);
+        Log_Info("Relay connect timeout , Third Mount:%s", context->mountName);
+    }
+    context->state = -1;
+    RelayEnd(context);
+}
+
+void RelayVerifyCallback(struct bufferevent* bev, void* arg)
+{
+    RelayContext* context = static_cast<RelayContext*>(arg);
+    if (!context) {
+        bufferevent_set_timeouts(bev, nullptr, nullptr);
+        Log_Info("%s: arg is null", "RelayVerifyCallback");
+        return;
+    }
+    struct evbuffer* input = bufferevent_get_input(bev);
+    size_t waiting = evbuffer_get_length(input);
+    if (waiting == 0) return;
+    char reply[kReplyPeek];
+    ev_ssize_t got = evbuffer_copyout(input, reply, waiting < sizeof(reply) ? waiting : sizeof(reply));
+    if (got <= 0) return;
+    bool more = false;
+    bool accepted = Relay_ReplyAccepted(reply, static_cast<size_t>(got), &more);
+    if (!accepted && more) return;  // the status line is still arriving
+
+    // Answered: the deadline is over, and the reply is not passed on.
+    if (context->timer) {
+        event_free(context->timer);
+        context->timer = nullptr;
+    }
+    evbuffer_drain(input, waiting);
+
+    if (accepted) {
+        printf(reply[0] == 'I' ? "Ntrip1.0 verify succes\n" : "Ntrip2.0 verify succes\n");
+        if (context->firstMessageLength > 0) bufferevent_write(bev, context->firstMessage, context->firstMessageLength);
+        context->state = 1;
+        bufferevent_setcb(bev, RelayReadDataCallback, nullptr, RelayEventCallback, context);
+        NHServer* server = context->server;
+        // The callback may end the relay; the context is not touched after it.
+        if (server->relayVerifiedCb) server->relayVerifiedCb(context);
+        return;
+    }
+
+    printf("Ntrip verify failed\n");
+    Log_Info("Ntrip verify failed");
+    LogReplyLine(context, reply, static_cast<size_t>(got));
+    context->state = -2;
+    if (context->roverChannelID) TcpConnection_Shutdown(context->server->table, context->roverChannelID);
+    RelayEnd(context);
+}
+
+void RelayReadDataCallback(struct bufferevent* bev, void* arg)
+{
+    RelayContext* context = static_cast<RelayContext*>(arg);
+    if (!context) {
+        Log_Info("%s: arg is null", "RelayReadDataCallback");
+        return;
+    }
+    NHServer* server = context->server;
+    TcpConnection_ReadDataEvent(server->table, server->readCb, context->relayChannelID, bev);
+}
+
+void RelayEventCallback(struct bufferevent*, short events, void* arg)
+{
+    RelayContext* context = static_cast<RelayContext*>(arg);
+    if (!context) {
+        Log_Info("%s: arg is null", "RelayEventCallback");
+        return;
+    }
+    Log_Info("NT:EventCallback:channelID=%.0f, %s, %s, %s, %s, %s, %s", static_cast<double>(context->relayChannelID),
+             Flag(events, BEV_EVENT_READING, "read"), Flag(events, BEV_EVENT_WRITING, "write"),
+             Flag(events, BEV_EVENT_EOF, "eof"), Flag(events, BEV_EVENT_ERROR, "error"),
+             Flag(events, BEV_EVENT_TIMEOUT, "timeout"), Flag(events, BEV_EVENT_CONNECTED, "connected"));
+    RelayEnd(context);
+}

@@ -1,0 +1,47 @@
+#include "caster/session/BaseTimer.h"
+
+#include "caster/centre/CasterScope.h"
+#include "caster/centre/CtrlNotify.h"
+#include "caster/centre/Vorlane.h"
+#include "caster/registry/BaseTable.h"
+#include "caster/registry/ConnInfoTable.h"
+#include "net/NHServer.h"
+#include "runtime/Log.h"
+
+
+namespace Ntrip {
+
+void Ntrip_TimerCallback(int, void* center)
+{
+    const Vorlane* c = center ? static_cast<const Vorlane*>(center) : GetCenter();
+    BaseTimer_Pass(CasterScope_Of(c), ConnInfo_NowMs());
+}
+
+void BaseTimer_Pass(const CasterScope& scope, int64_t nowMs)
+{
+    ConnInfoTable::Lock();
+    BaseTable::Lock();
+    int limit = scope.config->base_offline_time;
+    // Without a positive limit every base would be closed at every pass,
+    // also one that sent a moment ago.
+    if (limit >= 1) {
+        scope.bases->ForEach([&](BaseRecord* base) {
+            ConnInfo* conn = scope.conns->Find(base->channelID);
+            if (!conn) return;
+            // Whole seconds would close a base up to a second before its
+            // limit; the milliseconds of its last byte make the limit exact.
+            int64_t elapsedMs = nowMs - conn->lastDataMs;
+            if (elapsedMs < static_cast<int64_t>(limit) * 1000) return;
+            int64_t elapsed = elapsedMs / 1000;
+            Log_Info("Base auto offline:%s, timeout. Reason:%s%d seconds.", base->mountPoint,
+                     "long time no data passed by ", static_cast<int>(elapsed));
+            CtrlNotice notice = {base->sequence, base->mountPoint, nullptr};
+            NotifyCtrlCenter(CTRL_NOTIFY_BASE_TIMEOUT, notice);
+            NHServer_PostClose(scope.server, base->channelID);
+        });
+    }
+    BaseTable::Unlock();
+    ConnInfoTable::Unlock();
+}
+
+}  // namespace Ntrip

@@ -1,0 +1,248 @@
+#include "caster/session/NtripCallbacks.h"
+
+#include "caster/centre/Vorlane.h"
+#include "caster/registry/BaseTable.h"
+#include "caster/registry/ConnInfoTable.h"
+#include "caster/registry/FixedText.h"
+#include "caster/registry/RoverTable.h"
+#include "caster/session/BaseLogin.h"
+#include "caster/session/BaseOffline.h"
+#include "caster/session/RoverLogin.h"
+#include "caster/session/RoverLogout.h"
+#include "caster/session/SourceTableAnswer.h"
+#include "decoding/DecodeExecutor.h"
+#include "decoding/NtripDecoding/NtripLog.h"
+#include "net/NHServer.h"
+#include "runtime/Log.h"
+
+#include <cstring>
+#include <ctime>
+
+namespace Ntrip {
+
+const char* const BASE_KEEP_ALIVE = "XQN200\r\n";
+
+namespace {
+
+const size_t BASE_KEEP_ALIVE_LENGTH = 8;
+// The open callback's kind of an outgoing relay connection.
+const int RELAY_CONNECTION_KIND = 1;
+
+int64_t Now() { return static_cast<int64_t>(time(nullptr)); }
+
+int32_t RateOf(int bytes, int64_t since)
+{
+    int64_t seconds = Now() - since;
+    if (seconds < 1) seconds = 1;
+    return static_cast<int32_t>(bytes / seconds);
+}
+
+}  // namespace
+
+const char* CloseTypeText(int reason)
+{
+    switch (reason) {
+    case 0: return "passive close";
+    case 1: return "active close";
+    case 2: return "error close";
+    default: return "active close";
+    }
+}
+
+void Ntrip_OpenCallback(uint64_t channelID, const char* ip, int port, int kind)
+{
+    Log_Info("Tcp open:ip = %s, port = %d, channelID = %d.", ip ? ip : "null", port, static_cast<int>(channelID));
+    if (!ip) Log_Fatal("%s:ipStr is null", "Ntrip::Ntrip_OpenCallback");
+    Vorlane* center = GetCenter();
+    // A relay connection is named by the upstream host as the list gives it,
+    // which may be a name without a dot ("localhost").
+    if (kind != RELAY_CONNECTION_KIND && !strchr(ip, '.')) {
+        // No record means no login can ever succeed on it: close it rather
+        // than keep a connection nobody serves.
+        Log_Info("%s:ipStr is illegal", "Ntrip::Ntrip_OpenCallback");
+        NHServer_PostClose(center->netServer, channelID);
+        return;
+    }
+
+    ConnInfo info;
+    memset(&info, 0, sizeof(info));
+    info.connectTime = Now();
+    FixedText_Copy(info.ip, sizeof(info.ip), ip);
+    info.port = port;
+    info.channelID = channelID;
+    info.lastActivity = info.connectTime;
+    info.lastDataMs = ConnInfo_NowMs();
+    info.lastKeepAlive = 0;
+    ConnInfoTable::Lock();
+    bool added = center->connInfoTable->Add(&info);
+    ConnInfoTable::Unlock();
+    if (!added) {
+        Log_Error("%s:no record for channelID:%lld, closed", "Ntrip::Ntrip_OpenCallback",
+                  static_cast<long long>(channelID));
+        NHServer_PostClose(center->netServer, channelID);
+    }
+}
+
+void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length)
+{
+    Vorlane* center = GetCenter();
+    const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes);
+    size_t size = length > 0 ? static_cast<size_t>(length) : 0;
+
+    ConnInfoTable::Lock();
+    ConnInfo* conn = center->connInfoTable->Find(channelID);
+    if (!conn) {
+        Log_Info("The tcp connection of %lld is not exist while invoke read callback.",
+                 static_cast<long long>(channelID));
+        ConnInfoTable::Unlock();
+        return;
+    }
+
+    BaseTable::Lock();
+    BaseRecord* found = center->baseTable->Find(channelID);
+    bool isBase = found && found->state == BASE_STATE_ONLINE;
+    BaseTable::Unlock();
+    bool isRover = false;
+    bool relay = false;
+    uint64_t upstream = 0;
+    if (!isBase) {
+        RoverTable::Lock();
+        RoverRecord* rover = center->roverTable->Find(channelID);
+        if (rover) {
+            isRover = true;
+            relay = rover->relayFlag != 0;
+            upstream = rover->boundChannelID;
+        }
+        RoverTable::Unlock();
+    }
+
+    if (!isBase && !isRover) {
+        ConnInfoTable::Unlock();
+        DecodeExecutor_Push(center->loginExecutor, channelID, data, size, "UnknowLoginDecodeExecutor");
+        return;
+    }
+    if (isRover) {
+        ConnInfoTable::Unlock();
+        // A relay rover's positions go on to the caster its stream comes from.
+        // Until its relay is verified there is no upstream to send to.
+        if (relay && upstream != 0) NHServer_PostSend(center->netServer, upstream, data, size);
+        DecodeExecutor_Push(center->roverExecutor, channelID, data, size, "RoverDecodeExecutor");
+        return;
+    }
+
+    BaseTable::Lock();
+    BaseRecord* base = center->baseTable->Find(channelID);
+    if (base) {
+        int64_t now = Now();
+        conn->inputRate = RateOf(length, conn->lastActivity);
+        conn->bytesReceived += size;
+        conn->lastActivity = now;
+        conn->lastDataMs = ConnInfo_NowMs();
+        if (now - conn->lastKeepAlive >= BASE_KEEP_ALIVE_INTERVAL_S) {
+            conn->lastKeepAlive = now;
+            if (base->keepAliveOff == 0) {
+                NHServer_PostSend(center->netServer, channelID, BASE_KEEP_ALIVE, BASE_KEEP_ALIVE_LENGTH);
+            }
+        }
+        if (strcmp(base->mountPoint, "PPP-RTK") == 0) {
+            // Management frames, not corrections: never published.
+            DecodeExecutor_Push(center->pppRtkExecutor, channelID, data, size, "PPP-RTK");
+        } else {
+            DecodeExecutor_Push(center->baseExecutor, channelID, data, size, "BaseDecodeExecutor");
+            if (length > 0) NHServer_PostBroadcast(center->netServer, channelID, data, size);
+        }
+    }
+    BaseTable::Unlock();
+    ConnInfoTable::Unlock();
+}
+
+void Ntrip_WriteCallback(uint64_t channelID, int bytes, int)
+{
+    Vorlane* center = GetCenter();
+    ConnInfoTable::Lock();
+    RoverTable::Lock();
+    bool isRover = center->roverTable->Contains(channelID);
+    RoverTable::Unlock();
+    if (isRover) {
+        ConnInfo* conn = center->connInfoTable->Find(channelID);
+        if (!conn) Log_Fatal("%s:tcp conn is null", "Ntrip::Ntrip_WriteCallback");
+        conn->outputRate = RateOf(bytes, conn->lastActivity);
+        conn->bytesSent += bytes > 0 ? static_cast<uint64_t>(bytes) : 0;
+        conn->lastActivity = Now();
+    }
+    ConnInfoTable::Unlock();
+}
+
+void Ntrip_CloseCallback(uint64_t channelID, int reason)
+{
+    Vorlane* center = GetCenter();
+    NHServer* server = center->netServer;
+    const char* type = CloseTypeText(reason);
+    long long id = static_cast<long long>(channelID);
+
+    ConnInfoTable::Lock();
+    BaseTable::Lock();
+    RoverTable::Lock();
+    bool known = false;
+    if (BaseRecord* base = center->baseTable->Find(channelID)) {
+        known = true;
+        Log_Info("Base logout:%s, ip:%s, port:%d, channelID:%lld, close_type:%s.\n", base->mountPoint, base->ip,
+                 base->port, id, type);
+        BaseOffline(server, channelID);
+    } else if (RoverRecord* rover = center->roverTable->Find(channelID)) {
+        known = true;
+        Log_Info("Rover logout:%s, ip:%s, port:%d, channelID:%lld, close_type:%s.\n", rover->userName, rover->ip,
+                 rover->port, id, type);
+        bool relay = rover->relayFlag != 0;
+        uint64_t upstream = rover->boundChannelID;
+        RoverLogout(server, channelID);
+        if (relay) {
+            if (center->baseTable->Contains(upstream)) NHServer_PostShutdown(server, upstream);
+            Log_Info("relay close: channelID:%lld", static_cast<long long>(upstream));
+        }
+    }
+    if (center->connInfoTable->Contains(channelID)) {
+        if (!known) {
+            Log_Info("Unfounded channelID:%lld from Base And Rover Table, close_type:%s.\n", id, type);
+        }
+        center->connInfoTable->Remove(channelID);
+    }
+    RoverTable::Unlock();
+    BaseTable::Unlock();
+    ConnInfoTable::Unlock();
+
+    DecodeExecutor_CloseChannel(center->loginExecutor, channelID);
+    DecodeExecutor_CloseChannel(center->baseExecutor, channelID);
+    DecodeExecutor_CloseChannel(center->roverExecutor, channelID);
+    DecodeExecutor_CloseChannel(center->pppRtkExecutor, channelID);
+}
+
+bool LoginExecute(Tarnek::LogRoot** unit, uint64_t channelID)
+{
+    Tarnek::LogRoot* root = unit ? *unit : nullptr;
+    if (!root) return false;
+    bool handled = root->GetKind() == Tarnek::LOG_KIND_NTRIP;
+    if (handled) {
+        switch (root->GetType()) {
+        case NtripDecoding::NTRIP_SERVER_LOGIN_REQUEST:
+            BaseLogin(static_cast<NtripDecoding::NtripServerLoginRequest*>(root), channelID);
+            break;
+        case NtripDecoding::NTRIP_CLIENT_LOGIN_REQUEST:
+            RoverLogin(static_cast<NtripDecoding::NtripClientLoginRequest*>(root), channelID);
+            break;
+        case NtripDecoding::NTRIP_GET_SOURCE_LIST_REQUEST:
+            SendSourceTable(static_cast<NtripDecoding::NtripGetSourceListRequest*>(root), channelID);
+            break;
+        case NtripDecoding::NTRIP_UNKNOW_LOGIN_REQUEST:
+            NHServer_PostClose(GetNetServer(), channelID);
+            break;
+        default:
+            handled = false;
+        }
+    }
+    delete root;
+    *unit = nullptr;
+    return handled;
+}
+
+}  // namespace Ntrip

@@ -1,0 +1,254 @@
+#include "caster/session/RoverLogin.h"
+
+#include "caster/centre/CtrlNotify.h"
+#include "caster/centre/TimeText.h"
+#include "caster/centre/Vorlane.h"
+#include "caster/registry/BaseTable.h"
+#include "caster/registry/ConnInfoTable.h"
+#include "caster/registry/FixedText.h"
+#include "caster/registry/RoverTable.h"
+#include "caster/registry/RoverUserTable.h"
+#include "caster/registry/VirtualMount.h"
+#include "caster/relay/AuthCentre.h"
+#include "caster/relay/RelayAccountList.h"
+#include "caster/session/UserLog.h"
+#include "decoding/NtripDecoding/NtripResponse.h"
+#include "decoding/NtripDecoding/SourceTable.h"
+#include "net/NHServer.h"
+#include "runtime/Log.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+namespace Ntrip {
+
+namespace {
+
+const size_t REPLY_SIZE = 512;
+// The node text the caster names itself with to the authentication centre.
+const char* const AUTH_NODE = "1";
+const char* const ACCEPTED_SOFTWARE[] = {"Tarnek", "NTRIP GNSSInternetRadio/1.4.10"};
+
+// Builds the reply into reply (REPLY_SIZE bytes) and queues it.
+void Reply(uint64_t channelID, int code, const char* mount, char* reply)
+{
+    if (NtripDecoding::MakeClientLoginResponse(reply, REPLY_SIZE, code, mount) != 1) return;
+    NHServer_PostSend(GetNetServer(), channelID, reply, strlen(reply));
+}
+
+std::string Lower(const std::string& text)
+{
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+// "%s~%d": a long name gives up its end, never the number, so two rovers of
+// one account never share a name.
+void NumberedName(const char* user, int number, char* out, size_t size)
+{
+    char suffix[16];
+    int n = snprintf(suffix, sizeof(suffix), "~%d", number);
+    size_t keep = strlen(user);
+    if (keep + static_cast<size_t>(n) + 1 > size) keep = size - static_cast<size_t>(n) - 1;
+    memcpy(out, user, keep);
+    memcpy(out + keep, suffix, static_cast<size_t>(n) + 1);
+}
+
+void UnlockAll()
+{
+    RoverTable::Unlock();
+    BaseTable::Unlock();
+    ConnInfoTable::Unlock();
+}
+
+}  // namespace
+
+bool RoverLogin_SoftwareNameAccepted(const char* userAgent)
+{
+    std::string agent = userAgent ? userAgent : "";
+    size_t first = agent.find_first_not_of(" \t\r\n\f\v");
+    size_t last = agent.find_last_not_of(" \t\r\n\f\v");
+    agent = first == std::string::npos ? std::string() : agent.substr(first, last - first + 1);
+    std::string lowered = Lower(agent);
+    for (const char* name : ACCEPTED_SOFTWARE) {
+        if (lowered.find(Lower(name)) != std::string::npos) return true;
+    }
+    return false;
+}
+
+void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t channelID)
+{
+    NHServer* server = GetNetServer();
+    const NtripServerConfig* config = GetNtripServerConfig();
+    const char* mount = request->mountPoint;
+    const char* user = request->user;
+    long long id = static_cast<long long>(channelID);
+    char reply[REPLY_SIZE];
+
+    if (mount[0] == '\0') {
+        Log_Info("Rover login failed:mountpoint is null or empty.");
+        NHServer_PostClose(server, channelID);
+        return;
+    }
+    if (config->use_software_name == 1 && !RoverLogin_SoftwareNameAccepted(request->userAgent)) {
+        Log_Info("Rover login failed, softwarename:%s is illegal, request name:%s, channelID:%llu.",
+                 request->userAgent, user, static_cast<unsigned long long>(channelID));
+        NHServer_PostClose(server, channelID);
+        return;
+    }
+
+    // A relay mount's users may be checked by the authentication centre: an
+    // HTTP exchange, made before any registry lock is taken so that no
+    // stream waits for it, and followed by a fresh look at the connection.
+    RelayAccountList* pool = GetRelayAccountList();
+    bool relayMount = pool && pool->IsNotRelayMount(mount) == 0;
+    const AuthCentreConfig* centre = GetRoverAuthCentre();
+    bool askCentre = relayMount && config->rover_login_mode == 0 && centre && centre->enabled != 0;
+    if (askCentre) {
+        ConnInfoTable::Lock();
+        bool known = GetConnInfoTable()->Contains(channelID);
+        ConnInfoTable::Unlock();
+        if (!known) {
+            Log_Info("Rover login failed, tcp connection of channelID:%lld is not exist.", id);
+            return;
+        }
+        int result = AuthCentre::Post(centre, user, request->password, AUTH_NODE);
+        if (result != 0) {
+            int code =
+                result == 1 ? NtripDecoding::CLIENT_LOGIN_BAD_PASSWORD : NtripDecoding::CLIENT_LOGIN_UNAUTHORIZED;
+            Reply(channelID, code, mount, reply);
+            Log_Info("Rover login To Auth Centre error(error:%d):%s,user=%s", code, reply, user);
+            return;
+        }
+    }
+
+    ConnInfoTable::Lock();
+    BaseTable::Lock();
+    RoverTable::Lock();
+    ConnInfo* conn = GetConnInfoTable()->Find(channelID);
+    if (!conn) {
+        Log_Info("Rover login failed, tcp connection of channelID:%lld is not exist.", id);
+        UnlockAll();
+        return;
+    }
+    BaseTable* bases = GetBaseTable();
+    RoverTable* rovers = GetRoverTable();
+    BaseRecord* candidate = bases->FindByName(mount);
+
+    // A relay mount (served from another caster) first: its rover is bound
+    // to its own relay at its first position.
+    int mode;
+    if (relayMount) {
+        printf("set one relay mode\n");
+        Log_Info("set one relay mode");
+        mode = ROVER_BIND_RELAY;
+    } else if (VirtualMount_HasPrefix(mount)) {
+        if (config->broadcast_nearest != 1 || bases->OnlineNames().found == 0) {
+            NHServer_PostClose(server, channelID);
+            UnlockAll();
+            return;
+        }
+        mode = ROVER_BIND_NEAREST;
+    } else if (candidate && candidate->state == BASE_STATE_ONLINE) {
+        mode = ROVER_BIND_NAMED;
+    } else {
+        Log_Info("Rover login failed,Base:%s is not on line, channelID:%lld", mount, id);
+        BaseNameList online = bases->OnlineNames();
+        CommonDataChain* table = NtripDecoding::MakeSourceTable(online.names, online.count);
+        if (table) {
+            NHServer_PostSendChain(server, channelID, table);
+            CommonDataChain_Free(table);
+        } else {
+            NHServer_PostClose(server, channelID);
+        }
+        UnlockAll();
+        return;
+    }
+
+    if (config->rover_login_mode == 0 && !askCentre) {
+        int error = 0;
+        if (!GetRoverUserTable()->Verify(user, request->password, &error)) {
+            Reply(channelID, error, mount, reply);
+            Log_Info("Rover login error(error:%d):%s,user=%s", error, reply, user);
+            UnlockAll();
+            return;
+        }
+        if (!GetRoverUserTable()->IsValid(user)) {
+            Log_Info("Rover login error:the user has expired, user=%s", user);
+            Reply(channelID, NtripDecoding::CLIENT_LOGIN_UNAUTHORIZED, mount, reply);
+            UnlockAll();
+            return;
+        }
+    }
+
+    RoverRecord rover;
+    memset(&rover, 0, sizeof(rover));
+    rover.loginNumber = 1;
+    FixedText_Copy(rover.userKey, sizeof(rover.userKey), user);
+    FixedText_Copy(rover.userName, sizeof(rover.userName), user);
+    if (config->one_account_multi_user == 1) {
+        RoverRecord* latest = rovers->FindByText(user);
+        if (latest) {
+            if (latest->loginNumber >= config->user_count) {
+                Log_Info("Rover login failed:%s, login count reach the limit.The blocked IP is:%s!", user, conn->ip);
+                NHServer_PostClose(server, channelID);
+                UnlockAll();
+                return;
+            }
+            rover.loginNumber = latest->loginNumber + 1;
+            NumberedName(user, rover.loginNumber, rover.userName, sizeof(rover.userName));
+        }
+    } else if (RoverRecord* older = rovers->FindByName(user)) {
+        // The latest login of an account wins.
+        NHServer_PostClose(server, older->channelID);
+    }
+
+    FixedText_Copy(rover.mountPoint, sizeof(rover.mountPoint), mount);
+    FixedText_Copy(rover.password, sizeof(rover.password), request->password);
+    rover.channelID = channelID;
+    rover.bindingMode = mode;
+    GetTimeString(rover.loginTimeText, sizeof(rover.loginTimeText));
+    rover.loginTime = static_cast<int64_t>(time(nullptr));
+    rover.lastRecheckTime = rover.loginTime;
+    FixedText_Copy(rover.ip, sizeof(rover.ip), conn->ip);
+    rover.port = conn->port;
+    rover.fixQuality = -1;
+    rover.boundChannelID = 0;
+
+    // The reply is queued before the subscription: the loop runs commands in
+    // order, so the rover reads "ICY 200 OK" before any byte of its base.
+    Reply(channelID, NtripDecoding::CLIENT_LOGIN_OK, mount, reply);
+    // A relay rover's stream is its relay alone, even should a base carry
+    // the relay mount's name.
+    if (candidate && mode != ROVER_BIND_RELAY) {
+        NHServer_PostSubscribe(server, candidate->channelID, channelID);
+        candidate->roverCount += 1;
+        rover.boundChannelID = candidate->channelID;
+        // Named as bound, so the re-binding pass knows it is bound already.
+        FixedText_Copy(rover.boundBaseName, sizeof(rover.boundBaseName), candidate->mountPoint);
+    }
+    rovers->Add(&rover);
+
+    if (config->rover_gga_log == 1) {
+        char line[512];
+        snprintf(line, sizeof(line), "[%d] [%s:%d]  %s login sucess, mountpoint is %s. \n", 1, rover.ip, rover.port,
+                 rover.userName, mount);
+        UserLog_WriteGeneral(line);
+    }
+
+    CtrlNotice notice = {0, mount, user};
+    NotifyCtrlCenter(CTRL_NOTIFY_ROVER_LOGIN, notice);
+    char ip[ROVER_IP_SIZE];
+    FixedText_Copy(ip, sizeof(ip), rover.ip);
+    int port = rover.port;
+    UnlockAll();
+
+    printf("Rover login ok:%s, mountpoint:%s, ip:%s, port:%d, channelID:%lld.\n", user, mount, ip, port, id);
+    Log_Info("Rover login ok:%s, mountpoint:%s, ip:%s, port:%d, channelID:%lld.\n", user, mount, ip, port, id);
+}
+
+}  // namespace Ntrip

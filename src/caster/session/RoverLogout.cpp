@@ -1,0 +1,56 @@
+#include "caster/session/RoverLogout.h"
+
+#include "caster/binding/NearestBinding.h"
+#include "caster/centre/CtrlNotify.h"
+#include "caster/centre/Vorlane.h"
+#include "caster/registry/BaseTable.h"
+#include "caster/registry/ConnInfoTable.h"
+#include "caster/registry/RoverTable.h"
+#include "caster/registry/VirtualMount.h"
+#include "net/NHServer.h"
+
+namespace Ntrip {
+
+void RoverLogout(NHServer* server, uint64_t channelID)
+{
+    CasterScope scope = CasterScope_OfCenter();
+    scope.server = server;
+    RoverLogout_Apply(scope, channelID);
+}
+
+void RoverLogout_Apply(const CasterScope& scope, uint64_t channelID)
+{
+    BaseTable* bases = scope.bases;
+    RoverTable* rovers = scope.rovers;
+    RoverRecord* rover = rovers->Find(channelID);
+    if (!rover) return;
+
+    CtrlNotice notice = {0, rover->mountPoint, rover->userName};
+    NotifyCtrlCenter(CTRL_NOTIFY_ROVER_LOGOUT, notice);
+
+    BaseRecord* base = nullptr;
+    if (!VirtualMount_HasPrefix(rover->mountPoint)) {
+        base = bases->FindByName(rover->mountPoint);
+        if (base && base->roverCount > 0) base->roverCount -= 1;
+    } else {
+        base = bases->Find(rover->boundChannelID);
+    }
+    // From the publisher it receives from, and from its mount's base should
+    // that be another one.
+    if (rover->boundChannelID != 0) NHServer_PostUnsubscribe(scope.server, rover->boundChannelID, channelID);
+    if (base && base->channelID != rover->boundChannelID) {
+        NHServer_PostUnsubscribe(scope.server, base->channelID, channelID);
+    }
+
+    // The account's latest rover takes this one's name and number, so the
+    // names of those left stay u, u~2, ... without a gap and the next login
+    // gets the next number.
+    if (scope.config->one_account_multi_user == 1) rovers->UpdateRecord(rover);
+    rovers->Remove(channelID);
+    scope.conns->Remove(channelID);
+
+    // Counted afresh, virtual-mount rovers by the base they are bound to.
+    if (base) base->roverCount = rovers->CountOnBase(base->mountPoint);
+}
+
+}  // namespace Ntrip

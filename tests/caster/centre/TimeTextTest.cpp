@@ -1,0 +1,85 @@
+// The caster's time texts, the software-name test of rover login and the
+// service control handler.
+#include "caster/centre/Service.h"
+#include "caster/centre/TimeText.h"
+#include "caster/centre/Vorlane.h"
+#include "caster/session/RoverLogin.h"
+#include "platform/LocalTime.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+PlatformLocalTime g_now;
+void FrozenClock(PlatformLocalTime* out) { *out = g_now; }
+
+}  // namespace
+
+TEST(TimeText, IsTheLocalTimeCutToTheBuffer)
+{
+    g_now = PlatformLocalTime{2026, 7, 4, 8, 9, 5, 0, 0};
+    Platform_SetLocalTimeSource(FrozenClock);
+    char text[30];
+    GetTimeString(text, sizeof(text));
+    EXPECT_STREQ("2026-07-04 08:09:05", text);
+    char small[8];
+    memset(small, 'x', sizeof(small));
+    GetTimeString(small, sizeof(small));
+    EXPECT_STREQ("2026-07", small);
+    char one[1] = {'x'};
+    GetTimeString(one, 1);  // no room for a character: untouched
+    EXPECT_EQ('x', one[0]);
+    GetTimeString(nullptr, 30);
+    Platform_SetLocalTimeSource(nullptr);
+}
+
+TEST(TimeText, ReadsBackAsTheMomentItNames)
+{
+    EXPECT_EQ(0, ParseTimeString(nullptr));
+    EXPECT_EQ(0, ParseTimeString(""));
+
+    // Summer and winter alike: the text of a moment reads back as that moment.
+    for (time_t moment : {static_cast<time_t>(1782900000), static_cast<time_t>(1798700000)}) {
+        struct tm local;
+        localtime_r(&moment, &local);
+        char text[32];
+        strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
+        EXPECT_EQ(static_cast<int64_t>(moment), ParseTimeString(text)) << text;
+    }
+}
+
+TEST(SoftwareName, IsFoundAnywhereInTheTrimmedAgentInAnyCase)
+{
+    struct Case {
+        const char* agent;
+        bool accepted;
+    } cases[] = {
+        {"Tarnek", true},
+        {"  NTRIP tarnek/2.0 \r\n", true},
+        {"NTRIP GNSSInternetRadio/1.4.10", true},
+        {"ntrip gnssinternetradio/1.4.10 extra", true},
+        {"NTRIP GNSSInternetRadio/1.4.9", false},
+        {"NTRIP RTKLIB/2.4.3", false},
+        {"", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.accepted, Ntrip::RoverLogin_SoftwareNameAccepted(c.agent)) << c.agent;
+    EXPECT_FALSE(Ntrip::RoverLogin_SoftwareNameAccepted(nullptr));
+}
+
+TEST(ServiceControl, StopAndShutdownReportStoppedOtherControlsChangeNothing)
+{
+    ServiceCtrlHandler(SERVICE_CONTROL_INTERROGATE);
+    ServiceStatus before = Service_CurrentStatus();
+    EXPECT_NE(static_cast<uint32_t>(SERVICE_STOPPED), before.currentState);
+    for (uint32_t control : {static_cast<uint32_t>(SERVICE_CONTROL_STOP), static_cast<uint32_t>(SERVICE_CONTROL_SHUTDOWN)}) {
+        ServiceCtrlHandler(control);
+        ServiceStatus after = Service_CurrentStatus();
+        EXPECT_EQ(static_cast<uint32_t>(SERVICE_STOPPED), after.currentState);
+        EXPECT_EQ(0u, after.exitCode);
+        ServiceCtrlHandler(SERVICE_CONTROL_INTERROGATE);
+        EXPECT_EQ(static_cast<uint32_t>(SERVICE_STOPPED), Service_CurrentStatus().currentState);
+    }
+}
