@@ -300,6 +300,9 @@ bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
 {
     vorlane->SetNtrip("base_login_mode", 1);
     vorlane->SetNtrip("rover_login_mode", 1);
+    // The base sends nothing while thousands of rovers log in, which can take
+    // longer than the default 10 s on a busy machine.
+    vorlane->SetNtrip("base_offline_time", 3600);
     if (!vorlane->Ready() || !vorlane->Start()) {
         fprintf(stderr, "vorlane did not start\n%s\n", vorlane->Diagnostics().c_str());
         return false;
