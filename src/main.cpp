@@ -3,6 +3,8 @@
 #include "caster/centre/Service.h"
 #include "caster/centre/ServiceHooks.h"
 #include "platform/Process.h"
+#include "services/AlarmPost.h"
+#include "services/HttpInspector.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -11,7 +13,15 @@ namespace {
 
 // The services above the caster, each entry filled by the module that
 // provides it.
-const Ntrip::ServiceHooks SERVICES = {};
+Ntrip::ServiceHooks Services()
+{
+    Ntrip::ServiceHooks hooks = {};
+    hooks.httpInspectorStart = [](Ntrip::Vorlane*) { StartHttpInspector(); };
+    hooks.alarmPostCreate = AlarmPost_Create;
+    return hooks;
+}
+
+const Ntrip::ServiceHooks SERVICES = Services();
 
 }  // namespace
 

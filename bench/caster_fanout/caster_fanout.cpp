@@ -14,8 +14,13 @@
 // -out ntripc://:Q/MNT1) gives a reference; it serves at most 32 rovers, so
 // it runs with min(N, 32).
 //
+// With --poll-inspector an operator asks vorlane's HTTP inspector for every
+// online rover ("/xqn_rover_info") once a second while the stream runs; the
+// answers are counted and timed, and the fan-out latency shows what the
+// queries cost the caster loop.
+//
 //   caster_fanout [--rovers 100,1000,5000] [--chunk 1024] [--interval-ms 100]
-//                 [--seconds 10] [--target vorlane|str2str|both]
+//                 [--seconds 10] [--target vorlane|str2str|both] [--poll-inspector]
 #include "blackbox/ChildProcess.h"
 #include "blackbox/NtripTexts.h"
 #include "blackbox/VorlaneInstance.h"
@@ -206,6 +211,68 @@ void ReaderLoop(std::vector<Rover*> mine, Shared* shared, Histogram* hist)
     close(ep);
 }
 
+// ---- the operator at the HTTP inspector ---------------------------------------
+
+const char* const kRoverInfoCount = "在线流动站信息,数量:";
+
+struct PollStats {
+    int polls = 0;
+    int answered = 0;  // HTTP 200 with the count of rovers expected
+    std::vector<double> ms;
+    size_t bodyBytes = 0;
+};
+
+// One POST of {"any":1} to /xqn_rover_info: the rover count of the answer,
+// or -1 when there was no 200 answer.
+int AskRoverInfo(int port, size_t* bodyBytes)
+{
+    int fd = Connect(port);
+    if (fd < 0) return -1;
+    const std::string body = "{\"any\":1}";
+    std::string request = "POST /xqn_rover_info HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                          "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    std::string answer;
+    if (WriteAll(fd, request.data(), request.size())) {
+        timeval tv{10, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+        char buffer[65536];
+        ssize_t r;
+        while ((r = recv(fd, buffer, sizeof(buffer), 0)) > 0) answer.append(buffer, static_cast<size_t>(r));
+    }
+    close(fd);
+    *bodyBytes = answer.size();
+    size_t at = answer.find(kRoverInfoCount);
+    if (answer.compare(0, 15, "HTTP/1.1 200 OK") != 0 || at == std::string::npos) return -1;
+    return atoi(answer.c_str() + at + strlen(kRoverInfoCount));
+}
+
+// Polls once a second until stop.
+void PollInspector(int port, int rovers, const std::atomic<bool>* stop, PollStats* stats)
+{
+    uint64_t next = NowNs();
+    while (!stop->load()) {
+        if (NowNs() < next) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        next += 1000000000ull;
+        uint64_t t0 = NowNs();
+        int count = AskRoverInfo(port, &stats->bodyBytes);
+        ++stats->polls;
+        if (count == rovers) ++stats->answered;
+        stats->ms.push_back((NowNs() - t0) / 1e6);
+    }
+}
+
+bool WaitInspector(int port)
+{
+    for (int i = 0; i < 200; ++i) {
+        if (PortAccepts(port, 100)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
 // ---- one run -------------------------------------------------------------------
 
 struct Options {
@@ -214,6 +281,7 @@ struct Options {
     size_t chunk = 1024;
     int intervalMs = 100;
     double seconds = 10;
+    bool pollInspector = false;
 };
 
 // A caster under test: where rovers and the base connect, how the base logs
@@ -225,12 +293,16 @@ struct Caster {
     std::string baseLogin;  // sent by the base first; "" for a raw input port
     std::string reply;      // a rover's accepted login reply
     pid_t pid = -1;
+    int inspectorPort = 0;  // vorlane's HTTP inspector; 0 for none
 };
 
 bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
 {
     vorlane->SetNtrip("base_login_mode", 1);
     vorlane->SetNtrip("rover_login_mode", 1);
+    // The base sends nothing while thousands of rovers log in, which can take
+    // longer than the default 10 s on a busy machine.
+    vorlane->SetNtrip("base_offline_time", 3600);
     if (!vorlane->Ready() || !vorlane->Start()) {
         fprintf(stderr, "vorlane did not start\n%s\n", vorlane->Diagnostics().c_str());
         return false;
@@ -240,6 +312,7 @@ bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
     c->baseLogin = NtripTexts::SourceRequest("bench", "MNT1");
     c->reply = NtripTexts::kIcyOk;
     c->pid = vorlane->Pid();
+    c->inspectorPort = vorlane->HttpPort();
     return true;
 }
 
@@ -313,6 +386,16 @@ int RunOne(const Options& o, const Caster& caster, int n)
     int badReplies = 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // subscriptions follow the replies
 
+    bool polling = o.pollInspector && caster.inspectorPort > 0;
+    if (polling && !WaitInspector(caster.inspectorPort)) {
+        fprintf(stderr, "%s: the HTTP inspector never listened\n", caster.name.c_str());
+        return 1;
+    }
+    std::atomic<bool> pollStop{false};
+    PollStats polls;
+    std::thread poller;
+    if (polling) poller = std::thread(PollInspector, caster.inspectorPort, loggedIn, &pollStop, &polls);
+
     // Stream, paced: one chunk every interval.
     std::vector<unsigned char> chunk(o.chunk);
     for (size_t i = HEADER; i < o.chunk; ++i) chunk[i] = static_cast<unsigned char>(i * 7);
@@ -336,6 +419,8 @@ int RunOne(const Options& o, const Caster& caster, int n)
         }
     }
     double streamSeconds = (NowNs() - start) / 1e9;
+    pollStop = true;
+    if (poller.joinable()) poller.join();
 
     // Let the last chunks arrive: stop once every rover has them all or
     // nothing has moved for two seconds.
@@ -372,8 +457,17 @@ int RunOne(const Options& o, const Caster& caster, int n)
            streamSeconds > 0 && n > 0 ? 1e6 * streamCpu / streamSeconds / n : 0.0);
     printf("  caster RSS KB: before the logins %ld, peak %ld, per rover %.1f\n", baselineKb, peakKb,
            n > 0 ? static_cast<double>(peakKb - baselineKb) / n : 0.0);
+    if (polling) {
+        std::sort(polls.ms.begin(), polls.ms.end());
+        double median = polls.ms.empty() ? 0 : polls.ms[polls.ms.size() / 2];
+        double slowest = polls.ms.empty() ? 0 : polls.ms.back();
+        printf("  inspector /xqn_rover_info: %d polls, %d answered with all %d rovers; answer ms p50 %.1f max %.1f; "
+               "%zu bytes each\n",
+               polls.polls, polls.answered, loggedIn, median, slowest, polls.bodyBytes);
+    }
     fflush(stdout);
-    bool good = loggedIn == n && badReplies == 0 && delivered == expected && orderErrors == 0;
+    bool good = loggedIn == n && badReplies == 0 && delivered == expected && orderErrors == 0 &&
+                (!polling || (polls.polls > 0 && polls.answered == polls.polls));
     return good ? 0 : 2;
 }
 
@@ -397,6 +491,8 @@ int main(int argc, char** argv)
         } else if (a == "--seconds" && v) {
             o.seconds = atof(v);
             ++i;
+        } else if (a == "--poll-inspector") {
+            o.pollInspector = true;
         } else if (a == "--target" && v) {
             std::string t = v;
             o.targets = t == "both" ? std::vector<std::string>{"vorlane", "str2str"} : std::vector<std::string>{t};
@@ -404,7 +500,7 @@ int main(int argc, char** argv)
         } else {
             fprintf(stderr,
                     "usage: caster_fanout [--rovers 100,1000,5000] [--chunk 1024] [--interval-ms 100] "
-                    "[--seconds 10] [--target vorlane|str2str|both]\n");
+                    "[--seconds 10] [--target vorlane|str2str|both] [--poll-inspector]\n");
             return 1;
         }
     }

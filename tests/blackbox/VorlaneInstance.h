@@ -56,6 +56,8 @@ public:
     {
         return AddRoverAccount(user, password, ExpiryText(365 * 86400L));
     }
+    // An operator account (type 1), the kind that logs in on the control port.
+    bool AddOperatorAccount(const std::string& name, const std::string& password);
     // Local time now + offsetSeconds as "%d/%d/%d %d:%d:%d".
     static std::string ExpiryText(long offsetSeconds);
 
