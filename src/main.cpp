@@ -2,6 +2,7 @@
 // its service thread and answers SIGTERM and SIGINT.
 #include "caster/centre/Service.h"
 #include "caster/centre/ServiceHooks.h"
+#include "control/PppRtkHandlers.h"
 #include "platform/Process.h"
 #include "services/AlarmPost.h"
 #include "services/HttpInspector.h"
@@ -18,6 +19,8 @@ Ntrip::ServiceHooks Services()
     Ntrip::ServiceHooks hooks = {};
     hooks.httpInspectorStart = [](Ntrip::Vorlane*) { StartHttpInspector(); };
     hooks.alarmPostCreate = AlarmPost_Create;
+    hooks.pppRtkExecutorCreate = PppRtk_CreateExecutor;
+    hooks.pppRaTableCreate = PppRtk_CreateTable;
     return hooks;
 }
 
