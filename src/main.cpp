@@ -2,6 +2,8 @@
 // its service thread and answers SIGTERM and SIGINT.
 #include "caster/centre/Service.h"
 #include "caster/centre/ServiceHooks.h"
+#include "control/CtrlHooks.h"
+#include "control/ProtobufLog.h"
 #include "platform/Process.h"
 #include "services/AlarmPost.h"
 #include "services/HttpInspector.h"
@@ -18,6 +20,9 @@ Ntrip::ServiceHooks Services()
     Ntrip::ServiceHooks hooks = {};
     hooks.httpInspectorStart = [](Ntrip::Vorlane*) { StartHttpInspector(); };
     hooks.alarmPostCreate = AlarmPost_Create;
+    hooks.ctrlInit = CtrlHooks_Init;
+    hooks.ctrlStart = CtrlHooks_Start;
+    hooks.ctrlNotify = CtrlHooks_Notify;
     return hooks;
 }
 
@@ -28,6 +33,7 @@ const Ntrip::ServiceHooks SERVICES = Services();
 int main()
 {
     Platform_InitProcess();
+    ProtobufLog_ToDailyLog();
     int status = Service_Dispatch(&SERVICES);
     // The loops and workers are still running: end the process with every
     // thread in it, as a stopped service does, without running destructors
