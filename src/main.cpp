@@ -2,6 +2,8 @@
 // its service thread and answers SIGTERM and SIGINT.
 #include "caster/centre/Service.h"
 #include "caster/centre/ServiceHooks.h"
+#include "control/CtrlHooks.h"
+#include "control/ProtobufLog.h"
 #include "control/PppRtkHandlers.h"
 #include "platform/Process.h"
 #include "services/AlarmPost.h"
@@ -19,6 +21,9 @@ Ntrip::ServiceHooks Services()
     Ntrip::ServiceHooks hooks = {};
     hooks.httpInspectorStart = [](Ntrip::Vorlane*) { StartHttpInspector(); };
     hooks.alarmPostCreate = AlarmPost_Create;
+    hooks.ctrlInit = CtrlHooks_Init;
+    hooks.ctrlStart = CtrlHooks_Start;
+    hooks.ctrlNotify = CtrlHooks_Notify;
     hooks.pppRtkExecutorCreate = PppRtk_CreateExecutor;
     hooks.pppRaTableCreate = PppRtk_CreateTable;
     return hooks;
@@ -31,6 +36,7 @@ const Ntrip::ServiceHooks SERVICES = Services();
 int main()
 {
     Platform_InitProcess();
+    ProtobufLog_ToDailyLog();
     int status = Service_Dispatch(&SERVICES);
     // The loops and workers are still running: end the process with every
     // thread in it, as a stopped service does, without running destructors

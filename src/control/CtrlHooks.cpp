@@ -1,0 +1,54 @@
+#include "control/CtrlHooks.h"
+
+#include "caster/centre/CtrlNotify.h"
+#include "config/VorlaneConfig.h"
+#include "control/CtrlResponse.h"
+#include "control/CtrlWarnConfig.h"
+#include "control/NtripRespHandle.h"
+
+#include "VIVOProtoDecoding/StationInfoMsg.pb.h"
+
+namespace {
+
+const int ACK_DONE = 20;
+
+}  // namespace
+
+bool CtrlHooks_Init(Ntrip::Vorlane*, const char* ip, int port)
+{
+    // A warning section written by an earlier run is in force from the start.
+    WarningConfig stored;
+    if (Ntrip::LoadWarningJsonConfig(&stored)) CtrlWarnConfig_MarkApplied();
+    return CtrlResponse_Init(ip, port);
+}
+
+void CtrlHooks_Start(Ntrip::Vorlane*) { RTS::NtripRespHandle_Start(); }
+
+void CtrlHooks_Notify(int type, const Ntrip::CtrlNotice& notice)
+{
+    switch (type) {
+    case Ntrip::CTRL_NOTIFY_BASE_TIMEOUT:
+    case Ntrip::CTRL_NOTIFY_BASE_LOGIN:
+    case Ntrip::CTRL_NOTIFY_BASE_OFFLINE: {
+        StationInfoMsg::BaseStationInfoResponse message;
+        message.set_ack_status(ACK_DONE);
+        StationInfoMsg::BaseStationInfo* item = message.add_base_station_info();
+        if (type == Ntrip::CTRL_NOTIFY_BASE_TIMEOUT) item->set_id(notice.baseSequence);
+        if (notice.accessPoint) item->set_access_point(notice.accessPoint);
+        CtrlResponse_SendNotify(type, message);
+        break;
+    }
+    case Ntrip::CTRL_NOTIFY_ROVER_LOGIN:
+    case Ntrip::CTRL_NOTIFY_ROVER_LOGOUT: {
+        StationInfoMsg::RoverStationInfoResponse message;
+        message.set_ack_status(ACK_DONE);
+        StationInfoMsg::RoverStationInfo* item = message.add_rover_station_info();
+        if (notice.roverName) item->set_rover_station_name(notice.roverName);
+        if (notice.accessPoint) item->set_access_point(notice.accessPoint);
+        CtrlResponse_SendNotify(type, message);
+        break;
+    }
+    default:
+        break;
+    }
+}
