@@ -2,6 +2,7 @@
 
 #include "caster/centre/CtrlNotify.h"
 #include "config/VorlaneConfig.h"
+#include "control/CtrlAlarm.h"
 #include "control/CtrlResponse.h"
 #include "control/CtrlWarnConfig.h"
 #include "control/NtripRespHandle.h"
@@ -16,9 +17,14 @@ const int ACK_DONE = 20;
 
 bool CtrlHooks_Init(Ntrip::Vorlane*, const char* ip, int port)
 {
-    // A warning section written by an earlier run is in force from the start.
+    // A warning section that names an endpoint (one a control centre wrote
+    // in an earlier run) is in force from the start; the empty section of a
+    // fresh installation is not a configuration.
     WarningConfig stored;
-    if (Ntrip::LoadWarningJsonConfig(&stored)) CtrlWarnConfig_MarkApplied();
+    if (Ntrip::LoadWarningJsonConfig(&stored) && stored.url[0] != '\0') {
+        CtrlWarnConfig_MarkApplied();
+        CtrlAlarm_SetEnabled(stored);
+    }
     return CtrlResponse_Init(ip, port);
 }
 
@@ -36,6 +42,9 @@ void CtrlHooks_Notify(int type, const Ntrip::CtrlNotice& notice)
         if (type == Ntrip::CTRL_NOTIFY_BASE_TIMEOUT) item->set_id(notice.baseSequence);
         if (notice.accessPoint) item->set_access_point(notice.accessPoint);
         CtrlResponse_SendNotify(type, message);
+        if (type != Ntrip::CTRL_NOTIFY_BASE_LOGIN) {
+            CtrlAlarm_BaseLeft(type == Ntrip::CTRL_NOTIFY_BASE_TIMEOUT, notice.accessPoint);
+        }
         break;
     }
     case Ntrip::CTRL_NOTIFY_ROVER_LOGIN:

@@ -4,6 +4,7 @@
 
 #include "config/ConfigPath.h"
 #include "config/VorlaneConfig.h"
+#include "control/CtrlAlarm.h"
 #include "control/CtrlConfigFile.h"
 #include "control/CtrlHandlers.h"
 #include "control/CtrlReply.h"
@@ -83,6 +84,7 @@ void RequestProcess_WarnConfig(NHServer* server, uint64_t channelID, const RVZ::
         }
         ApplyWarningConfig(&fresh);
         CtrlWarnConfig_MarkApplied();
+        CtrlAlarm_SetEnabled(fresh);
     }
     WarningConfig applied;
     reply.set_ack_status(ACK_DONE);
