@@ -278,7 +278,8 @@ bool VorlaneInstance::Launch()
         error_ = "cannot write the configuration files";
         return false;
     }
-    return process_.Spawn({File("vorlane")}, Dir(), File("stdout.txt"), File("stderr.txt"));
+    return process_.Spawn({File("vorlane")}, workingDir_.empty() ? Dir() : workingDir_, File("stdout.txt"),
+                          File("stderr.txt"));
 }
 
 bool VorlaneInstance::Start()

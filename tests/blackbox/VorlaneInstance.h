@@ -46,6 +46,9 @@ public:
     void SetNtrip(const std::string& key, int value) { SetConfig("ntrip_server", key, value); }
     // Launch without a "VorlaneConfig.json".
     void OmitConfig() { omitConfig_ = true; }
+    // Run the process in another working directory than its own folder (to
+    // see that nothing is written where it was started).
+    void SetWorkingDir(const std::string& dir) { workingDir_ = dir; }
 
     // Accounts in user.db; add them before Start (the caster loads them then).
     // A base account is user_tb type 2 named by its mount point; a rover is
@@ -106,6 +109,7 @@ private:
     int controlPort_ = 0;
     int httpPort_ = 0;
     bool omitConfig_ = false;
+    std::string workingDir_;  // empty: the process's own folder
     // (section, key) -> (is text, value as written)
     std::map<std::pair<std::string, std::string>, std::pair<bool, std::string>> overrides_;
 };
