@@ -19,12 +19,19 @@
 // answers are counted and timed, and the fan-out latency shows what the
 // queries cost the caster loop.
 //
+// With --query-control an operator logged in on vorlane's control port asks
+// for the whole rover list (type 5) and for a page of 20 rovers (type 6)
+// once a second while the stream runs; each answer is timed from the request
+// to its last frame, and the fan-out latency shows what the lists cost.
+//
 //   caster_fanout [--rovers 100,1000,5000] [--chunk 1024] [--interval-ms 100]
 //                 [--seconds 10] [--target vorlane|str2str|both] [--poll-inspector]
+//                 [--query-control]
 #include "blackbox/ChildProcess.h"
 #include "blackbox/NtripTexts.h"
 #include "blackbox/VorlaneInstance.h"
 #include "common/FanoutMeasure.h"
+#include "support/CtrlCenterClient.h"
 #include "support/TempDir.h"
 
 #include <arpa/inet.h>
@@ -273,6 +280,79 @@ bool WaitInspector(int port)
     return false;
 }
 
+// ---- the operator at the control port --------------------------------------------
+
+const char* const kOperator = "bench-op";
+const char* const kOperatorPassword = "bench-op-pw";
+
+struct ControlStats {
+    bool loggedIn = false;
+    int asks = 0;
+    int listsComplete = 0;  // every rover listed, in frames all but the last marked more
+    int pagesComplete = 0;  // 20 rovers and the right total
+    std::vector<double> listMs;
+    std::vector<double> pageMs;
+    size_t listFrames = 0;
+    size_t listBytes = 0;
+};
+
+// Sends one list request and reads its frames up to the one with more 0:
+// the items and the total_count of the last frame; false on time-out.
+bool AskList(CtrlCenterClient* c, uint32_t type, int32_t id, const CtrlWire::Pb& body, size_t* items, int64_t* total,
+             size_t* frames, size_t* bytes)
+{
+    *items = *frames = *bytes = 0;
+    c->Request(type, id, body);
+    CtrlWire::Received r;
+    for (;;) {
+        if (!c->NextReply(&r, 10000) || r.type != 1000 + type || r.id != id) return false;
+        CtrlWire::PbFields f = CtrlWire::ParsePb(r.body);
+        *items += f.All(2).size();
+        *total = f.Int(3);
+        ++*frames;
+        *bytes += r.raw.size();
+        if (r.more == 0) return true;
+    }
+}
+
+void QueryControl(int port, int rovers, const std::atomic<bool>* stop, ControlStats* stats)
+{
+    CtrlCenterClient c;
+    if (!c.Connect(port) || c.Login(kOperator, kOperatorPassword) != 20) return;
+    stats->loggedIn = true;
+    uint64_t next = NowNs();
+    int32_t id = 1;
+    while (!stop->load()) {
+        if (NowNs() < next) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        next += 1000000000ull;
+        ++stats->asks;
+        size_t items = 0, frames = 0, bytes = 0;
+        int64_t total = 0;
+        uint64_t t0 = NowNs();
+        bool ok = AskList(&c, 5, ++id, CtrlWire::Pb(), &items, &total, &frames, &bytes);
+        stats->listMs.push_back((NowNs() - t0) / 1e6);
+        if (ok && items == static_cast<size_t>(rovers)) ++stats->listsComplete;
+        stats->listFrames = frames;
+        stats->listBytes = bytes;
+        t0 = NowNs();
+        ok = AskList(&c, 6, ++id, CtrlWire::Pb().Int(1, 0).Int(2, 20), &items, &total, &frames, &bytes);
+        stats->pageMs.push_back((NowNs() - t0) / 1e6);
+        if (ok && items == static_cast<size_t>(std::min(rovers, 20)) && total == rovers) ++stats->pagesComplete;
+    }
+}
+
+double Median(std::vector<double> v)
+{
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double Slowest(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
+
 // ---- one run -------------------------------------------------------------------
 
 struct Options {
@@ -282,6 +362,7 @@ struct Options {
     int intervalMs = 100;
     double seconds = 10;
     bool pollInspector = false;
+    bool queryControl = false;
 };
 
 // A caster under test: where rovers and the base connect, how the base logs
@@ -294,6 +375,7 @@ struct Caster {
     std::string reply;      // a rover's accepted login reply
     pid_t pid = -1;
     int inspectorPort = 0;  // vorlane's HTTP inspector; 0 for none
+    int controlPort = 0;    // vorlane's control port; 0 for none
 };
 
 bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
@@ -303,7 +385,7 @@ bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
     // The base sends nothing while thousands of rovers log in, which can take
     // longer than the default 10 s on a busy machine.
     vorlane->SetNtrip("base_offline_time", 3600);
-    if (!vorlane->Ready() || !vorlane->Start()) {
+    if (!vorlane->Ready() || !vorlane->AddOperatorAccount(kOperator, kOperatorPassword) || !vorlane->Start()) {
         fprintf(stderr, "vorlane did not start\n%s\n", vorlane->Diagnostics().c_str());
         return false;
     }
@@ -313,6 +395,7 @@ bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
     c->reply = NtripTexts::kIcyOk;
     c->pid = vorlane->Pid();
     c->inspectorPort = vorlane->HttpPort();
+    c->controlPort = vorlane->ControlPort();
     return true;
 }
 
@@ -395,6 +478,14 @@ int RunOne(const Options& o, const Caster& caster, int n)
     PollStats polls;
     std::thread poller;
     if (polling) poller = std::thread(PollInspector, caster.inspectorPort, loggedIn, &pollStop, &polls);
+    bool querying = o.queryControl && caster.controlPort > 0;
+    if (querying && !WaitInspector(caster.controlPort)) {
+        fprintf(stderr, "%s: the control port never listened\n", caster.name.c_str());
+        return 1;
+    }
+    ControlStats queries;
+    std::thread querier;
+    if (querying) querier = std::thread(QueryControl, caster.controlPort, loggedIn, &pollStop, &queries);
 
     // Stream, paced: one chunk every interval.
     std::vector<unsigned char> chunk(o.chunk);
@@ -421,6 +512,7 @@ int RunOne(const Options& o, const Caster& caster, int n)
     double streamSeconds = (NowNs() - start) / 1e9;
     pollStop = true;
     if (poller.joinable()) poller.join();
+    if (querier.joinable()) querier.join();
 
     // Let the last chunks arrive: stop once every rover has them all or
     // nothing has moved for two seconds.
@@ -465,9 +557,18 @@ int RunOne(const Options& o, const Caster& caster, int n)
                "%zu bytes each\n",
                polls.polls, polls.answered, loggedIn, median, slowest, polls.bodyBytes);
     }
+    if (querying) {
+        printf("  control lists (logged in: %s), %d asks: type 5 all %d rovers complete %d, ms p50 %.1f max %.1f "
+               "(%zu frames, %zu bytes); type 6 page of 20 complete %d, ms p50 %.1f max %.1f\n",
+               queries.loggedIn ? "yes" : "NO", queries.asks, loggedIn, queries.listsComplete, Median(queries.listMs),
+               Slowest(queries.listMs), queries.listFrames, queries.listBytes, queries.pagesComplete,
+               Median(queries.pageMs), Slowest(queries.pageMs));
+    }
     fflush(stdout);
     bool good = loggedIn == n && badReplies == 0 && delivered == expected && orderErrors == 0 &&
-                (!polling || (polls.polls > 0 && polls.answered == polls.polls));
+                (!polling || (polls.polls > 0 && polls.answered == polls.polls)) &&
+                (!querying || (queries.asks > 0 && queries.listsComplete == queries.asks &&
+                               queries.pagesComplete == queries.asks));
     return good ? 0 : 2;
 }
 
@@ -493,6 +594,8 @@ int main(int argc, char** argv)
             ++i;
         } else if (a == "--poll-inspector") {
             o.pollInspector = true;
+        } else if (a == "--query-control") {
+            o.queryControl = true;
         } else if (a == "--target" && v) {
             std::string t = v;
             o.targets = t == "both" ? std::vector<std::string>{"vorlane", "str2str"} : std::vector<std::string>{t};
@@ -500,7 +603,7 @@ int main(int argc, char** argv)
         } else {
             fprintf(stderr,
                     "usage: caster_fanout [--rovers 100,1000,5000] [--chunk 1024] [--interval-ms 100] "
-                    "[--seconds 10] [--target vorlane|str2str|both] [--poll-inspector]\n");
+                    "[--seconds 10] [--target vorlane|str2str|both] [--poll-inspector] [--query-control]\n");
             return 1;
         }
     }

@@ -4,32 +4,61 @@
 #include "control/CtrlHandlers.h"
 
 #include "caster/centre/CasterScope.h"
-#include "control/CtrlReply.h"
+#include "control/FrameEncode.h"
+#include "control/ManagementFrame.h"
 #include "control/MessageTypes.h"
 #include "control/SplitReply.h"
 #include "control/StationItems.h"
 #include "control/StationSnapshot.h"
 #include "control/UnitBody.h"
 
+#include "net/NHServer.h"
+
 #include "VIVOProtoDecoding/StationInfoMsg.pb.h"
 
+#include <cstring>
 #include <ctime>
 
 namespace {
 
 int64_t Now() { return static_cast<int64_t>(time(nullptr)); }
 
-SplitReply::Sink SendTo(NHServer* server, uint64_t channelID, int type, int32_t id)
-{
-    return [=](const google::protobuf::Message& body, uint8_t more) {
-        CtrlReply_SendMore(server, channelID, type, id, more, body);
-    };
-}
+// The frames of one list reply, queued as one write. Thousands of rovers make
+// hundreds of frames; queued one by one, the loop would append them all in
+// one pass and the connection would pass its unsent limit and be dropped
+// before the first byte left.
+class ReplyFrames {
+public:
+    ReplyFrames(int type, int32_t id) : type_(static_cast<uint32_t>(type)), id_(id) {}
+
+    SplitReply::Sink Sink()
+    {
+        return [this](const google::protobuf::Message& body, uint8_t more) {
+            unsigned char frame[FRAME_SEND_BUFFER_SIZE];
+            memset(frame, 0, sizeof(frame));
+            size_t length = 0;
+            // A frame that does not fit the buffer is left out.
+            if (EncodeFrameEx(type_, id_, more, 0, &body, frame, sizeof(frame), &length) == 0) {
+                bytes_.insert(bytes_.end(), frame, frame + length);
+            }
+        };
+    }
+    void Post(NHServer* server, uint64_t channelID)
+    {
+        if (server && !bytes_.empty()) NHServer_PostSend(server, channelID, bytes_.data(), bytes_.size());
+    }
+
+private:
+    uint32_t type_;
+    int32_t id_;
+    std::vector<unsigned char> bytes_;
+};
 
 void SendBases(NHServer* server, uint64_t channelID, int type, int32_t id, const std::vector<BaseSnapshot>& bases,
                int64_t now, StationInfoMsg::BaseStationInfoResponse* response)
 {
-    SplitReply reply(response, "base_station_info", SendTo(server, channelID, type, id));
+    ReplyFrames frames(type, id);
+    SplitReply reply(response, "base_station_info", frames.Sink());
     StationInfoMsg::BaseStationInfo item;
     for (const BaseSnapshot& base : bases) {
         item.Clear();
@@ -37,12 +66,14 @@ void SendBases(NHServer* server, uint64_t channelID, int type, int32_t id, const
         reply.Add(item);
     }
     reply.Finish();
+    frames.Post(server, channelID);
 }
 
 void SendRovers(NHServer* server, uint64_t channelID, int type, int32_t id, const std::vector<RoverSnapshot>& rovers,
                 int64_t now, bool withMotion, StationInfoMsg::RoverStationInfoResponse* response)
 {
-    SplitReply reply(response, "rover_station_info", SendTo(server, channelID, type, id));
+    ReplyFrames frames(type, id);
+    SplitReply reply(response, "rover_station_info", frames.Sink());
     StationInfoMsg::RoverStationInfo item;
     for (const RoverSnapshot& rover : rovers) {
         item.Clear();
@@ -50,6 +81,7 @@ void SendRovers(NHServer* server, uint64_t channelID, int type, int32_t id, cons
         reply.Add(item);
     }
     reply.Finish();
+    frames.Post(server, channelID);
 }
 
 void RequestProcess_PageOfBaseStation(NHServer* server, uint64_t channelID, int32_t id,
