@@ -7,6 +7,7 @@
 #include "platform/Process.h"
 #include "services/AlarmPost.h"
 #include "services/HttpInspector.h"
+#include "services/MailerService.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -23,6 +24,9 @@ Ntrip::ServiceHooks Services()
     hooks.ctrlInit = CtrlHooks_Init;
     hooks.ctrlStart = CtrlHooks_Start;
     hooks.ctrlNotify = CtrlHooks_Notify;
+    hooks.mailerCreate = MailerService_Create;
+    hooks.mailerSetStatistics = MailerService_SetStatistics;
+    hooks.mailerPostNotice = MailerService_PostNotice;
     return hooks;
 }
 
