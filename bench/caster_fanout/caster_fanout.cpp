@@ -19,12 +19,20 @@
 // answers are counted and timed, and the fan-out latency shows what the
 // queries cost the caster loop.
 //
+// With --churn R, R more rovers per second log in and out on the side while
+// the stream runs; with --ctrl-clients K, K control centres logged in on
+// vorlane's control port receive every notification that churn raises (each
+// a frame of its own), so the fan-out latency shows what the notifications
+// cost the caster loop.
+//
 //   caster_fanout [--rovers 100,1000,5000] [--chunk 1024] [--interval-ms 100]
 //                 [--seconds 10] [--target vorlane|str2str|both] [--poll-inspector]
+//                 [--churn 100] [--ctrl-clients 2]
 #include "blackbox/ChildProcess.h"
 #include "blackbox/NtripTexts.h"
 #include "blackbox/VorlaneInstance.h"
 #include "common/FanoutMeasure.h"
+#include "support/CtrlCenterClient.h"
 #include "support/TempDir.h"
 
 #include <arpa/inet.h>
@@ -282,7 +290,12 @@ struct Options {
     int intervalMs = 100;
     double seconds = 10;
     bool pollInspector = false;
+    int churnPerSecond = 0;
+    int ctrlClients = 0;
 };
+
+const char* const kBenchOperator = "bench-op";
+const char* const kBenchOperatorPassword = "bench-op-pw";
 
 // A caster under test: where rovers and the base connect, how the base logs
 // in, what a rover's accepted login looks like, and the process to measure.
@@ -294,7 +307,60 @@ struct Caster {
     std::string reply;      // a rover's accepted login reply
     pid_t pid = -1;
     int inspectorPort = 0;  // vorlane's HTTP inspector; 0 for none
+    int controlPort = 0;    // vorlane's control port; 0 for none
 };
+
+// ---- rovers that come and go, and the control centres that hear of them -----
+
+struct ChurnStats {
+    std::atomic<int> logins{0};
+};
+
+// R rover logins per second, each closed right after its reply.
+void ChurnRovers(int port, int perSecond, const std::atomic<bool>* stop, ChurnStats* stats)
+{
+    uint64_t start = NowNs(), step = 1000000000ull / static_cast<uint64_t>(perSecond);
+    for (uint64_t k = 0; !stop->load(); ++k) {
+        uint64_t at = start + k * step, now = NowNs();
+        if (at > now) std::this_thread::sleep_for(std::chrono::nanoseconds(at - now));
+        int fd = Connect(port);
+        if (fd < 0) continue;
+        char user[32];
+        snprintf(user, sizeof(user), "churn%07llu", static_cast<unsigned long long>(k));
+        std::string request = NtripTexts::GetRequest("MNT1", user, "bench"), reply;
+        if (WriteAll(fd, request.data(), request.size()) && ReadExactly(fd, &reply, NtripTexts::kIcyOk.size(), 2000) &&
+            reply == NtripTexts::kIcyOk) {
+            ++stats->logins;
+        }
+        close(fd);
+    }
+}
+
+struct CtrlStats {
+    std::atomic<long> notices{0};
+    std::atomic<long> heartbeats{0};
+    std::atomic<int> loggedIn{0};
+};
+
+void ListenAsCentre(int port, const std::atomic<bool>* stop, CtrlStats* stats)
+{
+    CtrlCenterClient centre;
+    if (!centre.Connect(port)) return;
+    if (centre.Login(kBenchOperator, kBenchOperatorPassword) != 20) return;
+    ++stats->loggedIn;
+    CtrlWire::Received r;
+    while (!stop->load()) {
+        if (!centre.Next(&r, 200)) {
+            if (centre.BadFrameSeen() || centre.Raw().PeerClosed()) return;
+            continue;
+        }
+        if (r.type == CtrlCenterClient::HEARTBEAT) {
+            ++stats->heartbeats;
+        } else {
+            ++stats->notices;
+        }
+    }
+}
 
 bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
 {
@@ -303,6 +369,7 @@ bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
     // The base sends nothing while thousands of rovers log in, which can take
     // longer than the default 10 s on a busy machine.
     vorlane->SetNtrip("base_offline_time", 3600);
+    vorlane->AddOperatorAccount(kBenchOperator, kBenchOperatorPassword);
     if (!vorlane->Ready() || !vorlane->Start()) {
         fprintf(stderr, "vorlane did not start\n%s\n", vorlane->Diagnostics().c_str());
         return false;
@@ -313,6 +380,7 @@ bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
     c->reply = NtripTexts::kIcyOk;
     c->pid = vorlane->Pid();
     c->inspectorPort = vorlane->HttpPort();
+    c->controlPort = vorlane->ControlPort();
     return true;
 }
 
@@ -396,6 +464,17 @@ int RunOne(const Options& o, const Caster& caster, int n)
     std::thread poller;
     if (polling) poller = std::thread(PollInspector, caster.inspectorPort, loggedIn, &pollStop, &polls);
 
+    CtrlStats ctrl;
+    std::vector<std::thread> centres;
+    int wantedCentres = caster.controlPort > 0 ? o.ctrlClients : 0;
+    for (int i = 0; i < wantedCentres; ++i) centres.emplace_back(ListenAsCentre, caster.controlPort, &pollStop, &ctrl);
+    for (int i = 0; i < 100 && ctrl.loggedIn.load() < wantedCentres; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ChurnStats churn;
+    std::thread churner;
+    if (o.churnPerSecond > 0) churner = std::thread(ChurnRovers, caster.roverPort, o.churnPerSecond, &pollStop, &churn);
+
     // Stream, paced: one chunk every interval.
     std::vector<unsigned char> chunk(o.chunk);
     for (size_t i = HEADER; i < o.chunk; ++i) chunk[i] = static_cast<unsigned char>(i * 7);
@@ -421,6 +500,8 @@ int RunOne(const Options& o, const Caster& caster, int n)
     double streamSeconds = (NowNs() - start) / 1e9;
     pollStop = true;
     if (poller.joinable()) poller.join();
+    if (churner.joinable()) churner.join();
+    for (std::thread& t : centres) t.join();
 
     // Let the last chunks arrive: stop once every rover has them all or
     // nothing has moved for two seconds.
@@ -465,6 +546,14 @@ int RunOne(const Options& o, const Caster& caster, int n)
                "%zu bytes each\n",
                polls.polls, polls.answered, loggedIn, median, slowest, polls.bodyBytes);
     }
+    if (o.churnPerSecond > 0) {
+        printf("  churn: %d rover logins and logouts (%.0f per second)\n", churn.logins.load(),
+               churn.logins.load() / streamSeconds);
+    }
+    if (wantedCentres > 0) {
+        printf("  control centres: %d logged in, %ld notifications and %ld heartbeats received in all\n",
+               ctrl.loggedIn.load(), ctrl.notices.load(), ctrl.heartbeats.load());
+    }
     fflush(stdout);
     bool good = loggedIn == n && badReplies == 0 && delivered == expected && orderErrors == 0 &&
                 (!polling || (polls.polls > 0 && polls.answered == polls.polls));
@@ -491,6 +580,12 @@ int main(int argc, char** argv)
         } else if (a == "--seconds" && v) {
             o.seconds = atof(v);
             ++i;
+        } else if (a == "--churn" && v) {
+            o.churnPerSecond = atoi(v);
+            ++i;
+        } else if (a == "--ctrl-clients" && v) {
+            o.ctrlClients = atoi(v);
+            ++i;
         } else if (a == "--poll-inspector") {
             o.pollInspector = true;
         } else if (a == "--target" && v) {
@@ -500,7 +595,8 @@ int main(int argc, char** argv)
         } else {
             fprintf(stderr,
                     "usage: caster_fanout [--rovers 100,1000,5000] [--chunk 1024] [--interval-ms 100] "
-                    "[--seconds 10] [--target vorlane|str2str|both] [--poll-inspector]\n");
+                    "[--seconds 10] [--target vorlane|str2str|both] [--poll-inspector] [--churn 100] "
+                    "[--ctrl-clients 2]\n");
             return 1;
         }
     }
