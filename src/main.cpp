@@ -8,6 +8,7 @@
 #include "platform/Process.h"
 #include "services/AlarmPost.h"
 #include "services/HttpInspector.h"
+#include "services/MailerService.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -26,6 +27,9 @@ Ntrip::ServiceHooks Services()
     hooks.ctrlNotify = CtrlHooks_Notify;
     hooks.pppRtkExecutorCreate = PppRtk_CreateExecutor;
     hooks.pppRaTableCreate = PppRtk_CreateTable;
+    hooks.mailerCreate = MailerService_Create;
+    hooks.mailerSetStatistics = MailerService_SetStatistics;
+    hooks.mailerPostNotice = MailerService_PostNotice;
     return hooks;
 }
 

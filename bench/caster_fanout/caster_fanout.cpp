@@ -19,6 +19,12 @@
 // answers are counted and timed, and the fan-out latency shows what the
 // queries cost the caster loop.
 //
+// With --churn R, R more rovers per second log in and out on the side while
+// the stream runs; with --ctrl-clients K, K control centres logged in on
+// vorlane's control port receive every notification that churn raises (each
+// a frame of its own), so the fan-out latency shows what the notifications
+// cost the caster loop.
+//
 // With --query-control an operator logged in on vorlane's control port asks
 // for the whole rover list (type 5) and for a page of 20 rovers (type 6)
 // once a second while the stream runs; each answer is timed from the request
@@ -26,7 +32,7 @@
 //
 //   caster_fanout [--rovers 100,1000,5000] [--chunk 1024] [--interval-ms 100]
 //                 [--seconds 10] [--target vorlane|str2str|both] [--poll-inspector]
-//                 [--query-control]
+//                 [--churn 100] [--ctrl-clients 2] [--query-control]
 #include "blackbox/ChildProcess.h"
 #include "blackbox/NtripTexts.h"
 #include "blackbox/VorlaneInstance.h"
@@ -282,8 +288,8 @@ bool WaitInspector(int port)
 
 // ---- the operator at the control port --------------------------------------------
 
-const char* const kOperator = "bench-op";
-const char* const kOperatorPassword = "bench-op-pw";
+const char* const kBenchOperator = "bench-op";
+const char* const kBenchOperatorPassword = "bench-op-pw";
 
 struct ControlStats {
     bool loggedIn = false;
@@ -318,7 +324,7 @@ bool AskList(CtrlCenterClient* c, uint32_t type, int32_t id, const CtrlWire::Pb&
 void QueryControl(int port, int rovers, const std::atomic<bool>* stop, ControlStats* stats)
 {
     CtrlCenterClient c;
-    if (!c.Connect(port) || c.Login(kOperator, kOperatorPassword) != 20) return;
+    if (!c.Connect(port) || c.Login(kBenchOperator, kBenchOperatorPassword) != 20) return;
     stats->loggedIn = true;
     uint64_t next = NowNs();
     int32_t id = 1;
@@ -363,6 +369,8 @@ struct Options {
     double seconds = 10;
     bool pollInspector = false;
     bool queryControl = false;
+    int churnPerSecond = 0;
+    int ctrlClients = 0;
 };
 
 // A caster under test: where rovers and the base connect, how the base logs
@@ -378,6 +386,58 @@ struct Caster {
     int controlPort = 0;    // vorlane's control port; 0 for none
 };
 
+// ---- rovers that come and go, and the control centres that hear of them -----
+
+struct ChurnStats {
+    std::atomic<int> logins{0};
+};
+
+// R rover logins per second, each closed right after its reply.
+void ChurnRovers(int port, int perSecond, const std::atomic<bool>* stop, ChurnStats* stats)
+{
+    uint64_t start = NowNs(), step = 1000000000ull / static_cast<uint64_t>(perSecond);
+    for (uint64_t k = 0; !stop->load(); ++k) {
+        uint64_t at = start + k * step, now = NowNs();
+        if (at > now) std::this_thread::sleep_for(std::chrono::nanoseconds(at - now));
+        int fd = Connect(port);
+        if (fd < 0) continue;
+        char user[32];
+        snprintf(user, sizeof(user), "churn%07llu", static_cast<unsigned long long>(k));
+        std::string request = NtripTexts::GetRequest("MNT1", user, "bench"), reply;
+        if (WriteAll(fd, request.data(), request.size()) && ReadExactly(fd, &reply, NtripTexts::kIcyOk.size(), 2000) &&
+            reply == NtripTexts::kIcyOk) {
+            ++stats->logins;
+        }
+        close(fd);
+    }
+}
+
+struct CtrlStats {
+    std::atomic<long> notices{0};
+    std::atomic<long> heartbeats{0};
+    std::atomic<int> loggedIn{0};
+};
+
+void ListenAsCentre(int port, const std::atomic<bool>* stop, CtrlStats* stats)
+{
+    CtrlCenterClient centre;
+    if (!centre.Connect(port)) return;
+    if (centre.Login(kBenchOperator, kBenchOperatorPassword) != 20) return;
+    ++stats->loggedIn;
+    CtrlWire::Received r;
+    while (!stop->load()) {
+        if (!centre.Next(&r, 200)) {
+            if (centre.BadFrameSeen() || centre.Raw().PeerClosed()) return;
+            continue;
+        }
+        if (r.type == CtrlCenterClient::HEARTBEAT) {
+            ++stats->heartbeats;
+        } else {
+            ++stats->notices;
+        }
+    }
+}
+
 bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
 {
     vorlane->SetNtrip("base_login_mode", 1);
@@ -385,7 +445,8 @@ bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
     // The base sends nothing while thousands of rovers log in, which can take
     // longer than the default 10 s on a busy machine.
     vorlane->SetNtrip("base_offline_time", 3600);
-    if (!vorlane->Ready() || !vorlane->AddOperatorAccount(kOperator, kOperatorPassword) || !vorlane->Start()) {
+    vorlane->AddOperatorAccount(kBenchOperator, kBenchOperatorPassword);
+    if (!vorlane->Ready() || !vorlane->Start()) {
         fprintf(stderr, "vorlane did not start\n%s\n", vorlane->Diagnostics().c_str());
         return false;
     }
@@ -487,6 +548,17 @@ int RunOne(const Options& o, const Caster& caster, int n)
     std::thread querier;
     if (querying) querier = std::thread(QueryControl, caster.controlPort, loggedIn, &pollStop, &queries);
 
+    CtrlStats ctrl;
+    std::vector<std::thread> centres;
+    int wantedCentres = caster.controlPort > 0 ? o.ctrlClients : 0;
+    for (int i = 0; i < wantedCentres; ++i) centres.emplace_back(ListenAsCentre, caster.controlPort, &pollStop, &ctrl);
+    for (int i = 0; i < 100 && ctrl.loggedIn.load() < wantedCentres; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ChurnStats churn;
+    std::thread churner;
+    if (o.churnPerSecond > 0) churner = std::thread(ChurnRovers, caster.roverPort, o.churnPerSecond, &pollStop, &churn);
+
     // Stream, paced: one chunk every interval.
     std::vector<unsigned char> chunk(o.chunk);
     for (size_t i = HEADER; i < o.chunk; ++i) chunk[i] = static_cast<unsigned char>(i * 7);
@@ -513,6 +585,8 @@ int RunOne(const Options& o, const Caster& caster, int n)
     pollStop = true;
     if (poller.joinable()) poller.join();
     if (querier.joinable()) querier.join();
+    if (churner.joinable()) churner.join();
+    for (std::thread& t : centres) t.join();
 
     // Let the last chunks arrive: stop once every rover has them all or
     // nothing has moved for two seconds.
@@ -564,6 +638,14 @@ int RunOne(const Options& o, const Caster& caster, int n)
                Slowest(queries.listMs), queries.listFrames, queries.listBytes, queries.pagesComplete,
                Median(queries.pageMs), Slowest(queries.pageMs));
     }
+    if (o.churnPerSecond > 0) {
+        printf("  churn: %d rover logins and logouts (%.0f per second)\n", churn.logins.load(),
+               churn.logins.load() / streamSeconds);
+    }
+    if (wantedCentres > 0) {
+        printf("  control centres: %d logged in, %ld notifications and %ld heartbeats received in all\n",
+               ctrl.loggedIn.load(), ctrl.notices.load(), ctrl.heartbeats.load());
+    }
     fflush(stdout);
     bool good = loggedIn == n && badReplies == 0 && delivered == expected && orderErrors == 0 &&
                 (!polling || (polls.polls > 0 && polls.answered == polls.polls)) &&
@@ -592,6 +674,12 @@ int main(int argc, char** argv)
         } else if (a == "--seconds" && v) {
             o.seconds = atof(v);
             ++i;
+        } else if (a == "--churn" && v) {
+            o.churnPerSecond = atoi(v);
+            ++i;
+        } else if (a == "--ctrl-clients" && v) {
+            o.ctrlClients = atoi(v);
+            ++i;
         } else if (a == "--poll-inspector") {
             o.pollInspector = true;
         } else if (a == "--query-control") {
@@ -603,7 +691,8 @@ int main(int argc, char** argv)
         } else {
             fprintf(stderr,
                     "usage: caster_fanout [--rovers 100,1000,5000] [--chunk 1024] [--interval-ms 100] "
-                    "[--seconds 10] [--target vorlane|str2str|both] [--poll-inspector] [--query-control]\n");
+                    "[--seconds 10] [--target vorlane|str2str|both] [--poll-inspector] [--churn 100] "
+                    "[--ctrl-clients 2] [--query-control]\n");
             return 1;
         }
     }

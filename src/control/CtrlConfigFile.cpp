@@ -1,17 +1,13 @@
 #include "control/CtrlConfigFile.h"
 
-#include "config/ConfigPath.h"
 #include "config/VorlaneConfig.h"
 #include "runtime/ExeDir.h"
 #include "runtime/Log.h"
 
-#include <cstring>
 
 bool CtrlConfig_FilePath(char* path, size_t size)
 {
-    char dir[EXE_DIR_PATH_SIZE];
-    memset(dir, 0, sizeof(dir));
-    if (!GetExeDirPathInWin(dir) || !ConfigPath_Join(dir, VORLANE_CONFIG_FILE, path, size)) {
+    if (ExeDir_FilePath(VORLANE_CONFIG_FILE, path, size) != EXE_FILE_PATH_OK) {
         Log_Error("RequestProcess_ServiceConfig: GetExeDirPathInWin - failed");
         return false;
     }

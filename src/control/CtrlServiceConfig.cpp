@@ -23,6 +23,9 @@ const int ACK_DONE = 20;
 const int ACK_NO_RECORD = 30;
 const int ACK_WRITE_FAILED = 40;
 const size_t LIVE_IP_KEPT = 30;
+// A written configuration re-binds rovers at the distance the file's
+// readers default to.
+const int32_t ROVER_DISTANCE_LIMIT = 5000;
 
 int OneOrZero(int value) { return value == 1 ? 1 : 0; }
 
@@ -98,7 +101,7 @@ void RequestProcess_ServiceConfig(NHServer* server, uint64_t channelID, const RV
     memcpy(fresh.ip, live->ip, LIVE_IP_KEPT);
     fresh.ip[LIVE_IP_KEPT] = '\0';
     ConfigServiceInfoToNtripServerConfig(request->config_info(), &fresh);
-    fresh.rover_distance_limit = CONFIG_DEFAULT_ROVER_DISTANCE_LIMIT;
+    fresh.rover_distance_limit = ROVER_DISTANCE_LIMIT;
 
     ServiceOpMsg::ConfigServiceResponse reply;
     if (!WriteJsonConfig(path, &fresh, GetCtrlCenterConfig(), GetHttpServerConfig())) {

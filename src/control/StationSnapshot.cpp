@@ -1,7 +1,7 @@
 #include "control/StationSnapshot.h"
 
 #include "caster/centre/CasterScope.h"
-#include "caster/registry/FixedText.h"
+#include "runtime/FixedText.h"
 #include "caster/registry/VirtualMount.h"
 
 #include <cstring>

@@ -2,7 +2,7 @@
 
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseUserTable.h"
-#include "caster/registry/FixedText.h"
+#include "runtime/FixedText.h"
 #include "caster/registry/RoverUserTable.h"
 #include "caster/session/ConnectionClose.h"
 

@@ -4,7 +4,7 @@
 // configuration starts, pauses and resumes, and the request that stops the
 // caster loop.
 #include "blackbox/CtrlFixture.h"
-#include "caster/FakeAuthCentre.h"
+#include "support/FakeAuthCentre.h"
 #include "support/Files.h"
 
 #include <json/json.h>

@@ -62,7 +62,7 @@ protected:
     {
         c->Request(0, id, CtrlTexts::JsonRequest(json));
         CtrlWire::Received r;
-        if (!c->NextNonHeartbeat(&r, CtrlTexts::kReplyMs) || r.type != 1000 || r.id != id) return "<no answer>";
+        if (!c->NextReply(&r, CtrlTexts::kReplyMs) || r.type != 1000 || r.id != id) return "<no answer>";
         CtrlWire::PbFields f = CtrlWire::ParsePb(r.body);
         EXPECT_EQ(f.Int(CtrlTexts::COMMON_ACK), 20);
         return f.Text(CtrlTexts::COMMON_MSG);

@@ -75,8 +75,7 @@ TEST_F(BlackboxCtrlStationLists, BlackListingAnOnlineBaseClosesIt)
 
     EXPECT_EQ(AskJson(c.get(), R"({"MsgId": 1001, "MsgData": {"blacklist": ["MNT1"]}})"), "");
     EXPECT_TRUE(base.WaitClosed(kReplyMs)) << "the black-listed base stays connected";
-    CtrlWire::Received r;
-    EXPECT_TRUE(c->WaitFor(2003, &r, kReplyMs));
+    EXPECT_TRUE(vorlane.WaitForLog("Base logout:MNT1"));
 
     TestClient again;
     std::string reply;

@@ -2,8 +2,8 @@
 // out by POST with the JSON header, in queue order and each once; pause and
 // resume hold and release passes; a silent endpoint costs a post its time-out
 // and nothing more.
-#include "caster/FakeAuthCentre.h"
-#include "config/LogCapture.h"
+#include "support/FakeAuthCentre.h"
+#include "support/LogCapture.h"
 #include "services/AlarmPost.h"
 #include "services/HttpPostClient.h"
 #include "services/HttpPostThread.h"

@@ -231,8 +231,9 @@ public:
         return true;
     }
 
-    // The next frame that is not a heartbeat.
-    bool NextNonHeartbeat(CtrlWire::Received* out, int timeoutMs)
+    // The next frame that wanted(type) accepts, passing over the others.
+    template <typename Wanted>
+    bool NextWhere(CtrlWire::Received* out, int timeoutMs, Wanted wanted)
     {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
@@ -240,35 +241,27 @@ public:
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
                     .count());
             if (left <= 0 || !Next(out, left)) return false;
-            if (out->type != HEARTBEAT) return true;
+            if (wanted(out->type)) return true;
         }
+    }
+
+    // The next frame that is not a heartbeat.
+    bool NextNonHeartbeat(CtrlWire::Received* out, int timeoutMs)
+    {
+        return NextWhere(out, timeoutMs, [](uint32_t type) { return type != HEARTBEAT; });
     }
 
     // The next reply: heartbeats and notifications (types 2000 and up) are
     // passed over.
     bool NextReply(CtrlWire::Received* out, int timeoutMs)
     {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            int left = static_cast<int>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                    .count());
-            if (left <= 0 || !Next(out, left)) return false;
-            if (out->type < 2000) return true;
-        }
+        return NextWhere(out, timeoutMs, [](uint32_t type) { return type < 2000; });
     }
 
     // Skips frames until one of the type arrives.
     bool WaitFor(uint32_t type, CtrlWire::Received* out, int timeoutMs)
     {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            int left = static_cast<int>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                    .count());
-            if (left <= 0 || !Next(out, left)) return false;
-            if (out->type == type) return true;
-        }
+        return NextWhere(out, timeoutMs, [type](uint32_t t) { return t == type; });
     }
 
     // Login (type 1) with LoginRequest {login_name, login_password}: the ack.

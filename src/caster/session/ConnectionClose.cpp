@@ -2,7 +2,7 @@
 
 #include "caster/centre/CasterScope.h"
 #include "caster/registry/BaseTable.h"
-#include "caster/registry/FixedText.h"
+#include "runtime/FixedText.h"
 #include "caster/registry/RoverTable.h"
 #include "net/NHServer.h"
 
