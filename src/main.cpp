@@ -2,7 +2,12 @@
 // its service thread and answers SIGTERM and SIGINT.
 #include "caster/centre/Service.h"
 #include "caster/centre/ServiceHooks.h"
+#include "control/CtrlHooks.h"
+#include "control/ProtobufLog.h"
+#include "control/PppRtkHandlers.h"
 #include "platform/Process.h"
+#include "services/AlarmPost.h"
+#include "services/HttpInspector.h"
 #include "services/MailerService.h"
 
 #include <cstdio>
@@ -15,6 +20,13 @@ namespace {
 Ntrip::ServiceHooks Services()
 {
     Ntrip::ServiceHooks hooks = {};
+    hooks.httpInspectorStart = [](Ntrip::Vorlane*) { StartHttpInspector(); };
+    hooks.alarmPostCreate = AlarmPost_Create;
+    hooks.ctrlInit = CtrlHooks_Init;
+    hooks.ctrlStart = CtrlHooks_Start;
+    hooks.ctrlNotify = CtrlHooks_Notify;
+    hooks.pppRtkExecutorCreate = PppRtk_CreateExecutor;
+    hooks.pppRaTableCreate = PppRtk_CreateTable;
     hooks.mailerCreate = MailerService_Create;
     hooks.mailerSetStatistics = MailerService_SetStatistics;
     hooks.mailerPostNotice = MailerService_PostNotice;
@@ -28,6 +40,7 @@ const Ntrip::ServiceHooks SERVICES = Services();
 int main()
 {
     Platform_InitProcess();
+    ProtobufLog_ToDailyLog();
     int status = Service_Dispatch(&SERVICES);
     // The loops and workers are still running: end the process with every
     // thread in it, as a stopped service does, without running destructors

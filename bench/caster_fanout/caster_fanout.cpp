@@ -14,12 +14,30 @@
 // -out ntripc://:Q/MNT1) gives a reference; it serves at most 32 rovers, so
 // it runs with min(N, 32).
 //
+// With --poll-inspector an operator asks vorlane's HTTP inspector for every
+// online rover ("/xqn_rover_info") once a second while the stream runs; the
+// answers are counted and timed, and the fan-out latency shows what the
+// queries cost the caster loop.
+//
+// With --churn R, R more rovers per second log in and out on the side while
+// the stream runs; with --ctrl-clients K, K control centres logged in on
+// vorlane's control port receive every notification that churn raises (each
+// a frame of its own), so the fan-out latency shows what the notifications
+// cost the caster loop.
+//
+// With --query-control an operator logged in on vorlane's control port asks
+// for the whole rover list (type 5) and for a page of 20 rovers (type 6)
+// once a second while the stream runs; each answer is timed from the request
+// to its last frame, and the fan-out latency shows what the lists cost.
+//
 //   caster_fanout [--rovers 100,1000,5000] [--chunk 1024] [--interval-ms 100]
-//                 [--seconds 10] [--target vorlane|str2str|both]
+//                 [--seconds 10] [--target vorlane|str2str|both] [--poll-inspector]
+//                 [--churn 100] [--ctrl-clients 2] [--query-control]
 #include "blackbox/ChildProcess.h"
 #include "blackbox/NtripTexts.h"
 #include "blackbox/VorlaneInstance.h"
 #include "common/FanoutMeasure.h"
+#include "support/CtrlCenterClient.h"
 #include "support/TempDir.h"
 
 #include <arpa/inet.h>
@@ -206,6 +224,141 @@ void ReaderLoop(std::vector<Rover*> mine, Shared* shared, Histogram* hist)
     close(ep);
 }
 
+// ---- the operator at the HTTP inspector ---------------------------------------
+
+const char* const kRoverInfoCount = "在线流动站信息,数量:";
+
+struct PollStats {
+    int polls = 0;
+    int answered = 0;  // HTTP 200 with the count of rovers expected
+    std::vector<double> ms;
+    size_t bodyBytes = 0;
+};
+
+// One POST of {"any":1} to /xqn_rover_info: the rover count of the answer,
+// or -1 when there was no 200 answer.
+int AskRoverInfo(int port, size_t* bodyBytes)
+{
+    int fd = Connect(port);
+    if (fd < 0) return -1;
+    const std::string body = "{\"any\":1}";
+    std::string request = "POST /xqn_rover_info HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                          "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    std::string answer;
+    if (WriteAll(fd, request.data(), request.size())) {
+        timeval tv{10, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+        char buffer[65536];
+        ssize_t r;
+        while ((r = recv(fd, buffer, sizeof(buffer), 0)) > 0) answer.append(buffer, static_cast<size_t>(r));
+    }
+    close(fd);
+    *bodyBytes = answer.size();
+    size_t at = answer.find(kRoverInfoCount);
+    if (answer.compare(0, 15, "HTTP/1.1 200 OK") != 0 || at == std::string::npos) return -1;
+    return atoi(answer.c_str() + at + strlen(kRoverInfoCount));
+}
+
+// Polls once a second until stop.
+void PollInspector(int port, int rovers, const std::atomic<bool>* stop, PollStats* stats)
+{
+    uint64_t next = NowNs();
+    while (!stop->load()) {
+        if (NowNs() < next) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        next += 1000000000ull;
+        uint64_t t0 = NowNs();
+        int count = AskRoverInfo(port, &stats->bodyBytes);
+        ++stats->polls;
+        if (count == rovers) ++stats->answered;
+        stats->ms.push_back((NowNs() - t0) / 1e6);
+    }
+}
+
+bool WaitInspector(int port)
+{
+    for (int i = 0; i < 200; ++i) {
+        if (PortAccepts(port, 100)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// ---- the operator at the control port --------------------------------------------
+
+const char* const kBenchOperator = "bench-op";
+const char* const kBenchOperatorPassword = "bench-op-pw";
+
+struct ControlStats {
+    bool loggedIn = false;
+    int asks = 0;
+    int listsComplete = 0;  // every rover listed, in frames all but the last marked more
+    int pagesComplete = 0;  // 20 rovers and the right total
+    std::vector<double> listMs;
+    std::vector<double> pageMs;
+    size_t listFrames = 0;
+    size_t listBytes = 0;
+};
+
+// Sends one list request and reads its frames up to the one with more 0:
+// the items and the total_count of the last frame; false on time-out.
+bool AskList(CtrlCenterClient* c, uint32_t type, int32_t id, const CtrlWire::Pb& body, size_t* items, int64_t* total,
+             size_t* frames, size_t* bytes)
+{
+    *items = *frames = *bytes = 0;
+    c->Request(type, id, body);
+    CtrlWire::Received r;
+    for (;;) {
+        if (!c->NextReply(&r, 10000) || r.type != 1000 + type || r.id != id) return false;
+        CtrlWire::PbFields f = CtrlWire::ParsePb(r.body);
+        *items += f.All(2).size();
+        *total = f.Int(3);
+        ++*frames;
+        *bytes += r.raw.size();
+        if (r.more == 0) return true;
+    }
+}
+
+void QueryControl(int port, int rovers, const std::atomic<bool>* stop, ControlStats* stats)
+{
+    CtrlCenterClient c;
+    if (!c.Connect(port) || c.Login(kBenchOperator, kBenchOperatorPassword) != 20) return;
+    stats->loggedIn = true;
+    uint64_t next = NowNs();
+    int32_t id = 1;
+    while (!stop->load()) {
+        if (NowNs() < next) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        next += 1000000000ull;
+        ++stats->asks;
+        size_t items = 0, frames = 0, bytes = 0;
+        int64_t total = 0;
+        uint64_t t0 = NowNs();
+        bool ok = AskList(&c, 5, ++id, CtrlWire::Pb(), &items, &total, &frames, &bytes);
+        stats->listMs.push_back((NowNs() - t0) / 1e6);
+        if (ok && items == static_cast<size_t>(rovers)) ++stats->listsComplete;
+        stats->listFrames = frames;
+        stats->listBytes = bytes;
+        t0 = NowNs();
+        ok = AskList(&c, 6, ++id, CtrlWire::Pb().Int(1, 0).Int(2, 20), &items, &total, &frames, &bytes);
+        stats->pageMs.push_back((NowNs() - t0) / 1e6);
+        if (ok && items == static_cast<size_t>(std::min(rovers, 20)) && total == rovers) ++stats->pagesComplete;
+    }
+}
+
+double Median(std::vector<double> v)
+{
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double Slowest(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
+
 // ---- one run -------------------------------------------------------------------
 
 struct Options {
@@ -214,6 +367,10 @@ struct Options {
     size_t chunk = 1024;
     int intervalMs = 100;
     double seconds = 10;
+    bool pollInspector = false;
+    bool queryControl = false;
+    int churnPerSecond = 0;
+    int ctrlClients = 0;
 };
 
 // A caster under test: where rovers and the base connect, how the base logs
@@ -225,12 +382,70 @@ struct Caster {
     std::string baseLogin;  // sent by the base first; "" for a raw input port
     std::string reply;      // a rover's accepted login reply
     pid_t pid = -1;
+    int inspectorPort = 0;  // vorlane's HTTP inspector; 0 for none
+    int controlPort = 0;    // vorlane's control port; 0 for none
 };
+
+// ---- rovers that come and go, and the control centres that hear of them -----
+
+struct ChurnStats {
+    std::atomic<int> logins{0};
+};
+
+// R rover logins per second, each closed right after its reply.
+void ChurnRovers(int port, int perSecond, const std::atomic<bool>* stop, ChurnStats* stats)
+{
+    uint64_t start = NowNs(), step = 1000000000ull / static_cast<uint64_t>(perSecond);
+    for (uint64_t k = 0; !stop->load(); ++k) {
+        uint64_t at = start + k * step, now = NowNs();
+        if (at > now) std::this_thread::sleep_for(std::chrono::nanoseconds(at - now));
+        int fd = Connect(port);
+        if (fd < 0) continue;
+        char user[32];
+        snprintf(user, sizeof(user), "churn%07llu", static_cast<unsigned long long>(k));
+        std::string request = NtripTexts::GetRequest("MNT1", user, "bench"), reply;
+        if (WriteAll(fd, request.data(), request.size()) && ReadExactly(fd, &reply, NtripTexts::kIcyOk.size(), 2000) &&
+            reply == NtripTexts::kIcyOk) {
+            ++stats->logins;
+        }
+        close(fd);
+    }
+}
+
+struct CtrlStats {
+    std::atomic<long> notices{0};
+    std::atomic<long> heartbeats{0};
+    std::atomic<int> loggedIn{0};
+};
+
+void ListenAsCentre(int port, const std::atomic<bool>* stop, CtrlStats* stats)
+{
+    CtrlCenterClient centre;
+    if (!centre.Connect(port)) return;
+    if (centre.Login(kBenchOperator, kBenchOperatorPassword) != 20) return;
+    ++stats->loggedIn;
+    CtrlWire::Received r;
+    while (!stop->load()) {
+        if (!centre.Next(&r, 200)) {
+            if (centre.BadFrameSeen() || centre.Raw().PeerClosed()) return;
+            continue;
+        }
+        if (r.type == CtrlCenterClient::HEARTBEAT) {
+            ++stats->heartbeats;
+        } else {
+            ++stats->notices;
+        }
+    }
+}
 
 bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
 {
     vorlane->SetNtrip("base_login_mode", 1);
     vorlane->SetNtrip("rover_login_mode", 1);
+    // The base sends nothing while thousands of rovers log in, which can take
+    // longer than the default 10 s on a busy machine.
+    vorlane->SetNtrip("base_offline_time", 3600);
+    vorlane->AddOperatorAccount(kBenchOperator, kBenchOperatorPassword);
     if (!vorlane->Ready() || !vorlane->Start()) {
         fprintf(stderr, "vorlane did not start\n%s\n", vorlane->Diagnostics().c_str());
         return false;
@@ -240,6 +455,8 @@ bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
     c->baseLogin = NtripTexts::SourceRequest("bench", "MNT1");
     c->reply = NtripTexts::kIcyOk;
     c->pid = vorlane->Pid();
+    c->inspectorPort = vorlane->HttpPort();
+    c->controlPort = vorlane->ControlPort();
     return true;
 }
 
@@ -313,6 +530,35 @@ int RunOne(const Options& o, const Caster& caster, int n)
     int badReplies = 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // subscriptions follow the replies
 
+    bool polling = o.pollInspector && caster.inspectorPort > 0;
+    if (polling && !WaitInspector(caster.inspectorPort)) {
+        fprintf(stderr, "%s: the HTTP inspector never listened\n", caster.name.c_str());
+        return 1;
+    }
+    std::atomic<bool> pollStop{false};
+    PollStats polls;
+    std::thread poller;
+    if (polling) poller = std::thread(PollInspector, caster.inspectorPort, loggedIn, &pollStop, &polls);
+    bool querying = o.queryControl && caster.controlPort > 0;
+    if (querying && !WaitInspector(caster.controlPort)) {
+        fprintf(stderr, "%s: the control port never listened\n", caster.name.c_str());
+        return 1;
+    }
+    ControlStats queries;
+    std::thread querier;
+    if (querying) querier = std::thread(QueryControl, caster.controlPort, loggedIn, &pollStop, &queries);
+
+    CtrlStats ctrl;
+    std::vector<std::thread> centres;
+    int wantedCentres = caster.controlPort > 0 ? o.ctrlClients : 0;
+    for (int i = 0; i < wantedCentres; ++i) centres.emplace_back(ListenAsCentre, caster.controlPort, &pollStop, &ctrl);
+    for (int i = 0; i < 100 && ctrl.loggedIn.load() < wantedCentres; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ChurnStats churn;
+    std::thread churner;
+    if (o.churnPerSecond > 0) churner = std::thread(ChurnRovers, caster.roverPort, o.churnPerSecond, &pollStop, &churn);
+
     // Stream, paced: one chunk every interval.
     std::vector<unsigned char> chunk(o.chunk);
     for (size_t i = HEADER; i < o.chunk; ++i) chunk[i] = static_cast<unsigned char>(i * 7);
@@ -336,6 +582,11 @@ int RunOne(const Options& o, const Caster& caster, int n)
         }
     }
     double streamSeconds = (NowNs() - start) / 1e9;
+    pollStop = true;
+    if (poller.joinable()) poller.join();
+    if (querier.joinable()) querier.join();
+    if (churner.joinable()) churner.join();
+    for (std::thread& t : centres) t.join();
 
     // Let the last chunks arrive: stop once every rover has them all or
     // nothing has moved for two seconds.
@@ -372,8 +623,34 @@ int RunOne(const Options& o, const Caster& caster, int n)
            streamSeconds > 0 && n > 0 ? 1e6 * streamCpu / streamSeconds / n : 0.0);
     printf("  caster RSS KB: before the logins %ld, peak %ld, per rover %.1f\n", baselineKb, peakKb,
            n > 0 ? static_cast<double>(peakKb - baselineKb) / n : 0.0);
+    if (polling) {
+        std::sort(polls.ms.begin(), polls.ms.end());
+        double median = polls.ms.empty() ? 0 : polls.ms[polls.ms.size() / 2];
+        double slowest = polls.ms.empty() ? 0 : polls.ms.back();
+        printf("  inspector /xqn_rover_info: %d polls, %d answered with all %d rovers; answer ms p50 %.1f max %.1f; "
+               "%zu bytes each\n",
+               polls.polls, polls.answered, loggedIn, median, slowest, polls.bodyBytes);
+    }
+    if (querying) {
+        printf("  control lists (logged in: %s), %d asks: type 5 all %d rovers complete %d, ms p50 %.1f max %.1f "
+               "(%zu frames, %zu bytes); type 6 page of 20 complete %d, ms p50 %.1f max %.1f\n",
+               queries.loggedIn ? "yes" : "NO", queries.asks, loggedIn, queries.listsComplete, Median(queries.listMs),
+               Slowest(queries.listMs), queries.listFrames, queries.listBytes, queries.pagesComplete,
+               Median(queries.pageMs), Slowest(queries.pageMs));
+    }
+    if (o.churnPerSecond > 0) {
+        printf("  churn: %d rover logins and logouts (%.0f per second)\n", churn.logins.load(),
+               churn.logins.load() / streamSeconds);
+    }
+    if (wantedCentres > 0) {
+        printf("  control centres: %d logged in, %ld notifications and %ld heartbeats received in all\n",
+               ctrl.loggedIn.load(), ctrl.notices.load(), ctrl.heartbeats.load());
+    }
     fflush(stdout);
-    bool good = loggedIn == n && badReplies == 0 && delivered == expected && orderErrors == 0;
+    bool good = loggedIn == n && badReplies == 0 && delivered == expected && orderErrors == 0 &&
+                (!polling || (polls.polls > 0 && polls.answered == polls.polls)) &&
+                (!querying || (queries.asks > 0 && queries.listsComplete == queries.asks &&
+                               queries.pagesComplete == queries.asks));
     return good ? 0 : 2;
 }
 
@@ -397,6 +674,16 @@ int main(int argc, char** argv)
         } else if (a == "--seconds" && v) {
             o.seconds = atof(v);
             ++i;
+        } else if (a == "--churn" && v) {
+            o.churnPerSecond = atoi(v);
+            ++i;
+        } else if (a == "--ctrl-clients" && v) {
+            o.ctrlClients = atoi(v);
+            ++i;
+        } else if (a == "--poll-inspector") {
+            o.pollInspector = true;
+        } else if (a == "--query-control") {
+            o.queryControl = true;
         } else if (a == "--target" && v) {
             std::string t = v;
             o.targets = t == "both" ? std::vector<std::string>{"vorlane", "str2str"} : std::vector<std::string>{t};
@@ -404,7 +691,8 @@ int main(int argc, char** argv)
         } else {
             fprintf(stderr,
                     "usage: caster_fanout [--rovers 100,1000,5000] [--chunk 1024] [--interval-ms 100] "
-                    "[--seconds 10] [--target vorlane|str2str|both]\n");
+                    "[--seconds 10] [--target vorlane|str2str|both] [--poll-inspector] [--churn 100] "
+                    "[--ctrl-clients 2] [--query-control]\n");
             return 1;
         }
     }

@@ -181,6 +181,12 @@ bool VorlaneInstance::AddRoverAccount(const std::string& user, const std::string
                   {{false, "3"}, {true, user}, {true, password}, {true, ExpiryText(0)}, {true, expiry}});
 }
 
+bool VorlaneInstance::AddOperatorAccount(const std::string& name, const std::string& password)
+{
+    return RunSql("user.db", kInsertUser,
+                  {{false, "1"}, {true, name}, {true, password}, {true, ExpiryText(0)}, {true, ExpiryText(3650 * 86400L)}});
+}
+
 bool VorlaneInstance::AddBlackList(const std::string& mount)
 {
     return RunSql("station.db", "insert into station_blacklist (station_name) values (?)", {{true, mount}});
@@ -272,7 +278,8 @@ bool VorlaneInstance::Launch()
         error_ = "cannot write the configuration files";
         return false;
     }
-    return process_.Spawn({File("vorlane")}, Dir(), File("stdout.txt"), File("stderr.txt"));
+    return process_.Spawn({File("vorlane")}, workingDir_.empty() ? Dir() : workingDir_, File("stdout.txt"),
+                          File("stderr.txt"));
 }
 
 bool VorlaneInstance::Start()

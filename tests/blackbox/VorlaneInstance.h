@@ -46,6 +46,9 @@ public:
     void SetNtrip(const std::string& key, int value) { SetConfig("ntrip_server", key, value); }
     // Launch without a "VorlaneConfig.json".
     void OmitConfig() { omitConfig_ = true; }
+    // Run the process in another working directory than its own folder (to
+    // see that nothing is written where it was started).
+    void SetWorkingDir(const std::string& dir) { workingDir_ = dir; }
 
     // Accounts in user.db; add them before Start (the caster loads them then).
     // A base account is user_tb type 2 named by its mount point; a rover is
@@ -56,6 +59,8 @@ public:
     {
         return AddRoverAccount(user, password, ExpiryText(365 * 86400L));
     }
+    // An operator account (type 1), the kind that logs in on the control port.
+    bool AddOperatorAccount(const std::string& name, const std::string& password);
     // Local time now + offsetSeconds as "%d/%d/%d %d:%d:%d".
     static std::string ExpiryText(long offsetSeconds);
 
@@ -104,6 +109,7 @@ private:
     int controlPort_ = 0;
     int httpPort_ = 0;
     bool omitConfig_ = false;
+    std::string workingDir_;  // empty: the process's own folder
     // (section, key) -> (is text, value as written)
     std::map<std::pair<std::string, std::string>, std::pair<bool, std::string>> overrides_;
 };

@@ -156,6 +156,10 @@ Vorlane* Vorlane_Create(const ServiceHooks* hooks)
     if (center->hooks->mailerCreate && ExePathOf(SMTP_CONF_FILE_NAME, &smtpConf)) {
         center->mailer = center->hooks->mailerCreate(smtpConf.c_str());
     }
+    // The warning settings the control centre last wrote (zeroed without a
+    // "warning" section): the alarm-post worker made next starts from them.
+    center->warningConfig = NewZeroed<WarningConfig>("WarningConfig");
+    LoadWarningJsonConfig(center->warningConfig);
     if (center->hooks->alarmPostCreate) center->httpPostThread = center->hooks->alarmPostCreate();
 
     // Two clients of one centre: rover login, and the recheck of relay
