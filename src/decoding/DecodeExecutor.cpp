@@ -7,6 +7,10 @@
 
 namespace {
 
+// Set by a handler through DecodeExecutor_DropQueued; read and cleared by the
+// decode loop of the same worker thread.
+thread_local bool t_dropQueued = false;
+
 DecodeTask* NewTask(DecodeExecutor* executor, DecodeChannelEntry* entry)
 {
     DecodeTask* task = static_cast<DecodeTask*>(calloc(1, sizeof(DecodeTask)));
@@ -54,6 +58,7 @@ void DecodeQueued(DecodeTask* task)
         Tarnek::LogRoot* unit = nullptr;
         size_t consumed = 0;
         bool got = task->decode(queue->GetHead(), unread, &unit, &consumed);
+        t_dropQueued = false;
         if (got && unit) {
             if (task->handle) {
                 task->handle(&unit, task->channelID);
@@ -63,12 +68,19 @@ void DecodeQueued(DecodeTask* task)
         } else {
             delete unit;  // a unit without a true result has no owner
         }
+        if (t_dropQueued) {
+            t_dropQueued = false;
+            queue->Pop(unread);
+            break;
+        }
         if (consumed == 0) break;
         queue->Pop(consumed < unread ? static_cast<uint32_t>(consumed) : unread);
     }
 }
 
 }  // namespace
+
+void DecodeExecutor_DropQueued() { t_dropQueued = true; }
 
 DecodeExecutor* DecodeExecutor_Create(int count, DecodeFunc decode, HandleFunc handle)
 {

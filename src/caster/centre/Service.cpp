@@ -4,7 +4,9 @@
 #include "platform/Thread.h"
 #include "runtime/Log.h"
 
+#include <errno.h>
 #include <pthread.h>
+#include <time.h>
 #include <signal.h>
 
 #include <atomic>
@@ -40,6 +42,22 @@ int ExitStatusOf(int result)
     return result > 0 ? result : 1;
 }
 
+#ifdef VORLANE_ORDERLY_EXIT
+// How long a stop waits for the caster loop and the workers to end.
+const int ORDERLY_STOP_WAIT_S = 10;
+
+// Breaks the caster loop and waits (bounded) for VorlaneMain to return.
+void StopInOrder(const sigset_t* controls)
+{
+    VorlaneMain_RequestStop();
+    struct timespec wait = {ORDERLY_STOP_WAIT_S, 0};
+    while (!g_serviceDone.load()) {
+        if (sigtimedwait(controls, nullptr, &wait) < 0 && errno == EAGAIN) break;
+    }
+    if (!g_serviceDone.load()) Log_Error("%s:the caster did not stop in time", "Service_Dispatch");
+}
+#endif
+
 }  // namespace
 
 void ServiceMain(const Ntrip::ServiceHooks* hooks)
@@ -65,6 +83,8 @@ void ServiceCtrlHandler(uint32_t control)
     }
     ReportStatus();
 }
+
+bool Service_Ended() { return g_serviceDone.load(); }
 
 ServiceStatus Service_CurrentStatus()
 {
@@ -98,6 +118,11 @@ int Service_Dispatch(const Ntrip::ServiceHooks* hooks)
             continue;
         }
         ServiceCtrlHandler(sig == SIGTERM ? SERVICE_CONTROL_STOP : SERVICE_CONTROL_SHUTDOWN);
-        if (Service_CurrentStatus().currentState == SERVICE_STOPPED) return 0;
+        if (Service_CurrentStatus().currentState == SERVICE_STOPPED) {
+#ifdef VORLANE_ORDERLY_EXIT
+            StopInOrder(&controls);
+#endif
+            return 0;
+        }
     }
 }

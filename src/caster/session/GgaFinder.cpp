@@ -1,5 +1,6 @@
 #include "caster/session/GgaFinder.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -17,11 +18,12 @@ int HexDigit(char c)
     return -1;
 }
 
-// ddmm.mmmm (or dddmm.mmmm) as degrees.
+// ddmm.mmmm (or dddmm.mmmm) as degrees. The whole degrees are cut in
+// floating point: a peer's 1e308, inf or nan must not reach an integer cast.
 double Degrees(const std::string& text)
 {
     double value = atof(text.c_str());
-    double whole = static_cast<double>(static_cast<long>(value / 100.0));
+    double whole = std::trunc(value / 100.0);
     return whole + (value - whole * 100.0) / 60.0;
 }
 

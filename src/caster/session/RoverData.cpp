@@ -13,6 +13,7 @@
 #include "decoding/NEMADecoding/NemaLog.h"
 #include "runtime/Geodesy.h"
 #include "runtime/GreatCircle.h"
+#include "runtime/LogText.h"
 
 #include <cstring>
 #include <ctime>
@@ -32,7 +33,8 @@ void CopyTime(RoverGgaTime* to, const NEMADecoding::GnssTime& from)
     to->second = from.second;
 }
 
-// The user's own GGA file gets the sentence as the rover sent it. No registry
+// The user's own GGA file gets the sentence as the rover sent it, its control
+// characters escaped so that no rover can start a line of its own. No registry
 // lock is held: the file is opened and closed around each line.
 void WriteGgaLog(const char* userName, const NEMADecoding::NEMA_GPGGA& gga)
 {
@@ -43,7 +45,7 @@ void WriteGgaLog(const char* userName, const NEMADecoding::NEMA_GPGGA& gga)
     size_t length = strnlen(gga.rawSentence, sizeof(gga.rawSentence));
     if (!FindGGA(gga.rawSentence, length, sentence, &info)) return;
     ScopedLock guard(UserLog_Mutex());
-    writer->Write(sentence, LOG_TO_FILE_USER, userName);
+    writer->Write(LogText_Escape(sentence).c_str(), LOG_TO_FILE_USER, userName);
 }
 
 // A relay-mount rover's position: its relay at the first one, the
