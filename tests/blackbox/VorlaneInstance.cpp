@@ -109,7 +109,62 @@ VorlaneInstance::VorlaneInstance()
     }
 }
 
-VorlaneInstance::~VorlaneInstance() { process_.Kill(); }
+VorlaneInstance::~VorlaneInstance()
+{
+    process_.Kill();
+    KeepOutputs();
+}
+
+void VorlaneInstance::NoteSecret(const std::string& secret)
+{
+    if (!secret.empty()) secrets_.push_back(secret);
+}
+
+namespace {
+
+// The "-i" credentials ("user:password") of a relay list.
+std::vector<std::string> RelayListCredentials(const std::string& text)
+{
+    std::vector<std::string> found;
+    std::istringstream in(text);
+    std::string token;
+    bool next = false;
+    while (in >> token) {
+        if (next) found.push_back(token);
+        next = token == "-i";
+    }
+    return found;
+}
+
+}  // namespace
+
+void VorlaneInstance::KeepOutputs() const
+{
+    std::string root = TestOutputDir();
+    if (root.empty() || Dir().empty()) return;
+    std::error_code ec;
+    fs::path kept = fs::path(root) / fs::path(Dir()).filename();
+    fs::create_directories(kept, ec);
+    if (ec) return;
+    for (const auto& entry : fs::directory_iterator(Dir(), ec)) {
+        std::string name = entry.path().filename().string();
+        bool written = name.rfind("Vorlane_", 0) == 0 || name == "stdout.txt" || name == "stderr.txt" ||
+                       name == "UserLog" || name == "dump";
+        if (!written) continue;
+        std::error_code copyError;
+        fs::copy(entry.path(), kept / name, fs::copy_options::recursive | fs::copy_options::overwrite_existing,
+                 copyError);
+    }
+    std::vector<std::string> secrets = secrets_;
+    for (const std::string& credentials : RelayListCredentials(ReadFile(File("RelayAccount.list")))) {
+        secrets.push_back(credentials);
+        size_t colon = credentials.find(':');
+        if (colon != std::string::npos) secrets.push_back(credentials.substr(colon + 1));
+    }
+    std::string list;
+    for (const std::string& s : secrets) list += s + "\n";
+    WriteFile((kept / "secrets.txt").string(), list);
+}
 
 void VorlaneInstance::SetConfig(const std::string& section, const std::string& key, int value)
 {
@@ -171,12 +226,14 @@ const char* const kInsertUser =
 
 bool VorlaneInstance::AddBaseAccount(const std::string& mount, const std::string& password)
 {
+    NoteSecret(password);
     return RunSql("user.db", kInsertUser,
                   {{false, "2"}, {true, mount}, {true, password}, {true, ExpiryText(0)}, {true, ExpiryText(3650 * 86400L)}});
 }
 
 bool VorlaneInstance::AddRoverAccount(const std::string& user, const std::string& password, const std::string& expiry)
 {
+    NoteSecret(password);
     return RunSql("user.db", kInsertUser,
                   {{false, "3"}, {true, user}, {true, password}, {true, ExpiryText(0)}, {true, expiry}});
 }

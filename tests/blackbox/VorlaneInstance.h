@@ -9,6 +9,13 @@
 // sections, then the overrides) and "AuthCentre.json", runs the binary there
 // and waits until the caster port accepts. Every test case gets its own
 // folder and ports, so cases run in parallel.
+//
+// When it ends, the instance keeps what the caster wrote (daily logs,
+// "UserLog", "dump", stdout and stderr) under TestOutputDir() (support/
+// TestEnv.h), in a folder named like its own, with "secrets.txt": every
+// password the caster was given (accounts added here, NoteSecret, the "-i"
+// credentials of its "RelayAccount.list"). The suite's last test checks that
+// none of them appears in anything kept (SecretScanTest.cpp).
 #pragma once
 
 #include "blackbox/ChildProcess.h"
@@ -59,6 +66,10 @@ public:
     // Local time now + offsetSeconds as "%d/%d/%d %d:%d:%d".
     static std::string ExpiryText(long offsetSeconds);
 
+    // A password the caster is given some other way (an upstream's or a mail
+    // account, a fake centre's); accounts added above are noted already.
+    void NoteSecret(const std::string& secret);
+
     // Rows of station.db.
     bool AddBlackList(const std::string& mount);
     bool AddWhiteList(const std::string& mount);
@@ -95,6 +106,7 @@ private:
     bool RunSql(const std::string& dbName, const std::string& sql,
                 const std::vector<std::pair<bool, std::string>>& binds) const;
     void RemoveDailyLogs() const;
+    void KeepOutputs() const;
 
     TempDir dir_;
     std::string error_;
@@ -104,6 +116,7 @@ private:
     int controlPort_ = 0;
     int httpPort_ = 0;
     bool omitConfig_ = false;
+    std::vector<std::string> secrets_;
     // (section, key) -> (is text, value as written)
     std::map<std::pair<std::string, std::string>, std::pair<bool, std::string>> overrides_;
 };

@@ -27,3 +27,16 @@ inline std::string TestSourceDir()
     return "";
 #endif
 }
+
+// Where the black-box harness keeps the outputs of each caster it ran
+// (VORLANE_TEST_OUTPUTS in the environment wins); "" when nowhere.
+inline std::string TestOutputDir()
+{
+    const char* env = getenv("VORLANE_TEST_OUTPUTS");
+    if (env && *env) return env;
+#ifdef VORLANE_TEST_OUTPUT_DIR
+    return VORLANE_TEST_OUTPUT_DIR;
+#else
+    return "";
+#endif
+}
