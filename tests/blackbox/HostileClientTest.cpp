@@ -232,14 +232,16 @@ TEST_F(BlackboxHostile, WrongPasswordSourceRequestsLeaveTheStationDbUnchanged)
     ASSERT_FALSE(before.empty());
 
     const int kConnections = 20, kPerConnection = 25;
+    // Kept open to the end: a refused base may try again on its connection.
+    std::vector<std::unique_ptr<TestClient>> attackers;
     for (int c = 0; c < kConnections; ++c) {
-        TestClient attacker;
-        ASSERT_TRUE(attacker.Connect(Port()));
+        attackers.emplace_back(new TestClient);
+        ASSERT_TRUE(attackers.back()->Connect(Port()));
         std::string batch;
         for (int k = 0; k < kPerConnection; ++k) {
             batch += SourceRequest("wrong", "NEW" + std::to_string(c) + "_" + std::to_string(k));
         }
-        ASSERT_TRUE(attacker.Send(batch));
+        ASSERT_TRUE(attackers.back()->Send(batch));
     }
     ASSERT_TRUE(vorlane.WaitForLog("user=NEW" + std::to_string(kConnections - 1) + "_" +
                                    std::to_string(kPerConnection - 1), 10000));

@@ -136,6 +136,22 @@ std::vector<std::string> RelayListCredentials(const std::string& text)
     return found;
 }
 
+// The password of a "RelaySmtp.conf": the fourth word of its first line that
+// is not a comment ("server port login password recipient ...").
+std::string MailPassword(const std::string& text)
+{
+    for (const std::string& line : SplitLines(text)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream in(line);
+        std::string word;
+        for (int i = 0; i < 4 && in >> word; ++i) {
+            if (i == 3) return word;
+        }
+        return "";
+    }
+    return "";
+}
+
 }  // namespace
 
 void VorlaneInstance::KeepOutputs() const
@@ -161,6 +177,8 @@ void VorlaneInstance::KeepOutputs() const
         size_t colon = credentials.find(':');
         if (colon != std::string::npos) secrets.push_back(credentials.substr(colon + 1));
     }
+    std::string mail = MailPassword(ReadFile(File("RelaySmtp.conf")));
+    if (!mail.empty()) secrets.push_back(mail);
     std::string list;
     for (const std::string& s : secrets) list += s + "\n";
     WriteFile((kept / "secrets.txt").string(), list);

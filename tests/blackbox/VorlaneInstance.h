@@ -14,7 +14,8 @@
 // "UserLog", "dump", stdout and stderr) under TestOutputDir() (support/
 // TestEnv.h), in a folder named like its own, with "secrets.txt": every
 // password the caster was given (accounts added here, NoteSecret, the "-i"
-// credentials of its "RelayAccount.list"). The suite's last test checks that
+// credentials of its "RelayAccount.list", the password of its
+// "RelaySmtp.conf"). The suite's last test checks that
 // none of them appears in anything kept (SecretScanTest.cpp).
 #pragma once
 
