@@ -23,6 +23,24 @@ ServiceStatus g_reported;
 std::atomic<bool> g_serviceDone{false};
 std::atomic<int> g_serviceResult{0};
 pthread_t g_dispatcher;
+// Joinable only where the process ends through exit(): the service thread
+// must have ended whole (its thread-local state freed) before the leak check.
+PlatformThread* g_serviceThread = nullptr;
+#ifdef VORLANE_ORDERLY_EXIT
+const bool SERVICE_THREAD_JOINABLE = true;
+#else
+const bool SERVICE_THREAD_JOINABLE = false;
+#endif
+
+// The dispatcher's result, once the service thread has returned.
+int EndedWith(int status)
+{
+    if (g_serviceThread && g_serviceDone.load()) {
+        Platform_JoinThread(g_serviceThread);
+        g_serviceThread = nullptr;
+    }
+    return status;
+}
 
 // Stands in for telling the service manager.
 void ReportStatus()
@@ -105,7 +123,8 @@ int Service_Dispatch(const Ntrip::ServiceHooks* hooks)
     pthread_sigmask(SIG_BLOCK, &controls, nullptr);
 
     bool started = false;
-    Platform_BeginThread(ServiceThread, const_cast<Ntrip::ServiceHooks*>(hooks), false, &started);
+    g_serviceThread = Platform_BeginThread(ServiceThread, const_cast<Ntrip::ServiceHooks*>(hooks),
+                                           SERVICE_THREAD_JOINABLE, &started);
     if (!started) {
         Log_Error("%s:cannot start the service thread", "Service_Dispatch");
         return 1;
@@ -114,7 +133,7 @@ int Service_Dispatch(const Ntrip::ServiceHooks* hooks)
         int sig = 0;
         if (sigwait(&controls, &sig) != 0) continue;
         if (sig == SERVICE_DONE_SIGNAL) {
-            if (g_serviceDone.load()) return ExitStatusOf(g_serviceResult.load());
+            if (g_serviceDone.load()) return EndedWith(ExitStatusOf(g_serviceResult.load()));
             continue;
         }
         ServiceCtrlHandler(sig == SIGTERM ? SERVICE_CONTROL_STOP : SERVICE_CONTROL_SHUTDOWN);
@@ -122,7 +141,7 @@ int Service_Dispatch(const Ntrip::ServiceHooks* hooks)
 #ifdef VORLANE_ORDERLY_EXIT
             StopInOrder(&controls);
 #endif
-            return 0;
+            return EndedWith(0);
         }
     }
 }
