@@ -103,6 +103,15 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
         return;
     }
 
+    // Only a base that passed every check joins the white list, and the row
+    // is written with no registry lock held: refused requests with ever new
+    // names can neither grow the store nor hold up the streams. It is there
+    // before the reply.
+    ConnInfoTable::Lock();
+    bool known = GetConnInfoTable()->Contains(channelID);
+    ConnInfoTable::Unlock();
+    if (known && !lists->IsWhite(mount)) lists->AddWhite(mount);
+
     ConnInfoTable::Lock();
     BaseTable::Lock();
     BaseTable* bases = GetBaseTable();
@@ -153,11 +162,6 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
     Reply(channelID, NtripDecoding::SERVER_LOGIN_OK);
     BaseTable::Unlock();
     ConnInfoTable::Unlock();
-
-    // Only a base that passed every check joins the white list, and the row
-    // is written with no registry lock held: refused requests with ever new
-    // names can neither grow the store nor hold up the streams.
-    if (!lists->IsWhite(mount)) lists->AddWhite(mount);
 
     CtrlNotice notice = {0, mount, nullptr};
     NotifyCtrlCenter(CTRL_NOTIFY_BASE_LOGIN, notice);
