@@ -8,8 +8,6 @@
 #include "support/Files.h"
 #include "support/TestSecrets.h"
 
-#include <dirent.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -43,18 +41,6 @@ std::string Nmea(const std::string& body)
     char digits[4];
     snprintf(digits, sizeof(digits), "%02X", sum & 0xff);
     return "$" + body + "*" + digits;
-}
-
-int OpenFileCount(pid_t pid)
-{
-    DIR* dir = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-    if (!dir) return -1;
-    int n = 0;
-    while (struct dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] != '.') ++n;
-    }
-    closedir(dir);
-    return n;
 }
 
 // Lines of the daily log that say something (a message ending in "\n" is
@@ -157,7 +143,7 @@ TEST_F(BlackboxHostile, IdleAndSlowConnectionsAreClosedByTheLoginTimeout)
     StreamReader reader(&rover);
     stream.Start();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    int filesBefore = OpenFileCount(vorlane.Pid());
+    int filesBefore = vorlane.OpenFileCount();
     ASSERT_GT(filesBefore, 0);
 
     std::vector<std::unique_ptr<TestClient>> idle, slow;
@@ -205,7 +191,7 @@ TEST_F(BlackboxHostile, IdleAndSlowConnectionsAreClosedByTheLoginTimeout)
     EXPECT_EQ(vorlane.CountInLog("Login timeout:"), 2 * kEach);
 
     int filesAfter = -1;
-    for (int i = 0; i < 100 && (filesAfter = OpenFileCount(vorlane.Pid())) != filesBefore; ++i) {
+    for (int i = 0; i < 100 && (filesAfter = vorlane.OpenFileCount()) != filesBefore; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     EXPECT_EQ(filesAfter, filesBefore);

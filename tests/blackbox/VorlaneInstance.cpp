@@ -413,6 +413,17 @@ std::string VorlaneInstance::UserLogText() const
     return text;
 }
 
+int VorlaneInstance::OpenFileCount() const
+{
+    std::error_code ec;
+    int n = 0;
+    for (auto it = fs::directory_iterator("/proc/" + std::to_string(Pid()) + "/fd", ec);
+         !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        ++n;
+    }
+    return ec ? -1 : n;
+}
+
 std::string VorlaneInstance::Stdout() const { return ReadFile(File("stdout.txt")); }
 std::string VorlaneInstance::Stderr() const { return ReadFile(File("stderr.txt")); }
 

@@ -89,6 +89,8 @@ public:
     ExitStatus Stop(int sig = 15, int timeoutMs = 10000) { return process_.Stop(sig, timeoutMs); }
     ExitStatus WaitExit(int timeoutMs) { return process_.Wait(timeoutMs); }
     pid_t Pid() const { return process_.Pid(); }
+    // The running caster's open descriptors; -1 when they cannot be read.
+    int OpenFileCount() const;
 
     // The daily log text ("Vorlane_YYYY-MM-DD.log", and any later day's file,
     // in date order).
