@@ -42,6 +42,10 @@ int main()
     Platform_InitProcess();
     ProtobufLog_ToDailyLog();
     int status = Service_Dispatch(&SERVICES);
+#ifdef VORLANE_ORDERLY_EXIT
+    // The caster has stopped in order: a normal exit, which runs the leak check.
+    if (Service_Ended()) return status;
+#endif
     // The loops and workers are still running: end the process with every
     // thread in it, as a stopped service does, without running destructors
     // under their feet.

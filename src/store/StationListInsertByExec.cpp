@@ -2,6 +2,7 @@
 
 #include "runtime/ExeDir.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 #include "store/SqliteOpen.h"
 
 #include <sqlite3.h>
@@ -31,7 +32,7 @@ int StationListDb_InsertByExecAt(const char* dbPath, const char* name, int list)
         sqlite3_step(stmt) == SQLITE_DONE) {
         result = 0;
     } else {
-        Log_Error("%s:insert of %s failed, errstr:%s", me, name, sqlite3_errmsg(db));
+        Log_Error("%s:insert of %s failed, errstr:%s", me, LogText_Escape(name).c_str(), sqlite3_errmsg(db));
     }
     sqlite3_finalize(stmt);
     sqlite3_close(db);

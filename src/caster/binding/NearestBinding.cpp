@@ -8,6 +8,7 @@
 #include "runtime/FixedText.h"
 #include "runtime/GreatCircle.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 
 #include <cstdio>
 #include <cstring>
@@ -77,18 +78,18 @@ bool NearestBinding_OnPosition(const CasterScope& scope, RoverRecord* rover, dou
     double moved = GreatCircleDistance(rover->boundLatitude, rover->boundLongitude, latitude, longitude);
     int limit = scope.config->rover_distance_limit;
     if (!(moved > limit)) {
-        Log_Error("rover:%s from %.6f,%.6f to %.6f,%.6f ,less than 2 m, so return", rover->userName,
+        Log_Error("rover:%s from %.6f,%.6f to %.6f,%.6f ,less than 2 m, so return", LogText_Escape(rover->userName).c_str(),
                   rover->boundLatitude, rover->boundLongitude, latitude, longitude);
         return true;
     }
-    Log_Warn("rover:%s from %.6f,%.6f to %.6f,%.6f ,over %d m", rover->userName, rover->boundLatitude,
+    Log_Warn("rover:%s from %.6f,%.6f to %.6f,%.6f ,over %d m", LogText_Escape(rover->userName).c_str(), rover->boundLatitude,
              rover->boundLongitude, latitude, longitude, limit);
     // Still nearest to the base it has: the position at binding stays, so
     // the next position is measured from the same point.
     if (nearest == bound) return true;
 
-    Log_Info("Due to movetion ,rover:%s remove booked base:%s, add book base:%s.", rover->userName,
-             bound->mountPoint, nearest->mountPoint);
+    Log_Info("Due to movetion ,rover:%s remove booked base:%s, add book base:%s.", LogText_Escape(rover->userName).c_str(),
+             LogText_Escape(bound->mountPoint).c_str(), LogText_Escape(nearest->mountPoint).c_str());
     printf("Due to movetion ,rover:%s remove booked base:%s, add book base:%s.\n", rover->userName,
            bound->mountPoint, nearest->mountPoint);
     NearestBinding_Bind(scope, rover, nearest, latitude, longitude);

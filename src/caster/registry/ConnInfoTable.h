@@ -28,6 +28,10 @@ struct ConnInfo {
     int32_t port;
     uint64_t channelID;      // the key
     int64_t lastKeepAlive;   // last keep-alive check of a base; 0 at open
+    int64_t openedMs;        // open, in ms: a connection that never logs in is closed by it
+    int32_t outgoing;        // 1: a relay connection this caster made, never a login
+    int32_t unknownRequests; // requests of a connection logging in that were not understood
+    int32_t closing;         // 1: its close is posted; what it sends meanwhile is dropped
 };
 
 // Wall-clock milliseconds, as lastDataMs holds them.

@@ -4,6 +4,7 @@
 #include "runtime/FixedText.h"
 #include "runtime/Lock.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 
 #include <cstdio>
 #include <cstring>
@@ -196,11 +197,11 @@ bool RoverUserTable::IsValid(const char* name)
     FixedText_Copy(row.expiredatetime, sizeof row.expiredatetime, firstLogin->expiredatetime);
     FixedText_Copy(row.firstonlinetime, sizeof row.firstonlinetime, firstLogin->firstonlinetime);
     if (writer_ == nullptr) {
-        Log_Warn("RoverUserTable::IsValid:first login of %s not stored, no user store", firstLogin->name);
+        Log_Warn("RoverUserTable::IsValid:first login of %s not stored, no user store", LogText_Escape(firstLogin->name).c_str());
     } else {
         int result = writer_(&row);
         if (result != 1) {
-            Log_Warn("RoverUserTable::IsValid:first login of %s not stored, result %d", firstLogin->name,
+            Log_Warn("RoverUserTable::IsValid:first login of %s not stored, result %d", LogText_Escape(firstLogin->name).c_str(),
                      result);
         }
     }

@@ -131,9 +131,7 @@ void RelayCloseCallback(void* relayContext)
     // lets the next tick restart its mount. Giving back twice changes nothing.
     if (pool && request) pool->ReleaseAccount(request->account);
 
-    const char* credentials = request ? request->credentials : "";
-    printf("account\tis useful : %s\n", credentials);
-    Log_Info("account\tis useful : %s", credentials);
+    Log_Info("account\tis useful : %s", RelayAccount_UserName(request ? request->credentials : "").c_str());
     if (pool) {
         char line[STATE_LINE_SIZE];
         memset(line, 0, sizeof(line));

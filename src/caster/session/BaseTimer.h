@@ -1,5 +1,5 @@
 // The caster's 5000 ms session timer, which closes bases that have fallen
-// silent.
+// silent and connections that never logged in (LoginTimeout.h).
 #pragma once
 
 #include <cstdint>

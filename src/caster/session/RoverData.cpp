@@ -12,6 +12,7 @@
 #include "runtime/FixedText.h"
 #include "runtime/Geodesy.h"
 #include "runtime/GreatCircle.h"
+#include "runtime/LogText.h"
 
 #include <cstring>
 #include <ctime>
@@ -35,9 +36,10 @@ void CopyTime(RoverGgaTime* to, const NEMADecoding::GnssTime& from)
 }
 
 // The user's own GGA file gets the decoded sentence as the rover sent it,
-// without its line end; one of GGA_LOG_SENTENCE_SIZE bytes or more is passed
-// over. No registry lock is held: the file is opened and closed around each
-// line.
+// without its line end and with its control characters escaped, so that no
+// rover can start a line of its own; one of GGA_LOG_SENTENCE_SIZE bytes or
+// more is passed over. No registry lock is held: the file is opened and
+// closed around each line.
 void WriteGgaLog(const char* userName, const NEMADecoding::NEMA_GPGGA& gga)
 {
     LogToFile* writer = UserLog_WriterOf(userName);
@@ -47,7 +49,7 @@ void WriteGgaLog(const char* userName, const NEMADecoding::NEMA_GPGGA& gga)
     memcpy(sentence, gga.rawSentence, length);
     sentence[length] = '\0';
     ScopedLock guard(UserLog_Mutex());
-    writer->Write(sentence, LOG_TO_FILE_USER, userName);
+    writer->Write(LogText_Escape(sentence).c_str(), LOG_TO_FILE_USER, userName);
 }
 
 // A relay-mount rover's position: its relay at the first one, the

@@ -16,6 +16,7 @@
 #include "net/NHServer.h"
 #include "runtime/FixedText.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 
 #include <cctype>
 #include <cstdio>
@@ -96,7 +97,8 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     }
     if (config->use_software_name == 1 && !RoverLogin_SoftwareNameAccepted(request->userAgent)) {
         Log_Info("Rover login failed, softwarename:%s is illegal, request name:%s, channelID:%llu.",
-                 request->userAgent, user, static_cast<unsigned long long>(channelID));
+                 LogText_Escape(request->userAgent).c_str(), LogText_Escape(user).c_str(),
+                 static_cast<unsigned long long>(channelID));
         NHServer_PostClose(server, channelID);
         return;
     }
@@ -121,7 +123,7 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
             int code =
                 result == 1 ? NtripDecoding::CLIENT_LOGIN_BAD_PASSWORD : NtripDecoding::CLIENT_LOGIN_UNAUTHORIZED;
             Reply(channelID, code, mount, reply);
-            Log_Info("Rover login To Auth Centre error(error:%d):%s,user=%s", code, reply, user);
+            Log_Info("Rover login To Auth Centre error(error:%d):%s,user=%s", code, reply, LogText_Escape(user).c_str());
             return;
         }
     }
@@ -156,7 +158,7 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     } else if (candidate && candidate->state == BASE_STATE_ONLINE) {
         mode = ROVER_BIND_NAMED;
     } else {
-        Log_Info("Rover login failed,Base:%s is not on line, channelID:%lld", mount, id);
+        Log_Info("Rover login failed,Base:%s is not on line, channelID:%lld", LogText_Escape(mount).c_str(), id);
         BaseNameList online = bases->OnlineNames();
         CommonDataChain* table = NtripDecoding::MakeSourceTable(online.names, online.count);
         if (table) {
@@ -173,12 +175,12 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
         int error = 0;
         if (!GetRoverUserTable()->Verify(user, request->password, &error)) {
             Reply(channelID, error, mount, reply);
-            Log_Info("Rover login error(error:%d):%s,user=%s", error, reply, user);
+            Log_Info("Rover login error(error:%d):%s,user=%s", error, reply, LogText_Escape(user).c_str());
             UnlockAll();
             return;
         }
         if (!GetRoverUserTable()->IsValid(user)) {
-            Log_Info("Rover login error:the user has expired, user=%s", user);
+            Log_Info("Rover login error:the user has expired, user=%s", LogText_Escape(user).c_str());
             Reply(channelID, NtripDecoding::CLIENT_LOGIN_UNAUTHORIZED, mount, reply);
             UnlockAll();
             return;
@@ -194,7 +196,8 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
         RoverRecord* latest = rovers->FindByText(user);
         if (latest) {
             if (latest->loginNumber >= config->user_count) {
-                Log_Info("Rover login failed:%s, login count reach the limit.The blocked IP is:%s!", user, conn->ip);
+                Log_Info("Rover login failed:%s, login count reach the limit.The blocked IP is:%s!", LogText_Escape(user).c_str(),
+                         conn->ip);
                 NHServer_PostClose(server, channelID);
                 UnlockAll();
                 return;
@@ -236,7 +239,7 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     if (config->rover_gga_log == 1) {
         char line[512];
         snprintf(line, sizeof(line), "[%d] [%s:%d]  %s login sucess, mountpoint is %s. \n", 1, rover.ip, rover.port,
-                 rover.userName, mount);
+                 LogText_Escape(rover.userName).c_str(), LogText_Escape(mount).c_str());
         UserLog_WriteGeneral(line);
     }
 
@@ -248,7 +251,8 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     UnlockAll();
 
     printf("Rover login ok:%s, mountpoint:%s, ip:%s, port:%d, channelID:%lld.\n", user, mount, ip, port, id);
-    Log_Info("Rover login ok:%s, mountpoint:%s, ip:%s, port:%d, channelID:%lld.\n", user, mount, ip, port, id);
+    Log_Info("Rover login ok:%s, mountpoint:%s, ip:%s, port:%d, channelID:%lld.\n", LogText_Escape(user).c_str(),
+             LogText_Escape(mount).c_str(), ip, port, id);
 }
 
 }  // namespace Ntrip
