@@ -21,7 +21,6 @@ int StationListDb_InsertByExecAt(const char* dbPath, const char* name, int list)
 
     sqlite3* db = Store_OpenDatabase(Store_ResolvePath(dbPath, STATION_DB_FILE), me);
     if (!db) {
-        printf("open blacklist error\n");
         return -1;
     }
     int result = -2;
@@ -43,7 +42,6 @@ int StationListDb_InsertByExec(const char* name, int list)
     char dir[EXE_DIR_PATH_SIZE];
     if (!GetExeDirPathInWin(dir)) {
         Log_Error("%s:GetExeDirPathInWin: failed", "StationListDb_InsertByExec");
-        printf("open blacklist error\n");
         return -1;
     }
     return StationListDb_InsertByExecAt((std::string(dir) + STATION_DB_FILE).c_str(), name, list);

@@ -59,13 +59,11 @@ bool RelayAllocation_Start(const CasterScope& scope, RelayAccountList* pool, con
     if (!relayMount) return true;
     RelayAccount* account = pool->TakeIdleAccount(mount);
     if (!account) {
-        printf("Relay_Mount:%s  no idle account\n", mount);
         Log_Info("Relay_Mount:%s  no idle account", mount);
         // The mailer's "no idle account" notice goes out here once it exists.
         NHServer_PostClose(scope.server, channelID);
         return false;
     }
-    printf("Relay_Mount:%s  use account:%s\n", mount, account->credentials);
     Log_Info("Relay_Mount:%s  use account:%s", mount, account->credentials);
 
     RelayRequest* request = RelayRequest_New();
@@ -126,7 +124,6 @@ bool RelayAllocation_Recheck(const CasterScope& scope, const AuthCentreConfig* r
     FixedText_Copy(password, sizeof(password), rover->password);
     RoverTable::Unlock();
 
-    printf("Auth Centre Expiration Checking Realy_account:%s\n", userName);
     Log_Info("Auth Centre Expiration Checking Realy_account:%s", userName);
     // The centre knows the account, not the "~N" name of its further rovers.
     int code = AuthCentre::Post(recheckCentre, userKey, password, AUTH_NODE);

@@ -143,7 +143,6 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     // to its own relay at its first position.
     int mode;
     if (relayMount) {
-        printf("set one relay mode\n");
         Log_Info("set one relay mode");
         mode = ROVER_BIND_RELAY;
     } else if (VirtualMount_HasPrefix(mount)) {
@@ -247,7 +246,6 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     int port = rover.port;
     UnlockAll();
 
-    printf("Rover login ok:%s, mountpoint:%s, ip:%s, port:%d, channelID:%lld.\n", user, mount, ip, port, id);
     Log_Info("Rover login ok:%s, mountpoint:%s, ip:%s, port:%d, channelID:%lld.\n", user, mount, ip, port, id);
 }
 

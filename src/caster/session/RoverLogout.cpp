@@ -31,10 +31,13 @@ void RoverLogout_Apply(const CasterScope& scope, uint64_t channelID)
     BaseRecord* base = nullptr;
     if (!VirtualMount_HasPrefix(rover->mountPoint)) {
         base = bases->FindByName(rover->mountPoint);
-        if (base && base->roverCount > 0) base->roverCount -= 1;
     } else {
         base = bases->Find(rover->boundChannelID);
     }
+    // A base counts the rovers bound to it: one less when this one was. No
+    // recount: a base losing all its rovers at once would walk them all for
+    // each of them.
+    if (base && base->channelID == rover->boundChannelID && base->roverCount > 0) base->roverCount -= 1;
     // From the publisher it receives from, and from its mount's base should
     // that be another one.
     if (rover->boundChannelID != 0) NHServer_PostUnsubscribe(scope.server, rover->boundChannelID, channelID);
@@ -48,9 +51,6 @@ void RoverLogout_Apply(const CasterScope& scope, uint64_t channelID)
     if (scope.config->one_account_multi_user == 1) rovers->UpdateRecord(rover);
     rovers->Remove(channelID);
     scope.conns->Remove(channelID);
-
-    // Counted afresh, virtual-mount rovers by the base they are bound to.
-    if (base) base->roverCount = rovers->CountOnBase(base->mountPoint);
 }
 
 }  // namespace Ntrip

@@ -76,7 +76,6 @@ bool LogToFile::GetFileFullPath(const char* name, std::string* path)
 {
     std::string dir;
     if (!GetExeDirPathInWin(&dir)) {
-        printf("%s:GetExeDirPathInWin: failed", "LogToFile::GetFileFullPath");
         return false;
     }
     *path = dir + (name ? name : "");
