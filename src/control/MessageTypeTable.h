@@ -1,0 +1,53 @@
+// Which body class each management message type carries, which header id
+// it accepts, which header words its unit keeps and which reply answers it.
+// A type not in the table has no decoder (DecodeFrame's status 5).
+#pragma once
+
+#include "control/RVZProtoMsg.h"
+
+#include <cstddef>
+#include <cstdint>
+
+// The header id a type accepts when decoding.
+enum FrameIdRule {
+    FRAME_ID_NOT_NEGATIVE,  // requests and replies
+    FRAME_ID_NOTIFY_ONLY,   // the notifications the caster sends: exactly -1
+    FRAME_ID_ANY,
+};
+
+// The header words a unit takes over besides id and type.
+enum FrameHeaderWords {
+    FRAME_WORDS_NONE,
+    FRAME_WORDS_MORE,
+    FRAME_WORDS_MORE_EXTRA,
+};
+
+typedef google::protobuf::Message* (*NewBodyFunc)();
+
+// One row: the types first .. last share everything.
+struct MessageTypeEntry {
+    uint32_t first;
+    uint32_t last;
+    NewBodyFunc newBody;  // a new empty body of the type's class
+    FrameIdRule idRule;
+    FrameHeaderWords words;
+    int32_t replyType;  // -1: not answered
+};
+
+// The row of a type, or nullptr when the type is not in the table.
+const MessageTypeEntry* MessageType_Find(uint32_t type);
+
+// Every row, lowest types first.
+const MessageTypeEntry* MessageType_Entries(size_t* count);
+
+// The reply type of a request type; -1 when it is not answered or unknown.
+int32_t MessageType_ReplyOf(uint32_t requestType);
+
+// A new empty body of the type's class (owned by the caller), or nullptr.
+google::protobuf::Message* MessageType_NewBody(uint32_t type);
+
+// The decoder of every type in the table: frame starts at its sync and
+// holds at least 29 + bodyLength bytes. A new unit (owned by the caller), or
+// nullptr when the type is unknown, the id breaks the type's rule, or the
+// body does not parse as the type's class. Unknown fields are dropped.
+RVZ::RVZProtoMsg* DecodeBody(const unsigned char* frame, uint32_t bodyLength);
