@@ -14,8 +14,10 @@ namespace Ntrip {
 void Ntrip_TimerCallback(int, void* center)
 {
     const Vorlane* c = center ? static_cast<const Vorlane*>(center) : GetCenter();
-    BaseTimer_Pass(CasterScope_Of(c), ConnInfo_NowMs());
+    BaseTimer_PassNow(CasterScope_Of(c));
 }
+
+void BaseTimer_PassNow(const CasterScope& scope) { BaseTimer_Pass(scope, ConnInfo_NowMs()); }
 
 void BaseTimer_Pass(const CasterScope& scope, int64_t nowMs)
 {
