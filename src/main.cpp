@@ -3,6 +3,7 @@
 #include "caster/centre/Service.h"
 #include "caster/centre/ServiceHooks.h"
 #include "platform/Process.h"
+#include "runtime/Log.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -22,6 +23,7 @@ int main()
     // The loops and workers are still running: end the process with every
     // thread in it, as a stopped service does, without running destructors
     // under their feet.
+    Log_Flush(2000);  // the last lines, unless the disk has stopped answering
     fflush(stdout);
     fflush(stderr);
     _exit(status);
