@@ -1,13 +1,20 @@
 # The two commands of the README. Both install what is missing first.
 #   make test  - build optimised and sanitizer builds and run every test in both
 #   make run   - build, lay out run/ and start vorlane in the foreground
+# And the service install (builds the binary when needed, installs no packages):
+#   make install [PREFIX=/opt/vorlane] [DESTDIR=]
 
 JOBS ?= $(shell nproc)
 RELEASE_DIR := build/release
 ASAN_DIR := build/asan
 RUN_DIR := run
+DEFAULT_PREFIX := /opt/vorlane
+PREFIX ?= $(DEFAULT_PREFIX)
+# systemd finds the unit in /etc/systemd/system; only the default prefix puts
+# it there, any other prefix keeps it in PREFIX (link or copy it yourself).
+SYSTEMD_UNIT_DIR ?= $(if $(filter $(DEFAULT_PREFIX),$(PREFIX)),/etc/systemd/system)
 
-.PHONY: all deps build build-asan test run fuzz clean
+.PHONY: all deps build build-asan test run install fuzz clean
 
 all: build
 
@@ -31,6 +38,10 @@ test: build build-asan
 	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
 		ctest -j $(JOBS) --output-on-failure --timeout 600
 	@if [ -x scripts/fuzz ]; then scripts/fuzz 30; fi
+
+install: $(RELEASE_DIR)/build.ninja
+	cmake --build $(RELEASE_DIR) -j $(JOBS) --target vorlane
+	scripts/install $(RELEASE_DIR) $(PREFIX) "$(DESTDIR)" "$(SYSTEMD_UNIT_DIR)"
 
 fuzz: deps
 	scripts/fuzz $${FUZZ_SECONDS:-60}

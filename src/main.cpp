@@ -4,6 +4,7 @@
 #include "caster/centre/ServiceHooks.h"
 #include "platform/Process.h"
 #include "runtime/Log.h"
+#include "services/MailerService.h"
 
 #include <cstdio>
 #include <unistd.h>
@@ -12,7 +13,16 @@ namespace {
 
 // The services above the caster, each entry filled by the module that
 // provides it.
-const Ntrip::ServiceHooks SERVICES = {};
+Ntrip::ServiceHooks Services()
+{
+    Ntrip::ServiceHooks hooks = {};
+    hooks.mailerCreate = MailerService_Create;
+    hooks.mailerSetStatistics = MailerService_SetStatistics;
+    hooks.mailerPostNotice = MailerService_PostNotice;
+    return hooks;
+}
+
+const Ntrip::ServiceHooks SERVICES = Services();
 
 }  // namespace
 

@@ -1,10 +1,12 @@
 // Where the configuration files live: beside the executable.
 #pragma once
 
+#include "runtime/ExeDir.h"
+
 #include <cstddef>
 
 // Room for the executable's directory and a file name.
-static const size_t CONFIG_PATH_SIZE = 4096;
+static const size_t CONFIG_PATH_SIZE = EXE_FILE_PATH_SIZE;
 
 namespace Ntrip {
 
@@ -15,7 +17,3 @@ namespace Ntrip {
 bool GetFileFullPath(const char* name, char* path, size_t size);
 
 }  // namespace Ntrip
-
-// dir joined with name, with one '/' between them (dir may end with '/' or
-// not). False when either is null or the result does not fit.
-bool ConfigPath_Join(const char* dir, const char* name, char* path, size_t size);

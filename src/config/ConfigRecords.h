@@ -53,12 +53,11 @@ struct AuthCentreConfig {
     int32_t enabled;  // 1 when the section gave a url, or an ip and a port
 };
 
-// Defaults of the keys that may be absent.
+// Defaults of the keys that may be absent (those of "ntrip_server" stand in
+// its key table, decoding/NtripDecoding/NtripServerKeys.h).
 #define CONFIG_DEFAULT_IP "0.0.0.0"
 #define CONFIG_DEFAULT_SALT "pvhdnax48!=731R!!5k^^~wyt"
 enum {
     CONFIG_DEFAULT_CTRL_PORT = 8097,
-    CONFIG_DEFAULT_NTRIP_PORT = 6089,
     CONFIG_DEFAULT_HTTP_PORT = 7000,
-    CONFIG_DEFAULT_ROVER_DISTANCE_LIMIT = 5000,
 };

@@ -39,8 +39,8 @@ int LoadGlobalIpConfigIn(const char* dir, CtrlCenterConfig* ctrl, NtripServerCon
     if (!dir || !ctrl || !ntrip || !http) return 0;
     char ipPath[CONFIG_PATH_SIZE];
     char configPath[CONFIG_PATH_SIZE];
-    if (!ConfigPath_Join(dir, GLOBAL_IP_FILE, ipPath, sizeof(ipPath)) ||
-        !ConfigPath_Join(dir, VORLANE_CONFIG_FILE, configPath, sizeof(configPath))) {
+    if (!ExeDir_Join(dir, GLOBAL_IP_FILE, ipPath, sizeof(ipPath)) ||
+        !ExeDir_Join(dir, VORLANE_CONFIG_FILE, configPath, sizeof(configPath))) {
         return 0;
     }
 

@@ -2,6 +2,8 @@
 
 #include "config/ConfigPath.h"
 #include "config/JsonFile.h"
+#include "decoding/NtripDecoding/NtripServerKeys.h"
+#include "runtime/FixedText.h"
 #include "runtime/Lock.h"
 #include "runtime/Log.h"
 
@@ -16,12 +18,6 @@ Lock& ConfigFileLock()
 {
     static Lock lock;
     return lock;
-}
-
-// Copies at most size-1 characters and always terminates.
-void CopyText(char* dst, size_t size, const char* src)
-{
-    snprintf(dst, size, "%s", src ? src : "");
 }
 
 // A fixed-size record field as text, safe even when the field is full.
@@ -40,7 +36,7 @@ void ReadText(const cJSON* section, const char* sectionName, const char* key, co
         Log_Warn("VorlaneConfig:%s.%s is not a string, default used", sectionName, key);
         item = nullptr;
     }
-    CopyText(dst, size, item ? item->valuestring : fallback);
+    FixedText_Copy(dst, size, item ? item->valuestring : fallback);
 }
 
 // Number key: its integer value, or fallback when absent; *present tells
@@ -92,16 +88,20 @@ void PutCtrl(cJSON* section, const CtrlCenterConfig* ctrl)
 void PutNtrip(cJSON* section, const NtripServerConfig* ntrip)
 {
     JsonSetStringItem(section, "ip", FieldText(ntrip->ip, sizeof(ntrip->ip)).c_str(), 30);
-    JsonSetNumberItem(section, "port", ntrip->port);
-    JsonSetNumberItem(section, "protocol", ntrip->protocol);
-    JsonSetNumberItem(section, "base_offline_time", ntrip->base_offline_time);
-    JsonSetNumberItem(section, "base_login_mode", ntrip->base_login_mode);
-    JsonSetNumberItem(section, "rover_login_mode", ntrip->rover_login_mode);
-    JsonSetNumberItem(section, "rover_gga_log", ntrip->rover_gga_log);
-    JsonSetNumberItem(section, "use_software_name", ntrip->use_software_name);
-    JsonSetNumberItem(section, "broadcast_nearest", ntrip->broadcast_nearest);
-    JsonSetNumberItem(section, "one_account_multi_user", ntrip->one_account_multi_user);
-    JsonSetNumberItem(section, "user_count", ntrip->user_count);
+#define PUT_NTRIP_KEY(key, kind, fallback) JsonSetNumberItem(section, #key, ntrip->key);
+    NTRIP_SERVER_SHARED_KEYS(PUT_NTRIP_KEY)
+#undef PUT_NTRIP_KEY
+}
+
+// An integer key of "ntrip_server" as the key table says it reads.
+int ReadNtripKey(const cJSON* section, const char* key, int kind, int fallback)
+{
+    const char* name = "ntrip_server";
+    if (kind == NTRIP_KEY_FLAG) return ReadFlag(section, name, key, fallback);
+    int value = ReadNumber(section, name, key, fallback);
+    if (kind == NTRIP_KEY_PROTOCOL) return value == 2 ? 2 : 1;
+    if (kind == NTRIP_KEY_NONZERO && value == 0) return fallback;
+    return value;
 }
 
 void PutHttp(cJSON* section, const HttpServerConfig* http)
@@ -135,23 +135,10 @@ bool GetVorlaneJsonValue(const cJSON* json, NtripServerConfig* ntrip, CtrlCenter
     ReadText(c, "ctrl_center_server", "ip", CONFIG_DEFAULT_IP, ctrl->ip, sizeof(ctrl->ip));
     ctrl->port = ReadNumber(c, "ctrl_center_server", "port", CONFIG_DEFAULT_CTRL_PORT);
 
-    const char* s = "ntrip_server";
-    ReadText(n, s, "ip", CONFIG_DEFAULT_IP, ntrip->ip, sizeof(ntrip->ip));
-    ntrip->port = ReadNumber(n, s, "port", CONFIG_DEFAULT_NTRIP_PORT);
-    ntrip->protocol = ReadNumber(n, s, "protocol", 1) == 2 ? 2 : 1;
-    ntrip->base_offline_time = ReadNumber(n, s, "base_offline_time", 10);
-    ntrip->base_login_mode = ReadFlag(n, s, "base_login_mode", 0);
-    ntrip->rover_login_mode = ReadFlag(n, s, "rover_login_mode", 0);
-    ntrip->rover_gga_log = ReadFlag(n, s, "rover_gga_log", 1);
-    ntrip->use_software_name = ReadFlag(n, s, "use_software_name", 0);
-    ntrip->broadcast_nearest = ReadFlag(n, s, "broadcast_nearest", 1);
-    ntrip->one_account_multi_user = ReadFlag(n, s, "one_account_multi_user", 0);
-    ntrip->user_count = ReadNumber(n, s, "user_count", 1);
-    ntrip->rover_distance_limit =
-        ReadNumber(n, s, "rover_distance_limit", CONFIG_DEFAULT_ROVER_DISTANCE_LIMIT);
-    if (ntrip->rover_distance_limit == 0) {
-        ntrip->rover_distance_limit = CONFIG_DEFAULT_ROVER_DISTANCE_LIMIT;
-    }
+    ReadText(n, "ntrip_server", "ip", CONFIG_DEFAULT_IP, ntrip->ip, sizeof(ntrip->ip));
+#define READ_NTRIP_KEY(key, kind, fallback) ntrip->key = ReadNtripKey(n, #key, kind, fallback);
+    NTRIP_SERVER_INT_KEYS(READ_NTRIP_KEY)
+#undef READ_NTRIP_KEY
     return true;
 }
 

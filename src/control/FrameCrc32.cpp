@@ -1,7 +1,5 @@
 #include "control/FrameCrc32.h"
 
-#include "control/ManagementFrame.h"
-
 #include <array>
 
 namespace {
@@ -27,11 +25,4 @@ uint32_t FrameCrc32(const unsigned char* data, size_t n)
     if (!data) return crc;
     for (size_t i = 0; i < n; ++i) crc = kCrcTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
     return crc;
-}
-
-bool CheckFrameCrc(const unsigned char* data, size_t n)
-{
-    if (n == 0) return true;
-    if (!data || data[0] != FRAME_SYNC[0]) return false;
-    return FrameCrc32(data, n) == 0;
 }

@@ -9,8 +9,3 @@
 #include <cstdint>
 
 uint32_t FrameCrc32(const unsigned char* data, size_t n);
-
-// False when the first byte is not the first sync byte; true for n = 0;
-// otherwise true exactly when the CRC over all n bytes (covered bytes and
-// the stored CRC behind them) is 0.
-bool CheckFrameCrc(const unsigned char* data, size_t n);

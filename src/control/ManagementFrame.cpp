@@ -73,3 +73,10 @@ void BuildFrameHeader(uint32_t type, unsigned char* header, int32_t id, uint32_t
 {
     BuildFrameHeaderEx(type, header, id, bodyLength, 0, 0);
 }
+
+bool CheckFrameCrc(const unsigned char* data, size_t n)
+{
+    if (n == 0) return true;
+    if (!data || data[0] != FRAME_SYNC[0]) return false;
+    return FrameCrc32(data, n) == 0;
+}

@@ -59,3 +59,8 @@ void BuildFrameHeader(uint32_t type, unsigned char* header, int32_t id, uint32_t
 // The same with the given more and extra words (frames of a split reply).
 void BuildFrameHeaderEx(uint32_t type, unsigned char* header, int32_t id, uint32_t bodyLength, uint8_t more,
                         uint32_t extra);
+
+// False when the first byte is not the first sync byte; true for n = 0;
+// otherwise true exactly when the CRC over all n bytes (covered bytes and
+// the stored CRC behind them) is 0.
+bool CheckFrameCrc(const unsigned char* data, size_t n);

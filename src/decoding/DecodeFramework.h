@@ -6,10 +6,8 @@
 // DecodeFramework_Destroy (stops and joins the thread).
 #pragma once
 
+#include "decoding/DecodeSource.h"
 #include "decoding/DecodeThread.h"
-#include "decoding/LogRoot.h"
-#include "decoding/RingBuffer.h"
-#include "platform/Semaphore.h"
 
 namespace DFW {
 
@@ -17,10 +15,10 @@ namespace DFW {
 // more would add nothing.
 static const long DECODE_SEMAPHORE_MAX = 10;
 
-class DecodeFramework {
+class DecodeFramework : public DecodeSource {
 public:
     DecodeFramework();
-    ~DecodeFramework();
+    ~DecodeFramework() override;
     DecodeFramework(const DecodeFramework&) = delete;
     DecodeFramework& operator=(const DecodeFramework&) = delete;
 
@@ -39,11 +37,11 @@ public:
     void StopDecodeThread();
 
     WinDecodeThread* Thread() { return &m_thread; }
-    RingBuffer* Ring() { return m_ring; }
-    PlatformSemaphore* Semaphore() { return &m_semaphore; }
-    DecodeFunc Decode() const { return m_decode; }
-    DispatchFunc Dispatch() const { return m_dispatch; }
-    void* Context() const { return m_context; }
+    RingBuffer* Ring() override { return m_ring; }
+    PlatformSemaphore* Semaphore() override { return &m_semaphore; }
+    DecodeFunc Decode() const override { return m_decode; }
+    DispatchFunc Dispatch() const override { return m_dispatch; }
+    void* Context() const override { return m_context; }
     bool IsStopped() const { return m_stopped != 0; }
 
 private:

@@ -1,6 +1,5 @@
 #include "decoding/DecodeThread.h"
 
-#include "decoding/DecodeFramework.h"
 #include "runtime/Log.h"
 
 #include <cstdlib>
@@ -118,7 +117,7 @@ void DecodeThread::Stop()
     Log_Info("%s:end", "DFW::DecodeThread::Stop");
 }
 
-bool WinDecodeThread::Start(DecodeFramework* framework)
+bool WinDecodeThread::Start(DecodeSource* framework)
 {
     if (!framework || m_thread) return false;
     m_framework = framework;

@@ -3,6 +3,7 @@
 // consumed.
 #pragma once
 
+#include "decoding/DecodeSource.h"
 #include "platform/Thread.h"
 #include "runtime/Lock.h"
 
@@ -10,8 +11,6 @@
 #include <cstddef>
 
 namespace DFW {
-
-class DecodeFramework;
 
 static const size_t DECODE_PEEK_CAPACITY = 20000;
 
@@ -22,8 +21,9 @@ public:
     DecodeThread(const DecodeThread&) = delete;
     DecodeThread& operator=(const DecodeThread&) = delete;
 
-    // Starts the thread running Run for the framework; false when it cannot.
-    virtual bool Start(DecodeFramework* framework) = 0;
+    // Starts the thread running Run over the framework's source; false when
+    // it cannot.
+    virtual bool Start(DecodeSource* framework) = 0;
 
     // The thread's body: wait, decode, until stopped.
     void Run();
@@ -40,7 +40,7 @@ public:
     bool IsEnded() const { return m_ended.load() != 0; }
 
 protected:
-    DecodeFramework* m_framework;
+    DecodeSource* m_framework;
     unsigned char* m_peek;
     size_t m_peekCapacity;
     bool m_IsStop;  // under m_lock
@@ -52,7 +52,7 @@ protected:
 // The decode thread on the platform's threads.
 class WinDecodeThread : public DecodeThread {
 public:
-    bool Start(DecodeFramework* framework) override;
+    bool Start(DecodeSource* framework) override;
 };
 
 }  // namespace DFW

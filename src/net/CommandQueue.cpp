@@ -1,53 +1,23 @@
 #include "net/CommandQueue.h"
 
-#include "net/EventLoop.h"
-#include "net/NHServer.h"
 #include "runtime/Log.h"
 
 #include <cstdlib>
 #include <new>
 
-namespace {
-
-DecodingEvent* NewEvent(NHServer* server, int kind, uint64_t channelID, uint64_t subscriberID)
+DecodingEvent* DecodingEvent_Alloc()
 {
     DecodingEvent* event = static_cast<DecodingEvent*>(calloc(1, sizeof(DecodingEvent)));
-    if (!event) Log_Fatal("%s:malloc error", "NHServer_Post");
-    event->kind = kind;
-    event->channelID = channelID;
-    event->subscriberID = subscriberID;
-    event->server = server;
+    if (!event) Log_Fatal("%s:malloc error", "DecodingEvent_Alloc");
     return event;
 }
 
-// A copy of any length: sends longer than one block take as many blocks as
-// they need instead of going out empty.
-CommonDataChain* CopyBytes(const void* bytes, size_t length)
+void DecodingEvent_Free(DecodingEvent* event)
 {
-    CommonDataChain* chain = CommonDataChain_Alloc();
-    if (length > 0) {
-        if (!bytes) {
-            Log_Error("%s:null bytes, length = %lu", "NHServer_Post", static_cast<unsigned long>(length));
-        } else {
-            CommonDataChain_AppendAll(chain, bytes, length);
-        }
-    }
-    return chain;
-}
-
-void Post(NHServer* server, DecodingEvent* event)
-{
-    CommandQueue_Push(server->queue, event);
-    NHServer_Wake(server);
-}
-
-void FreeEvent(DecodingEvent* event)
-{
+    if (!event) return;
     if (event->chain) CommonDataChain_Free(event->chain);
     free(event);
 }
-
-}  // namespace
 
 CommandQueue* CommandQueue_Create()
 {
@@ -65,7 +35,7 @@ void CommandQueue_Free(CommandQueue* queue)
     DecodingEvent* event = queue->first;
     while (event) {
         DecodingEvent* next = event->next;
-        FreeEvent(event);
+        DecodingEvent_Free(event);
         event = next;
     }
     delete queue;
@@ -88,15 +58,9 @@ uint32_t CommandQueue_Count(CommandQueue* queue)
     return n;
 }
 
-void CommandQueue_LoopHook(struct event_base*, void* server)
+void CommandQueue_Drain(CommandQueue* queue, CommandQueueRunFn run, void* context)
 {
-    NHServer* s = static_cast<NHServer*>(server);
-    if (s && s->queue) CommandQueue_Drain(s->queue);
-}
-
-void CommandQueue_Drain(CommandQueue* queue)
-{
-    // Only the loop thread drains, so the flag needs no lock. A nested drain
+    // Only one thread drains, so the flag needs no lock. A nested drain
     // would run the event the outer one is running a second time.
     if (queue->draining) return;
     queue->draining = true;
@@ -107,7 +71,7 @@ void CommandQueue_Drain(CommandQueue* queue)
         event = queue->first;
     }
     while (event) {
-        DecodingEvent_Process(event);
+        run(event, context);
         {
             ScopedLock guard(queue->lock);
             if (event->next) {
@@ -117,157 +81,9 @@ void CommandQueue_Drain(CommandQueue* queue)
             }
             *event->back = event->next;
         }
-        FreeEvent(event);
+        DecodingEvent_Free(event);
         ScopedLock guard(queue->lock);
         event = queue->first;
     }
     queue->draining = false;
-}
-
-void DecodingEvent_Process(DecodingEvent* event)
-{
-    NHServer* server = event->server;
-    switch (event->kind) {
-    case DECODING_EVENT_CLOSE:
-        TcpConnnection_Close(server->table, server->closeCb, event->channelID, TCP_CONNECTION_CLOSE_BY_COMMAND);
-        break;
-    case DECODING_EVENT_SEND:
-        DoSend(event, server);
-        break;
-    case DECODING_EVENT_ADD_PUBLISHER:
-        AddPublisher(server->publishers, event->channelID);
-        break;
-    case DECODING_EVENT_REMOVE_PUBLISHER:
-        RemovePublisher(server->publishers, event->channelID);
-        break;
-    case DECODING_EVENT_SUBSCRIBE:
-        Subscribe(server->publishers, event->channelID, event->subscriberID);
-        break;
-    case DECODING_EVENT_UNSUBSCRIBE:
-        Unsubscribe(server->publishers, event->channelID, event->subscriberID);
-        break;
-    case DECODING_EVENT_BROADCAST:
-        DoBroadcast(event, server);
-        break;
-    case DECODING_EVENT_SHUTDOWN:
-        DoShutdown(event, server);
-        break;
-    case DECODING_EVENT_CLOSE_AFTER_FLUSH:
-        NHServer_CloseAfterFlush(server, event->channelID);
-        break;
-    case DECODING_EVENT_CALL:
-        if (event->call) event->call(event->callArg);
-        break;
-    default:
-        Log_Fatal("NetHandle:DecodingEvent_Process unkown evnet kind");
-    }
-}
-
-void DoSend(DecodingEvent* event, NHServer* server)
-{
-    if (TcpConnection_Write(server->table, event->chain, event->channelID, server->writeCb) != 0) {
-        NHServer_PostClose(server, event->channelID);
-    }
-    NHServer_Wake(server);
-}
-
-void DoBroadcast(DecodingEvent* event, NHServer* server)
-{
-    // The list is copied under the table's lock and written without it: the
-    // write callback and the posted closes must not run inside that lock.
-    std::vector<uint64_t>& subscribers = server->broadcastScratch;
-    if (!PublisherTable_CopySubscribers(server->publishers, event->channelID, &subscribers)) return;
-    if (subscribers.empty()) return;
-    for (uint64_t subscriber : subscribers) {
-        if (TcpConnection_Write(server->table, event->chain, subscriber, server->writeCb) != 0) {
-            NHServer_PostClose(server, subscriber);
-        }
-    }
-    NHServer_Wake(server);
-}
-
-void DoShutdown(DecodingEvent* event, NHServer* server)
-{
-    TcpConnection_Shutdown(server->table, event->channelID);
-}
-
-void NHServer_PostClose(NHServer* server, uint64_t channelID)
-{
-    if (!server) return;
-    Post(server, NewEvent(server, DECODING_EVENT_CLOSE, channelID, 0));
-}
-
-void NHServer_PostCloseAfterFlush(NHServer* server, uint64_t channelID)
-{
-    if (!server) return;
-    Post(server, NewEvent(server, DECODING_EVENT_CLOSE_AFTER_FLUSH, channelID, 0));
-}
-
-void NHServer_PostSend(NHServer* server, uint64_t channelID, const void* bytes, size_t length)
-{
-    if (!server) return;
-    DecodingEvent* event = NewEvent(server, DECODING_EVENT_SEND, channelID, 0);
-    event->chain = CopyBytes(bytes, length);
-    Post(server, event);
-}
-
-void NHServer_PostSendChain(NHServer* server, uint64_t channelID, const CommonDataChain* chain)
-{
-    if (!server) return;
-    DecodingEvent* event = NewEvent(server, DECODING_EVENT_SEND, channelID, 0);
-    event->chain = chain ? CommonDataChain_Copy(chain) : CommonDataChain_Alloc();
-    Post(server, event);
-}
-
-void NHServer_PostAddPublisher(NHServer* server, uint64_t channelID)
-{
-    if (!server) return;
-    Post(server, NewEvent(server, DECODING_EVENT_ADD_PUBLISHER, channelID, 0));
-}
-
-void NHServer_PostRemovePublisher(NHServer* server, uint64_t channelID)
-{
-    if (!server) return;
-    Post(server, NewEvent(server, DECODING_EVENT_REMOVE_PUBLISHER, channelID, 0));
-}
-
-void NHServer_PostSubscribe(NHServer* server, uint64_t publisherID, uint64_t subscriberID)
-{
-    if (!server) return;
-    Post(server, NewEvent(server, DECODING_EVENT_SUBSCRIBE, publisherID, subscriberID));
-}
-
-void NHServer_PostUnsubscribe(NHServer* server, uint64_t publisherID, uint64_t subscriberID)
-{
-    if (!server) return;
-    Post(server, NewEvent(server, DECODING_EVENT_UNSUBSCRIBE, publisherID, subscriberID));
-}
-
-void NHServer_PostBroadcast(NHServer* server, uint64_t publisherID, const void* bytes, size_t length)
-{
-    if (!server) return;
-    DecodingEvent* event = NewEvent(server, DECODING_EVENT_BROADCAST, publisherID, 0);
-    event->chain = CopyBytes(bytes, length);
-    Post(server, event);
-}
-
-void NHServer_PostShutdown(NHServer* server, uint64_t channelID)
-{
-    if (!server) return;
-    Post(server, NewEvent(server, DECODING_EVENT_SHUTDOWN, channelID, 0));
-}
-
-void NHServer_PostCall(NHServer* server, NHServerCallFn fn, void* arg)
-{
-    if (!server || !fn) return;
-    DecodingEvent* event = NewEvent(server, DECODING_EVENT_CALL, 0, 0);
-    event->call = fn;
-    event->callArg = arg;
-    Post(server, event);
-}
-
-void NHServer_Wake(NHServer* server)
-{
-    struct event_base* base = server->base.load();
-    if (base) event_base_notify(base);
 }

@@ -2,6 +2,7 @@
 
 #include "platform/FileSystem.h"
 
+#include <cstdio>
 #include <cstring>
 
 void ExeDir_KeepDirectory(char* path)
@@ -18,4 +19,28 @@ bool GetExeDirPathInWin(char* dst)
     if (!Platform_GetExePath(dst, EXE_DIR_PATH_SIZE)) return false;
     ExeDir_KeepDirectory(dst);
     return true;
+}
+
+bool ExeDir_Join(const char* dir, const char* name, char* path, size_t size)
+{
+    if (!path || size == 0) return false;
+    path[0] = '\0';
+    if (!dir || !name) return false;
+    size_t n = strlen(dir);
+    const char* sep = (n > 0 && dir[n - 1] != '/') ? "/" : "";
+    int written = snprintf(path, size, "%s%s%s", dir, sep, name);
+    if (written < 0 || static_cast<size_t>(written) >= size) {
+        path[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+int ExeDir_FilePath(const char* name, char* path, size_t size)
+{
+    if (path && size > 0) path[0] = '\0';
+    char dir[EXE_DIR_PATH_SIZE];
+    memset(dir, 0, sizeof(dir));
+    if (!GetExeDirPathInWin(dir)) return EXE_FILE_PATH_NO_DIR;
+    return ExeDir_Join(dir, name, path, size) ? EXE_FILE_PATH_OK : EXE_FILE_PATH_TOO_LONG;
 }

@@ -1,8 +1,10 @@
 // Re-entrant locks for the registries and the few static locks.
 //
-// Lock order wherever several are held: connection registry, then base
-// registry, then rover registry; the user-log mutex only inside them, around
-// a write.
+// Every lock of the process, its place in the one lock order and the rules
+// around them (no disk write, blocking call or console print under a registry
+// lock or on a loop thread) are listed in src/LOCKING.md. In short: connection,
+// base, rover registries; user tables; stores; relay pool; publisher table;
+// control lock; command queue; the log last.
 #pragma once
 
 #include "platform/CriticalSection.h"

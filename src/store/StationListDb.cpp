@@ -1,5 +1,6 @@
 #include "store/StationListDb.h"
 
+#include "runtime/FixedText.h"
 #include "runtime/Log.h"
 #include "store/SqliteOpen.h"
 
@@ -51,11 +52,6 @@ sqlite3_stmt* Prepare(sqlite3* db, const char* who, const char* sql,
         return nullptr;
     }
     return stmt;
-}
-
-void CopyField(char* dst, size_t size, const std::string& text)
-{
-    snprintf(dst, size, "%s", text.c_str());
 }
 
 int ParseInt(const std::string& text)
@@ -262,8 +258,8 @@ bool StationListDb::LoadBaseUsers(const UserSink& sink)
         memset(&user, 0, sizeof(user));
         user.id = ParseInt(row[0]);
         user.type = USER_TYPE_BASE;
-        CopyField(user.name, sizeof(user.name), row[1]);
-        CopyField(user.password, sizeof(user.password), row[2]);
+        FixedText_Copy(user.name, sizeof(user.name), row[1].c_str());
+        FixedText_Copy(user.password, sizeof(user.password), row[2].c_str());
         if (sink) sink(user);
     }
     return true;
@@ -285,12 +281,12 @@ bool StationListDb::LoadRoverUsers(const UserSink& sink)
         memset(&user, 0, sizeof(user));
         user.id = ParseInt(row[0]);
         user.type = USER_TYPE_ROVER;
-        CopyField(user.name, sizeof(user.name), row[1]);
-        CopyField(user.password, sizeof(user.password), row[2]);
-        CopyField(user.expiredatetime, sizeof(user.expiredatetime), row[3]);
+        FixedText_Copy(user.name, sizeof(user.name), row[1].c_str());
+        FixedText_Copy(user.password, sizeof(user.password), row[2].c_str());
+        FixedText_Copy(user.expiredatetime, sizeof(user.expiredatetime), row[3].c_str());
         user.activation = ParseInt(row[4]);
         user.activationperiod = ParseInt(row[5]);
-        CopyField(user.firstonlinetime, sizeof(user.firstonlinetime), row[6]);
+        FixedText_Copy(user.firstonlinetime, sizeof(user.firstonlinetime), row[6].c_str());
         if (sink) sink(user);
     }
     return true;

@@ -39,10 +39,11 @@ int StationListDb_InsertByExecAt(const char* dbPath, const char* name, int list)
 
 int StationListDb_InsertByExec(const char* name, int list)
 {
-    char dir[EXE_DIR_PATH_SIZE];
-    if (!GetExeDirPathInWin(dir)) {
-        Log_Error("%s:GetExeDirPathInWin: failed", "StationListDb_InsertByExec");
+    char path[EXE_FILE_PATH_SIZE];
+    int result = ExeDir_FilePath(STATION_DB_FILE, path, sizeof(path));
+    if (result != EXE_FILE_PATH_OK) {
+        if (result == EXE_FILE_PATH_NO_DIR) Log_Error("%s:GetExeDirPathInWin: failed", "StationListDb_InsertByExec");
         return -1;
     }
-    return StationListDb_InsertByExecAt((std::string(dir) + STATION_DB_FILE).c_str(), name, list);
+    return StationListDb_InsertByExecAt(path, name, list);
 }

@@ -2,7 +2,7 @@
 // only an HTTP 2xx reply whose "code" is the integer 0 lets the rover in, the
 // rover user table is then not asked, and a slow centre holds up no stream.
 #include "blackbox/RelayFixture.h"
-#include "caster/FakeAuthCentre.h"
+#include "support/FakeAuthCentre.h"
 
 #include <algorithm>
 #include <atomic>

@@ -13,7 +13,7 @@
 #include "blackbox/GnssFrames.h"
 #include "blackbox/NtripTexts.h"
 #include "blackbox/RawPeers.h"
-#include "caster/FakeUpstream.h"
+#include "support/FakeUpstream.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
 #include "support/TestEnv.h"

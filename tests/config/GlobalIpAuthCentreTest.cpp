@@ -5,8 +5,8 @@
 #include "platform/FileSystem.h"
 
 #include "config/ConfigTestSupport.h"
-#include "config/LogCapture.h"
 #include "support/Files.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 #include "config/JsonFile.h"
 
 #include "config/ConfigTestSupport.h"
-#include "config/LogCapture.h"
 #include "support/Files.h"
+#include "support/LogCapture.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include "control/FrameFixtures.h"
 
 #include "decoding/DecodeFramework.h"
-#include "decoding/LogCapture.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -60,7 +60,7 @@ TEST(FrameworkScanTest, FramesSplitOverWritesAreDispatchedInOrder)
     }
     DFW::DecodeFramework_Destroy(&framework);
     EXPECT_EQ(received.units, (std::vector<std::string>{"1/1", "2011/-1", "3/2", "3/4"}));
-    EXPECT_TRUE(log.Contains("STATUS_MSG_CRC_ERROR"));
+    EXPECT_TRUE(log.Has("STATUS_MSG_CRC_ERROR"));
 }
 
 }  // namespace

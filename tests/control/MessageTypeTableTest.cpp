@@ -5,7 +5,7 @@
 #include "control/ProtobufLog.h"
 #include "control/FrameFixtures.h"
 
-#include "decoding/LogCapture.h"
+#include "support/LogCapture.h"
 
 #include "VIVOProtoDecoding/PPPRAInfoMsg.pb.h"
 #include "VIVOProtoDecoding/ServiceOpMsg.pb.h"
@@ -197,8 +197,8 @@ TEST(MessageTypeTableTest, BodiesThatAreNotUtf8GiveNoUnit)
     ASSERT_EQ(request->client_info_size(), 1);
     EXPECT_EQ(request->client_info(0).station_ip(), "x");
     // The runtime names the field in the daily log, not on a console.
-    EXPECT_TRUE(log.Contains("[warn] protobuf ")) << log.Text();
-    EXPECT_TRUE(log.Contains("PPPRAInfoMsg.PPPRAStationInfo.station_ip")) << log.Text();
+    EXPECT_TRUE(log.Has("[warn] protobuf ")) << log.Text();
+    EXPECT_TRUE(log.Has("PPPRAInfoMsg.PPPRAStationInfo.station_ip")) << log.Text();
 }
 
 TEST(MessageTypeTableTest, UnknownFieldsAreDropped)

@@ -3,7 +3,7 @@
 #include "control/FrameDecode.h"
 #include "control/FrameFixtures.h"
 
-#include "decoding/LogCapture.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -84,9 +84,9 @@ TEST(ScanFrameTest, OneCall)
         EXPECT_EQ(got, unit != nullptr);
         EXPECT_EQ(consumed, c.consumed);
         if (*c.logWord) {
-            EXPECT_TRUE(log.Contains(std::string("[debug] ") + c.logWord + "\n")) << log.Text();
+            EXPECT_TRUE(log.Has(std::string("[debug] ") + c.logWord + "\n")) << log.Text();
         } else {
-            EXPECT_FALSE(log.Contains("STATUS_")) << log.Text();
+            EXPECT_FALSE(log.Has("STATUS_")) << log.Text();
         }
     }
 }

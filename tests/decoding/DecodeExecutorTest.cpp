@@ -1,7 +1,7 @@
 #include "decoding/DecodeExecutor.h"
 
-#include "decoding/LogCapture.h"
 #include "platform/Thread.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -181,7 +181,7 @@ TEST_F(DecodeExecutorTest, OverflowDropsTheOlderHalfAndTheChunkThatDidNotFit)
     ASSERT_EQ(11u, seen_.lengths.size());
     EXPECT_EQ(50000u, seen_.lengths[9]);
     EXPECT_EQ(25000u, seen_.lengths[10]);
-    EXPECT_TRUE(log.Contains("queue of channel 1 full"));
+    EXPECT_TRUE(log.Has("queue of channel 1 full"));
 }
 
 TEST_F(DecodeExecutorTest, ChunksLargerThanOneBlockArriveWhole)
@@ -220,7 +220,7 @@ TEST_F(DecodeExecutorTest, AnExecutorWithoutWorkersRefusesPushes)
         DecodeExecutor_CloseChannel(e, 1);
         DecodeExecutor_Destroy(e);
     }
-    EXPECT_TRUE(log.Contains("DecodeExecutor_Push:TestExecutor has no workers"));
+    EXPECT_TRUE(log.Has("DecodeExecutor_Push:TestExecutor has no workers"));
     EXPECT_FALSE(Push(nullptr, 1, "x\n"));
     EXPECT_TRUE(seen_.lengths.empty());
 

@@ -1,6 +1,6 @@
 #include "decoding/DecodeFramework.h"
 
-#include "decoding/LogCapture.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -82,7 +82,7 @@ bool WaitForFrames(size_t n)
 // Drives DecodeOnce by hand, without a thread.
 class ManualThread : public DecodeThread {
 public:
-    bool Start(DecodeFramework* framework) override
+    bool Start(DecodeSource* framework) override
     {
         m_framework = framework;
         return true;
@@ -135,11 +135,11 @@ TEST_F(DecodeFrameworkTest, FramesAreDispatchedInOrderWithTheContext)
     EXPECT_EQ("split frame", g_frames[3]);
     for (int i = 0; i < 50; ++i) EXPECT_EQ("burst" + std::to_string(i), g_frames[4 + i]);
     EXPECT_EQ(&context, g_context);
-    EXPECT_TRUE(log.Contains("DecodeThread::Run Start ,Decode Thread ID is "));
-    EXPECT_TRUE(log.Contains("DecodeThread::Run End ,Decode Thread ID is "));
-    EXPECT_TRUE(log.Contains("DFW::DecodeThread::Stop:start"));
-    EXPECT_TRUE(log.Contains("DFW::DecodeThread::Stop:end"));
-    EXPECT_TRUE(log.Contains("DFW::DecodeFramework_Destroy isDecodeThreadRunstop=true"));
+    EXPECT_TRUE(log.Has("DecodeThread::Run Start ,Decode Thread ID is "));
+    EXPECT_TRUE(log.Has("DecodeThread::Run End ,Decode Thread ID is "));
+    EXPECT_TRUE(log.Has("DFW::DecodeThread::Stop:start"));
+    EXPECT_TRUE(log.Has("DFW::DecodeThread::Stop:end"));
+    EXPECT_TRUE(log.Has("DFW::DecodeFramework_Destroy isDecodeThreadRunstop=true"));
 }
 
 TEST_F(DecodeFrameworkTest, DestroyingAWaitingThreadReturnsAfterItEnded)
@@ -235,7 +235,7 @@ TEST_F(DecodeFrameworkTest, AFullRingThatCannotBeDecodedDropsItsOldestBytes)
     EXPECT_EQ(50000, thread.DecodeOnce());
     EXPECT_EQ(50000u, ring->Unread());
     EXPECT_EQ(0, thread.DecodeOnce());
-    EXPECT_TRUE(log.Contains("ring full and undecodable, dropped 50000 bytes"));
+    EXPECT_TRUE(log.Has("ring full and undecodable, dropped 50000 bytes"));
     thread.Stop();
 }
 

@@ -1,176 +1,137 @@
-#include "NetHarness.h"
+// The command queue alone: pushes, the drain's order, pushes and drains from
+// inside a run, what a free takes with it, and pushes racing a drain.
+#include "net/CommandQueue.h"
 
-#include <cstring>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
-// A message of the ordering test: length, poster, sequence, then a payload
-// whose bytes depend on all three, so a torn or mixed message shows.
-std::string Message(unsigned poster, unsigned seq, size_t payload)
+// channelID names the poster, subscriberID the sequence within it.
+DecodingEvent* Event(uint64_t poster, uint64_t seq)
 {
-    std::string m(9, '\0');
-    uint32_t total = static_cast<uint32_t>(9 + payload);
-    memcpy(&m[0], &total, 4);
-    m[4] = static_cast<char>(poster);
-    memcpy(&m[5], &seq, 4);
-    m += Pattern(payload, poster * 1000 + seq);
-    return m;
+    DecodingEvent* event = DecodingEvent_Alloc();
+    event->channelID = poster;
+    event->subscriberID = seq;
+    return event;
 }
 
-size_t PayloadFor(unsigned seq)
-{
-    static const size_t small[] = {8, 64, 300};
-    return seq % 16 == 5 ? 5200 : small[seq % 3];  // every 16th spans two blocks
-}
+struct Runs {
+    CommandQueue* queue = nullptr;
+    std::vector<std::pair<uint64_t, uint64_t>> seen;
+    // What the run does besides recording (push more, drain again).
+    void (*also)(Runs* runs, DecodingEvent* event) = nullptr;
+
+    static void Run(DecodingEvent* event, void* context)
+    {
+        Runs* runs = static_cast<Runs*>(context);
+        runs->seen.push_back({event->channelID, event->subscriberID});
+        if (runs->also) runs->also(runs, event);
+    }
+    void Drain() { CommandQueue_Drain(queue, Run, this); }
+};
+
+class CommandQueueTest : public ::testing::Test {
+protected:
+    void SetUp() override { runs.queue = queue = CommandQueue_Create(); }
+    void TearDown() override { CommandQueue_Free(queue); }
+    CommandQueue* queue = nullptr;
+    Runs runs;
+};
 
 }  // namespace
 
-// Eight threads post at once, half of them as chains. Each message must
-// arrive whole, and each thread's messages in the order it posted them.
-// The total stays below the unsent limit, so no drain can hit it.
-TEST_F(NetTest, PostsFromEightThreadsArriveWholeAndInEachThreadsOrder)
+TEST_F(CommandQueueTest, DrainRunsEveryEventOnceInPushOrderAndEmptiesTheQueue)
 {
-    const unsigned threads = 8, perThread = 48;
-    ServerThread s;
-    ASSERT_TRUE(s.Start());
-    TestClient client;
-    uint64_t id = s.Connect(client);
-    ASSERT_NE(0u, id);
+    EXPECT_EQ(0u, CommandQueue_Count(queue));
+    runs.Drain();  // an empty drain runs nothing
+    EXPECT_TRUE(runs.seen.empty());
 
-    size_t expected = 0;
-    for (unsigned t = 0; t < threads; ++t)
-        for (unsigned q = 0; q < perThread; ++q) expected += 9 + PayloadFor(q);
-    ASSERT_LT(expected, TCP_CONNECTION_MAX_UNSENT);
+    for (uint64_t i = 1; i <= 5; ++i) CommandQueue_Push(queue, Event(1, i));
+    EXPECT_EQ(5u, CommandQueue_Count(queue));
+    runs.Drain();
+    EXPECT_EQ((std::vector<std::pair<uint64_t, uint64_t>>{{1, 1}, {1, 2}, {1, 3}, {1, 4}, {1, 5}}), runs.seen);
+    EXPECT_EQ(0u, CommandQueue_Count(queue));
 
-    std::atomic<bool> go{false};
-    std::vector<std::thread> posters;
-    for (unsigned t = 0; t < threads; ++t) {
-        posters.emplace_back([&, t] {
-            while (!go.load()) std::this_thread::yield();
-            for (unsigned q = 0; q < perThread; ++q) {
-                std::string m = Message(t, q, PayloadFor(q));
-                if (t % 2 == 0) {
-                    NHServer_PostSend(s.server, id, m.data(), m.size());
-                } else {
-                    CommonDataChain* chain = CommonDataChain_Alloc();
-                    CommonDataChain_AppendAll(chain, m.data(), m.size());
-                    NHServer_PostSendChain(s.server, id, chain);
-                    CommonDataChain_Free(chain);
-                }
-            }
+    // The emptied queue links new events from its head again.
+    CommandQueue_Push(queue, Event(2, 1));
+    runs.Drain();
+    EXPECT_EQ(6u, runs.seen.size());
+    EXPECT_EQ((std::pair<uint64_t, uint64_t>{2, 1}), runs.seen.back());
+}
+
+// An event pushed by a run goes behind those already queued and runs in the
+// same drain; a drain started from a run returns at once instead of running
+// the current event again.
+TEST_F(CommandQueueTest, EventsPushedAndDrainsStartedFromARunStayInTheOuterDrain)
+{
+    runs.also = [](Runs* r, DecodingEvent* event) {
+        if (event->channelID == 1) CommandQueue_Push(r->queue, Event(9, event->subscriberID));
+        r->Drain();
+    };
+    CommandQueue_Push(queue, Event(1, 1));
+    CommandQueue_Push(queue, Event(1, 2));
+    runs.Drain();
+    EXPECT_EQ((std::vector<std::pair<uint64_t, uint64_t>>{{1, 1}, {1, 2}, {9, 1}, {9, 2}}), runs.seen);
+    EXPECT_EQ(0u, CommandQueue_Count(queue));
+}
+
+// Unrun events and their chains go with the queue (the sanitizer build
+// fails on a leak); a drained event's chain goes with the event.
+TEST_F(CommandQueueTest, EventsAndTheirChainsAreFreedWhetherRunOrNot)
+{
+    std::string big(20000, 'x');
+    for (int i = 0; i < 3; ++i) {
+        DecodingEvent* event = Event(1, i);
+        event->chain = CommonDataChain_Alloc();
+        CommonDataChain_AppendAll(event->chain, big.data(), big.size());
+        CommandQueue_Push(queue, event);
+    }
+    runs.also = [](Runs* r, DecodingEvent*) {
+        DecodingEvent* late = Event(2, 0);
+        late->chain = CommonDataChain_Alloc();
+        CommandQueue_Push(r->queue, late);
+        r->also = nullptr;
+    };
+    runs.Drain();
+    EXPECT_EQ(4u, runs.seen.size());
+
+    CommandQueue* other = CommandQueue_Create();
+    DecodingEvent* unrun = Event(3, 0);
+    unrun->chain = CommonDataChain_Alloc();
+    CommonDataChain_AppendAll(unrun->chain, big.data(), big.size());
+    CommandQueue_Push(other, unrun);
+    CommandQueue_Free(other);
+    DecodingEvent_Free(nullptr);
+}
+
+// Four threads push while this one drains: every event runs exactly once,
+// and each thread's events in the order it pushed them.
+TEST_F(CommandQueueTest, PushesRacingADrainRunOnceEachInEachPushersOrder)
+{
+    const unsigned pushers = 4, perPusher = 2000;
+    std::atomic<unsigned> done{0};
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < pushers; ++t) {
+        threads.emplace_back([&, t] {
+            for (unsigned i = 0; i < perPusher; ++i) CommandQueue_Push(queue, Event(t, i));
+            ++done;
         });
     }
-    go = true;
-    for (std::thread& p : posters) p.join();
+    while (done.load() < pushers) runs.Drain();
+    for (std::thread& t : threads) t.join();
+    runs.Drain();
 
-    std::string stream = client.ReadExactly(expected, 5000);
-    ASSERT_EQ(expected, stream.size());
-    std::vector<unsigned> next(threads, 0);
-    size_t at = 0;
-    while (at < stream.size()) {
-        uint32_t total;
-        memcpy(&total, &stream[at], 4);
-        unsigned poster = static_cast<unsigned char>(stream[at + 4]);
-        uint32_t seq;
-        memcpy(&seq, &stream[at + 5], 4);
-        ASSERT_LT(poster, threads);
-        ASSERT_EQ(next[poster], seq) << "poster " << poster;
-        ASSERT_EQ(Message(poster, seq, PayloadFor(seq)), stream.substr(at, total));
+    ASSERT_EQ(size_t(pushers) * perPusher, runs.seen.size());
+    std::vector<uint64_t> next(pushers, 0);
+    for (const auto& [poster, seq] : runs.seen) {
+        ASSERT_LT(poster, pushers);
+        ASSERT_EQ(next[poster], seq) << "pusher " << poster;
         ++next[poster];
-        at += total;
     }
-    for (unsigned t = 0; t < threads; ++t) EXPECT_EQ(perThread, next[t]);
-    EXPECT_TRUE(rec.closed.empty());
-}
-
-// A send longer than one block is copied into as many blocks as it needs.
-TEST_F(NetTest, SendsLongerThanOneBlockArriveWhole)
-{
-    ServerThread s;
-    ASSERT_TRUE(s.Start());
-    TestClient client;
-    uint64_t id = s.Connect(client);
-    for (size_t n : {size_t(5120), size_t(5121), size_t(6000), size_t(12000), size_t(51200 + 3)}) {
-        std::string bytes = Pattern(n, static_cast<unsigned>(n));
-        NHServer_PostSend(s.server, id, bytes.data(), bytes.size());
-        EXPECT_EQ(bytes, client.ReadExactly(n)) << n;
-        ASSERT_TRUE(rec.WaitFor([&] { return !rec.writes.empty() && rec.writes.back().second == static_cast<int>(n); }))
-            << n;
-    }
-    EXPECT_FALSE(LogHas("Have full"));
-}
-
-TEST_F(NetTest, BroadcastAcrossBlocksReachesSubscribersWhole)
-{
-    ServerThread s;
-    ASSERT_TRUE(s.Start());
-    TestClient sub;
-    uint64_t id = s.Connect(sub);
-    NHServer_PostAddPublisher(s.server, 4242);
-    NHServer_PostSubscribe(s.server, 4242, id);
-    std::string bytes = Pattern(15000, 3);
-    NHServer_PostBroadcast(s.server, 4242, bytes.data(), bytes.size());
-    EXPECT_EQ(bytes, sub.ReadExactly(bytes.size()));
-}
-
-// The send finds no connection and posts a close, which finds none either:
-// no callback runs and the loop goes on.
-TEST_F(NetTest, SendToAClosedChannelPostsACloseThatDoesNothing)
-{
-    ServerThread s;
-    ASSERT_TRUE(s.Start());
-    TestClient gone, stays;
-    uint64_t goneId = s.Connect(gone);
-    uint64_t staysId = s.Connect(stays);
-    gone.Close();
-    ASSERT_TRUE(rec.WaitFor([&] { return rec.closed.count(goneId) > 0; }));
-    NHServer_PostSend(s.server, goneId, "lost", 4);
-    NHServer_PostSend(s.server, staysId, "kept", 4);
-    EXPECT_EQ("kept", stays.ReadExactly(4));
-    std::lock_guard<std::mutex> guard(rec.mutex);
-    EXPECT_EQ(1u, rec.closed.size());
-    ASSERT_EQ(1u, rec.writes.size());
-    EXPECT_EQ(staysId, rec.writes[0].first);
-}
-
-// Posts made before the loop has an event base wait in the queue; the
-// loop's first drain runs them in order.
-TEST_F(NetTest, PostsBeforeTheLoopStartsRunAtItsFirstDrain)
-{
-    ServerThread s;
-    NHServer_PostAddPublisher(s.server, 5);
-    NHServer_PostSubscribe(s.server, 5, 6);
-    NHServer_PostSubscribe(s.server, 5, 7);
-    NHServer_PostSend(s.server, 99, "nobody", 6);
-    NHServer_PostClose(s.server, 99);
-    EXPECT_EQ(5u, CommandQueue_Count(s.server->queue));
-    ASSERT_TRUE(s.Start());
-    std::vector<uint64_t> subs;
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (CommandQueue_Count(s.server->queue) != 0 && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    EXPECT_EQ(0u, CommandQueue_Count(s.server->queue));
-    EXPECT_TRUE(PublisherTable_CopySubscribers(s.server->publishers, 5, &subs));
-    EXPECT_EQ((std::vector<uint64_t>{6, 7}), subs);
-}
-
-// Commands queued but never run (the loop ended first) are freed with the server.
-TEST_F(NetTest, CommandsLeftInTheQueueAreFreedWithTheServer)
-{
-    NHServer* server = NHServer_Create();
-    std::string big = Pattern(20000, 9);
-    NHServer_PostSend(server, 1, big.data(), big.size());
-    NHServer_PostBroadcast(server, 2, big.data(), big.size());
-    NHServer_PostShutdown(server, 1);
-    NHServer_Free(server);  // a leak here fails the sanitizer build
-}
-
-TEST_F(NetTest, AnUnknownCommandKindIsFatal)
-{
-    DecodingEvent event;
-    memset(&event, 0, sizeof(event));
-    event.kind = 42;
-    EXPECT_DEATH(DecodingEvent_Process(&event), "");
-    EXPECT_TRUE(LogHas("NetHandle:DecodingEvent_Process unkown evnet kind"));
+    EXPECT_EQ(0u, CommandQueue_Count(queue));
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <thread>
 
 TEST(ExeDir, KeepsTheDirectoryWithItsTrailingSlash)
@@ -28,6 +29,41 @@ TEST(ExeDir, KeepsTheDirectoryWithItsTrailingSlash)
     char dir[EXE_DIR_PATH_SIZE];
     ASSERT_TRUE(GetExeDirPathInWin(dir));
     EXPECT_EQ('/', dir[strlen(dir) - 1]);
+}
+
+// Every file kept beside the executable is found through these two.
+TEST(ExeDir, FilePathJoinsTheDirectoryAndTheName)
+{
+    struct {
+        const char* dir;
+        const char* name;
+        size_t size;
+        bool ok;
+        const char* path;
+    } cases[] = {
+        {"/svc/", "station.db", 64, true, "/svc/station.db"},
+        {"/svc", "station.db", 64, true, "/svc/station.db"},
+        {"", "station.db", 64, true, "station.db"},
+        {"/svc/", "station.db", 16, true, "/svc/station.db"},  // 15 characters and the NUL
+        {"/svc/", "station.db", 15, false, ""},
+        {nullptr, "station.db", 64, false, ""},
+        {"/svc/", nullptr, 64, false, ""},
+    };
+    for (auto& c : cases) {
+        char path[64];
+        strcpy(path, "old");
+        EXPECT_EQ(c.ok, ExeDir_Join(c.dir, c.name, path, c.size)) << c.dir << " " << c.size;
+        EXPECT_STREQ(c.path, path) << c.dir << " " << c.size;
+    }
+
+    char dir[EXE_DIR_PATH_SIZE];
+    ASSERT_TRUE(GetExeDirPathInWin(dir));
+    char path[EXE_FILE_PATH_SIZE];
+    ASSERT_EQ(EXE_FILE_PATH_OK, ExeDir_FilePath("user.db", path, sizeof(path)));
+    EXPECT_EQ(std::string(dir) + "user.db", path);
+    char tiny[4];
+    EXPECT_EQ(EXE_FILE_PATH_TOO_LONG, ExeDir_FilePath("user.db", tiny, sizeof(tiny)));
+    EXPECT_STREQ("", tiny);
 }
 
 TEST(Geodesy, GeodeticToEcefMatchesKnownPoints)

@@ -1,8 +1,8 @@
 #include "store/UserDb.h"
 
-#include "config/LogCapture.h"
 #include "platform/FileSystem.h"
-#include "store/StoreTestSupport.h"
+#include "support/LogCapture.h"
+#include "support/StoreTestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -16,21 +16,34 @@
 #include <cstring>
 #include <string>
 
-// A port that was free a moment ago (bound to port 0, then released).
-inline int TestClient_FreePort()
+// A TCP socket bound to 127.0.0.1 on a free port, listening when asked; its
+// port goes to *port. -1 on failure. Held bound and unlistened, a port
+// refuses every connect and no other program can take it meanwhile; held
+// listening and never accepted, it takes connections that nobody answers.
+inline int TestClient_BindLoopback(bool listening, int* port)
 {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return 0;
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = 0;
-    int port = 0;
     socklen_t len = sizeof(addr);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-        port = ntohs(addr.sin_port);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 || (listening && listen(fd, 16) != 0) ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        close(fd);
+        return -1;
     }
+    *port = ntohs(addr.sin_port);
+    return fd;
+}
+
+// A port that was free a moment ago (bound to port 0, then released).
+inline int TestClient_FreePort()
+{
+    int port = 0;
+    int fd = TestClient_BindLoopback(false, &port);
+    if (fd < 0) return 0;
     close(fd);
     return port;
 }

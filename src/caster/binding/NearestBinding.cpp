@@ -1,11 +1,11 @@
 #include "caster/binding/NearestBinding.h"
 
 #include "caster/registry/BaseTable.h"
-#include "caster/registry/FixedText.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/registry/VirtualMount.h"
 #include "config/ConfigRecords.h"
 #include "net/NHServer.h"
+#include "runtime/FixedText.h"
 #include "runtime/GreatCircle.h"
 #include "runtime/Log.h"
 

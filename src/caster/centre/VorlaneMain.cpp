@@ -59,16 +59,15 @@ T* NewZeroed(const char* what)
     return record;
 }
 
-// The executable's directory followed by name; false when either does not fit.
+// The executable's directory followed by name; false when either is unknown
+// or does not fit.
 bool ExePathOf(const char* name, std::string* path)
 {
-    char dir[EXE_DIR_PATH_SIZE];
-    memset(dir, 0, sizeof(dir));
-    if (!GetExeDirPathInWin(dir)) {
-        Log_Info("exePath: %s", dir);
-        return false;
-    }
-    *path = std::string(dir) + name;
+    char full[EXE_FILE_PATH_SIZE];
+    int result = ExeDir_FilePath(name, full, sizeof(full));
+    if (result == EXE_FILE_PATH_NO_DIR) Log_Info("exePath: %s", full);
+    if (result != EXE_FILE_PATH_OK) return false;
+    *path = full;
     return true;
 }
 

@@ -1,6 +1,6 @@
 #include "caster/registry/BaseTable.h"
 
-#include "caster/registry/FixedText.h"
+#include "runtime/FixedText.h"
 #include "runtime/GreatCircle.h"
 #include "runtime/Lock.h"
 

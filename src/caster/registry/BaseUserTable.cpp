@@ -1,6 +1,6 @@
 #include "caster/registry/BaseUserTable.h"
 
-#include "caster/registry/FixedText.h"
+#include "runtime/FixedText.h"
 #include "runtime/Lock.h"
 
 #include <cstring>

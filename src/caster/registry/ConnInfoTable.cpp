@@ -1,6 +1,6 @@
 #include "caster/registry/ConnInfoTable.h"
 
-#include "caster/registry/FixedText.h"
+#include "runtime/FixedText.h"
 #include "runtime/Lock.h"
 
 #include <new>

@@ -1,7 +1,7 @@
 #include "caster/registry/RoverTable.h"
 
-#include "caster/registry/FixedText.h"
 #include "caster/registry/VirtualMount.h"
+#include "runtime/FixedText.h"
 #include "runtime/Lock.h"
 
 #include <atomic>

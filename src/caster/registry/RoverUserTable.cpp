@@ -1,7 +1,7 @@
 #include "caster/registry/RoverUserTable.h"
 
-#include "caster/registry/FixedText.h"
 #include "platform/LocalTime.h"
+#include "runtime/FixedText.h"
 #include "runtime/Lock.h"
 #include "runtime/Log.h"
 

@@ -1,7 +1,9 @@
 // The relay-account pool; its list file is read by RelayAccountFile.
 #include "caster/relay/RelayAccountList.h"
 
+#include "decoding/NtripDecoding/Base64.h"
 #include "platform/LocalTime.h"
+#include "runtime/FixedText.h"
 #include "runtime/Log.h"
 
 #include <cstdio>
@@ -11,8 +13,6 @@
 namespace {
 
 bool Fits(const char* text, size_t size) { return text && strlen(text) < size; }
-
-void CopyText(char* out, size_t size, const char* text) { snprintf(out, size, "%s", text ? text : ""); }
 
 }  // namespace
 
@@ -99,10 +99,10 @@ void RelayAccountList::LoadLine(const RelayFileLine& line)
 RelayMount* RelayAccountList::NewMount(const char* localName, const char* host, int port, const char* upstreamMount)
 {
     std::unique_ptr<RelayMount> mount(new RelayMount());
-    CopyText(mount->localName, sizeof(mount->localName), localName);
-    CopyText(mount->host, sizeof(mount->host), host);
+    FixedText_Copy(mount->localName, sizeof(mount->localName), localName);
+    FixedText_Copy(mount->host, sizeof(mount->host), host);
     mount->port = port;
-    CopyText(mount->upstreamMount, sizeof(mount->upstreamMount), upstreamMount);
+    FixedText_Copy(mount->upstreamMount, sizeof(mount->upstreamMount), upstreamMount);
     mount->systemAccount = nullptr;
     mount->next = nullptr;
     if (!mounts_.Insert(mount.get())) Log_Fatal("%s:malloc error", "RelayAccountList::NewMount");
@@ -127,7 +127,7 @@ RelayAccount* RelayAccountList::AddAccount(const char* credentials)
 {
     if (!credentials || !*credentials || !Fits(credentials, RELAY_CREDENTIALS_SIZE)) return nullptr;
     std::unique_ptr<RelayAccount> account(new RelayAccount());
-    CopyText(account->credentials, sizeof(account->credentials), credentials);
+    FixedText_Copy(account->credentials, sizeof(account->credentials), credentials);
     Base64Encode(account->credentialsBase64, sizeof(account->credentialsBase64), credentials);
     account->inUse = 0;
     account->system = 0;
@@ -163,7 +163,7 @@ int RelayAccountList::AddSystemMount(const char* localName, const char* host, in
     ScopedLock guard(lock_);
     if (mounts_.Find(localName)) return 1;
     std::unique_ptr<RelayAccount> account(new RelayAccount());
-    CopyText(account->credentials, sizeof(account->credentials), credentials);
+    FixedText_Copy(account->credentials, sizeof(account->credentials), credentials);
     Base64Encode(account->credentialsBase64, sizeof(account->credentialsBase64), credentials);
     account->inUse = 0;
     account->system = 1;
@@ -333,7 +333,7 @@ int RelayAccountList::ListMountNames(char (*names)[RELAY_NAME_SIZE], int capacit
     int copied = 0;
     for (const std::string& name : relayMountNames_) {
         if (!names || copied >= capacity) break;
-        CopyText(names[copied], RELAY_NAME_SIZE, name.c_str());
+        FixedText_Copy(names[copied], RELAY_NAME_SIZE, name.c_str());
         ++copied;
     }
     if (count) *count = copied;
@@ -367,22 +367,5 @@ int RelayAccountList::ReportState(char* out, size_t size)
 
 int RelayAccountList::Base64Encode(char* out, size_t size, const char* input)
 {
-    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    if (!input || !*input) return 0;
-    size_t length = strlen(input);
-    size_t needed = (length + 2) / 3 * 4;
-    if (!out || size < needed + 1) return -1;
-    const unsigned char* in = reinterpret_cast<const unsigned char*>(input);
-    size_t o = 0;
-    for (size_t i = 0; i < length; i += 3) {
-        uint32_t group = static_cast<uint32_t>(in[i]) << 16;
-        if (i + 1 < length) group |= static_cast<uint32_t>(in[i + 1]) << 8;
-        if (i + 2 < length) group |= in[i + 2];
-        out[o++] = kAlphabet[(group >> 18) & 63];
-        out[o++] = kAlphabet[(group >> 12) & 63];
-        out[o++] = i + 1 < length ? kAlphabet[(group >> 6) & 63] : '=';
-        out[o++] = i + 2 < length ? kAlphabet[group & 63] : '=';
-    }
-    out[o] = '\0';
-    return static_cast<int>(o);
+    return NtripDecoding::CBase64::Encode(out, size, input);
 }

@@ -131,9 +131,7 @@ public:
     // the line feed); callers hand out on to the mailer.
     int ReportState(char* out, size_t size);
 
-    // Standard Base64 with "=" padding: the length written, or -1 when out is
-    // null or too small (out untouched). An empty input leaves out untouched
-    // and gives 0.
+    // The Base64 of credentials: NtripDecoding::CBase64::Encode.
     static int Base64Encode(char* out, size_t size, const char* input);
 
 private:

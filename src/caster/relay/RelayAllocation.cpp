@@ -1,7 +1,7 @@
 #include "caster/relay/RelayAllocation.h"
 
 #include "caster/binding/NearestBinding.h"
-#include "caster/registry/FixedText.h"
+#include "caster/centre/Vorlane.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/relay/AuthCentre.h"
 #include "caster/relay/RelayAccountList.h"
@@ -9,6 +9,7 @@
 #include "config/ConfigRecords.h"
 #include "decoding/NEMADecoding/NemaLog.h"
 #include "net/NHServer.h"
+#include "runtime/FixedText.h"
 #include "runtime/Log.h"
 
 #include <cstdio>
@@ -60,7 +61,7 @@ bool RelayAllocation_Start(const CasterScope& scope, RelayAccountList* pool, con
     RelayAccount* account = pool->TakeIdleAccount(mount);
     if (!account) {
         Log_Info("Relay_Mount:%s  no idle account", mount);
-        // The mailer's "no idle account" notice goes out here once it exists.
+        MailPostNotice("Vorlane: Relay_Service no idle account!\n");
         NHServer_PostClose(scope.server, channelID);
         return false;
     }
@@ -92,9 +93,9 @@ bool RelayAllocation_Start(const CasterScope& scope, RelayAccountList* pool, con
     char line[STATE_LINE_SIZE];
     memset(line, 0, sizeof(line));
     pool->ReportState(line, sizeof(line));
+    MailSetStatistics(line);
     if (pool->IdleAccounts() < RELAY_IDLE_ACCOUNT_WARNING) {
-        // The mailer's "idle account less 5" notice goes out here once it exists.
-        Log_Debug("%s:%d idle relay accounts left", "Ntrip::RelayAllocation_Start", pool->IdleAccounts());
+        MailPostNotice("Vorlane: Relay_Service idle account less 5!\n");
     }
     return true;
 }

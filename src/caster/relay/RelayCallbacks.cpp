@@ -5,12 +5,12 @@
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "caster/registry/ConnInfoTable.h"
-#include "caster/registry/FixedText.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/relay/RelayAccountList.h"
 #include "caster/relay/RelayClient.h"
 #include "net/NHServer.h"
 #include "net/PublisherTable.h"
+#include "runtime/FixedText.h"
 #include "runtime/Log.h"
 
 #include <cstdio>
@@ -137,6 +137,7 @@ void RelayCloseCallback(void* relayContext)
         char line[STATE_LINE_SIZE];
         memset(line, 0, sizeof(line));
         pool->ReportState(line, sizeof(line));
+        MailSetStatistics(line);
     }
 }
 

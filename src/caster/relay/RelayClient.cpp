@@ -2,6 +2,7 @@
 
 #include "net/EventLoop.h"
 #include "net/NHServer.h"
+#include "runtime/FixedText.h"
 #include "runtime/Log.h"
 
 #include <arpa/inet.h>
@@ -34,8 +35,6 @@ namespace {
 
 const char* const kAccepted[] = {"HTTP/1.1 200 OK", "HTTP/1.0 200 OK", "ICY 200 OK"};
 const size_t kReplyPeek = 4096;
-
-void CopyText(char* out, size_t size, const char* text) { snprintf(out, size, "%s", text ? text : ""); }
 
 int FieldLength(const char* field, size_t size) { return static_cast<int>(strnlen(field, size)); }
 
@@ -235,12 +234,12 @@ int RelayRequest_FromMount(RelayRequest* request, const RelayMount* mount, Relay
 {
     if (!request || !mount || !account) return 0;
     request->protocol = RELAY_PROTOCOL_NTRIP1;
-    CopyText(request->upstreamHost, sizeof(request->upstreamHost), mount->host);
+    FixedText_Copy(request->upstreamHost, sizeof(request->upstreamHost), mount->host);
     request->upstreamPort = mount->port;
-    CopyText(request->upstreamMount, sizeof(request->upstreamMount), mount->upstreamMount);
-    CopyText(request->localMount, sizeof(request->localMount), mount->localName);
-    CopyText(request->credentials, sizeof(request->credentials), account->credentials);
-    CopyText(request->credentialsBase64, sizeof(request->credentialsBase64), account->credentialsBase64);
+    FixedText_Copy(request->upstreamMount, sizeof(request->upstreamMount), mount->upstreamMount);
+    FixedText_Copy(request->localMount, sizeof(request->localMount), mount->localName);
+    FixedText_Copy(request->credentials, sizeof(request->credentials), account->credentials);
+    FixedText_Copy(request->credentialsBase64, sizeof(request->credentialsBase64), account->credentialsBase64);
     request->account = account;
     return 1;
 }
@@ -261,7 +260,7 @@ int RelayContext_Init(RelayContext* context, RelayRequest* request, NHServer* se
     if (!context) return 0;
     context->request = request;
     context->server = server;
-    CopyText(context->mountName, sizeof(context->mountName), mountName);
+    FixedText_Copy(context->mountName, sizeof(context->mountName), mountName);
     context->roverChannelID = roverChannelID;
     free(context->firstMessage);
     context->firstMessage = nullptr;
@@ -269,7 +268,7 @@ int RelayContext_Init(RelayContext* context, RelayRequest* request, NHServer* se
     if (roverChannelID != 0) {
         int32_t low = static_cast<int32_t>(static_cast<uint32_t>(roverChannelID & 0xffffffffu));
         snprintf(context->name, sizeof(context->name), "%s-%d", mountName ? mountName : "", low);
-        CopyText(context->account, sizeof(context->account), accountText);
+        FixedText_Copy(context->account, sizeof(context->account), accountText);
         if (firstMessage && *firstMessage) {
             // The sentence up to and including its first line feed, sized
             // from the text itself: only these bytes are ever sent.
@@ -283,8 +282,8 @@ int RelayContext_Init(RelayContext* context, RelayRequest* request, NHServer* se
             context->firstMessageLength = length;
         }
     } else {
-        CopyText(context->name, sizeof(context->name), request ? request->localMount : mountName);
-        CopyText(context->account, sizeof(context->account), RELAY_SYSTEM_ACCOUNT);
+        FixedText_Copy(context->name, sizeof(context->name), request ? request->localMount : mountName);
+        FixedText_Copy(context->account, sizeof(context->account), RELAY_SYSTEM_ACCOUNT);
     }
     context->bev = nullptr;
     context->relayChannelID = 0;

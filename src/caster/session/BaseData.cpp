@@ -3,9 +3,9 @@
 #include "caster/binding/NearestBinding.h"
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
-#include "caster/registry/FixedText.h"
 #include "caster/registry/RoverTable.h"
 #include "decoding/RTCMDecoding/RtcmLog.h"
+#include "runtime/FixedText.h"
 #include "runtime/Log.h"
 
 #include <cmath>

@@ -7,12 +7,12 @@
 #include "caster/registry/BaseTable.h"
 #include "caster/registry/BaseUserTable.h"
 #include "caster/registry/ConnInfoTable.h"
-#include "caster/registry/FixedText.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/registry/VirtualMount.h"
 #include "decoding/NtripDecoding/NtripResponse.h"
 #include "net/NHServer.h"
 #include "net/PublisherTable.h"
+#include "runtime/FixedText.h"
 #include "runtime/Log.h"
 #include "store/StationListDb.h"
 

@@ -3,7 +3,6 @@
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "caster/registry/ConnInfoTable.h"
-#include "caster/registry/FixedText.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/session/BaseLogin.h"
 #include "caster/session/BaseOffline.h"
@@ -13,6 +12,7 @@
 #include "decoding/DecodeExecutor.h"
 #include "decoding/NtripDecoding/NtripLog.h"
 #include "net/NHServer.h"
+#include "runtime/FixedText.h"
 #include "runtime/Log.h"
 
 #include <cstring>

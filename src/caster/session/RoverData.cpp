@@ -4,13 +4,12 @@
 #include "caster/binding/NearestBinding.h"
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
-#include "caster/registry/FixedText.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/relay/RelayAllocation.h"
-#include "caster/session/GgaFinder.h"
 #include "caster/session/UserLog.h"
 #include "config/ConfigRecords.h"
 #include "decoding/NEMADecoding/NemaLog.h"
+#include "runtime/FixedText.h"
 #include "runtime/Geodesy.h"
 #include "runtime/GreatCircle.h"
 
@@ -22,6 +21,9 @@ namespace Ntrip {
 
 namespace {
 
+// Room of a sentence in the GGA log, with its terminator.
+const size_t GGA_LOG_SENTENCE_SIZE = 200;
+
 void CopyTime(RoverGgaTime* to, const NEMADecoding::GnssTime& from)
 {
     to->year = from.year;
@@ -32,16 +34,18 @@ void CopyTime(RoverGgaTime* to, const NEMADecoding::GnssTime& from)
     to->second = from.second;
 }
 
-// The user's own GGA file gets the sentence as the rover sent it. No registry
-// lock is held: the file is opened and closed around each line.
+// The user's own GGA file gets the decoded sentence as the rover sent it,
+// without its line end; one of GGA_LOG_SENTENCE_SIZE bytes or more is passed
+// over. No registry lock is held: the file is opened and closed around each
+// line.
 void WriteGgaLog(const char* userName, const NEMADecoding::NEMA_GPGGA& gga)
 {
     LogToFile* writer = UserLog_WriterOf(userName);
-    char sentence[GGA_SENTENCE_SIZE];
-    GgaInfo info;
-    memset(&info, 0, sizeof(info));
-    size_t length = strnlen(gga.rawSentence, sizeof(gga.rawSentence));
-    if (!FindGGA(gga.rawSentence, length, sentence, &info)) return;
+    char sentence[GGA_LOG_SENTENCE_SIZE];
+    size_t length = gga.SentenceLength();
+    if (length == 0 || length >= sizeof(sentence)) return;
+    memcpy(sentence, gga.rawSentence, length);
+    sentence[length] = '\0';
     ScopedLock guard(UserLog_Mutex());
     writer->Write(sentence, LOG_TO_FILE_USER, userName);
 }

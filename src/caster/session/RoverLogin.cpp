@@ -5,7 +5,6 @@
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "caster/registry/ConnInfoTable.h"
-#include "caster/registry/FixedText.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/registry/RoverUserTable.h"
 #include "caster/registry/VirtualMount.h"
@@ -15,6 +14,7 @@
 #include "decoding/NtripDecoding/NtripResponse.h"
 #include "decoding/NtripDecoding/SourceTable.h"
 #include "net/NHServer.h"
+#include "runtime/FixedText.h"
 #include "runtime/Log.h"
 
 #include <cctype>

@@ -74,11 +74,13 @@ bool LogToFile::GetExeDirPathInWin(std::string* dir)
 
 bool LogToFile::GetFileFullPath(const char* name, std::string* path)
 {
-    std::string dir;
-    if (!GetExeDirPathInWin(&dir)) {
+    char full[EXE_FILE_PATH_SIZE];
+    int result = ExeDir_FilePath(name ? name : "", full, sizeof(full));
+    if (result == EXE_FILE_PATH_NO_DIR) {
         return false;
     }
-    *path = dir + (name ? name : "");
+    if (result != EXE_FILE_PATH_OK) return false;
+    *path = full;
     return true;
 }
 

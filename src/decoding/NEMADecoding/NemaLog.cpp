@@ -33,6 +33,15 @@ NEMA_GPGGA::NEMA_GPGGA()
     memset(&frameHeader, 0, sizeof(frameHeader));
 }
 
+size_t NEMA_GPGGA::SentenceLength() const
+{
+    size_t length = strnlen(rawSentence, sizeof(rawSentence));
+    const char* star = static_cast<const char*>(memchr(rawSentence, '*', length));
+    if (!star) return 0;
+    size_t end = static_cast<size_t>(star - rawSentence) + 3;
+    return end <= length ? end : 0;
+}
+
 Tarnek::LogRoot* NEMA_GPGGA::Clone() const
 {
     return new (std::nothrow) NEMA_GPGGA(*this);

@@ -4,6 +4,7 @@
 
 #include "decoding/LogRoot.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace NEMADecoding {
@@ -52,6 +53,11 @@ public:
     NEMA_GPGGA();
     int GetType() const override { return NEMA_GPGGA_TYPE; }
     Tarnek::LogRoot* Clone() const override;
+
+    // Characters of the sentence at the head of rawSentence, through its '*'
+    // and the two checksum characters (no line end, nothing that followed);
+    // 0 when those have not all arrived.
+    size_t SentenceLength() const;
 
     GnssTime time;
     double latitude;          // degrees, south negative

@@ -1,10 +1,13 @@
 #include "decoding/NtripDecoding/Base64.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace NtripDecoding {
 
 namespace {
+
+const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 int SextetOf(unsigned char c)
 {
@@ -47,6 +50,27 @@ size_t CBase64::Decode(const char* text, unsigned char* out)
         }
     }
     return written;
+}
+
+int CBase64::Encode(char* out, size_t size, const char* input)
+{
+    if (!input || !*input) return 0;
+    size_t length = strlen(input);
+    size_t needed = (length + 2) / 3 * 4;
+    if (!out || size < needed + 1) return -1;
+    const unsigned char* in = reinterpret_cast<const unsigned char*>(input);
+    size_t o = 0;
+    for (size_t i = 0; i < length; i += 3) {
+        uint32_t group = static_cast<uint32_t>(in[i]) << 16;
+        if (i + 1 < length) group |= static_cast<uint32_t>(in[i + 1]) << 8;
+        if (i + 2 < length) group |= in[i + 2];
+        out[o++] = kAlphabet[(group >> 18) & 63];
+        out[o++] = kAlphabet[(group >> 12) & 63];
+        out[o++] = i + 1 < length ? kAlphabet[(group >> 6) & 63] : '=';
+        out[o++] = i + 2 < length ? kAlphabet[group & 63] : '=';
+    }
+    out[o] = '\0';
+    return static_cast<int>(o);
 }
 
 }  // namespace NtripDecoding

@@ -1,6 +1,7 @@
-// Base64 decoding of HTTP Basic credentials (standard alphabet with '+' and
-// '/'). '=' is skipped; any other character outside the alphabet makes the
-// whole text invalid.
+// Base64 of HTTP Basic credentials, both ways (standard alphabet with '+' and
+// '/'): the request decoder reads a rover's, the relay client writes its own
+// upstream. On decoding '=' is skipped; any other character outside the
+// alphabet makes the whole text invalid.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,12 @@ public:
     // strlen(text) + 1 bytes and is cleared first. Returns the count of bytes
     // decoded; 0 for an empty, missing or invalid text.
     virtual size_t Decode(const char* text, unsigned char* out);
+
+    // Standard Base64 of the zero-terminated input, padded with "=" to a
+    // multiple of four characters: the length written, or -1 when out is
+    // null or too small (out untouched). An empty input leaves out untouched
+    // and gives 0.
+    static int Encode(char* out, size_t size, const char* input);
 
 private:
     unsigned m_bits;     // bit accumulator

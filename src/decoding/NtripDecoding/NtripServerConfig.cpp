@@ -1,5 +1,6 @@
 #include "decoding/NtripDecoding/NtripServerConfig.h"
 
+#include "decoding/NtripDecoding/NtripServerKeys.h"
 #include "runtime/ExeDir.h"
 #include "runtime/Log.h"
 
@@ -52,19 +53,13 @@ int IntOf(const Json::Value& section, const char* key)
 bool GetFileFullPath(char* path, size_t size)
 {
     if (!path || size == 0) return false;
-    path[0] = '\0';
-    char dir[EXE_DIR_PATH_SIZE];
-    if (!GetExeDirPathInWin(dir)) {
+    int result = ExeDir_FilePath(NTRIP_CONFIG_FILE_NAME, path, size);
+    if (result == EXE_FILE_PATH_NO_DIR) {
         Log_Error("%s:GetExeDirPathInWin: failed", "NtripDecoding::GetFileFullPath");
-        return false;
-    }
-    int n = snprintf(path, size, "%s%s", dir, NTRIP_CONFIG_FILE_NAME);
-    if (n < 0 || static_cast<size_t>(n) >= size) {
+    } else if (result != EXE_FILE_PATH_OK) {
         Log_Error("%s:path too long", "NtripDecoding::GetFileFullPath");
-        path[0] = '\0';
-        return false;
     }
-    return true;
+    return result == EXE_FILE_PATH_OK;
 }
 
 bool LoadNtripServerConfig(NtripServerSection* config)
@@ -99,16 +94,9 @@ bool LoadNtripServerConfigFrom(const char* path, NtripServerSection* config)
     if (!top.isObject() || !top["ntrip_server"].isObject()) return true;
     const Json::Value& section = top["ntrip_server"];
     if (section["ip"].isString()) snprintf(config->ip, sizeof(config->ip), "%s", section["ip"].asCString());
-    config->port = IntOf(section, "port");
-    config->protocol = IntOf(section, "protocol");
-    config->base_offline_time = IntOf(section, "base_offline_time");
-    config->base_login_mode = IntOf(section, "base_login_mode");
-    config->rover_login_mode = IntOf(section, "rover_login_mode");
-    config->rover_gga_log = IntOf(section, "rover_gga_log");
-    config->use_software_name = IntOf(section, "use_software_name");
-    config->broadcast_nearest = IntOf(section, "broadcast_nearest");
-    config->one_account_multi_user = IntOf(section, "one_account_multi_user");
-    config->user_count = IntOf(section, "user_count");
+#define READ_NTRIP_KEY(key, kind, fallback) config->key = IntOf(section, #key);
+    NTRIP_SERVER_SHARED_KEYS(READ_NTRIP_KEY)
+#undef READ_NTRIP_KEY
     return true;
 }
 

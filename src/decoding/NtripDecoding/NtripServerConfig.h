@@ -9,8 +9,8 @@ namespace NtripDecoding {
 
 static const char* const NTRIP_CONFIG_FILE_NAME = "VorlaneConfig.json";
 
-// The keys of the section the decoder reads; keys it does not find read as 0
-// or empty.
+// The keys of the section the decoder reads (ip and the shared keys of
+// NtripServerKeys.h); keys it does not find read as 0 or empty.
 struct NtripServerSection {
     char ip[32];
     int port;

@@ -1,9 +1,5 @@
-// The caster's time texts, the software-name test of rover login and the
-// service control handler.
-#include "caster/centre/Service.h"
+// The caster's time texts.
 #include "caster/centre/TimeText.h"
-#include "caster/centre/Vorlane.h"
-#include "caster/session/RoverLogin.h"
 #include "platform/LocalTime.h"
 
 #include <gtest/gtest.h>
@@ -48,38 +44,5 @@ TEST(TimeText, ReadsBackAsTheMomentItNames)
         char text[32];
         strftime(text, sizeof(text), "%Y-%m-%d %H:%M:%S", &local);
         EXPECT_EQ(static_cast<int64_t>(moment), ParseTimeString(text)) << text;
-    }
-}
-
-TEST(SoftwareName, IsFoundAnywhereInTheTrimmedAgentInAnyCase)
-{
-    struct Case {
-        const char* agent;
-        bool accepted;
-    } cases[] = {
-        {"Tarnek", true},
-        {"  NTRIP tarnek/2.0 \r\n", true},
-        {"NTRIP GNSSInternetRadio/1.4.10", true},
-        {"ntrip gnssinternetradio/1.4.10 extra", true},
-        {"NTRIP GNSSInternetRadio/1.4.9", false},
-        {"NTRIP RTKLIB/2.4.3", false},
-        {"", false},
-    };
-    for (const Case& c : cases) EXPECT_EQ(c.accepted, Ntrip::RoverLogin_SoftwareNameAccepted(c.agent)) << c.agent;
-    EXPECT_FALSE(Ntrip::RoverLogin_SoftwareNameAccepted(nullptr));
-}
-
-TEST(ServiceControl, StopAndShutdownReportStoppedOtherControlsChangeNothing)
-{
-    ServiceCtrlHandler(SERVICE_CONTROL_INTERROGATE);
-    ServiceStatus before = Service_CurrentStatus();
-    EXPECT_NE(static_cast<uint32_t>(SERVICE_STOPPED), before.currentState);
-    for (uint32_t control : {static_cast<uint32_t>(SERVICE_CONTROL_STOP), static_cast<uint32_t>(SERVICE_CONTROL_SHUTDOWN)}) {
-        ServiceCtrlHandler(control);
-        ServiceStatus after = Service_CurrentStatus();
-        EXPECT_EQ(static_cast<uint32_t>(SERVICE_STOPPED), after.currentState);
-        EXPECT_EQ(0u, after.exitCode);
-        ServiceCtrlHandler(SERVICE_CONTROL_INTERROGATE);
-        EXPECT_EQ(static_cast<uint32_t>(SERVICE_STOPPED), Service_CurrentStatus().currentState);
     }
 }

@@ -6,6 +6,7 @@
 #include "store/StationListDb.h"
 #include "store/UserDb.h"
 #include "support/Files.h"
+#include "support/StoreTestSupport.h"
 #include "support/TempDir.h"
 #include "support/TestEnv.h"
 
@@ -19,34 +20,6 @@
 #include <vector>
 
 namespace {
-
-bool RunSql(const std::string& path, const std::string& sql)
-{
-    sqlite3* db = nullptr;
-    bool ok = sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
-              sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-    sqlite3_close(db);
-    return ok;
-}
-
-std::vector<std::string> Cells(const std::string& path, const std::string& sql)
-{
-    std::vector<std::string> out;
-    sqlite3* db = nullptr;
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
-        sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-                const unsigned char* t = sqlite3_column_text(stmt, c);
-                out.push_back(t ? reinterpret_cast<const char*>(t) : "<NULL>");
-            }
-        }
-    }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return out;
-}
 
 PlatformLocalTime g_now;
 void FrozenClock(PlatformLocalTime* out) { *out = g_now; }
@@ -118,7 +91,7 @@ TEST_F(UserTablesOverStore, FirstLoginOfAFreshAccountLandsInUserDbAndSurvivesARe
     UserRecord op = User(USER_TYPE_OPERATOR, "admin", "apw", "", 0, 0);
     for (UserRecord* r : {&fresh, &dated, &base, &op}) ASSERT_EQ(1, UserDb_Insert(r)) << r->name;
     // The insert leaves firstonlinetime NULL: it must load as an empty text.
-    ASSERT_EQ((std::vector<std::string>{"<NULL>"}), Cells(path, "select firstonlinetime from user_tb where name='fresh'"));
+    ASSERT_EQ((std::vector<std::string>{"<NULL>"}), Rows(path, "select firstonlinetime from user_tb where name='fresh'"));
 
     std::unique_ptr<BaseUserTable> bases(BaseUserTable::Create());
     std::unique_ptr<RoverUserTable> rovers(RoverUserTable::Create(UserDb_UpdateExpireAndFirstOnline));
@@ -137,10 +110,10 @@ TEST_F(UserTablesOverStore, FirstLoginOfAFreshAccountLandsInUserDbAndSurvivesARe
 
     EXPECT_TRUE(rovers->IsValid("fresh"));
     EXPECT_EQ((std::vector<std::string>{"2026/12/20 00:00:00", "2026/12/10 9:5:7", "1", "10"}),
-              Cells(path, "select expiredatetime, firstonlinetime, activation, activationperiod "
+              Rows(path, "select expiredatetime, firstonlinetime, activation, activationperiod "
                           "from user_tb where name='fresh'"));
     EXPECT_EQ((std::vector<std::string>{"2030/1/1 0:0:0", "<NULL>"}),
-              Cells(path, "select expiredatetime, firstonlinetime from user_tb where name='dated'"));
+              Rows(path, "select expiredatetime, firstonlinetime from user_tb where name='dated'"));
 
     // Next start: the account counts from the stored first login, nothing is rewritten.
     std::unique_ptr<BaseUserTable> bases2(BaseUserTable::Create());
@@ -151,7 +124,7 @@ TEST_F(UserTablesOverStore, FirstLoginOfAFreshAccountLandsInUserDbAndSurvivesARe
     g_now.day = 20;
     EXPECT_FALSE(rovers2->IsValid("fresh"));
     EXPECT_EQ((std::vector<std::string>{"2026/12/20 00:00:00", "2026/12/10 9:5:7"}),
-              Cells(path, "select expiredatetime, firstonlinetime from user_tb where name='fresh'"));
+              Rows(path, "select expiredatetime, firstonlinetime from user_tb where name='fresh'"));
 }
 
 TEST_F(UserTablesOverStore, FirstLoginOfARowDeletedMeanwhileStaysInMemory)
@@ -163,7 +136,7 @@ TEST_F(UserTablesOverStore, FirstLoginOfARowDeletedMeanwhileStaysInMemory)
     Load(bases.get(), rovers.get());
     ASSERT_TRUE(RunSql(path, "delete from user_tb where name='gone'"));
     EXPECT_TRUE(rovers->IsValid("gone"));
-    EXPECT_TRUE(Cells(path, "select * from user_tb").empty()) << "no row is made up";
+    EXPECT_TRUE(Rows(path, "select * from user_tb").empty()) << "no row is made up";
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 // The authentication-centre client against a small HTTP server on loopback:
 // only an HTTP 2xx reply with the integer code 0 lets a user in, and every
 // check ends within its time-out.
-#include "caster/FakeAuthCentre.h"
 #include "caster/relay/AuthCentre.h"
 #include "runtime/ExeDir.h"
 #include "runtime/Log.h"
+#include "support/FakeAuthCentre.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
 #include "support/TestClient.h"

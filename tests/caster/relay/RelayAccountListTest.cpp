@@ -127,31 +127,6 @@ TEST(SplitConfLineTest, SplitsInPlaceAndLetsTheLastTokenRunOn)
     EXPECT_EQ(0, count);
 }
 
-TEST(RelayBase64Test, EncodesStandardBase64WithinTheGivenRoom)
-{
-    struct Case {
-        const char* in;
-        const char* out;
-    } cases[] = {{"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"},
-                 {"user:pass", "dXNlcjpwYXNz"}, {"\xff\xfe", "//4="}};
-    for (const Case& c : cases) {
-        char out[32];
-        EXPECT_EQ(static_cast<int>(strlen(c.out)), RelayAccountList::Base64Encode(out, sizeof(out), c.in));
-        EXPECT_STREQ(c.out, out);
-    }
-    char out[8];
-    strcpy(out, "keep");
-    EXPECT_EQ(0, RelayAccountList::Base64Encode(out, sizeof(out), ""));
-    EXPECT_STREQ("keep", out);
-    EXPECT_EQ(-1, RelayAccountList::Base64Encode(out, 4, "foo"));  // needs 5 with its NUL
-    EXPECT_STREQ("keep", out);
-    EXPECT_EQ(4, RelayAccountList::Base64Encode(out, 5, "foo"));
-
-    std::string longest(RELAY_CREDENTIALS_SIZE - 1, 'u');
-    char field[RELAY_CREDENTIALS_BASE64_SIZE];
-    EXPECT_EQ(172, RelayAccountList::Base64Encode(field, sizeof(field), longest.c_str()));
-}
-
 TEST_F(RelayPoolTest, ListFileGivesMountsAccountsAndSystemMounts)
 {
     Load(kList);

@@ -4,13 +4,13 @@
 // relay mounts. The network server never runs: the relay start it is asked
 // for stays in its queue, where the test reads the relay context.
 #include "caster/BindingFixture.h"
-#include "caster/FakeAuthCentre.h"
 #include "caster/relay/AuthCentre.h"
 #include "caster/relay/RelayAccountList.h"
 #include "caster/relay/RelayAllocation.h"
 #include "caster/relay/RelayClient.h"
 #include "caster/session/SourceTableAnswer.h"
 #include "decoding/NEMADecoding/NemaLog.h"
+#include "support/FakeAuthCentre.h"
 #include "support/TestClient.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // The relay client against an upstream caster written here, over loopback:
 // the request bytes, the reply check, the first message, and one end per
 // relay whatever ends it, without blocking the loop or leaking sockets.
-#include "caster/FakeUpstream.h"
 #include "caster/relay/RelayClient.h"
 #include "net/NHServer.h"
 #include "runtime/Log.h"
+#include "support/FakeUpstream.h"
 #include "support/TempDir.h"
 #include "support/TestClient.h"
 

@@ -3,7 +3,7 @@
 #include "caster/BindingFixture.h"
 #include "caster/session/StationRemoval.h"
 #include "store/StationListDb.h"
-#include "store/StoreTestSupport.h"
+#include "support/StoreTestSupport.h"
 
 namespace {
 

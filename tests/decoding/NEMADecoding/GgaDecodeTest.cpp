@@ -5,7 +5,7 @@
 #include "decoding/NEMADecoding/GgaDecode.h"
 #include "decoding/NEMADecoding/GgaSentence.h"
 #include "decoding/NEMADecoding/NmeaFields.h"
-#include "decoding/LogCapture.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -385,7 +385,7 @@ TEST(NemaGgaText, LongTailAfterTheStarIsRefused)
     EXPECT_FALSE(d.got);
     EXPECT_EQ(d.consumed, StarPlus3(input));
     size_t star = input.find('*');
-    EXPECT_TRUE(log.Contains("[info] GGA decode, buffer size:" + std::to_string(input.size()) +
+    EXPECT_TRUE(log.Has("[info] GGA decode, buffer size:" + std::to_string(input.size()) +
                              ", starPos:" + std::to_string(star) +
                              ", size-starPos:" + std::to_string(input.size() - star) + "."))
         << log.Text();
@@ -425,4 +425,69 @@ TEST(NemaGgaText, Helpers)
     EXPECT_EQ(NEMADecoding::ByteSpan_Find2(bytes, sizeof(bytes), "bc"), 2);  // past a zero byte
     EXPECT_EQ(NEMADecoding::ByteSpan_Find2(bytes, sizeof(bytes), "x"), 5);
     EXPECT_EQ(NEMADecoding::ByteSpan_Find2(bytes, 5, "x"), -1);
+}
+
+// Sentences as real receivers send them, one after the other in a read.
+namespace {
+const std::string kDublin = "$GPGGA,092750.000,5321.6802,N,00630.3372,W,1,8,1.03,61.7,M,55.2,M,,*76";
+const std::string kMunich = "$GNGGA,123519.50,4807.038,N,01131.000,E,4,12,0.9,545.4,M,46.9,M,1.2,0031*53";
+}  // namespace
+
+TEST(NemaGgaText, ReceiverSentencesDecodeIntoSignedDegrees)
+{
+    Decoded munich = Decode(kMunich + "\r\n");
+    ASSERT_TRUE(munich.got);
+    const NEMA_GPGGA* g = munich.gga();
+    EXPECT_EQ(12, g->time.hour);
+    EXPECT_EQ(35, g->time.minute);
+    EXPECT_DOUBLE_EQ(19.5, g->time.second);
+    EXPECT_NEAR(48.1173, g->latitude, 1e-9);
+    EXPECT_NEAR(11.5166666667, g->longitude, 1e-9);
+    EXPECT_EQ(4, g->fixQuality);
+    EXPECT_EQ(12, g->satellites);
+    EXPECT_DOUBLE_EQ(0.9, g->hdop);
+    EXPECT_DOUBLE_EQ(545.4, g->altitude);
+    EXPECT_DOUBLE_EQ(46.9, g->geoidSeparation);
+    EXPECT_DOUBLE_EQ(1.2, g->differentialAge);
+
+    // West of Greenwich the longitude is negative; no age sent reads as 0.
+    Decoded dublin = Decode(kDublin + "\r\n");
+    ASSERT_TRUE(dublin.got);
+    EXPECT_NEAR(-6.50562, dublin.gga()->longitude, 1e-9);
+    EXPECT_EQ(8, dublin.gga()->satellites);
+    EXPECT_DOUBLE_EQ(0.0, dublin.gga()->differentialAge);
+
+    // A wrong checksum digit gives nothing.
+    std::string wrong = kMunich;
+    wrong.back() = '4';
+    EXPECT_FALSE(Decode(wrong + "\r\n").got);
+}
+
+// The GGA log writes the decoded sentence: the head through the checksum,
+// without the line end or what followed it.
+TEST(NemaGgaText, SentenceLengthEndsAtTheChecksum)
+{
+    const std::string ksxt = "$KSXT,20260101,1,2,3*22";
+    struct Case {
+        std::string raw;
+        size_t length;
+    } cases[] = {
+        {kMunich + "\r\n", kMunich.size()},
+        {kDublin + "\r\n" + kMunich + "\r\n", kDublin.size()},
+        {ksxt, ksxt.size()},
+        {kDublin.substr(0, kDublin.size() - 1), 0},  // one checksum digit only
+        {kDublin.substr(0, 40), 0},                  // no '*' yet
+        {"", 0},
+    };
+    for (const Case& c : cases) {
+        NEMA_GPGGA unit;
+        ASSERT_LT(c.raw.size(), sizeof(unit.rawSentence));
+        memcpy(unit.rawSentence, c.raw.c_str(), c.raw.size() + 1);
+        EXPECT_EQ(c.length, unit.SentenceLength()) << c.raw;
+    }
+
+    // Of two sentences in one read the decoder cuts out the one it decoded.
+    Decoded d = Decode(std::string("junk") + kDublin + "\r\n" + kMunich + "\r\n");
+    ASSERT_TRUE(d.got);
+    EXPECT_EQ(kMunich, std::string(d.gga()->rawSentence, d.gga()->SentenceLength()));
 }

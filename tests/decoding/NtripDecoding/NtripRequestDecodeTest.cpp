@@ -1,6 +1,6 @@
 #include "decoding/NtripDecoding/NtripRequestDecode.h"
 
-#include "decoding/LogCapture.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -178,7 +178,7 @@ TEST(Ntrip1CasterDecode, RequestTable)
             EXPECT_EQ(c.agent, r->gga);
         }
     }
-    EXPECT_TRUE(log.Contains(
+    EXPECT_TRUE(log.Has(
         "[info] NtripDecoding::Ntrip1CasterDecode: Unknow login request, wrong message, no SOURCE, no GET"));
 }
 

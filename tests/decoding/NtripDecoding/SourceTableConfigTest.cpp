@@ -4,8 +4,8 @@
 #include "decoding/NtripDecoding/NtripServerConfig.h"
 #include "decoding/NtripDecoding/SourceTable.h"
 
-#include "decoding/LogCapture.h"
 #include "runtime/ExeDir.h"
+#include "support/LogCapture.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -96,7 +96,7 @@ TEST_F(SourceTableConfig, WithoutTheFileNearestIsNotListedAndTheFailureLogged)
     std::string table = Text(MakeSourceTable(kNames, 2));
     EXPECT_EQ(std::string::npos, table.find("NEAREST"));
     EXPECT_NE(std::string::npos, table.find("STR;MNT2;"));
-    EXPECT_TRUE(log.Contains("[info] NtripDecoding::Load Vorlane Config failure."));
+    EXPECT_TRUE(log.Has("[info] NtripDecoding::Load Vorlane Config failure."));
 }
 
 TEST_F(SourceTableConfig, ALargeConfigIsReadWholeAndListsNearest)
@@ -141,7 +141,7 @@ TEST_F(SourceTableConfig, BrokenJsonIsAFailure)
     ASSERT_TRUE(WriteFile(path_, Config(1).substr(0, 1024)));
     NtripServerSection section;
     EXPECT_FALSE(LoadNtripServerConfig(&section));
-    EXPECT_TRUE(log.Contains("[info] :Parse Json error."));
+    EXPECT_TRUE(log.Has("[info] :Parse Json error."));
     EXPECT_EQ(std::string::npos, Text(MakeSourceTable(kNames, 2)).find("NEAREST"));
 }
 

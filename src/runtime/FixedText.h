@@ -1,4 +1,4 @@
-// Bounded copies into the fixed-size text fields of the caster's records.
+// Bounded copies into fixed-size text fields: records, configuration, replies.
 #pragma once
 
 #include <cstddef>

@@ -4,6 +4,8 @@
 // client sends and writes what the test hands it.
 #pragma once
 
+#include "support/LoopbackListener.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -14,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -68,31 +71,14 @@ public:
         bool ended_ = false;  // the client closed, or the upstream did
     };
 
-    explicit FakeUpstream(Behaviour behaviour) : behaviour_(behaviour)
+    explicit FakeUpstream(Behaviour behaviour)
+        : behaviour_(behaviour), listener_(64, [this](int fd) { return Accepted(fd); })
     {
-        listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof(addr);
-        if (bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 && listen(listenFd_, 64) == 0 &&
-            getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-            port_ = ntohs(addr.sin_port);
-        }
-        acceptor_ = std::thread([this] { AcceptLoop(); });
     }
 
-    ~FakeUpstream()
-    {
-        stop_ = true;
-        acceptor_.join();
-        for (std::thread& t : handlers_) t.join();
-        close(listenFd_);
-    }
+    ~FakeUpstream() { listener_.Stop(); }
 
-    int Port() const { return port_; }
+    int Port() const { return listener_.Port(); }
 
     // The index-th connection (0 first), once it has arrived.
     std::shared_ptr<Conn> WaitConnection(size_t index, int timeoutMs = 3000)
@@ -111,21 +97,15 @@ public:
     }
 
 private:
-    void AcceptLoop()
+    std::function<void()> Accepted(int fd)
     {
-        while (!stop_) {
-            pollfd p{listenFd_, POLLIN, 0};
-            if (poll(&p, 1, 20) <= 0) continue;
-            int fd = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
-            auto conn = std::make_shared<Conn>();
-            {
-                std::lock_guard<std::mutex> guard(mutex_);
-                conns_.push_back(conn);
-            }
-            changed_.notify_all();
-            handlers_.emplace_back([this, fd, conn] { Serve(fd, conn); });
+        auto conn = std::make_shared<Conn>();
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            conns_.push_back(conn);
         }
+        changed_.notify_all();
+        return [this, fd, conn] { Serve(fd, conn); };
     }
 
     static bool SendAll(int fd, const std::string& bytes)
@@ -158,7 +138,7 @@ private:
     void Serve(int fd, std::shared_ptr<Conn> conn)
     {
         bool open = true;
-        while (open && !stop_ && !conn->closeRequested_) {
+        while (open && !listener_.Stopping() && !conn->closeRequested_) {
             {
                 std::lock_guard<std::mutex> guard(conn->mutex_);
                 if (conn->received_.find("\r\n\r\n") != std::string::npos) break;
@@ -173,7 +153,7 @@ private:
             }
             if (behaviour_.closeAfterReply) open = false;
         }
-        while (open && !stop_ && !conn->closeRequested_) {
+        while (open && !listener_.Stopping() && !conn->closeRequested_) {
             std::deque<std::string> out;
             {
                 std::lock_guard<std::mutex> guard(conn->mutex_);
@@ -191,12 +171,8 @@ private:
     }
 
     Behaviour behaviour_;
-    int listenFd_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread acceptor_;
-    std::vector<std::thread> handlers_;  // acceptor thread only, joined after it
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::shared_ptr<Conn>> conns_;
+    LoopbackListener listener_;  // last: its threads use the members above
 };

@@ -1,4 +1,5 @@
-// Sends the daily log of a test into a temporary folder and reads it back.
+// Sends the daily log of a test into a temporary folder so that tests can
+// read the lines the code under test wrote.
 #pragma once
 
 #include "runtime/Log.h"
@@ -12,7 +13,7 @@ class LogCapture {
 public:
     LogCapture()
     {
-        prefix_ = dir_.File("decoding");
+        prefix_ = dir_.File("test");
         Log_Init(prefix_.c_str());
     }
 
@@ -26,7 +27,7 @@ public:
         return ReadFile(prefix_ + name);
     }
 
-    bool Contains(const std::string& text) const { return Text().find(text) != std::string::npos; }
+    bool Has(const std::string& line) const { return Text().find(line) != std::string::npos; }
 
 private:
     TempDir dir_;

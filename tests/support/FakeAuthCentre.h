@@ -5,6 +5,8 @@
 // own, so a slow answer to one check does not hold up the next.
 #pragma once
 
+#include "support/LoopbackListener.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -31,28 +34,11 @@ public:
         bool silent = false;
     };
 
-    explicit FakeAuthCentre(Answer answer) : answer_(answer)
+    explicit FakeAuthCentre(Answer answer)
+        : answer_(answer), listener_(16, [this](int fd) { return std::function<void()>([this, fd] { Serve(fd); }); })
     {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        int one = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof(addr);
-        if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 && listen(fd_, 16) == 0 &&
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-            port_ = ntohs(addr.sin_port);
-        }
-        acceptor_ = std::thread([this] { Run(); });
     }
-    ~FakeAuthCentre()
-    {
-        stop_ = true;
-        acceptor_.join();
-        for (std::thread& t : handlers_) t.join();
-        close(fd_);
-    }
+    ~FakeAuthCentre() { listener_.Stop(); }
     FakeAuthCentre(const FakeAuthCentre&) = delete;
     FakeAuthCentre& operator=(const FakeAuthCentre&) = delete;
 
@@ -63,8 +49,8 @@ public:
         answer_ = answer;
     }
 
-    int Port() const { return port_; }
-    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/auth/check"; }
+    int Port() const { return listener_.Port(); }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(Port()) + "/auth/check"; }
 
     // The requests received so far, whole (headers and body).
     std::vector<std::string> Requests()
@@ -91,17 +77,6 @@ public:
     }
 
 private:
-    void Run()
-    {
-        while (!stop_) {
-            pollfd p{fd_, POLLIN, 0};
-            if (poll(&p, 1, 20) <= 0) continue;
-            int fd = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
-            handlers_.emplace_back([this, fd] { Serve(fd); });
-        }
-    }
-
     void Serve(int fd)
     {
         std::string request = ReadRequest(fd);
@@ -114,12 +89,12 @@ private:
         changed_.notify_all();
         if (answer.silent) {
             // Holds the connection until the centre goes.
-            while (!stop_) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            while (!listener_.Stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
             close(fd);
             return;
         }
         auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer.delayMs);
-        while (!stop_ && std::chrono::steady_clock::now() < until) {
+        while (!listener_.Stopping() && std::chrono::steady_clock::now() < until) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         char head[256];
@@ -161,12 +136,8 @@ private:
     }
 
     Answer answer_;  // guarded by mutex_
-    int fd_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::thread acceptor_;
-    std::vector<std::thread> handlers_;  // acceptor thread only, joined after it
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::string> requests_;
+    LoopbackListener listener_;  // last: its threads use the members above
 };

@@ -1,0 +1,202 @@
+#include "net/NHServer_Commands.h"
+
+#include "net/EventLoop.h"
+#include "net/NHServer_Connections.h"
+#include "runtime/Log.h"
+
+namespace {
+
+DecodingEvent* NewEvent(int kind, uint64_t channelID, uint64_t subscriberID)
+{
+    DecodingEvent* event = DecodingEvent_Alloc();
+    event->kind = kind;
+    event->channelID = channelID;
+    event->subscriberID = subscriberID;
+    return event;
+}
+
+// A copy of any length: sends longer than one block take as many blocks as
+// they need instead of going out empty.
+CommonDataChain* CopyBytes(const void* bytes, size_t length)
+{
+    CommonDataChain* chain = CommonDataChain_Alloc();
+    if (length > 0) {
+        if (!bytes) {
+            Log_Error("%s:null bytes, length = %lu", "NHServer_Post", static_cast<unsigned long>(length));
+        } else {
+            CommonDataChain_AppendAll(chain, bytes, length);
+        }
+    }
+    return chain;
+}
+
+void Post(NHServer* server, DecodingEvent* event)
+{
+    CommandQueue_Push(server->queue, event);
+    NHServer_Wake(server);
+}
+
+void RunCommand(DecodingEvent* event, void* server)
+{
+    DecodingEvent_Process(event, static_cast<NHServer*>(server));
+}
+
+}  // namespace
+
+void CommandQueue_LoopHook(struct event_base*, void* server)
+{
+    NHServer* s = static_cast<NHServer*>(server);
+    if (s && s->queue) CommandQueue_Drain(s->queue, RunCommand, s);
+}
+
+uint32_t NHServer_QueuedCommands(NHServer* server)
+{
+    return server && server->queue ? CommandQueue_Count(server->queue) : 0;
+}
+
+void DecodingEvent_Process(DecodingEvent* event, NHServer* server)
+{
+    switch (event->kind) {
+    case DECODING_EVENT_CLOSE:
+        TcpConnnection_Close(server->table, server->closeCb, event->channelID, TCP_CONNECTION_CLOSE_BY_COMMAND);
+        break;
+    case DECODING_EVENT_SEND:
+        DoSend(event, server);
+        break;
+    case DECODING_EVENT_ADD_PUBLISHER:
+        AddPublisher(server->publishers, event->channelID);
+        break;
+    case DECODING_EVENT_REMOVE_PUBLISHER:
+        RemovePublisher(server->publishers, event->channelID);
+        break;
+    case DECODING_EVENT_SUBSCRIBE:
+        Subscribe(server->publishers, event->channelID, event->subscriberID);
+        break;
+    case DECODING_EVENT_UNSUBSCRIBE:
+        Unsubscribe(server->publishers, event->channelID, event->subscriberID);
+        break;
+    case DECODING_EVENT_BROADCAST:
+        DoBroadcast(event, server);
+        break;
+    case DECODING_EVENT_SHUTDOWN:
+        DoShutdown(event, server);
+        break;
+    case DECODING_EVENT_CLOSE_AFTER_FLUSH:
+        NHServer_CloseAfterFlush(server, event->channelID);
+        break;
+    case DECODING_EVENT_CALL:
+        if (event->call) event->call(event->callArg);
+        break;
+    default:
+        Log_Fatal("NetHandle:DecodingEvent_Process unkown evnet kind");
+    }
+}
+
+void DoSend(DecodingEvent* event, NHServer* server)
+{
+    if (TcpConnection_Write(server->table, event->chain, event->channelID, server->writeCb) != 0) {
+        NHServer_PostClose(server, event->channelID);
+    }
+    NHServer_Wake(server);
+}
+
+void DoBroadcast(DecodingEvent* event, NHServer* server)
+{
+    // The list is copied under the table's lock and written without it: the
+    // write callback and the posted closes must not run inside that lock.
+    std::vector<uint64_t>& subscribers = server->broadcastScratch;
+    if (!PublisherTable_CopySubscribers(server->publishers, event->channelID, &subscribers)) return;
+    if (subscribers.empty()) return;
+    for (uint64_t subscriber : subscribers) {
+        if (TcpConnection_Write(server->table, event->chain, subscriber, server->writeCb) != 0) {
+            NHServer_PostClose(server, subscriber);
+        }
+    }
+    NHServer_Wake(server);
+}
+
+void DoShutdown(DecodingEvent* event, NHServer* server)
+{
+    TcpConnection_Shutdown(server->table, event->channelID);
+}
+
+void NHServer_PostClose(NHServer* server, uint64_t channelID)
+{
+    if (!server) return;
+    Post(server, NewEvent(DECODING_EVENT_CLOSE, channelID, 0));
+}
+
+void NHServer_PostCloseAfterFlush(NHServer* server, uint64_t channelID)
+{
+    if (!server) return;
+    Post(server, NewEvent(DECODING_EVENT_CLOSE_AFTER_FLUSH, channelID, 0));
+}
+
+void NHServer_PostSend(NHServer* server, uint64_t channelID, const void* bytes, size_t length)
+{
+    if (!server) return;
+    DecodingEvent* event = NewEvent(DECODING_EVENT_SEND, channelID, 0);
+    event->chain = CopyBytes(bytes, length);
+    Post(server, event);
+}
+
+void NHServer_PostSendChain(NHServer* server, uint64_t channelID, const CommonDataChain* chain)
+{
+    if (!server) return;
+    DecodingEvent* event = NewEvent(DECODING_EVENT_SEND, channelID, 0);
+    event->chain = chain ? CommonDataChain_Copy(chain) : CommonDataChain_Alloc();
+    Post(server, event);
+}
+
+void NHServer_PostAddPublisher(NHServer* server, uint64_t channelID)
+{
+    if (!server) return;
+    Post(server, NewEvent(DECODING_EVENT_ADD_PUBLISHER, channelID, 0));
+}
+
+void NHServer_PostRemovePublisher(NHServer* server, uint64_t channelID)
+{
+    if (!server) return;
+    Post(server, NewEvent(DECODING_EVENT_REMOVE_PUBLISHER, channelID, 0));
+}
+
+void NHServer_PostSubscribe(NHServer* server, uint64_t publisherID, uint64_t subscriberID)
+{
+    if (!server) return;
+    Post(server, NewEvent(DECODING_EVENT_SUBSCRIBE, publisherID, subscriberID));
+}
+
+void NHServer_PostUnsubscribe(NHServer* server, uint64_t publisherID, uint64_t subscriberID)
+{
+    if (!server) return;
+    Post(server, NewEvent(DECODING_EVENT_UNSUBSCRIBE, publisherID, subscriberID));
+}
+
+void NHServer_PostBroadcast(NHServer* server, uint64_t publisherID, const void* bytes, size_t length)
+{
+    if (!server) return;
+    DecodingEvent* event = NewEvent(DECODING_EVENT_BROADCAST, publisherID, 0);
+    event->chain = CopyBytes(bytes, length);
+    Post(server, event);
+}
+
+void NHServer_PostShutdown(NHServer* server, uint64_t channelID)
+{
+    if (!server) return;
+    Post(server, NewEvent(DECODING_EVENT_SHUTDOWN, channelID, 0));
+}
+
+void NHServer_PostCall(NHServer* server, NHServerCallFn fn, void* arg)
+{
+    if (!server || !fn) return;
+    DecodingEvent* event = NewEvent(DECODING_EVENT_CALL, 0, 0);
+    event->call = fn;
+    event->callArg = arg;
+    Post(server, event);
+}
+
+void NHServer_Wake(NHServer* server)
+{
+    struct event_base* base = server->base.load();
+    if (base) event_base_notify(base);
+}

@@ -1,0 +1,146 @@
+#include "net/NHServer_Connections.h"
+
+#include "net/EventLoop.h"
+#include "runtime/Log.h"
+
+#include <arpa/inet.h>
+#include <event2/buffer.h>
+#include <event2/bufferevent.h>
+#include <event2/event.h>
+#include <event2/listener.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstring>
+
+namespace {
+
+const char* Flag(short events, short flag, const char* word) { return (events & flag) ? word : "-"; }
+
+}  // namespace
+
+void AcceptCallback(struct evconnlistener* listener, int fd, struct sockaddr*, int, void* arg)
+{
+    NHServer* server = static_cast<NHServer*>(arg);
+    struct event_base* base = evconnlistener_get_base(listener);
+    struct bufferevent* bev = bufferevent_socket_new(base, fd, BEV_OPT_CLOSE_ON_FREE | BEV_OPT_THREADSAFE);
+    if (!bev) {
+        Log_Error("%s:bufferevent_socket_new fail", "AcceptCallback");
+        evutil_closesocket(fd);
+        return;
+    }
+    bufferevent_setcb(bev, ReadDataCallback, nullptr, EventCallback, server);
+    bufferevent_enable(bev, EV_READ | EV_WRITE);
+
+    struct sockaddr_storage peer;
+    socklen_t length = sizeof(peer);
+    memset(&peer, 0, sizeof(peer));
+    char text[66] = {0};
+    int port = 0;
+    if (getpeername(fd, reinterpret_cast<struct sockaddr*>(&peer), &length) == 0) {
+        if (peer.ss_family == AF_INET) {
+            struct sockaddr_in* in4 = reinterpret_cast<struct sockaddr_in*>(&peer);
+            inet_ntop(AF_INET, &in4->sin_addr, text, sizeof(text));
+            port = ntohs(in4->sin_port);
+        } else {
+            struct sockaddr_in6* in6 = reinterpret_cast<struct sockaddr_in6*>(&peer);
+            inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof(text));
+            port = ntohs(in6->sin6_port);
+        }
+    }
+    uint64_t channelID = TcpConnection_OpenEvent(server->table, server->openCb, 0, text, port, bev);
+    bufferevent_set_tag(bev, channelID);
+}
+
+void ReadDataCallback(struct bufferevent* bev, void* arg)
+{
+    NHServer* server = static_cast<NHServer*>(arg);
+    if (!server) {
+        Log_Info("%s: arg is null", "ReadDataCallback");
+        return;
+    }
+    TcpConnection_ReadDataEvent(server->table, server->readCb, bufferevent_get_tag(bev), bev);
+}
+
+namespace {
+
+// The last step of a close-after-flush: the output has reached the socket.
+// Closing now while input waits unread would make the kernel reset the
+// connection and drop what the peer has not read yet. So the write side is
+// shut down (the peer reads everything, then the end) and the close follows
+// the peer's own end, or the read time-out.
+void FinishFlushedClose(NHServer* server, struct bufferevent* bev)
+{
+    uint64_t channelID = bufferevent_get_tag(bev);
+    // The library stops reading at the peer's end: nothing can arrive after it.
+    if (!(bufferevent_get_enabled(bev) & EV_READ)) {
+        TcpConnnection_Close(server->table, server->closeCb, channelID, TCP_CONNECTION_CLOSE_BY_COMMAND);
+        return;
+    }
+    evutil_socket_t fd = bufferevent_getfd(bev);
+    if (fd >= 0) shutdown(fd, SHUT_WR);
+}
+
+// Whatever the peer sends while its close is pending is not a request any more.
+void DiscardInputCallback(struct bufferevent* bev, void*)
+{
+    struct evbuffer* input = bufferevent_get_input(bev);
+    evbuffer_drain(input, evbuffer_get_length(input));
+}
+
+void FlushedEventCallback(struct bufferevent* bev, short events, void* arg)
+{
+    NHServer* server = static_cast<NHServer*>(arg);
+    if (!server) return;
+    if (events & BEV_EVENT_EOF) {
+        // The peer has ended its side; it may still be reading ours.
+        if (evbuffer_get_length(bufferevent_get_output(bev)) > 0) return;
+        TcpConnnection_Close(server->table, server->closeCb, bufferevent_get_tag(bev),
+                             TCP_CONNECTION_CLOSE_BY_COMMAND);
+        return;
+    }
+    EventCallback(bev, events, arg);
+}
+
+}  // namespace
+
+void NHServer_CloseAfterFlush(NHServer* server, uint64_t channelID)
+{
+    TcpConnection* record = TcpConnection_Find(server->table, channelID);
+    if (!record) return;
+    struct bufferevent* bev = record->bev;
+    if (!bev) {
+        TcpConnnection_Close(server->table, server->closeCb, channelID, TCP_CONNECTION_CLOSE_BY_COMMAND);
+        return;
+    }
+    // Freeing a bufferevent drops what its output still holds: wait for the
+    // write callback at an empty output instead (low watermark 0).
+    bufferevent_setwatermark(bev, EV_WRITE, 0, 0);
+    bufferevent_setcb(bev, DiscardInputCallback, FlushedCloseCallback, FlushedEventCallback, server);
+    struct timeval limit;
+    limit.tv_sec = NHSERVER_FLUSH_TIMEOUT_S;
+    limit.tv_usec = 0;
+    bufferevent_set_timeouts(bev, &limit, &limit);
+    DiscardInputCallback(bev, server);
+    if (evbuffer_get_length(bufferevent_get_output(bev)) == 0) FinishFlushedClose(server, bev);
+}
+
+void FlushedCloseCallback(struct bufferevent* bev, void* arg)
+{
+    NHServer* server = static_cast<NHServer*>(arg);
+    if (!server || evbuffer_get_length(bufferevent_get_output(bev)) > 0) return;
+    FinishFlushedClose(server, bev);
+}
+
+void EventCallback(struct bufferevent* bev, short events, void* arg)
+{
+    NHServer* server = static_cast<NHServer*>(arg);
+    uint64_t channelID = bufferevent_get_tag(bev);
+    Log_Info("NT:EventCallback:channelID=%.0f, %s, %s, %s, %s, %s, %s", static_cast<double>(channelID),
+             Flag(events, BEV_EVENT_READING, "read"), Flag(events, BEV_EVENT_WRITING, "write"),
+             Flag(events, BEV_EVENT_EOF, "eof"), Flag(events, BEV_EVENT_ERROR, "error"),
+             Flag(events, BEV_EVENT_TIMEOUT, "timeout"), Flag(events, BEV_EVENT_CONNECTED, "connected"));
+    if (!server) return;
+    TcpConnnection_Close(server->table, server->closeCb, channelID, TCP_CONNECTION_CLOSE_BY_EVENT);
+}
+

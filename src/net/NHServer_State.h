@@ -1,0 +1,51 @@
+// The state of one network server, shared by its loop (NHServer.h), the
+// callbacks of its connections (NHServer_Connections.h) and its commands
+// (NHServer_Commands.h). The server owns the queue, the connection table and
+// the publisher table; the loop-thread fields are touched on that thread only.
+#pragma once
+
+#include "net/CommandQueue.h"
+#include "net/PublisherTable.h"
+#include "net/TcpConnection.h"
+
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+struct event;
+struct event_base;
+struct evconnlistener;
+struct evdns_base;
+
+typedef void (*NetHandleRelayConnectedCb)(uint64_t relayChannelID, void* relayContext);
+typedef void (*NetHandleRelayVerifiedCb)(void* relayContext);
+typedef void (*NetHandleRelayClosedCb)(void* relayContext);
+// (period in ms, timer argument); the timer and the tick callback share it.
+typedef void (*NetHandleTimerCb)(int periodMs, void* arg);
+
+struct NHServer {
+    NetHandleOpenCb openCb;
+    NetHandleCloseCb closeCb;
+    NetHandleReadCb readCb;
+    NetHandleWriteCb writeCb;
+    NetHandleRelayConnectedCb relayConnectedCb;
+    NetHandleRelayVerifiedCb relayVerifiedCb;
+    NetHandleRelayClosedCb relayClosedCb;
+    NetHandleTimerCb tickCb;
+    CommandQueue* queue;
+    TcpConnectionTable* table;
+    // Set while the loop runs; posters read it from any thread.
+    std::atomic<struct event_base*> base;
+    PublisherTable* publishers;
+    struct event* timerEvent;
+    int timerPeriodMs;
+    NetHandleTimerCb timerCb;
+    void* timerArg;
+
+    // Loop-thread state of our own.
+    struct evconnlistener* listener;
+    struct event* acceptResume;  // re-enables the listener after an accept error
+    std::atomic<bool> stopRequested;
+    std::vector<uint64_t> broadcastScratch;
+    struct evdns_base* dnsBase;  // made at the first lookup, freed with the loop
+};

@@ -1,0 +1,3 @@
+#include "services/SmtpBase.h"
+
+SmtpBase::~SmtpBase() = default;
