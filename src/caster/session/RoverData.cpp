@@ -7,6 +7,7 @@
 #include "caster/registry/RoverTable.h"
 #include "caster/relay/RelayAllocation.h"
 #include "caster/session/UserLog.h"
+#include "caster/session/UserLogQueue.h"
 #include "config/ConfigRecords.h"
 #include "decoding/NEMADecoding/NemaLog.h"
 #include "runtime/FixedText.h"
@@ -36,18 +37,15 @@ void CopyTime(RoverGgaTime* to, const NEMADecoding::GnssTime& from)
 
 // The user's own GGA file gets the decoded sentence as the rover sent it,
 // without its line end; one of GGA_LOG_SENTENCE_SIZE bytes or more is passed
-// over. No registry lock is held: the file is opened and closed around each
-// line.
+// over. Queued for the user log's thread: the worker never waits on the disk.
 void WriteGgaLog(const char* userName, const NEMADecoding::NEMA_GPGGA& gga)
 {
-    LogToFile* writer = UserLog_WriterOf(userName);
     char sentence[GGA_LOG_SENTENCE_SIZE];
     size_t length = gga.SentenceLength();
     if (length == 0 || length >= sizeof(sentence)) return;
     memcpy(sentence, gga.rawSentence, length);
     sentence[length] = '\0';
-    ScopedLock guard(UserLog_Mutex());
-    writer->Write(sentence, LOG_TO_FILE_USER, userName);
+    UserLogQueue_Post(LOG_TO_FILE_USER, userName, sentence);
 }
 
 // A relay-mount rover's position: its relay at the first one, the

@@ -7,6 +7,8 @@
 #include "caster/registry/ConnInfoTable.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/registry/VirtualMount.h"
+#include "caster/session/UserLogQueue.h"
+#include "runtime/FixedText.h"
 #include "net/NHServer.h"
 
 namespace Ntrip {
@@ -48,9 +50,23 @@ void RoverLogout_Apply(const CasterScope& scope, uint64_t channelID)
     // The account's latest rover takes this one's name and number, so the
     // names of those left stay u, u~2, ... without a gap and the next login
     // gets the next number.
-    if (scope.config->one_account_multi_user == 1) rovers->UpdateRecord(rover);
+    char leaving[ROVER_USER_SIZE];
+    char renamed[ROVER_USER_SIZE];
+    FixedText_Copy(leaving, sizeof(leaving), rover->userName);
+    renamed[0] = '\0';
+    if (scope.config->one_account_multi_user == 1) {
+        RoverRecord* latest = rovers->FindByText(rover->userKey);
+        if (latest && latest != rover) FixedText_Copy(renamed, sizeof(renamed), latest->userName);
+        rovers->UpdateRecord(rover);
+    }
     rovers->Remove(channelID);
     scope.conns->Remove(channelID);
+
+    // A name no rover holds any more has no GGA lines to come: its per-user
+    // log writer goes, so the writers follow the rovers online rather than
+    // every name ever seen.
+    if (rovers->CountByUser(leaving) == 0) UserLogQueue_Release(leaving);
+    if (renamed[0] != '\0' && rovers->CountByUser(renamed) == 0) UserLogQueue_Release(renamed);
 }
 
 }  // namespace Ntrip
