@@ -54,6 +54,11 @@ uint32_t NHServer_QueuedCommands(NHServer* server)
     return server && server->queue ? CommandQueue_Count(server->queue) : 0;
 }
 
+void NHServer_TakeQueuedCommands(NHServer* server, CommandQueueRunFn visit, void* context)
+{
+    if (server && server->queue) CommandQueue_Drain(server->queue, visit, context);
+}
+
 void DecodingEvent_Process(DecodingEvent* event, NHServer* server)
 {
     switch (event->kind) {

@@ -61,6 +61,10 @@ void NHServer_PostCall(NHServer* server, NHServerCallFn fn, void* arg);
 // How many commands wait for the next drain. Any thread.
 uint32_t NHServer_QueuedCommands(NHServer* server);
 
+// Hands every queued command to visit in order without running it, then
+// frees it: for a server whose loop does not run (tests of what was posted).
+void NHServer_TakeQueuedCommands(NHServer* server, CommandQueueRunFn visit, void* context);
+
 // Wakes the server's loop so that its queue is drained; nothing before the
 // loop has a base (its first drain runs what is queued).
 void NHServer_Wake(NHServer* server);

@@ -121,11 +121,12 @@ protected:
     std::vector<Posted> Taken()
     {
         std::vector<Posted> out;
-        for (DecodingEvent* e = server->queue->first; e; e = e->next) {
-            out.push_back({e->kind, e->channelID, e->subscriberID});
-        }
-        CommandQueue_Free(server->queue);
-        server->queue = CommandQueue_Create();
+        NHServer_TakeQueuedCommands(
+            server,
+            [](DecodingEvent* e, void* context) {
+                static_cast<std::vector<Posted>*>(context)->push_back({e->kind, e->channelID, e->subscriberID});
+            },
+            &out);
         return out;
     }
 

@@ -60,16 +60,23 @@ protected:
     // test's to free), then the other commands.
     std::vector<RelayContext*> Started(std::vector<Posted>* others = nullptr)
     {
-        std::vector<RelayContext*> out;
-        for (DecodingEvent* e = server->queue->first; e; e = e->next) {
-            if (e->kind == DECODING_EVENT_CALL) out.push_back(static_cast<RelayContext*>(e->callArg));
-        }
-        std::vector<Posted> taken = Taken();
-        if (others) {
-            for (const Posted& p : taken) {
-                if (p.kind != DECODING_EVENT_CALL) others->push_back(p);
-            }
-        }
+        struct Seen {
+            std::vector<RelayContext*> starts;
+            std::vector<Posted> rest;
+        } seen;
+        NHServer_TakeQueuedCommands(
+            server,
+            [](DecodingEvent* e, void* context) {
+                Seen* s = static_cast<Seen*>(context);
+                if (e->kind == DECODING_EVENT_CALL) {
+                    s->starts.push_back(static_cast<RelayContext*>(e->callArg));
+                } else {
+                    s->rest.push_back({e->kind, e->channelID, e->subscriberID});
+                }
+            },
+            &seen);
+        std::vector<RelayContext*> out = seen.starts;
+        if (others) others->insert(others->end(), seen.rest.begin(), seen.rest.end());
         started.insert(started.end(), out.begin(), out.end());
         return out;
     }
