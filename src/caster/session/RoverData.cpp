@@ -112,9 +112,11 @@ bool RoverData_Execute(const CasterScope& scope, Tarnek::LogRoot** unit, uint64_
     FixedText_Copy(userName, sizeof(userName), rover->userName);
     RoverData_ApplyPosition(rover, gga);
     mode = rover->bindingMode;
+    // Queued (never written) under the rover lock: the line is then always
+    // ahead of the release that the rover's logout queues for its name.
+    if (scope.config->rover_gga_log == 1) WriteGgaLog(userName, gga);
     RoverTable::Unlock();
 
-    if (scope.config->rover_gga_log == 1) WriteGgaLog(userName, gga);
     if (mode == ROVER_BIND_RELAY) return RelayRoverPosition(scope, gga, channelID);
 
     // Base lock, then rover lock: the rover may have logged out meanwhile.
