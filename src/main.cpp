@@ -8,6 +8,7 @@
 #include "platform/Process.h"
 #include "services/AlarmPost.h"
 #include "services/HttpInspector.h"
+#include "runtime/Log.h"
 #include "services/MailerService.h"
 
 #include <cstdio>
@@ -49,6 +50,7 @@ int main()
     // The loops and workers are still running: end the process with every
     // thread in it, as a stopped service does, without running destructors
     // under their feet.
+    Log_Flush(2000);  // the last lines, unless the disk has stopped answering
     fflush(stdout);
     fflush(stderr);
     _exit(status);

@@ -2,6 +2,7 @@
 // the reply, then the caster's in-memory tables, so the control centre has
 // its answer before the caster's tables change. A request without a user is
 // not answered.
+#include "runtime/Log.h"
 #include "control/CtrlHandlers.h"
 
 #include "caster/centre/CasterScope.h"
@@ -59,7 +60,7 @@ bool SendAddUserResponse(uint64_t channelID, const RVZ::RVZProtoMsg* unit, NHSer
     bool found = UserDb_SelectByTypeName(added->type, added->name, &rows) == 1 && rows;
     if (found) {
         added->id = rows->record.id;
-        printf("id=%d\n", added->id);
+        Log_Debug("id=%d", added->id);
     }
     FreeUserList(rows);
     return found;
@@ -70,7 +71,7 @@ bool SendAddUserResponse(uint64_t channelID, const RVZ::RVZProtoMsg* unit, NHSer
 bool SendModifyUserResponse(uint64_t channelID, const RVZ::RVZProtoMsg* unit, NHServer* server, UserRecord* changed)
 {
     const auto* request = static_cast<const UserOpMsg::UserOpRequest*>(unit->body);
-    if (request->user_info_size() != 1) printf("SendModifyUserResponse::dvk_dubug     size !=  1    \n");
+    if (request->user_info_size() != 1) Log_Debug("SendModifyUserResponse::dvk_dubug     size !=  1");
     UserInfo_ToRecord(request->user_info(0), changed);
     // The update writes the activation column: every modify stores 0.
     changed->activation = 0;
@@ -82,13 +83,13 @@ bool SendModifyUserResponse(uint64_t channelID, const RVZ::RVZProtoMsg* unit, NH
     case -1: ack = 52; break;
     case 0: ack = 53; break;
     case 1: ack = 20; break;
-    default: printf("SendModifyUserResponse::dvk_debug  package failed!!!\n"); return false;
+    default: Log_Debug("SendModifyUserResponse::dvk_debug  package failed!!!"); return false;
     }
     if (!SendAck(server, channelID, EncodeUserOpResponse1013, unit->id, ack)) {
-        printf("SendModifyUserResponse::dvk_debug  package failed!!!\n");
+        Log_Debug("SendModifyUserResponse::dvk_debug  package failed!!!");
         return false;
     }
-    printf("SendModifyUserResponse::dvk_debug  send response\n");
+    Log_Debug("SendModifyUserResponse::dvk_debug  send response");
     return result == 1;
 }
 
@@ -122,13 +123,13 @@ void SendDeleteUserResponse(uint64_t channelID, const RVZ::RVZProtoMsg* unit, NH
     } else if (result == 0) {
         sent = SendAck(server, channelID, EncodeUserOpResponse1014, unit->id, 62);
     } else {
-        printf("SendDeleteUserResponse::dvk_debug  package failed  \n");
+        Log_Debug("SendDeleteUserResponse::dvk_debug  package failed");
         return;
     }
     if (sent) {
-        printf("SendDeleteUserResponse::dvk_debug  send response \n");
+        Log_Debug("SendDeleteUserResponse::dvk_debug  send response");
     } else {
-        printf("SendDeleteUserResponse::dvk_debug  package failed  \n");
+        Log_Debug("SendDeleteUserResponse::dvk_debug  package failed");
     }
 }
 

@@ -1,5 +1,6 @@
 #include "control/UserTableSync.h"
 
+#include "runtime/Log.h"
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseUserTable.h"
 #include "runtime/FixedText.h"
@@ -88,7 +89,7 @@ void ModifyUserRequest(const UserTables& tables, const CasterScope& scope, const
     } else if (user.type == USER_TYPE_ROVER) {
         ModifyRoverUser(tables, scope, user);
     } else {
-        printf("ModifyUserRequest::dvk_debug  type error \n");
+        Log_Debug("ModifyUserRequest::dvk_debug  type error");
     }
 }
 

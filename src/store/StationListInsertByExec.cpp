@@ -22,7 +22,6 @@ int StationListDb_InsertByExecAt(const char* dbPath, const char* name, int list)
 
     sqlite3* db = Store_OpenDatabase(Store_ResolvePath(dbPath, STATION_DB_FILE), me);
     if (!db) {
-        printf("open blacklist error\n");
         return -1;
     }
     int result = -2;
@@ -45,7 +44,6 @@ int StationListDb_InsertByExec(const char* name, int list)
     int result = ExeDir_FilePath(STATION_DB_FILE, path, sizeof(path));
     if (result != EXE_FILE_PATH_OK) {
         if (result == EXE_FILE_PATH_NO_DIR) Log_Error("%s:GetExeDirPathInWin: failed", "StationListDb_InsertByExec");
-        printf("open blacklist error\n");
         return -1;
     }
     return StationListDb_InsertByExecAt(path, name, list);

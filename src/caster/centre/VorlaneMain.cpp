@@ -234,6 +234,8 @@ int VorlaneMain(const Ntrip::ServiceHooks* hooks)
     if (!found) return VORLANE_NO_EXE_DIR;
     std::string prefix = std::string(dir) + "Vorlane";
     Log_Init(prefix.c_str());
+    // From here on no thread waits on the disk for a log line.
+    Log_StartWriter();
     Log_Info("Start Vorlane");
 
     Ntrip::Vorlane* center = Ntrip::Vorlane_Create(hooks);

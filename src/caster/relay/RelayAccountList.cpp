@@ -368,7 +368,6 @@ int RelayAccountList::ReportState(char* out, size_t size)
 {
     int length = FormatStateLine(out, size);
     if (length <= 0) return length;
-    fputs(out, stdout);
     Log_Info("%.*s", length - 1, out);
     return length;
 }

@@ -61,7 +61,6 @@ bool RelayAllocation_Start(const CasterScope& scope, RelayAccountList* pool, con
     if (!relayMount) return true;
     RelayAccount* account = pool->TakeIdleAccount(mount);
     if (!account) {
-        printf("Relay_Mount:%s  no idle account\n", mount);
         Log_Info("Relay_Mount:%s  no idle account", LogText_Escape(mount).c_str());
         MailPostNotice("Vorlane: Relay_Service no idle account!\n");
         NHServer_PostClose(scope.server, channelID);
@@ -128,7 +127,6 @@ bool RelayAllocation_Recheck(const CasterScope& scope, const AuthCentreConfig* r
     FixedText_Copy(password, sizeof(password), rover->password);
     RoverTable::Unlock();
 
-    printf("Auth Centre Expiration Checking Realy_account:%s\n", userName);
     Log_Info("Auth Centre Expiration Checking Realy_account:%s", LogText_Escape(userName).c_str());
     // The centre knows the account, not the "~N" name of its further rovers.
     int code = AuthCentre::Post(recheckCentre, userKey, password, AUTH_NODE);

@@ -157,7 +157,6 @@ void RelayRestartCallback(int, void* arg)
         RelayRequest_FromMount(request, mount, mount->systemAccount);
         RelayContext* context = RelayContext_New();
         RelayContext_Init(context, request, center->netServer, mount->localName, 0, nullptr, nullptr);
-        printf("ReStart a realy item , Third Mount:%s\n", mount->localName);
         Log_Info("ReStart a realy item ,local mount:%s", mount->localName);
         // Its end, however early, gives the account back.
         Relay_Connect(context);

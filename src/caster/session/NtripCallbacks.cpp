@@ -29,6 +29,8 @@ const size_t BASE_KEEP_ALIVE_LENGTH = 8;
 // The open callback's kind of an outgoing relay connection.
 const int RELAY_CONNECTION_KIND = 1;
 
+const int64_t KEEP_ALIVE_INTERVAL_MS = static_cast<int64_t>(BASE_KEEP_ALIVE_INTERVAL_S) * 1000;
+
 int64_t Now() { return static_cast<int64_t>(time(nullptr)); }
 
 // One more request of the channel that was not understood. At the limit its
@@ -51,9 +53,10 @@ bool CountUnknownRequest(Vorlane* center, uint64_t channelID)
     return drop;
 }
 
-int32_t RateOf(int bytes, int64_t since)
+// Bytes per whole second since the steady time sinceMs (at least 1 s).
+int32_t RateOf(int bytes, int64_t sinceMs, int64_t nowMs)
 {
-    int64_t seconds = Now() - since;
+    int64_t seconds = (nowMs - sinceMs) / 1000;
     if (seconds < 1) seconds = 1;
     return static_cast<int32_t>(bytes / seconds);
 }
@@ -93,6 +96,7 @@ void Ntrip_OpenCallback(uint64_t channelID, const char* ip, int port, int kind)
     info.channelID = channelID;
     info.lastActivity = info.connectTime;
     info.lastDataMs = ConnInfo_NowMs();
+    info.lastActivityMs = info.lastDataMs;
     info.lastKeepAlive = 0;
     info.openedMs = info.lastDataMs;
     info.outgoing = kind == RELAY_CONNECTION_KIND ? 1 : 0;
@@ -161,13 +165,14 @@ void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length)
     BaseTable::Lock();
     BaseRecord* base = center->baseTable->Find(channelID);
     if (base) {
-        int64_t now = Now();
-        conn->inputRate = RateOf(length, conn->lastActivity);
+        int64_t nowMs = ConnInfo_NowMs();
+        conn->inputRate = RateOf(length, conn->lastActivityMs, nowMs);
         conn->bytesReceived += size;
-        conn->lastActivity = now;
-        conn->lastDataMs = ConnInfo_NowMs();
-        if (now - conn->lastKeepAlive >= BASE_KEEP_ALIVE_INTERVAL_S) {
-            conn->lastKeepAlive = now;
+        conn->lastActivity = Now();
+        conn->lastActivityMs = nowMs;
+        conn->lastDataMs = nowMs;
+        if (conn->lastKeepAlive == 0 || nowMs - conn->lastKeepAlive >= KEEP_ALIVE_INTERVAL_MS) {
+            conn->lastKeepAlive = nowMs;
             if (base->keepAliveOff == 0) {
                 NHServer_PostSend(center->netServer, channelID, BASE_KEEP_ALIVE, BASE_KEEP_ALIVE_LENGTH);
             }
@@ -194,9 +199,11 @@ void Ntrip_WriteCallback(uint64_t channelID, int bytes, int)
     if (isRover) {
         ConnInfo* conn = center->connInfoTable->Find(channelID);
         if (!conn) Log_Fatal("%s:tcp conn is null", "Ntrip::Ntrip_WriteCallback");
-        conn->outputRate = RateOf(bytes, conn->lastActivity);
+        int64_t nowMs = ConnInfo_NowMs();
+        conn->outputRate = RateOf(bytes, conn->lastActivityMs, nowMs);
         conn->bytesSent += bytes > 0 ? static_cast<uint64_t>(bytes) : 0;
         conn->lastActivity = Now();
+        conn->lastActivityMs = nowMs;
     }
     ConnInfoTable::Unlock();
 }
