@@ -2,12 +2,12 @@
 // the reply, then the caster's in-memory tables, so the control centre has
 // its answer before the caster's tables change. A request without a user is
 // not answered.
-#include "runtime/Log.h"
 #include "control/CtrlHandlers.h"
 
 #include "caster/centre/CasterScope.h"
 #include "control/CtrlReply.h"
 #include "control/ManagementFrame.h"
+#include "runtime/Log.h"
 #include "control/MessageTypes.h"
 #include "control/ReplyEncode.h"
 #include "control/UnitBody.h"
