@@ -30,6 +30,19 @@ protected:
         }
         return text;
     }
+    // The user log is written by a thread of its own, a moment after the
+    // reply: waits until the text is there at least `times` times.
+    bool WaitUserLog(const std::string& text, int times = 1)
+    {
+        for (int i = 0; i < 100; ++i) {
+            std::string log = vorlane.UserLogText();
+            int n = 0;
+            for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+            if (n >= times) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
     bool WaitText(const std::string& user, const std::string& text)
     {
         for (int i = 0; i < 100; ++i) {
@@ -54,8 +67,7 @@ TEST_F(BlackboxMultiUser, NamesStayDenseWhenARoverLeaves)
     std::string reply;
     for (TestClient& r : rovers) ASSERT_TRUE(LoginRover(&r, Port(), "MNT1", "u", "U-Pw-1", &reply)) << Printable(reply);
     for (const char* name : {"u", "u~2", "u~3"}) {
-        EXPECT_NE(std::string::npos, vorlane.UserLogText().find(std::string("  ") + name + " login sucess, mountpoint is MNT1."))
-            << name;
+        EXPECT_TRUE(WaitUserLog(std::string("  ") + name + " login sucess, mountpoint is MNT1.")) << name;
     }
 
     rovers[1].Close();  // u~2 leaves
@@ -70,6 +82,7 @@ TEST_F(BlackboxMultiUser, NamesStayDenseWhenARoverLeaves)
     // The next login takes the number that is free again.
     TestClient next;
     ASSERT_TRUE(LoginRover(&next, Port(), "MNT1", "u", "U-Pw-1", &reply)) << Printable(reply);
+    WaitUserLog("  u~3 login sucess, mountpoint is MNT1.", 2);
     std::string userLog = vorlane.UserLogText();
     size_t first = userLog.find("  u~3 login sucess, mountpoint is MNT1.");
     ASSERT_NE(std::string::npos, first);

@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <iterator>
 #include <new>
 
 static ::Lock& BaseLock()
@@ -59,12 +58,16 @@ bool BaseTable::Remove(uint64_t channelID)
     BaseRecord* stored = registry_.Find(channelID);
     if (stored == nullptr) return false;
     auto range = byName_.equal_range(stored->mountPoint);
+    auto at = byName_.end();
     for (auto it = range.first; it != range.second; ++it) {
-        if (it->second == stored) {
-            byName_.erase(it);
-            break;
-        }
+        if (it->second == stored) at = it;
     }
+    // Renamed in place behind the table's back: found by its record, so no
+    // entry is left pointing at a freed record.
+    for (auto it = byName_.begin(); at == byName_.end() && it != byName_.end(); ++it) {
+        if (it->second == stored) at = it;
+    }
+    if (at != byName_.end()) byName_.erase(at);
     return registry_.Remove(channelID);
 }
 
@@ -84,8 +87,15 @@ BaseRecord* BaseTable::FindByName(const char* name)
 {
     if (name == nullptr) return nullptr;
     auto range = byName_.equal_range(name);
-    if (range.first == range.second) return nullptr;
-    if (std::next(range.first) == range.second) return range.first->second;
+    BaseRecord* only = nullptr;
+    int matches = 0;
+    for (auto it = range.first; it != range.second; ++it) {
+        // The name as stored now: the index is only a guide to the records.
+        if (strcmp(it->second->mountPoint, name) != 0) continue;
+        only = it->second;
+        ++matches;
+    }
+    if (matches <= 1) return only;
     BaseRecord* found = nullptr;
     registry_.ForEach([&](BaseRecord* r) {
         if (found == nullptr && strcmp(r->mountPoint, name) == 0) found = r;

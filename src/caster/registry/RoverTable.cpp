@@ -85,6 +85,14 @@ void RoverTable::Erase(std::unordered_multimap<std::string, RoverRecord*>* index
             return;
         }
     }
+    // Renamed in place behind the table's back: find it by its record, so
+    // no entry is left pointing at a record that is about to be freed.
+    for (auto it = index->begin(); it != index->end(); ++it) {
+        if (it->second == r) {
+            index->erase(it);
+            return;
+        }
+    }
 }
 
 RoverRecord* RoverTable::Find(uint64_t channelID) { return registry_.Find(channelID); }

@@ -260,6 +260,14 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
     rover.fixQuality = -1;
     rover.boundChannelID = 0;
 
+    // Queued only (the user log's thread writes it), and ahead of the reply,
+    // so that the line is as good as written by the time the rover reads it.
+    if (config->rover_gga_log == 1) {
+        char line[512];
+        snprintf(line, sizeof(line), "[%d] [%s:%d]  %s login sucess, mountpoint is %s. \n", 1, rover.ip,
+                 rover.port, LogText_Escape(rover.userName).c_str(), LogText_Escape(mount).c_str());
+        UserLogQueue_Post(LOG_TO_FILE_GENERAL, "", line);
+    }
     // The reply is queued before the subscription: the loop runs commands in
     // order, so the rover reads "ICY 200 OK" before any byte of its base.
     Reply(channelID, NtripDecoding::CLIENT_LOGIN_OK, mount, reply);
@@ -281,14 +289,8 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
     int port = rover.port;
     UnlockAll();
 
-    // The disk only once the registries are free again.
+    // The store only once the registries are free again.
     if (firstLogin.id != 0) GetRoverUserTable()->StoreFirstLogin(&firstLogin);
-    if (config->rover_gga_log == 1) {
-        char line[512];
-        snprintf(line, sizeof(line), "[%d] [%s:%d]  %s login sucess, mountpoint is %s. \n", 1, ip, port,
-                 LogText_Escape(rover.userName).c_str(), LogText_Escape(mount).c_str());
-        UserLogQueue_Post(LOG_TO_FILE_GENERAL, "", line);
-    }
 
     Log_Info("Rover login ok:%s, mountpoint:%s, ip:%s, port:%d, channelID:%lld.\n", LogText_Escape(user).c_str(),
              LogText_Escape(mount).c_str(), ip, port, id);
