@@ -1,12 +1,14 @@
 // Entry of the vorlane executable: the service dispatcher runs the caster on
 // its service thread and answers SIGTERM and SIGINT.
 #include "caster/centre/Service.h"
+#include "caster/centre/CtrlNotify.h"
 #include "caster/centre/ServiceHooks.h"
 #include "control/CtrlHooks.h"
-#include "control/ProtobufLog.h"
-#include "platform/Process.h"
-#include "caster/centre/CtrlNotify.h"
 #include "control/CtrlWarnConfig.h"
+#include "control/ProtobufLog.h"
+#include "control/PppRtkHandlers.h"
+#include "platform/Process.h"
+#include "runtime/Log.h"
 #include "services/AlarmEvents.h"
 #include "services/AlarmPost.h"
 #include "services/HttpInspector.h"
@@ -41,6 +43,8 @@ Ntrip::ServiceHooks Services()
             AlarmEvents_BaseLeft(type == Ntrip::CTRL_NOTIFY_BASE_TIMEOUT, notice.accessPoint);
         }
     };
+    hooks.pppRtkExecutorCreate = PppRtk_CreateExecutor;
+    hooks.pppRaTableCreate = PppRtk_CreateTable;
     hooks.mailerCreate = MailerService_Create;
     hooks.mailerSetStatistics = MailerService_SetStatistics;
     hooks.mailerPostNotice = MailerService_PostNotice;
@@ -56,9 +60,14 @@ int main()
     Platform_InitProcess();
     ProtobufLog_ToDailyLog();
     int status = Service_Dispatch(&SERVICES);
+#ifdef VORLANE_ORDERLY_EXIT
+    // The caster has stopped in order: a normal exit, which runs the leak check.
+    if (Service_Ended()) return status;
+#endif
     // The loops and workers are still running: end the process with every
     // thread in it, as a stopped service does, without running destructors
     // under their feet.
+    Log_Flush(2000);  // the last lines, unless the disk has stopped answering
     fflush(stdout);
     fflush(stderr);
     _exit(status);

@@ -25,9 +25,18 @@
 // a frame of its own), so the fan-out latency shows what the notifications
 // cost the caster loop.
 //
+// With --query-control an operator logged in on vorlane's control port asks
+// for the whole rover list (type 5) and for a page of 20 rovers (type 6)
+// once a second while the stream runs; each answer is timed from the request
+// to its last frame, and the fan-out latency shows what the lists cost.
+//
 //   caster_fanout [--rovers 100,1000,5000] [--chunk 1024] [--interval-ms 100]
 //                 [--seconds 10] [--target vorlane|str2str|both] [--poll-inspector]
-//                 [--churn 100] [--ctrl-clients 2]
+//                 [--churn 100] [--ctrl-clients 2] [--query-control] [--drop]
+//
+// --drop: N rovers on one base all leave at once and log in again, while a
+// second base streams to one probe rover; reports the caster's CPU spent on
+// the drop and on the relogins, and the longest gap in the probe's stream.
 #include "blackbox/ChildProcess.h"
 #include "blackbox/NtripTexts.h"
 #include "blackbox/VorlaneInstance.h"
@@ -281,6 +290,79 @@ bool WaitInspector(int port)
     return false;
 }
 
+// ---- the operator at the control port --------------------------------------------
+
+const char* const kBenchOperator = "bench-op";
+const char* const kBenchOperatorPassword = "bench-op-pw";
+
+struct ControlStats {
+    bool loggedIn = false;
+    int asks = 0;
+    int listsComplete = 0;  // every rover listed, in frames all but the last marked more
+    int pagesComplete = 0;  // 20 rovers and the right total
+    std::vector<double> listMs;
+    std::vector<double> pageMs;
+    size_t listFrames = 0;
+    size_t listBytes = 0;
+};
+
+// Sends one list request and reads its frames up to the one with more 0:
+// the items and the total_count of the last frame; false on time-out.
+bool AskList(CtrlCenterClient* c, uint32_t type, int32_t id, const CtrlWire::Pb& body, size_t* items, int64_t* total,
+             size_t* frames, size_t* bytes)
+{
+    *items = *frames = *bytes = 0;
+    c->Request(type, id, body);
+    CtrlWire::Received r;
+    for (;;) {
+        if (!c->NextReply(&r, 10000) || r.type != 1000 + type || r.id != id) return false;
+        CtrlWire::PbFields f = CtrlWire::ParsePb(r.body);
+        *items += f.All(2).size();
+        *total = f.Int(3);
+        ++*frames;
+        *bytes += r.raw.size();
+        if (r.more == 0) return true;
+    }
+}
+
+void QueryControl(int port, int rovers, const std::atomic<bool>* stop, ControlStats* stats)
+{
+    CtrlCenterClient c;
+    if (!c.Connect(port) || c.Login(kBenchOperator, kBenchOperatorPassword) != 20) return;
+    stats->loggedIn = true;
+    uint64_t next = NowNs();
+    int32_t id = 1;
+    while (!stop->load()) {
+        if (NowNs() < next) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        next += 1000000000ull;
+        ++stats->asks;
+        size_t items = 0, frames = 0, bytes = 0;
+        int64_t total = 0;
+        uint64_t t0 = NowNs();
+        bool ok = AskList(&c, 5, ++id, CtrlWire::Pb(), &items, &total, &frames, &bytes);
+        stats->listMs.push_back((NowNs() - t0) / 1e6);
+        if (ok && items == static_cast<size_t>(rovers)) ++stats->listsComplete;
+        stats->listFrames = frames;
+        stats->listBytes = bytes;
+        t0 = NowNs();
+        ok = AskList(&c, 6, ++id, CtrlWire::Pb().Int(1, 0).Int(2, 20), &items, &total, &frames, &bytes);
+        stats->pageMs.push_back((NowNs() - t0) / 1e6);
+        if (ok && items == static_cast<size_t>(std::min(rovers, 20)) && total == rovers) ++stats->pagesComplete;
+    }
+}
+
+double Median(std::vector<double> v)
+{
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double Slowest(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
+
 // ---- one run -------------------------------------------------------------------
 
 struct Options {
@@ -290,12 +372,11 @@ struct Options {
     int intervalMs = 100;
     double seconds = 10;
     bool pollInspector = false;
+    bool queryControl = false;
     int churnPerSecond = 0;
     int ctrlClients = 0;
+    bool drop = false;  // the drop-and-relog run instead of the stream
 };
-
-const char* const kBenchOperator = "bench-op";
-const char* const kBenchOperatorPassword = "bench-op-pw";
 
 // A caster under test: where rovers and the base connect, how the base logs
 // in, what a rover's accepted login looks like, and the process to measure.
@@ -463,6 +544,14 @@ int RunOne(const Options& o, const Caster& caster, int n)
     PollStats polls;
     std::thread poller;
     if (polling) poller = std::thread(PollInspector, caster.inspectorPort, loggedIn, &pollStop, &polls);
+    bool querying = o.queryControl && caster.controlPort > 0;
+    if (querying && !WaitInspector(caster.controlPort)) {
+        fprintf(stderr, "%s: the control port never listened\n", caster.name.c_str());
+        return 1;
+    }
+    ControlStats queries;
+    std::thread querier;
+    if (querying) querier = std::thread(QueryControl, caster.controlPort, loggedIn, &pollStop, &queries);
 
     CtrlStats ctrl;
     std::vector<std::thread> centres;
@@ -500,6 +589,7 @@ int RunOne(const Options& o, const Caster& caster, int n)
     double streamSeconds = (NowNs() - start) / 1e9;
     pollStop = true;
     if (poller.joinable()) poller.join();
+    if (querier.joinable()) querier.join();
     if (churner.joinable()) churner.join();
     for (std::thread& t : centres) t.join();
 
@@ -546,6 +636,13 @@ int RunOne(const Options& o, const Caster& caster, int n)
                "%zu bytes each\n",
                polls.polls, polls.answered, loggedIn, median, slowest, polls.bodyBytes);
     }
+    if (querying) {
+        printf("  control lists (logged in: %s), %d asks: type 5 all %d rovers complete %d, ms p50 %.1f max %.1f "
+               "(%zu frames, %zu bytes); type 6 page of 20 complete %d, ms p50 %.1f max %.1f\n",
+               queries.loggedIn ? "yes" : "NO", queries.asks, loggedIn, queries.listsComplete, Median(queries.listMs),
+               Slowest(queries.listMs), queries.listFrames, queries.listBytes, queries.pagesComplete,
+               Median(queries.pageMs), Slowest(queries.pageMs));
+    }
     if (o.churnPerSecond > 0) {
         printf("  churn: %d rover logins and logouts (%.0f per second)\n", churn.logins.load(),
                churn.logins.load() / streamSeconds);
@@ -556,8 +653,156 @@ int RunOne(const Options& o, const Caster& caster, int n)
     }
     fflush(stdout);
     bool good = loggedIn == n && badReplies == 0 && delivered == expected && orderErrors == 0 &&
-                (!polling || (polls.polls > 0 && polls.answered == polls.polls));
+                (!polling || (polls.polls > 0 && polls.answered == polls.polls)) &&
+                (!querying || (queries.asks > 0 && queries.listsComplete == queries.asks &&
+                               queries.pagesComplete == queries.asks));
     return good ? 0 : 2;
+}
+
+
+// ---- drop and relog: what the loop spends when a base's rovers all leave --------
+
+// A second base streams a small stamped chunk every 2 ms to one probe rover;
+// the longest gap the probe sees is the longest stretch in which the loop
+// served nobody.
+struct Probe {
+    int base = -1;
+    int rover = -1;
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> windowStart{0};
+    std::atomic<uint64_t> maxGapNs{0};
+};
+
+void ProbeSender(Probe* p)
+{
+    unsigned char stamp[8] = {0};
+    while (!p->stop.load()) {
+        if (!WriteAll(p->base, stamp, sizeof(stamp))) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        char drain[256];
+        while (recv(p->base, drain, sizeof(drain), MSG_DONTWAIT) > 0) {
+        }
+    }
+}
+
+void ProbeReader(Probe* p)
+{
+    timeval tv{0, 100000};
+    setsockopt(p->rover, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+    uint64_t last = NowNs();
+    char buffer[4096];
+    while (!p->stop.load()) {
+        ssize_t r = recv(p->rover, buffer, sizeof(buffer), 0);
+        uint64_t now = NowNs();
+        if (r == 0) return;
+        if (r < 0) continue;
+        uint64_t from = std::max(last, p->windowStart.load());
+        if (now > from && now - from > p->maxGapNs.load()) p->maxGapNs = now - from;
+        last = now;
+    }
+}
+
+bool LogInBase(int port, const std::string& mount, int* fd)
+{
+    *fd = Connect(port);
+    std::string request = NtripTexts::SourceRequest("bench", mount), reply;
+    return *fd >= 0 && WriteAll(*fd, request.data(), request.size()) &&
+           ReadExactly(*fd, &reply, NtripTexts::kIcyOk.size(), 5000) && reply == NtripTexts::kIcyOk;
+}
+
+// Logs n rovers in on MNT1 (all requests first, then the replies); the count accepted.
+int LogInRovers(int port, std::vector<int>* fds, int n)
+{
+    fds->assign(static_cast<size_t>(n), -1);
+    for (int i = 0; i < n; ++i) {
+        char user[32];
+        snprintf(user, sizeof(user), "rover%05d", i);
+        std::string request = NtripTexts::GetRequest("MNT1", user, "bench");
+        int fd = Connect(port);
+        (*fds)[static_cast<size_t>(i)] = fd;
+        if (fd >= 0) WriteAll(fd, request.data(), request.size());
+    }
+    int ok = 0;
+    for (int fd : *fds) {
+        std::string reply;
+        if (fd >= 0 && ReadExactly(fd, &reply, NtripTexts::kIcyOk.size(), 30000) && reply == NtripTexts::kIcyOk) {
+            ++ok;
+        } else if (getenv("BENCH_DEBUG")) {
+            fprintf(stderr, "fd %d reply [%s] errno %s\n", fd, reply.c_str(), strerror(errno));
+        }
+    }
+    return ok;
+}
+
+// CPU seconds the caster spends in `seconds` after `start`, less what it
+// spends idle (the probe stream) in as long.
+double CpuOver(pid_t pid, double cpuAtStart, double seconds, double idlePerSecond)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 1000)));
+    return ProcessCpuSeconds(pid) - cpuAtStart - idlePerSecond * seconds;
+}
+
+int RunDrop(const Caster& caster, int n)
+{
+    Probe probe;
+    int mnt1 = -1;
+    if (!LogInBase(caster.basePort, "MNT1", &mnt1) || !LogInBase(caster.basePort, "PROBE", &probe.base)) {
+        fprintf(stderr, "%s: a base login failed\n", caster.name.c_str());
+        return 1;
+    }
+    probe.rover = Connect(caster.roverPort);
+    std::string request = NtripTexts::GetRequest("PROBE", "probe", "bench"), reply;
+    if (probe.rover < 0 || !WriteAll(probe.rover, request.data(), request.size()) ||
+        !ReadExactly(probe.rover, &reply, NtripTexts::kIcyOk.size(), 5000) || reply != NtripTexts::kIcyOk) {
+        fprintf(stderr, "%s: the probe rover's login failed\n", caster.name.c_str());
+        return 1;
+    }
+    std::thread sender(ProbeSender, &probe), reader(ProbeReader, &probe);
+
+    std::vector<int> fds;
+    int first = LogInRovers(caster.roverPort, &fds, n);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const double window = 3.0;
+    double idleStart = ProcessCpuSeconds(caster.pid);
+    double idle = CpuOver(caster.pid, idleStart, window, 0) / window;
+
+    // Every rover of MNT1 leaves at once; MNT1 stays.
+    probe.maxGapNs = 0;
+    probe.windowStart = NowNs();
+    double cpu0 = ProcessCpuSeconds(caster.pid);
+    for (int& fd : fds) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+    double dropCpu = CpuOver(caster.pid, cpu0, window, idle);
+    double dropGap = probe.maxGapNs.load() / 1e6;
+
+    // And all log in again.
+    probe.maxGapNs = 0;
+    probe.windowStart = NowNs();
+    double cpu1 = ProcessCpuSeconds(caster.pid);
+    uint64_t t1 = NowNs();
+    int again = LogInRovers(caster.roverPort, &fds, n);
+    double relogSeconds = (NowNs() - t1) / 1e9;
+    double relogCpu = ProcessCpuSeconds(caster.pid) - cpu1 - idle * relogSeconds;
+    double relogGap = probe.maxGapNs.load() / 1e6;
+
+    probe.stop = true;
+    sender.join();
+    reader.join();
+    for (int fd : fds) {
+        if (fd >= 0) close(fd);
+    }
+    close(probe.rover);
+    close(probe.base);
+    close(mnt1);
+    printf("%s drop and relog, N=%d (logged in %d, then %d)\n", caster.name.c_str(), n, first, again);
+    printf("  drop:  caster CPU %.3f s beyond idle; longest gap of another base's stream %.1f ms\n", dropCpu,
+           dropGap);
+    printf("  relog: %.2f s for all logins, caster CPU %.3f s beyond idle; longest gap %.1f ms\n", relogSeconds,
+           relogCpu, relogGap);
+    fflush(stdout);
+    return first == n && again == n ? 0 : 2;
 }
 
 }  // namespace
@@ -588,6 +833,10 @@ int main(int argc, char** argv)
             ++i;
         } else if (a == "--poll-inspector") {
             o.pollInspector = true;
+        } else if (a == "--query-control") {
+            o.queryControl = true;
+        } else if (a == "--drop") {
+            o.drop = true;
         } else if (a == "--target" && v) {
             std::string t = v;
             o.targets = t == "both" ? std::vector<std::string>{"vorlane", "str2str"} : std::vector<std::string>{t};
@@ -596,7 +845,7 @@ int main(int argc, char** argv)
             fprintf(stderr,
                     "usage: caster_fanout [--rovers 100,1000,5000] [--chunk 1024] [--interval-ms 100] "
                     "[--seconds 10] [--target vorlane|str2str|both] [--poll-inspector] [--churn 100] "
-                    "[--ctrl-clients 2]\n");
+                    "[--ctrl-clients 2] [--query-control] [--drop]\n");
             return 1;
         }
     }
@@ -617,9 +866,11 @@ int main(int argc, char** argv)
             if (target == "vorlane") {
                 VorlaneInstance vorlane;
                 Caster caster;
-                result = StartVorlane(&vorlane, &caster) ? RunOne(o, caster, n) : 1;
+                result = !StartVorlane(&vorlane, &caster) ? 1 : o.drop ? RunDrop(caster, n) : RunOne(o, caster, n);
                 ExitStatus status = vorlane.Stop();
                 if (!status.Success()) fprintf(stderr, "vorlane at its stop: %s\n", status.Describe().c_str());
+            } else if (target == "str2str" && o.drop) {
+                continue;  // no drop run against the reference
             } else if (target == "str2str") {
                 TempDir dir;
                 ChildProcess process;

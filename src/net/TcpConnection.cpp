@@ -141,8 +141,6 @@ int TcpConnection_Write(TcpConnectionTable* table, const CommonDataChain* chain,
 
     size_t unsent = evbuffer_get_length(output);
     if (unsent > TCP_CONNECTION_MAX_UNSENT) {
-        printf("Send to Channel %ld Unsend bufferSize is too large:%d ,stop writing and close!\n",
-               static_cast<long>(channelID), static_cast<int>(unsent));
         Log_Info("Send to Channel %ld Unsend bufferSize is too large:%d ,stop writing and close!",
                  static_cast<long>(channelID), static_cast<int>(unsent));
         ShutdownSocket(bev);
@@ -162,16 +160,11 @@ int TcpConnection_Write(TcpConnectionTable* table, const CommonDataChain* chain,
         bufferevent_unlock(bev);
         if (after == before) {
             Log_Info("Write 0 data at channelID:%lld.", static_cast<long long>(channelID));
-            printf("Write 0 data at channelID:%lld.\n", static_cast<long long>(channelID));
         } else if (after - before != len) {
             Log_Info("Write data size:%d, raw buffer data size:%d, raw evBuffer size:%d, after wirte evbuffer size:%d, "
                      "is not equal when writing to channelID:%lld.",
                      static_cast<int>(after - before), static_cast<int>(len), static_cast<int>(before),
                      static_cast<int>(after), static_cast<long long>(channelID));
-            printf("Write data size:%d, raw buffer data size:%d, raw evBuffer size:%d, after wirte evbuffer size:%d, "
-                   "is not equal when writing to channelID:%lld.\n",
-                   static_cast<int>(after - before), static_cast<int>(len), static_cast<int>(before),
-                   static_cast<int>(after), static_cast<long long>(channelID));
         }
         total += len;
     }

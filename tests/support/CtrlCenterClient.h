@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -99,11 +100,24 @@ private:
 };
 
 // A parsed message: every field's values in order (varints as numbers,
-// length-delimited as bytes). Fixed-width fields are skipped.
+// length-delimited as bytes, 64-bit fixed fields as their bits). 32-bit
+// fixed fields are skipped.
 struct PbFields {
     std::map<int, std::vector<uint64_t>> ints;
     std::map<int, std::vector<std::string>> bytes;
+    std::map<int, std::vector<uint64_t>> fixed64;
     bool ok = true;
+
+    // A double field (wire type 1); 0 when absent.
+    double Double(int field) const
+    {
+        auto it = fixed64.find(field);
+        if (it == fixed64.end() || it->second.empty()) return 0;
+        double d;
+        uint64_t bits = it->second.back();
+        memcpy(&d, &bits, sizeof d);
+        return d;
+    }
 
     int64_t Int(int field) const
     {
@@ -147,6 +161,10 @@ inline PbFields ParsePb(const std::string& s)
             f.ints[field].push_back(v);
             break;
         case 1:
+            if (at + 8 > s.size()) return f.ok = false, f;
+            v = 0;
+            for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[at + i]);
+            f.fixed64[field].push_back(v);
             at += 8;
             break;
         case 2:
