@@ -1,14 +1,17 @@
 // Entry of the vorlane executable: the service dispatcher runs the caster on
 // its service thread and answers SIGTERM and SIGINT.
 #include "caster/centre/Service.h"
+#include "caster/centre/CtrlNotify.h"
 #include "caster/centre/ServiceHooks.h"
 #include "control/CtrlHooks.h"
+#include "control/CtrlWarnConfig.h"
 #include "control/ProtobufLog.h"
 #include "control/PppRtkHandlers.h"
 #include "platform/Process.h"
+#include "runtime/Log.h"
+#include "services/AlarmEvents.h"
 #include "services/AlarmPost.h"
 #include "services/HttpInspector.h"
-#include "runtime/Log.h"
 #include "services/MailerService.h"
 
 #include <cstdio>
@@ -22,10 +25,24 @@ Ntrip::ServiceHooks Services()
 {
     Ntrip::ServiceHooks hooks = {};
     hooks.httpInspectorStart = [](Ntrip::Vorlane*) { StartHttpInspector(); };
-    hooks.alarmPostCreate = AlarmPost_Create;
-    hooks.ctrlInit = CtrlHooks_Init;
+    hooks.alarmPostCreate = [] {
+        HttpPostThread* worker = AlarmPost_Create();
+        AlarmEvents_InitFromCentre();
+        return worker;
+    };
+    hooks.ctrlInit = [](Ntrip::Vorlane* center, const char* ip, int port) {
+        CtrlWarnConfig_SetHooks({AlarmEvents_Apply, CopyWarningConfig});
+        return CtrlHooks_Init(center, ip, port);
+    };
     hooks.ctrlStart = CtrlHooks_Start;
-    hooks.ctrlNotify = CtrlHooks_Notify;
+    // The control centres hear of every base and rover; a base that leaves
+    // is also an alarm.
+    hooks.ctrlNotify = [](int type, const Ntrip::CtrlNotice& notice) {
+        CtrlHooks_Notify(type, notice);
+        if (type == Ntrip::CTRL_NOTIFY_BASE_OFFLINE || type == Ntrip::CTRL_NOTIFY_BASE_TIMEOUT) {
+            AlarmEvents_BaseLeft(type == Ntrip::CTRL_NOTIFY_BASE_TIMEOUT, notice.accessPoint);
+        }
+    };
     hooks.pppRtkExecutorCreate = PppRtk_CreateExecutor;
     hooks.pppRaTableCreate = PppRtk_CreateTable;
     hooks.mailerCreate = MailerService_Create;

@@ -2,7 +2,6 @@
 
 #include "caster/centre/CtrlNotify.h"
 #include "config/VorlaneConfig.h"
-#include "control/CtrlAlarm.h"
 #include "control/CtrlResponse.h"
 #include "control/CtrlWarnConfig.h"
 #include "control/NtripRespHandle.h"
@@ -23,7 +22,6 @@ bool CtrlHooks_Init(Ntrip::Vorlane*, const char* ip, int port)
     WarningConfig stored;
     if (Ntrip::LoadWarningJsonConfig(&stored) && stored.url[0] != '\0') {
         CtrlWarnConfig_MarkApplied();
-        CtrlAlarm_SetEnabled(stored);
     }
     return CtrlResponse_Init(ip, port);
 }
@@ -42,9 +40,6 @@ void CtrlHooks_Notify(int type, const Ntrip::CtrlNotice& notice)
         if (type == Ntrip::CTRL_NOTIFY_BASE_TIMEOUT) item->set_id(notice.baseSequence);
         if (notice.accessPoint) item->set_access_point(notice.accessPoint);
         CtrlResponse_SendNotify(type, message);
-        if (type != Ntrip::CTRL_NOTIFY_BASE_LOGIN) {
-            CtrlAlarm_BaseLeft(type == Ntrip::CTRL_NOTIFY_BASE_TIMEOUT, notice.accessPoint);
-        }
         break;
     }
     case Ntrip::CTRL_NOTIFY_ROVER_LOGIN:

@@ -4,7 +4,6 @@
 
 #include "config/ConfigPath.h"
 #include "config/VorlaneConfig.h"
-#include "control/CtrlAlarm.h"
 #include "control/CtrlConfigFile.h"
 #include "control/CtrlHandlers.h"
 #include "control/CtrlReply.h"
@@ -12,7 +11,6 @@
 #include "control/RVZProtoMsg.h"
 #include "runtime/Log.h"
 #include "runtime/Utf8Text.h"
-#include "services/AlarmPost.h"
 
 #include "VIVOProtoDecoding/ServiceOpMsg.pb.h"
 
@@ -26,6 +24,9 @@ const int ACK_NO_RECORD = 30;
 const int ACK_WRITE_FAILED = 40;
 
 std::atomic<bool> g_applied{false};
+CtrlWarningHooks g_hooks = {nullptr, nullptr};
+
+bool CopyWarning(WarningConfig* out) { return g_hooks.copy && g_hooks.copy(out); }
 
 void FillInfo(const WarningConfig& record, ServiceOpMsg::WarningConfigInfo* info)
 {
@@ -38,6 +39,8 @@ void FillInfo(const WarningConfig& record, ServiceOpMsg::WarningConfigInfo* info
 
 }  // namespace
 
+void CtrlWarnConfig_SetHooks(const CtrlWarningHooks& hooks) { g_hooks = hooks; }
+
 void CtrlWarnConfig_MarkApplied() { g_applied.store(true); }
 bool CtrlWarnConfig_IsApplied() { return g_applied.load(); }
 
@@ -46,7 +49,7 @@ void RequestProcess_GetWarnConfig(NHServer* server, uint64_t channelID, const RV
     if (!unit) return;
     ServiceOpMsg::WarnConfigResponse reply;
     WarningConfig record;
-    if (CtrlWarnConfig_IsApplied() && CopyWarningConfig(&record)) {
+    if (CtrlWarnConfig_IsApplied() && CopyWarning(&record)) {
         reply.set_ack_status(ACK_DONE);
         FillInfo(record, reply.mutable_warn_config());
     } else {
@@ -82,12 +85,11 @@ void RequestProcess_WarnConfig(NHServer* server, uint64_t channelID, const RVZ::
             CtrlReply_Send(server, channelID, MSG_WRITE_WARN_CONFIG_RESPONSE, unit->id, reply);
             return;
         }
-        ApplyWarningConfig(&fresh);
+        if (g_hooks.apply) g_hooks.apply(&fresh);
         CtrlWarnConfig_MarkApplied();
-        CtrlAlarm_SetEnabled(fresh);
     }
     WarningConfig applied;
     reply.set_ack_status(ACK_DONE);
-    if (CopyWarningConfig(&applied)) FillInfo(applied, reply.mutable_warn_config());
+    if (CopyWarning(&applied)) FillInfo(applied, reply.mutable_warn_config());
     CtrlReply_Send(server, channelID, MSG_WRITE_WARN_CONFIG_RESPONSE, unit->id, reply);
 }
