@@ -314,6 +314,8 @@ std::string CpuText(const std::vector<int>& cpus)
 
 bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
 {
+    // The base sends nothing while thousands of rovers log in: it must not time out meanwhile.
+    vorlane->SetNtrip("base_offline_time", 3600);
     vorlane->SetNtrip("base_login_mode", 1);
     vorlane->SetNtrip("rover_login_mode", 1);
     if (!vorlane->Ready() || !vorlane->Start()) {
@@ -538,6 +540,17 @@ Result RunTarget(const Options& o, const std::string& target, int n, const std::
         caster.name = target.substr(0, equals);
         PinTo(clientCpus);
         if (started) result = RunOne(o, caster, n);
+        if (started && !result.good) {
+            // Its folder goes with it: keep what it wrote.
+            std::string path = "/tmp/caster_fanout-" + caster.name + "-" + std::to_string(n) + ".txt";
+            FILE* f = fopen(path.c_str(), "w");
+            if (f) {
+                std::string d = vorlane.Diagnostics();
+                fwrite(d.data(), 1, d.size(), f);
+                fclose(f);
+                fprintf(stderr, "%s: its log and output are in %s\n", caster.name.c_str(), path.c_str());
+            }
+        }
         ExitStatus status = vorlane.Stop();
         if (!status.Success()) fprintf(stderr, "vorlane at its stop: %s\n", status.Describe().c_str());
     } else if (target == "epoll" || target == "str2str") {
