@@ -23,7 +23,9 @@ void AcceptCallback(struct evconnlistener* listener, int fd, struct sockaddr*, i
 {
     NHServer* server = static_cast<NHServer*>(arg);
     struct event_base* base = evconnlistener_get_base(listener);
-    struct bufferevent* bev = bufferevent_socket_new(base, fd, BEV_OPT_CLOSE_ON_FREE | BEV_OPT_THREADSAFE);
+    // Only the loop thread ever touches a connection (other threads post),
+    // so it needs no lock of its own.
+    struct bufferevent* bev = bufferevent_socket_new(base, fd, BEV_OPT_CLOSE_ON_FREE);
     if (!bev) {
         Log_Error("%s:bufferevent_socket_new fail", "AcceptCallback");
         evutil_closesocket(fd);

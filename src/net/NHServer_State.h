@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 struct event;
@@ -46,6 +47,7 @@ struct NHServer {
     struct evconnlistener* listener;
     struct event* acceptResume;  // re-enables the listener after an accept error
     std::atomic<bool> stopRequested;
+    std::atomic<std::thread::id> loopThread{std::thread::id()};  // the thread running the loop, while one does
     std::vector<uint64_t> broadcastScratch;
     struct evdns_base* dnsBase;  // made at the first lookup, freed with the loop
 };

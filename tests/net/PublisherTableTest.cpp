@@ -215,7 +215,7 @@ TEST_F(NetTest, ASlowSubscriberIsClosedAtTheLimitWhileOthersKeepReceiving)
     ServerThread s;
     std::atomic<uint64_t> publisher{0}, slow{0};
     rec.onRead = [&](uint64_t id, const char* bytes, int n) {
-        if (id == publisher.load()) NHServer_PostBroadcast(s.server, id, bytes, static_cast<size_t>(n));
+        if (id == publisher.load()) NHServer_Broadcast(s.server, id, bytes, static_cast<size_t>(n));
     };
     rec.onOpen = [&](uint64_t id) {
         if (id != slow.load()) return;
