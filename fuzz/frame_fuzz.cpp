@@ -75,7 +75,7 @@ std::vector<unsigned char> AsFrames(const uint8_t* data, size_t size)
 // right after it is written, exactly as the connection's thread would.
 class InlineDecodeThread : public DFW::DecodeThread {
 public:
-    bool Start(DFW::DecodeFramework* framework) override
+    bool Start(DFW::DecodeSource* framework) override
     {
         m_framework = framework;
         return true;
