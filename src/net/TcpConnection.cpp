@@ -82,6 +82,15 @@ bool RefuseOverLimit(uint64_t channelID, struct bufferevent* bev)
     return true;
 }
 
+// The connection a write may go to; nullptr for an unknown channel or one
+// given up at the limit.
+struct bufferevent* AcceptingWrite(TcpConnectionTable* table, uint64_t channelID)
+{
+    TcpConnection* record = table ? table->records.Find(channelID) : nullptr;
+    if (!record || RefuseOverLimit(channelID, record->bev)) return nullptr;
+    return record->bev;
+}
+
 // Hands the kernel what it takes of the bytes now, when nothing waits before
 // them and writing is on: one system call, no copy, and no writability to
 // ask the poller for. Returns how many bytes went. A socket error sends
@@ -202,18 +211,15 @@ void TcpConnnection_Close(TcpConnectionTable* table, NetHandleCloseCb cb, uint64
 int TcpConnection_Write(TcpConnectionTable* table, const CommonDataChain* chain, uint64_t channelID,
                         NetHandleWriteCb cb)
 {
-    if (!table) return 1;
-    TcpConnection* record = table->records.Find(channelID);
-    if (!record) return 1;
-    struct bufferevent* bev = record->bev;
-    if (RefuseOverLimit(channelID, bev)) return 1;
+    struct bufferevent* bev = AcceptingWrite(table, channelID);
+    if (!bev) return 1;
 
     // The callback runs before the bytes go, as it did when they only went
     // into the output: whoever watches the figures never sees a peer ahead
     // of them.
     uint64_t total = 0;
     for (const CommonDataChain* block = chain; block; block = block->next) total += BlockLength(block);
-    if (cb) cb(record->channelID, static_cast<int>(total), 0);
+    if (cb) cb(channelID, static_cast<int>(total), 0);
     for (const CommonDataChain* block = chain; block; block = block->next) {
         if (BlockLength(block) > 0) WritePiece(channelID, bev, block->data, BlockLength(block), nullptr);
     }
@@ -230,12 +236,9 @@ void TcpConnectionPayload_Release(TcpConnectionPayload* payload)
 int TcpConnection_WritePayload(TcpConnectionTable* table, TcpConnectionPayload* payload, uint64_t channelID,
                                NetHandleWriteCb cb)
 {
-    if (!table) return 1;
-    TcpConnection* record = table->records.Find(channelID);
-    if (!record) return 1;
-    struct bufferevent* bev = record->bev;
-    if (RefuseOverLimit(channelID, bev)) return 1;
-    if (cb) cb(record->channelID, static_cast<int>(payload->length), 0);
+    struct bufferevent* bev = AcceptingWrite(table, channelID);
+    if (!bev) return 1;
+    if (cb) cb(channelID, static_cast<int>(payload->length), 0);
     if (payload->length > 0) WritePiece(channelID, bev, payload->bytes, payload->length, payload);
     return 0;
 }

@@ -63,10 +63,7 @@ TEST_F(NetTest, ALaggingSubscriberGetsEveryByteInOrderOnceItReads)
         if (waiting > slowWaitingMax.load()) slowWaitingMax = waiting;
     };
     rec.onOpen = [&](uint64_t id) {
-        if (id != slow.load()) return;
-        TcpConnection* record = TcpConnection_Find(s.server->table, id);
-        int small = 4096;
-        setsockopt(bufferevent_getfd(record->bev), SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
+        if (id == slow.load()) ShrinkSendBuffer(s.server, id);
     };
     ASSERT_TRUE(s.Start());
     TestClient pub, fast, lazy;
