@@ -67,7 +67,11 @@ void RunCommand(DecodingEvent* event, void* server)
 void CommandQueue_LoopHook(struct event_base*, void* server)
 {
     NHServer* s = static_cast<NHServer*>(server);
-    if (s && s->queue) CommandQueue_Drain(s->queue, RunCommand, s);
+    if (!s) return;
+    // A read that reached the server other than through its own read
+    // callback (a relay's) leaves its broadcast for here.
+    NHServer_FlushBroadcast(s);
+    if (s->queue) CommandQueue_Drain(s->queue, RunCommand, s);
 }
 
 uint32_t NHServer_QueuedCommands(NHServer* server)
@@ -171,13 +175,23 @@ void NHServer_Broadcast(NHServer* server, uint64_t publisherID, const void* byte
         NHServer_PostBroadcast(server, publisherID, bytes, length);
         return;
     }
-    CommandQueue_Drain(server->queue, RunCommand, server);
+    if (!server->batchBytes.empty() && server->batchPublisher != publisherID) NHServer_FlushBroadcast(server);
+    if (server->batchBytes.empty()) CommandQueue_Drain(server->queue, RunCommand, server);
     if (length == 0 || !bytes) return;
-    // Most subscribers take the bytes straight from the caller's buffer; the
+    const unsigned char* at = static_cast<const unsigned char*>(bytes);
+    server->batchBytes.insert(server->batchBytes.end(), at, at + length);
+    server->batchPublisher = publisherID;
+}
+
+void NHServer_FlushBroadcast(NHServer* server)
+{
+    if (!server || server->batchBytes.empty()) return;
+    // Most subscribers take the bytes straight from the gathering buffer; the
     // shared copy is made only when one of them has to keep some.
-    TcpConnectionPayload payload = {static_cast<const unsigned char*>(bytes), length, nullptr};
-    NHServer_BroadcastPayload(server, publisherID, &payload);
+    TcpConnectionPayload payload = {server->batchBytes.data(), server->batchBytes.size(), nullptr};
+    NHServer_BroadcastPayload(server, server->batchPublisher, &payload);
     TcpConnectionPayload_Release(&payload);
+    server->batchBytes.clear();
 }
 
 void DoShutdown(DecodingEvent* event, NHServer* server)

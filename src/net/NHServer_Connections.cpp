@@ -1,6 +1,7 @@
 #include "net/NHServer_Connections.h"
 
 #include "net/EventLoop.h"
+#include "net/NHServer_Commands.h"
 #include "runtime/Log.h"
 
 #include <arpa/inet.h>
@@ -62,6 +63,7 @@ void ReadDataCallback(struct bufferevent* bev, void* arg)
         return;
     }
     TcpConnection_ReadDataEvent(server->table, server->readCb, bufferevent_get_tag(bev), bev);
+    NHServer_FlushBroadcast(server);
 }
 
 namespace {

@@ -120,3 +120,36 @@ TEST_F(NetTest, BroadcastFromAnotherThreadIsQueuedInOrder)
     NHServer_PostSend(s.server, ia, "3", 1);
     EXPECT_EQ("123", a.ReadExactly(3));
 }
+
+// The read callback gets a 3000-byte read (one segment on loopback, one read
+// of the loop) in pieces of at most 2048 bytes; the broadcast gathers them
+// and writes them to each subscriber as one piece.
+TEST_F(NetTest, ThePiecesOfOneReadReachASubscriberAsOneWrite)
+{
+    ServerThread s;
+    std::atomic<uint64_t> publisher{0};
+    rec.onRead = [&](uint64_t id, const char* bytes, int n) {
+        if (id == publisher.load()) NHServer_Broadcast(s.server, id, bytes, static_cast<size_t>(n));
+    };
+    ASSERT_TRUE(s.Start());
+    TestClient pub, a, b;
+    publisher = s.Connect(pub);
+    uint64_t ia = s.Connect(a), ib = s.Connect(b);
+    NHServer_PostAddPublisher(s.server, publisher);
+    NHServer_PostSubscribe(s.server, publisher, ia);
+    NHServer_PostSubscribe(s.server, publisher, ib);
+    NHServer_PostSend(s.server, publisher, "go", 2);
+    ASSERT_EQ("go", pub.ReadExactly(2));
+    {
+        std::lock_guard<std::mutex> guard(rec.mutex);
+        rec.writes.clear();
+    }
+    std::string bytes = Pattern(3000, 7);
+    ASSERT_TRUE(pub.Send(bytes));
+    EXPECT_EQ(bytes, a.ReadExactly(bytes.size()));
+    EXPECT_EQ(bytes, b.ReadExactly(bytes.size()));
+    std::lock_guard<std::mutex> guard(rec.mutex);
+    EXPECT_EQ((std::vector<int>{2048, 952}), rec.chunks[publisher.load()]);
+    EXPECT_EQ((std::vector<std::pair<uint64_t, int>>{{ia, 3000}, {ib, 3000}}), rec.writes);
+    rec.onRead = nullptr;
+}
