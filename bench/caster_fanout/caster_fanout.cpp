@@ -16,18 +16,40 @@
 // - str2str: RTKLIB's own caster (str2str -in tcpsvr://:P -out
 //   ntripc://:Q/MNT1); it serves at most 32 rovers, so it runs with min(N, 32).
 //
+// With --poll-inspector an operator asks vorlane's HTTP inspector for every
+// online rover ("/xqn_rover_info") once a second while the stream runs; the
+// answers are counted and timed, and the fan-out latency shows what the
+// queries cost the caster loop.
+//
+// With --churn R, R more rovers per second log in and out on the side while
+// the stream runs; with --ctrl-clients K, K control centres logged in on
+// vorlane's control port receive every notification that churn raises (each
+// a frame of its own), so the fan-out latency shows what the notifications
+// cost the caster loop.
+//
+// With --query-control an operator logged in on vorlane's control port asks
+// for the whole rover list (type 5) and for a page of 20 rovers (type 6)
+// once a second while the stream runs; each answer is timed from the request
+// to its last frame, and the fan-out latency shows what the lists cost.
+//
 // The casters run on --server-cpus (default: the first half of the CPUs this
 // process may use), the base and the rovers' readers on the others.
 //
 //   caster_fanout [--rovers 1000,5000,10000] [--chunk 1024] [--interval-ms 100]
 //                 [--seconds 10] [--target vorlane,epoll[,str2str]] [--server-cpus 0-3]
+//                 [--poll-inspector] [--churn 100] [--ctrl-clients 2] [--query-control] [--drop]
 //   (a target "vorlane-before=PATH" runs the vorlane binary at PATH as one more caster)
 //   caster_fanout --rate   (a rover's real rate: 3072 B once a second to 10000
 //                           rovers for 30 s; the other options still apply)
+//
+// --drop: N rovers on one base all leave at once and log in again, while a
+// second base streams to one probe rover; reports the caster's CPU spent on
+// the drop and on the relogins, and the longest gap in the probe's stream.
 #include "blackbox/ChildProcess.h"
 #include "blackbox/NtripTexts.h"
 #include "blackbox/VorlaneInstance.h"
 #include "common/FanoutMeasure.h"
+#include "support/CtrlCenterClient.h"
 #include "support/TempDir.h"
 
 #include <arpa/inet.h>
@@ -228,6 +250,141 @@ void ReaderLoop(std::vector<Rover*> mine, Shared* shared, ReaderStats* stats)
     close(ep);
 }
 
+// ---- the operator at the HTTP inspector ---------------------------------------
+
+const char* const kRoverInfoCount = "在线流动站信息,数量:";
+
+struct PollStats {
+    int polls = 0;
+    int answered = 0;  // HTTP 200 with the count of rovers expected
+    std::vector<double> ms;
+    size_t bodyBytes = 0;
+};
+
+// One POST of {"any":1} to /xqn_rover_info: the rover count of the answer,
+// or -1 when there was no 200 answer.
+int AskRoverInfo(int port, size_t* bodyBytes)
+{
+    int fd = Connect(port);
+    if (fd < 0) return -1;
+    const std::string body = "{\"any\":1}";
+    std::string request = "POST /xqn_rover_info HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                          "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    std::string answer;
+    if (WriteAll(fd, request.data(), request.size())) {
+        timeval tv{10, 0};
+        setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+        char buffer[65536];
+        ssize_t r;
+        while ((r = recv(fd, buffer, sizeof(buffer), 0)) > 0) answer.append(buffer, static_cast<size_t>(r));
+    }
+    close(fd);
+    *bodyBytes = answer.size();
+    size_t at = answer.find(kRoverInfoCount);
+    if (answer.compare(0, 15, "HTTP/1.1 200 OK") != 0 || at == std::string::npos) return -1;
+    return atoi(answer.c_str() + at + strlen(kRoverInfoCount));
+}
+
+// Polls once a second until stop.
+void PollInspector(int port, int rovers, const std::atomic<bool>* stop, PollStats* stats)
+{
+    uint64_t next = NowNs();
+    while (!stop->load()) {
+        if (NowNs() < next) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        next += 1000000000ull;
+        uint64_t t0 = NowNs();
+        int count = AskRoverInfo(port, &stats->bodyBytes);
+        ++stats->polls;
+        if (count == rovers) ++stats->answered;
+        stats->ms.push_back((NowNs() - t0) / 1e6);
+    }
+}
+
+bool WaitInspector(int port)
+{
+    for (int i = 0; i < 200; ++i) {
+        if (PortAccepts(port, 100)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// ---- the operator at the control port --------------------------------------------
+
+const char* const kBenchOperator = "bench-op";
+const char* const kBenchOperatorPassword = "bench-op-pw";
+
+struct ControlStats {
+    bool loggedIn = false;
+    int asks = 0;
+    int listsComplete = 0;  // every rover listed, in frames all but the last marked more
+    int pagesComplete = 0;  // 20 rovers and the right total
+    std::vector<double> listMs;
+    std::vector<double> pageMs;
+    size_t listFrames = 0;
+    size_t listBytes = 0;
+};
+
+// Sends one list request and reads its frames up to the one with more 0:
+// the items and the total_count of the last frame; false on time-out.
+bool AskList(CtrlCenterClient* c, uint32_t type, int32_t id, const CtrlWire::Pb& body, size_t* items, int64_t* total,
+             size_t* frames, size_t* bytes)
+{
+    *items = *frames = *bytes = 0;
+    c->Request(type, id, body);
+    CtrlWire::Received r;
+    for (;;) {
+        if (!c->NextReply(&r, 10000) || r.type != 1000 + type || r.id != id) return false;
+        CtrlWire::PbFields f = CtrlWire::ParsePb(r.body);
+        *items += f.All(2).size();
+        *total = f.Int(3);
+        ++*frames;
+        *bytes += r.raw.size();
+        if (r.more == 0) return true;
+    }
+}
+
+void QueryControl(int port, int rovers, const std::atomic<bool>* stop, ControlStats* stats)
+{
+    CtrlCenterClient c;
+    if (!c.Connect(port) || c.Login(kBenchOperator, kBenchOperatorPassword) != 20) return;
+    stats->loggedIn = true;
+    uint64_t next = NowNs();
+    int32_t id = 1;
+    while (!stop->load()) {
+        if (NowNs() < next) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        next += 1000000000ull;
+        ++stats->asks;
+        size_t items = 0, frames = 0, bytes = 0;
+        int64_t total = 0;
+        uint64_t t0 = NowNs();
+        bool ok = AskList(&c, 5, ++id, CtrlWire::Pb(), &items, &total, &frames, &bytes);
+        stats->listMs.push_back((NowNs() - t0) / 1e6);
+        if (ok && items == static_cast<size_t>(rovers)) ++stats->listsComplete;
+        stats->listFrames = frames;
+        stats->listBytes = bytes;
+        t0 = NowNs();
+        ok = AskList(&c, 6, ++id, CtrlWire::Pb().Int(1, 0).Int(2, 20), &items, &total, &frames, &bytes);
+        stats->pageMs.push_back((NowNs() - t0) / 1e6);
+        if (ok && items == static_cast<size_t>(std::min(rovers, 20)) && total == rovers) ++stats->pagesComplete;
+    }
+}
+
+double Median(std::vector<double> v)
+{
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double Slowest(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
+
 // ---- one run -------------------------------------------------------------------
 
 struct Options {
@@ -237,6 +394,11 @@ struct Options {
     int intervalMs = 100;
     double seconds = 10;
     std::vector<int> serverCpus;  // empty: the first half of what we may use
+    bool pollInspector = false;
+    bool queryControl = false;
+    int churnPerSecond = 0;
+    int ctrlClients = 0;
+    bool drop = false;  // the drop-and-relog run instead of the stream
 };
 
 // A caster under test: where rovers and the base connect, how the base logs
@@ -248,6 +410,8 @@ struct Caster {
     std::string baseLogin;  // sent by the base first; "" for a raw input port
     std::string reply;      // a rover's accepted login reply
     pid_t pid = -1;
+    int inspectorPort = 0;  // vorlane's HTTP inspector; 0 for none
+    int controlPort = 0;    // vorlane's control port; 0 for none
 };
 
 // What one run measured, for the comparison of the targets at one N.
@@ -312,12 +476,66 @@ std::string CpuText(const std::vector<int>& cpus)
 
 // ---- starting the casters ----------------------------------------------------
 
+// ---- rovers that come and go, and the control centres that hear of them -----
+
+struct ChurnStats {
+    std::atomic<int> logins{0};
+};
+
+// R rover logins per second, each closed right after its reply.
+void ChurnRovers(int port, int perSecond, const std::atomic<bool>* stop, ChurnStats* stats)
+{
+    uint64_t start = NowNs(), step = 1000000000ull / static_cast<uint64_t>(perSecond);
+    for (uint64_t k = 0; !stop->load(); ++k) {
+        uint64_t at = start + k * step, now = NowNs();
+        if (at > now) std::this_thread::sleep_for(std::chrono::nanoseconds(at - now));
+        int fd = Connect(port);
+        if (fd < 0) continue;
+        char user[32];
+        snprintf(user, sizeof(user), "churn%07llu", static_cast<unsigned long long>(k));
+        std::string request = NtripTexts::GetRequest("MNT1", user, "bench"), reply;
+        if (WriteAll(fd, request.data(), request.size()) && ReadExactly(fd, &reply, NtripTexts::kIcyOk.size(), 2000) &&
+            reply == NtripTexts::kIcyOk) {
+            ++stats->logins;
+        }
+        close(fd);
+    }
+}
+
+struct CtrlStats {
+    std::atomic<long> notices{0};
+    std::atomic<long> heartbeats{0};
+    std::atomic<int> loggedIn{0};
+};
+
+void ListenAsCentre(int port, const std::atomic<bool>* stop, CtrlStats* stats)
+{
+    CtrlCenterClient centre;
+    if (!centre.Connect(port)) return;
+    if (centre.Login(kBenchOperator, kBenchOperatorPassword) != 20) return;
+    ++stats->loggedIn;
+    CtrlWire::Received r;
+    while (!stop->load()) {
+        if (!centre.Next(&r, 200)) {
+            if (centre.BadFrameSeen() || centre.Raw().PeerClosed()) return;
+            continue;
+        }
+        if (r.type == CtrlCenterClient::HEARTBEAT) {
+            ++stats->heartbeats;
+        } else {
+            ++stats->notices;
+        }
+    }
+}
+
 bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
 {
-    // The base sends nothing while thousands of rovers log in: it must not time out meanwhile.
-    vorlane->SetNtrip("base_offline_time", 3600);
     vorlane->SetNtrip("base_login_mode", 1);
     vorlane->SetNtrip("rover_login_mode", 1);
+    // The base sends nothing while thousands of rovers log in, which can take
+    // longer than the default 10 s on a busy machine.
+    vorlane->SetNtrip("base_offline_time", 3600);
+    vorlane->AddOperatorAccount(kBenchOperator, kBenchOperatorPassword);
     if (!vorlane->Ready() || !vorlane->Start()) {
         fprintf(stderr, "vorlane did not start\n%s\n", vorlane->Diagnostics().c_str());
         return false;
@@ -327,6 +545,8 @@ bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
     c->baseLogin = NtripTexts::SourceRequest("bench", "MNT1");
     c->reply = NtripTexts::kIcyOk;
     c->pid = vorlane->Pid();
+    c->inspectorPort = vorlane->HttpPort();
+    c->controlPort = vorlane->ControlPort();
     return true;
 }
 
@@ -436,6 +656,35 @@ Result RunOne(const Options& o, const Caster& caster, int n)
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // subscriptions follow the replies
     long idleKb = ProcessMemoryKb(caster.pid, "VmRSS");
 
+    bool polling = o.pollInspector && caster.inspectorPort > 0;
+    if (polling && !WaitInspector(caster.inspectorPort)) {
+        fprintf(stderr, "%s: the HTTP inspector never listened\n", caster.name.c_str());
+        return result;
+    }
+    std::atomic<bool> pollStop{false};
+    PollStats polls;
+    std::thread poller;
+    if (polling) poller = std::thread(PollInspector, caster.inspectorPort, loggedIn, &pollStop, &polls);
+    bool querying = o.queryControl && caster.controlPort > 0;
+    if (querying && !WaitInspector(caster.controlPort)) {
+        fprintf(stderr, "%s: the control port never listened\n", caster.name.c_str());
+        return result;
+    }
+    ControlStats queries;
+    std::thread querier;
+    if (querying) querier = std::thread(QueryControl, caster.controlPort, loggedIn, &pollStop, &queries);
+
+    CtrlStats ctrl;
+    std::vector<std::thread> centres;
+    int wantedCentres = caster.controlPort > 0 ? o.ctrlClients : 0;
+    for (int i = 0; i < wantedCentres; ++i) centres.emplace_back(ListenAsCentre, caster.controlPort, &pollStop, &ctrl);
+    for (int i = 0; i < 100 && ctrl.loggedIn.load() < wantedCentres; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ChurnStats churn;
+    std::thread churner;
+    if (o.churnPerSecond > 0) churner = std::thread(ChurnRovers, caster.roverPort, o.churnPerSecond, &pollStop, &churn);
+
     // Stream, paced: one chunk every interval.
     std::vector<unsigned char> chunk(o.chunk);
     for (size_t i = HEADER; i < o.chunk; ++i) chunk[i] = static_cast<unsigned char>(i * 7);
@@ -459,6 +708,11 @@ Result RunOne(const Options& o, const Caster& caster, int n)
         }
     }
     double streamSeconds = (NowNs() - start) / 1e9;
+    pollStop = true;
+    if (poller.joinable()) poller.join();
+    if (querier.joinable()) querier.join();
+    if (churner.joinable()) churner.join();
+    for (std::thread& t : centres) t.join();
 
     // Let the last chunks arrive: stop once every rover has them all or
     // nothing has moved for two seconds.
@@ -507,10 +761,36 @@ Result RunOne(const Options& o, const Caster& caster, int n)
     printf("  caster RSS KB: before the logins %ld, idle rovers %ld, peak %ld; per rover idle %.1f, peak %.1f\n",
            baselineKb, idleKb, peakKb, n > 0 ? static_cast<double>(idleKb - baselineKb) / n : 0.0,
            n > 0 ? static_cast<double>(peakKb - baselineKb) / n : 0.0);
+    if (polling) {
+        std::sort(polls.ms.begin(), polls.ms.end());
+        double median = polls.ms.empty() ? 0 : polls.ms[polls.ms.size() / 2];
+        double slowest = polls.ms.empty() ? 0 : polls.ms.back();
+        printf("  inspector /xqn_rover_info: %d polls, %d answered with all %d rovers; answer ms p50 %.1f max %.1f; "
+               "%zu bytes each\n",
+               polls.polls, polls.answered, loggedIn, median, slowest, polls.bodyBytes);
+    }
+    if (querying) {
+        printf("  control lists (logged in: %s), %d asks: type 5 all %d rovers complete %d, ms p50 %.1f max %.1f "
+               "(%zu frames, %zu bytes); type 6 page of 20 complete %d, ms p50 %.1f max %.1f\n",
+               queries.loggedIn ? "yes" : "NO", queries.asks, loggedIn, queries.listsComplete, Median(queries.listMs),
+               Slowest(queries.listMs), queries.listFrames, queries.listBytes, queries.pagesComplete,
+               Median(queries.pageMs), Slowest(queries.pageMs));
+    }
+    if (o.churnPerSecond > 0) {
+        printf("  churn: %d rover logins and logouts (%.0f per second)\n", churn.logins.load(),
+               churn.logins.load() / streamSeconds);
+    }
+    if (wantedCentres > 0) {
+        printf("  control centres: %d logged in, %ld notifications and %ld heartbeats received in all\n",
+               ctrl.loggedIn.load(), ctrl.notices.load(), ctrl.heartbeats.load());
+    }
     fflush(stdout);
 
     result.allDelivered = delivered == expected && loggedIn == n;
-    result.good = result.allDelivered && badReplies == 0 && orderErrors == 0;
+    result.good = result.allDelivered && badReplies == 0 && orderErrors == 0 &&
+                  (!polling || (polls.polls > 0 && polls.answered == polls.polls)) &&
+                  (!querying || (queries.asks > 0 && queries.listsComplete == queries.asks &&
+                                 queries.pagesComplete == queries.asks));
     result.p50 = all.QuantileMs(0.5);
     result.p99 = all.QuantileMs(0.99);
     result.lastP99 = last.QuantileMs(0.99);
@@ -520,6 +800,8 @@ Result RunOne(const Options& o, const Caster& caster, int n)
     result.peakKbPerRover = n > 0 ? static_cast<double>(peakKb - baselineKb) / n : 0.0;
     return result;
 }
+
+int RunDrop(const Caster& caster, int n);
 
 Result RunTarget(const Options& o, const std::string& target, int n, const std::vector<int>& serverCpus,
                  const std::vector<int>& clientCpus)
@@ -539,7 +821,12 @@ Result RunTarget(const Options& o, const std::string& target, int n, const std::
         bool started = StartVorlane(&vorlane, &caster);
         caster.name = target.substr(0, equals);
         PinTo(clientCpus);
-        if (started) result = RunOne(o, caster, n);
+        if (started && o.drop) {
+            result.rovers = n;
+            result.good = RunDrop(caster, n) == 0;
+        } else if (started) {
+            result = RunOne(o, caster, n);
+        }
         if (started && !result.good) {
             // Its folder goes with it: keep what it wrote.
             std::string path = "/tmp/caster_fanout-" + caster.name + "-" + std::to_string(n) + ".txt";
@@ -616,6 +903,152 @@ std::vector<std::string> ParseTargets(const std::string& text)
     return out;
 }
 
+
+// ---- drop and relog: what the loop spends when a base's rovers all leave --------
+
+// A second base streams a small stamped chunk every 2 ms to one probe rover;
+// the longest gap the probe sees is the longest stretch in which the loop
+// served nobody.
+struct Probe {
+    int base = -1;
+    int rover = -1;
+    std::atomic<bool> stop{false};
+    std::atomic<uint64_t> windowStart{0};
+    std::atomic<uint64_t> maxGapNs{0};
+};
+
+void ProbeSender(Probe* p)
+{
+    unsigned char stamp[8] = {0};
+    while (!p->stop.load()) {
+        if (!WriteAll(p->base, stamp, sizeof(stamp))) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        char drain[256];
+        while (recv(p->base, drain, sizeof(drain), MSG_DONTWAIT) > 0) {
+        }
+    }
+}
+
+void ProbeReader(Probe* p)
+{
+    timeval tv{0, 100000};
+    setsockopt(p->rover, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv));
+    uint64_t last = NowNs();
+    char buffer[4096];
+    while (!p->stop.load()) {
+        ssize_t r = recv(p->rover, buffer, sizeof(buffer), 0);
+        uint64_t now = NowNs();
+        if (r == 0) return;
+        if (r < 0) continue;
+        uint64_t from = std::max(last, p->windowStart.load());
+        if (now > from && now - from > p->maxGapNs.load()) p->maxGapNs = now - from;
+        last = now;
+    }
+}
+
+bool LogInBase(int port, const std::string& mount, int* fd)
+{
+    *fd = Connect(port);
+    std::string request = NtripTexts::SourceRequest("bench", mount), reply;
+    return *fd >= 0 && WriteAll(*fd, request.data(), request.size()) &&
+           ReadExactly(*fd, &reply, NtripTexts::kIcyOk.size(), 5000) && reply == NtripTexts::kIcyOk;
+}
+
+// Logs n rovers in on MNT1 (all requests first, then the replies); the count accepted.
+int LogInRovers(int port, std::vector<int>* fds, int n)
+{
+    fds->assign(static_cast<size_t>(n), -1);
+    for (int i = 0; i < n; ++i) {
+        char user[32];
+        snprintf(user, sizeof(user), "rover%05d", i);
+        std::string request = NtripTexts::GetRequest("MNT1", user, "bench");
+        int fd = Connect(port);
+        (*fds)[static_cast<size_t>(i)] = fd;
+        if (fd >= 0) WriteAll(fd, request.data(), request.size());
+    }
+    int ok = 0;
+    for (int fd : *fds) {
+        std::string reply;
+        if (fd >= 0 && ReadExactly(fd, &reply, NtripTexts::kIcyOk.size(), 30000) && reply == NtripTexts::kIcyOk) {
+            ++ok;
+        } else if (getenv("BENCH_DEBUG")) {
+            fprintf(stderr, "fd %d reply [%s] errno %s\n", fd, reply.c_str(), strerror(errno));
+        }
+    }
+    return ok;
+}
+
+// CPU seconds the caster spends in `seconds` after `start`, less what it
+// spends idle (the probe stream) in as long.
+double CpuOver(pid_t pid, double cpuAtStart, double seconds, double idlePerSecond)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<int>(seconds * 1000)));
+    return ProcessCpuSeconds(pid) - cpuAtStart - idlePerSecond * seconds;
+}
+
+int RunDrop(const Caster& caster, int n)
+{
+    Probe probe;
+    int mnt1 = -1;
+    if (!LogInBase(caster.basePort, "MNT1", &mnt1) || !LogInBase(caster.basePort, "PROBE", &probe.base)) {
+        fprintf(stderr, "%s: a base login failed\n", caster.name.c_str());
+        return 1;
+    }
+    probe.rover = Connect(caster.roverPort);
+    std::string request = NtripTexts::GetRequest("PROBE", "probe", "bench"), reply;
+    if (probe.rover < 0 || !WriteAll(probe.rover, request.data(), request.size()) ||
+        !ReadExactly(probe.rover, &reply, NtripTexts::kIcyOk.size(), 5000) || reply != NtripTexts::kIcyOk) {
+        fprintf(stderr, "%s: the probe rover's login failed\n", caster.name.c_str());
+        return 1;
+    }
+    std::thread sender(ProbeSender, &probe), reader(ProbeReader, &probe);
+
+    std::vector<int> fds;
+    int first = LogInRovers(caster.roverPort, &fds, n);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const double window = 3.0;
+    double idleStart = ProcessCpuSeconds(caster.pid);
+    double idle = CpuOver(caster.pid, idleStart, window, 0) / window;
+
+    // Every rover of MNT1 leaves at once; MNT1 stays.
+    probe.maxGapNs = 0;
+    probe.windowStart = NowNs();
+    double cpu0 = ProcessCpuSeconds(caster.pid);
+    for (int& fd : fds) {
+        if (fd >= 0) close(fd);
+        fd = -1;
+    }
+    double dropCpu = CpuOver(caster.pid, cpu0, window, idle);
+    double dropGap = probe.maxGapNs.load() / 1e6;
+
+    // And all log in again.
+    probe.maxGapNs = 0;
+    probe.windowStart = NowNs();
+    double cpu1 = ProcessCpuSeconds(caster.pid);
+    uint64_t t1 = NowNs();
+    int again = LogInRovers(caster.roverPort, &fds, n);
+    double relogSeconds = (NowNs() - t1) / 1e9;
+    double relogCpu = ProcessCpuSeconds(caster.pid) - cpu1 - idle * relogSeconds;
+    double relogGap = probe.maxGapNs.load() / 1e6;
+
+    probe.stop = true;
+    sender.join();
+    reader.join();
+    for (int fd : fds) {
+        if (fd >= 0) close(fd);
+    }
+    close(probe.rover);
+    close(probe.base);
+    close(mnt1);
+    printf("%s drop and relog, N=%d (logged in %d, then %d)\n", caster.name.c_str(), n, first, again);
+    printf("  drop:  caster CPU %.3f s beyond idle; longest gap of another base's stream %.1f ms\n", dropCpu,
+           dropGap);
+    printf("  relog: %.2f s for all logins, caster CPU %.3f s beyond idle; longest gap %.1f ms\n", relogSeconds,
+           relogCpu, relogGap);
+    fflush(stdout);
+    return first == n && again == n ? 0 : 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -646,6 +1079,18 @@ int main(int argc, char** argv)
         } else if (a == "--seconds" && v) {
             o.seconds = atof(v);
             ++i;
+        } else if (a == "--churn" && v) {
+            o.churnPerSecond = atoi(v);
+            ++i;
+        } else if (a == "--ctrl-clients" && v) {
+            o.ctrlClients = atoi(v);
+            ++i;
+        } else if (a == "--poll-inspector") {
+            o.pollInspector = true;
+        } else if (a == "--query-control") {
+            o.queryControl = true;
+        } else if (a == "--drop") {
+            o.drop = true;
         } else if (a == "--target" && v) {
             o.targets = ParseTargets(v);
             ++i;
@@ -655,7 +1100,8 @@ int main(int argc, char** argv)
         } else {
             fprintf(stderr,
                     "usage: caster_fanout [--rovers 1000,5000,10000] [--chunk 1024] [--interval-ms 100] "
-                    "[--seconds 10] [--target vorlane,epoll,str2str] [--server-cpus 0-3] [--rate]\n");
+                    "[--seconds 10] [--target vorlane,epoll,str2str] [--server-cpus 0-3] [--rate] "
+                    "[--poll-inspector] [--churn 100] [--ctrl-clients 2] [--query-control] [--drop]\n");
             return 1;
         }
     }
@@ -690,10 +1136,11 @@ int main(int argc, char** argv)
     for (int n : o.counts) {
         std::vector<Result> results;
         for (const std::string& target : o.targets) {
+            if (o.drop && target.compare(0, 7, "vorlane") != 0) continue;  // no drop run against a reference
             results.push_back(RunTarget(o, target, n, serverCpus, clientCpus));
             if (!results.back().good) worst = std::max(worst, results.back().rovers == 0 ? 1 : 2);
         }
-        PrintComparison(results);
+        if (!o.drop) PrintComparison(results);
     }
     return worst;
 }

@@ -60,7 +60,6 @@ cJSON* LoadJsonFile(const char* path)
 {
     FILE* probe = path ? fopen(path, "rb") : nullptr;
     if (!probe) {
-        printf("open file failed\n");
         return nullptr;
     }
     fclose(probe);
@@ -70,7 +69,6 @@ cJSON* LoadJsonFile(const char* path)
     // A NUL inside the text would end the parse early and hide the rest.
     if (!text || len < 1 || memchr(text, '\0', len) != nullptr) {
         free(text);
-        printf("read file failed \n");
         return nullptr;
     }
     const char* start = text;
@@ -79,7 +77,6 @@ cJSON* LoadJsonFile(const char* path)
     cJSON* json = cJSON_ParseWithOpts(start, nullptr, 1);
     free(text);
     if (!json) {
-        printf("create json failed \n");
         return nullptr;
     }
     return json;

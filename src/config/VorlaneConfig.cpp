@@ -196,6 +196,18 @@ bool Ntrip::LoadJsonConfig(CtrlCenterConfig* ctrl, NtripServerConfig* ntrip, Htt
     return LoadJsonConfigFile(path, ctrl, ntrip, http);
 }
 
+bool Ntrip::LoadWarningJsonConfig(WarningConfig* warning)
+{
+    if (!warning) return false;
+    memset(warning, 0, sizeof(*warning));
+    char path[CONFIG_PATH_SIZE];
+    if (!Ntrip::GetFileFullPath(VORLANE_CONFIG_FILE, path, sizeof(path))) return false;
+    cJSON* json = LoadJsonFile(path);
+    bool ok = json && GetWarningJsonValue(json, warning);
+    cJSON_Delete(json);
+    return ok;
+}
+
 bool WriteJsonConfig(const char* path, const NtripServerConfig* ntrip, const CtrlCenterConfig* ctrl,
                      const HttpServerConfig* http)
 {

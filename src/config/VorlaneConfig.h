@@ -35,6 +35,10 @@ bool LoadJsonConfigFile(const char* path, CtrlCenterConfig* ctrl, NtripServerCon
 namespace Ntrip {
 // LoadJsonConfigFile on "VorlaneConfig.json" beside the executable.
 bool LoadJsonConfig(CtrlCenterConfig* ctrl, NtripServerConfig* ntrip, HttpServerConfig* http);
+// The "warning" section of "VorlaneConfig.json" beside the executable into
+// the record (zeroed first); false, leaving it zeroed, when the file does not
+// load or has no such section.
+bool LoadWarningJsonConfig(WarningConfig* warning);
 }  // namespace Ntrip
 
 // Writes the three service sections into the file at path: present keys are

@@ -4,8 +4,16 @@
 
 #include <cstdlib>
 #include <new>
+#include <unordered_set>
 
 namespace {
+
+// Set by a handler through DecodeExecutor_DropQueued; read and cleared by the
+// decode loop of the same worker thread.
+thread_local bool t_dropQueued = false;
+// The queues of this worker whose bytes are dropped until their channel's
+// close (a channel's tasks all run on its one worker).
+thread_local std::unordered_set<const Concurrent::FixedQueue*> t_droppedQueues;
 
 DecodeTask* NewTask(DecodeExecutor* executor, DecodeChannelEntry* entry)
 {
@@ -54,6 +62,7 @@ void DecodeQueued(DecodeTask* task)
         Tarnek::LogRoot* unit = nullptr;
         size_t consumed = 0;
         bool got = task->decode(queue->GetHead(), unread, &unit, &consumed);
+        t_dropQueued = false;
         if (got && unit) {
             if (task->handle) {
                 task->handle(&unit, task->channelID);
@@ -63,12 +72,20 @@ void DecodeQueued(DecodeTask* task)
         } else {
             delete unit;  // a unit without a true result has no owner
         }
+        if (t_dropQueued) {
+            t_dropQueued = false;
+            t_droppedQueues.insert(queue);
+            queue->Pop(unread);
+            break;
+        }
         if (consumed == 0) break;
         queue->Pop(consumed < unread ? static_cast<uint32_t>(consumed) : unread);
     }
 }
 
 }  // namespace
+
+void DecodeExecutor_DropQueued() { t_dropQueued = true; }
 
 DecodeExecutor* DecodeExecutor_Create(int count, DecodeFunc decode, HandleFunc handle)
 {
@@ -143,11 +160,12 @@ void DecodeExecutor_RunTask(void* arg)
     DecodeTask* task = static_cast<DecodeTask*>(arg);
     if (!task) return;
     if (task->close) {
+        t_droppedQueues.erase(task->queue);
         delete task->queue;
         free(task);
         return;
     }
-    if (task->queue) {
+    if (task->queue && t_droppedQueues.count(task->queue) == 0) {
         QueueChain(task);
         if (task->decode) DecodeQueued(task);
     }

@@ -59,6 +59,13 @@ bool DecodeExecutor_PushData(DecodeExecutor* executor, const unsigned char* byte
 // the same channelID start afresh.
 void DecodeExecutor_CloseChannel(DecodeExecutor* executor, uint64_t channelID);
 
+// Called by a handler, on its worker: the bytes still queued for the channel
+// it is handling are dropped once it returns, undecoded, and so is whatever
+// is pushed for it until its close. For a connection the handler has given
+// up on (its close is posted), whose queue may hold thousands more requests
+// that would each be decoded and logged.
+void DecodeExecutor_DropQueued();
+
 // The worker a channel is pinned to, or -1 when it has no entry.
 int DecodeExecutor_WorkerOf(DecodeExecutor* executor, uint64_t channelID);
 

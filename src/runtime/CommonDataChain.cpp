@@ -18,7 +18,6 @@ int CommonDataChain_Append(CommonDataChain* chain, const void* bytes, uint32_t n
     if (!chain) return -1;
     if (n > COMMON_DATA_CHAIN_SIZE) {
         Log_Info("COMMON_DATA_CHAIN_SIZE < %d Have full", static_cast<int>(n));
-        printf("COMMON_DATA_CHAIN_SIZE < %d Have full\n", static_cast<int>(n));
         return -1;
     }
     if (n == 0) return 0;

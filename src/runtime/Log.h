@@ -1,5 +1,13 @@
 // The process-wide daily log: one file per local date, one line per message.
 // Any thread may write; a line is written whole.
+//
+// Once Log_StartWriter has run, a line is formatted (time, thread, level) by
+// its caller and handed to a writer thread that alone touches the file: no
+// caller ever waits on the disk, so a slow disk cannot stall the event loop
+// or a thread that holds a registry lock. Lines wait in a queue of at most
+// LOG_QUEUE_CAP bytes; past that they are dropped and counted, and the count
+// is written once the writer catches up. Without the writer (tests, tools)
+// each line is written by its caller, as before.
 #pragma once
 
 #include "platform/LocalTime.h"
@@ -23,6 +31,15 @@ void Log_Error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 [[noreturn]] void Log_Fatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 void Log_Write(int level, const char* message);
+
+// Most bytes of lines waiting for the writer thread.
+static const size_t LOG_QUEUE_CAP = 16u * 1024u * 1024u;
+
+// Starts the writer thread (once; later calls do nothing).
+void Log_StartWriter();
+// Waits until every line written before the call is in the file and flushed;
+// with timeoutMs >= 0 waits at most that long. False when it gave up.
+bool Log_Flush(int timeoutMs = -1);
 
 // The day check of every write; switches files when the date has changed.
 // 0, or -1 when the new file cannot be opened. Call with the log lock held

@@ -2,6 +2,7 @@
 
 #include "runtime/ExeDir.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 #include "store/SqliteOpen.h"
 
 #include <sqlite3.h>
@@ -21,7 +22,6 @@ int StationListDb_InsertByExecAt(const char* dbPath, const char* name, int list)
 
     sqlite3* db = Store_OpenDatabase(Store_ResolvePath(dbPath, STATION_DB_FILE), me);
     if (!db) {
-        printf("open blacklist error\n");
         return -1;
     }
     int result = -2;
@@ -31,7 +31,7 @@ int StationListDb_InsertByExecAt(const char* dbPath, const char* name, int list)
         sqlite3_step(stmt) == SQLITE_DONE) {
         result = 0;
     } else {
-        Log_Error("%s:insert of %s failed, errstr:%s", me, name, sqlite3_errmsg(db));
+        Log_Error("%s:insert of %s failed, errstr:%s", me, LogText_Escape(name).c_str(), sqlite3_errmsg(db));
     }
     sqlite3_finalize(stmt);
     sqlite3_close(db);
@@ -44,7 +44,6 @@ int StationListDb_InsertByExec(const char* name, int list)
     int result = ExeDir_FilePath(STATION_DB_FILE, path, sizeof(path));
     if (result != EXE_FILE_PATH_OK) {
         if (result == EXE_FILE_PATH_NO_DIR) Log_Error("%s:GetExeDirPathInWin: failed", "StationListDb_InsertByExec");
-        printf("open blacklist error\n");
         return -1;
     }
     return StationListDb_InsertByExecAt(path, name, list);

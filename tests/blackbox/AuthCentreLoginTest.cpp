@@ -202,4 +202,44 @@ TEST_F(AuthCentreLoginTest, ASlowCentreDoesNotDelayAnotherBasesStream)
     EXPECT_LT(longest.count(), 1500) << "the stream paused while the centre was asked";
 }
 
+// A centre that never answers holds only the rovers that asked it: with more
+// of them waiting than there are login workers, base logins and the user
+// table's rovers, on new connections spread over every worker, are answered
+// at once, and the waiting rovers are refused at the client's time-out.
+TEST_F(AuthCentreLoginTest, ASilentCentreHoldsOnlyTheRoversThatAskedIt)
+{
+    FakeAuthCentre::Answer silent;
+    silent.silent = true;
+    FakeAuthCentre centre(silent);
+    vorlane.SetNtrip("base_login_mode", 1);
+    const int kOthers = 6;
+    for (int i = 0; i < kOthers; ++i) ASSERT_TRUE(AddRover("local" + std::to_string(i)));
+    ASSERT_NO_FATAL_FAILURE(StartWithCentre(centre));
+
+    const int kWaiting = 4;  // twice the login workers
+    std::vector<TestClient> waiting(kWaiting);
+    for (int i = 0; i < kWaiting; ++i) {
+        ASSERT_TRUE(waiting[i].Connect(Port()));
+        ASSERT_TRUE(waiting[i].Send(NtripTexts::GetRequest("SHARED", "centre" + std::to_string(i), "pw")));
+    }
+    ASSERT_TRUE(centre.WaitRequests(kWaiting, 5000)) << "every waiting rover is being checked";
+
+    std::vector<TestClient> bases(kOthers), rovers(kOthers);
+    for (int i = 0; i < kOthers; ++i) {
+        SCOPED_TRACE(i);
+        const std::string mount = "STATION" + std::to_string(i);
+        Clock::time_point start = Clock::now();
+        std::string reply;
+        ASSERT_TRUE(RawPeers::LoginBase(&bases[i], Port(), mount, "any", &reply)) << Printable(reply);
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(1)) << "base login";
+        start = Clock::now();
+        ASSERT_TRUE(LoginRover(&rovers[i], mount, "local" + std::to_string(i), &reply)) << Printable(reply);
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(1)) << "rover login";
+    }
+    for (TestClient& rover : waiting) {
+        std::string got = rover.ReadUntil("\r\n\r\n", 20000);
+        EXPECT_EQ(NtripTexts::Refusal401("SHARED"), got) << Printable(got);
+    }
+}
+
 }  // namespace

@@ -19,7 +19,6 @@
 #include "support/TestEnv.h"
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -136,18 +135,7 @@ protected:
     bool UseAuthCentre(const std::string& url) { return RelaySourceTree::UseAuthCentre(url); }
 
     // The caster's open descriptors.
-    int OpenFileCount() const
-    {
-        std::string path = "/proc/" + std::to_string(vorlane.Pid()) + "/fd";
-        DIR* dir = opendir(path.c_str());
-        if (!dir) return -1;
-        int n = 0;
-        while (struct dirent* entry = readdir(dir)) {
-            if (entry->d_name[0] != '.') ++n;
-        }
-        closedir(dir);
-        return n;
-    }
+    int OpenFileCount() const { return vorlane.OpenFileCount(); }
 
     // Waits until the log holds text at least n times.
     bool WaitCount(const std::string& text, int n, int timeoutMs)

@@ -13,6 +13,8 @@ namespace {
 
 const char* const kAccount1 = "acc1:pw1";
 const char* const kAccount2 = "acc2:pw2";
+// The line of an account given back: it names the account's user alone.
+const std::string kAccount1Released = "account\tis useful : acc1\n";
 
 class RoverRelayTest : public RelayTest {
 protected:
@@ -93,7 +95,7 @@ TEST_F(RoverRelayTest, TwoRoversTakeTwoAccountsAndAThirdIsClosed)
 
     alice.Close();
     EXPECT_TRUE(a->WaitEnded()) << "the relay outlived its rover";
-    ASSERT_TRUE(WaitCount(std::string("account\tis useful : ") + kAccount1, 1, 3000));
+    ASSERT_TRUE(WaitCount(kAccount1Released, 1, 3000));
     TestClient dave;
     ASSERT_TRUE(LoginRover(&dave, "SHARED", "dave", &reply)) << Printable(reply);
     std::string daveFirst = GgaLine(39.40, -121.30);
@@ -122,7 +124,7 @@ TEST_F(RoverRelayTest, RefusedRelayClosesItsRoverAndFreesTheAccount)
     }
     EXPECT_EQ(2u, upstream.ConnectionCount());
     EXPECT_EQ(0, vorlane.CountInLog("no idle account"));
-    EXPECT_TRUE(WaitCount(std::string("account\tis useful : ") + kAccount1, 2, 3000));
+    EXPECT_TRUE(WaitCount(kAccount1Released, 2, 3000));
 }
 
 // A rover that leaves while its relay waits for the upstream's answer: once
@@ -145,7 +147,7 @@ TEST_F(RoverRelayTest, RoverGoneBeforeTheUpstreamAnswersEndsItsRelay)
     ASSERT_TRUE(first->WaitFor("\r\n\r\n"));
     alice.Close();
     EXPECT_TRUE(first->WaitEnded(5000)) << "the relay of a rover that left stayed up";
-    ASSERT_TRUE(WaitCount(std::string("account\tis useful : ") + kAccount1, 1, 3000));
+    ASSERT_TRUE(WaitCount(kAccount1Released, 1, 3000));
 
     TestClient bob;
     ASSERT_TRUE(LoginRover(&bob, "SHARED", "bob"));

@@ -5,8 +5,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -93,6 +95,31 @@ ExitStatus RunCurlSourceTable(const std::string& dir, int port, const std::strin
     ExitStatus status = curl.Wait(timeoutMs + 2000);
     if (!status.ended) curl.Kill();
     return status;
+}
+
+CurlReply CurlPost(const std::string& dir, int port, const std::string& path, const std::string& body,
+                   int timeoutMs)
+{
+    static std::atomic<unsigned> serial{0};
+    std::string stem = dir + "/curl-post-" + std::to_string(serial++);
+    CurlReply reply;
+    if (!WriteFile(stem + ".in", body)) return reply;
+    ChildProcess curl;
+    std::string url = "http://127.0.0.1:" + std::to_string(port) + path;
+    std::string seconds = std::to_string(timeoutMs / 1000 > 0 ? timeoutMs / 1000 : 1);
+    // --data-binary sends the file's bytes untouched (no newline stripping);
+    // the status code goes to stdout, the body to a file.
+    if (!curl.Spawn({"curl", "--silent", "--max-time", seconds, "--data-binary", "@" + stem + ".in", "--output",
+                     stem + ".body", "--write-out", "%{http_code}", url},
+                    dir, stem + ".status", stem + ".err")) {
+        return reply;
+    }
+    ExitStatus status = curl.Wait(timeoutMs + 2000);
+    if (!status.ended) curl.Kill();
+    reply.httpStatus = atoi(ReadFile(stem + ".status").c_str());
+    reply.body = ReadFile(stem + ".body");
+    reply.ran = status.Success() && reply.httpStatus > 0;
+    return reply;
 }
 
 bool WaitFileSize(const std::string& path, size_t n, int timeoutMs)

@@ -40,6 +40,20 @@ bool StartStr2StrRover(ChildProcess* process, const std::string& dir, int port, 
 // status-line-less answer; runs to its end (at most timeoutMs).
 ExitStatus RunCurlSourceTable(const std::string& dir, int port, const std::string& outPath, int timeoutMs);
 
+// What curl got from an HTTP request: ran is false when curl could not be
+// run or gave no HTTP status (no answer within the time-out).
+struct CurlReply {
+    bool ran = false;
+    int httpStatus = 0;
+    std::string body;
+};
+
+// curl POSTs the bytes of body (possibly empty, as given) to
+// http://127.0.0.1:PORT<path> and returns the status and body of the answer.
+// Files of the exchange go into dir.
+CurlReply CurlPost(const std::string& dir, int port, const std::string& path, const std::string& body,
+                   int timeoutMs = 5000);
+
 // Waits until the file holds at least n bytes; false on time-out.
 bool WaitFileSize(const std::string& path, size_t n, int timeoutMs);
 

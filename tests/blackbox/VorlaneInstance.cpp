@@ -109,7 +109,80 @@ VorlaneInstance::VorlaneInstance()
     }
 }
 
-VorlaneInstance::~VorlaneInstance() { process_.Kill(); }
+VorlaneInstance::~VorlaneInstance()
+{
+    process_.Kill();
+    KeepOutputs();
+}
+
+void VorlaneInstance::NoteSecret(const std::string& secret)
+{
+    if (!secret.empty()) secrets_.push_back(secret);
+}
+
+namespace {
+
+// The "-i" credentials ("user:password") of a relay list.
+std::vector<std::string> RelayListCredentials(const std::string& text)
+{
+    std::vector<std::string> found;
+    std::istringstream in(text);
+    std::string token;
+    bool next = false;
+    while (in >> token) {
+        if (next) found.push_back(token);
+        next = token == "-i";
+    }
+    return found;
+}
+
+// The password of a "RelaySmtp.conf": the fourth word of its first line that
+// is not a comment ("server port login password recipient ...").
+std::string MailPassword(const std::string& text)
+{
+    for (const std::string& line : SplitLines(text)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream in(line);
+        std::string word;
+        for (int i = 0; i < 4 && in >> word; ++i) {
+            if (i == 3) return word;
+        }
+        return "";
+    }
+    return "";
+}
+
+}  // namespace
+
+void VorlaneInstance::KeepOutputs() const
+{
+    std::string root = TestOutputDir();
+    if (root.empty() || Dir().empty()) return;
+    std::error_code ec;
+    fs::path kept = fs::path(root) / fs::path(Dir()).filename();
+    fs::create_directories(kept, ec);
+    if (ec) return;
+    for (const auto& entry : fs::directory_iterator(Dir(), ec)) {
+        std::string name = entry.path().filename().string();
+        bool written = name.rfind("Vorlane_", 0) == 0 || name == "stdout.txt" || name == "stderr.txt" ||
+                       name == "UserLog" || name == "dump";
+        if (!written) continue;
+        std::error_code copyError;
+        fs::copy(entry.path(), kept / name, fs::copy_options::recursive | fs::copy_options::overwrite_existing,
+                 copyError);
+    }
+    std::vector<std::string> secrets = secrets_;
+    for (const std::string& credentials : RelayListCredentials(ReadFile(File("RelayAccount.list")))) {
+        secrets.push_back(credentials);
+        size_t colon = credentials.find(':');
+        if (colon != std::string::npos) secrets.push_back(credentials.substr(colon + 1));
+    }
+    std::string mail = MailPassword(ReadFile(File("RelaySmtp.conf")));
+    if (!mail.empty()) secrets.push_back(mail);
+    std::string list;
+    for (const std::string& s : secrets) list += s + "\n";
+    WriteFile((kept / "secrets.txt").string(), list);
+}
 
 void VorlaneInstance::SetConfig(const std::string& section, const std::string& key, int value)
 {
@@ -171,14 +244,22 @@ const char* const kInsertUser =
 
 bool VorlaneInstance::AddBaseAccount(const std::string& mount, const std::string& password)
 {
+    NoteSecret(password);
     return RunSql("user.db", kInsertUser,
                   {{false, "2"}, {true, mount}, {true, password}, {true, ExpiryText(0)}, {true, ExpiryText(3650 * 86400L)}});
 }
 
 bool VorlaneInstance::AddRoverAccount(const std::string& user, const std::string& password, const std::string& expiry)
 {
+    NoteSecret(password);
     return RunSql("user.db", kInsertUser,
                   {{false, "3"}, {true, user}, {true, password}, {true, ExpiryText(0)}, {true, expiry}});
+}
+
+bool VorlaneInstance::AddOperatorAccount(const std::string& name, const std::string& password)
+{
+    return RunSql("user.db", kInsertUser,
+                  {{false, "1"}, {true, name}, {true, password}, {true, ExpiryText(0)}, {true, ExpiryText(3650 * 86400L)}});
 }
 
 bool VorlaneInstance::AddBlackList(const std::string& mount)
@@ -272,7 +353,8 @@ bool VorlaneInstance::Launch()
         error_ = "cannot write the configuration files";
         return false;
     }
-    return process_.Spawn({File("vorlane")}, Dir(), File("stdout.txt"), File("stderr.txt"));
+    return process_.Spawn({File("vorlane")}, workingDir_.empty() ? Dir() : workingDir_, File("stdout.txt"),
+                          File("stderr.txt"));
 }
 
 bool VorlaneInstance::Start()
@@ -336,6 +418,17 @@ std::string VorlaneInstance::UserLogText() const
     std::string text;
     for (const std::string& f : files) text += ReadFile(f);
     return text;
+}
+
+int VorlaneInstance::OpenFileCount() const
+{
+    std::error_code ec;
+    int n = 0;
+    for (auto it = fs::directory_iterator("/proc/" + std::to_string(Pid()) + "/fd", ec);
+         !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        ++n;
+    }
+    return ec ? -1 : n;
 }
 
 std::string VorlaneInstance::Stdout() const { return ReadFile(File("stdout.txt")); }

@@ -9,6 +9,14 @@
 // sections, then the overrides) and "AuthCentre.json", runs the binary there
 // and waits until the caster port accepts. Every test case gets its own
 // folder and ports, so cases run in parallel.
+//
+// When it ends, the instance keeps what the caster wrote (daily logs,
+// "UserLog", "dump", stdout and stderr) under TestOutputDir() (support/
+// TestEnv.h), in a folder named like its own, with "secrets.txt": every
+// password the caster was given (accounts added here, NoteSecret, the "-i"
+// credentials of its "RelayAccount.list", the password of its
+// "RelaySmtp.conf"). The suite's last test checks that
+// none of them appears in anything kept (SecretScanTest.cpp).
 #pragma once
 
 #include "blackbox/ChildProcess.h"
@@ -46,6 +54,9 @@ public:
     void SetNtrip(const std::string& key, int value) { SetConfig("ntrip_server", key, value); }
     // Launch without a "VorlaneConfig.json".
     void OmitConfig() { omitConfig_ = true; }
+    // Run the process in another working directory than its own folder (to
+    // see that nothing is written where it was started).
+    void SetWorkingDir(const std::string& dir) { workingDir_ = dir; }
 
     // Accounts in user.db; add them before Start (the caster loads them then).
     // A base account is user_tb type 2 named by its mount point; a rover is
@@ -56,8 +67,14 @@ public:
     {
         return AddRoverAccount(user, password, ExpiryText(365 * 86400L));
     }
+    // An operator account (type 1), the kind that logs in on the control port.
+    bool AddOperatorAccount(const std::string& name, const std::string& password);
     // Local time now + offsetSeconds as "%d/%d/%d %d:%d:%d".
     static std::string ExpiryText(long offsetSeconds);
+
+    // A password the caster is given some other way (an upstream's or a mail
+    // account, a fake centre's); accounts added above are noted already.
+    void NoteSecret(const std::string& secret);
 
     // Rows of station.db.
     bool AddBlackList(const std::string& mount);
@@ -77,6 +94,8 @@ public:
     ExitStatus Stop(int sig = 15, int timeoutMs = 10000) { return process_.Stop(sig, timeoutMs); }
     ExitStatus WaitExit(int timeoutMs) { return process_.Wait(timeoutMs); }
     pid_t Pid() const { return process_.Pid(); }
+    // The running caster's open descriptors; -1 when they cannot be read.
+    int OpenFileCount() const;
 
     // The daily log text ("Vorlane_YYYY-MM-DD.log", and any later day's file,
     // in date order).
@@ -95,6 +114,7 @@ private:
     bool RunSql(const std::string& dbName, const std::string& sql,
                 const std::vector<std::pair<bool, std::string>>& binds) const;
     void RemoveDailyLogs() const;
+    void KeepOutputs() const;
 
     TempDir dir_;
     std::string error_;
@@ -104,6 +124,8 @@ private:
     int controlPort_ = 0;
     int httpPort_ = 0;
     bool omitConfig_ = false;
+    std::string workingDir_;  // empty: the process's own folder
+    std::vector<std::string> secrets_;
     // (section, key) -> (is text, value as written)
     std::map<std::pair<std::string, std::string>, std::pair<bool, std::string>> overrides_;
 };

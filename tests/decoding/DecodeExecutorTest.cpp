@@ -192,6 +192,35 @@ TEST_F(DecodeExecutorTest, ChunksLargerThanOneBlockArriveWhole)
     EXPECT_EQ((std::vector<size_t>{12000}), seen_.lengths);
 }
 
+// A handler that gives a channel up: at its "stop" line the rest of what the
+// channel queued is dropped undecoded, and so is what it pushes later, until
+// its close gives it a fresh queue. Other channels go on.
+namespace {
+
+bool RecordUntilStop(Tarnek::LogRoot** unit, uint64_t channelID)
+{
+    bool stop = static_cast<LineUnit*>(*unit)->text == "stop";
+    Record(unit, channelID);
+    if (stop) DecodeExecutor_DropQueued();
+    return true;
+}
+
+}  // namespace
+
+TEST_F(DecodeExecutorTest, AHandlerDropsWhatItsChannelQueuedUntilTheClose)
+{
+    DecodeExecutor* e = DecodeExecutor_Create(1, LineDecode, RecordUntilStop);
+    ASSERT_TRUE(Push(e, 1, "a\nstop\nb\nc\n"));
+    ASSERT_TRUE(Push(e, 2, "x\n"));
+    ASSERT_TRUE(Push(e, 1, "d\n"));
+    DecodeExecutor_CloseChannel(e, 1);
+    ASSERT_TRUE(Push(e, 1, "e\n"));
+    ASSERT_TRUE(Push(e, 2, "y\n"));
+    DecodeExecutor_Destroy(e);
+    EXPECT_EQ((std::vector<std::string>{"a", "stop", "e"}), seen_.lines[1]);
+    EXPECT_EQ((std::vector<std::string>{"x", "y"}), seen_.lines[2]);
+}
+
 TEST_F(DecodeExecutorTest, ACloseGivesTheNextPushAFreshQueue)
 {
     DecodeExecutor* e = DecodeExecutor_Create(2, HoldDecode, Record);

@@ -50,7 +50,8 @@ TEST(CommonDataChain, OversizedAppendIsRefusedAndChangesNothing)
     std::string big(5121, 'x');
     testing::internal::CaptureStdout();
     EXPECT_EQ(-1, CommonDataChain_Append(chain, big.data(), 5121));
-    EXPECT_EQ("COMMON_DATA_CHAIN_SIZE < 5121 Have full\n", testing::internal::GetCapturedStdout());
+    // The refusal is a daily-log line only: a console write could stall the caller.
+    EXPECT_EQ("", testing::internal::GetCapturedStdout());
     EXPECT_EQ(std::vector<uint32_t>{3}, BlockLengths(chain));
     EXPECT_EQ(-1, CommonDataChain_Append(nullptr, "a", 1));
     EXPECT_EQ(-1, CommonDataChain_AppendString(chain, nullptr));

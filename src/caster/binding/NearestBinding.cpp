@@ -8,8 +8,8 @@
 #include "runtime/FixedText.h"
 #include "runtime/GreatCircle.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -59,11 +59,24 @@ void NearestBinding_Forget(RoverRecord* rover)
 bool NearestBinding_OnPosition(const CasterScope& scope, RoverRecord* rover, double latitude, double longitude)
 {
     if (!HasPosition(latitude, longitude)) return false;
+    BaseRecord* bound = rover->boundChannelID != 0 ? scope.bases->Find(rover->boundChannelID) : nullptr;
+    int limit = scope.config->rover_distance_limit;
+    if (bound) {
+        // A rover that has not moved far keeps its base: the walk over every
+        // base for the nearest one is needed only once it has.
+        rover->distance = GreatCircleDistance(latitude, longitude, bound->latitude, bound->longitude);
+        double moved = GreatCircleDistance(rover->boundLatitude, rover->boundLongitude, latitude, longitude);
+        if (!(moved > limit)) {
+            Log_Error("rover:%s from %.6f,%.6f to %.6f,%.6f ,less than 2 m, so return",
+                      LogText_Escape(rover->userName).c_str(),
+                      rover->boundLatitude, rover->boundLongitude, latitude, longitude);
+            return true;
+        }
+    }
+
     double distance = 0.0;
     BaseRecord* nearest = NearestServing(scope.bases, latitude, longitude, &distance);
     if (!nearest) return false;
-
-    BaseRecord* bound = rover->boundChannelID != 0 ? scope.bases->Find(rover->boundChannelID) : nullptr;
     if (!bound) {
         // Never bound, or its base has gone: bind afresh at once rather than
         // leave the rover without corrections until its next position.
@@ -73,24 +86,14 @@ bool NearestBinding_OnPosition(const CasterScope& scope, RoverRecord* rover, dou
         return true;
     }
 
-    rover->distance = GreatCircleDistance(latitude, longitude, bound->latitude, bound->longitude);
-    double moved = GreatCircleDistance(rover->boundLatitude, rover->boundLongitude, latitude, longitude);
-    int limit = scope.config->rover_distance_limit;
-    if (!(moved > limit)) {
-        Log_Error("rover:%s from %.6f,%.6f to %.6f,%.6f ,less than 2 m, so return", rover->userName,
-                  rover->boundLatitude, rover->boundLongitude, latitude, longitude);
-        return true;
-    }
-    Log_Warn("rover:%s from %.6f,%.6f to %.6f,%.6f ,over %d m", rover->userName, rover->boundLatitude,
+    Log_Warn("rover:%s from %.6f,%.6f to %.6f,%.6f ,over %d m", LogText_Escape(rover->userName).c_str(), rover->boundLatitude,
              rover->boundLongitude, latitude, longitude, limit);
     // Still nearest to the base it has: the position at binding stays, so
     // the next position is measured from the same point.
     if (nearest == bound) return true;
 
-    Log_Info("Due to movetion ,rover:%s remove booked base:%s, add book base:%s.", rover->userName,
-             bound->mountPoint, nearest->mountPoint);
-    printf("Due to movetion ,rover:%s remove booked base:%s, add book base:%s.\n", rover->userName,
-           bound->mountPoint, nearest->mountPoint);
+    Log_Info("Due to movetion ,rover:%s remove booked base:%s, add book base:%s.", LogText_Escape(rover->userName).c_str(),
+             LogText_Escape(bound->mountPoint).c_str(), LogText_Escape(nearest->mountPoint).c_str());
     NearestBinding_Bind(scope, rover, nearest, latitude, longitude);
     rover->distance = distance;
     return true;
@@ -124,7 +127,6 @@ void NearestBinding_RebindNamed(const CasterScope& scope, RoverRecord* rover)
 
 void NearestBinding_UpdateAll(const CasterScope& scope)
 {
-    printf("update_all_rover_nearest\n");
     RoverTable* rovers = scope.rovers;
     for (RoverListItem* item = rovers->First(); item; item = rovers->Next(item)) {
         RoverRecord* rover = item->record;
@@ -136,7 +138,6 @@ void NearestBinding_UpdateAll(const CasterScope& scope)
             NearestBinding_RebindNamed(scope, rover);
         }
     }
-    printf("update_all_rover_nearest over\n");
 }
 
 void update_all_rover_nearest() { NearestBinding_UpdateAll(CasterScope_OfCenter()); }

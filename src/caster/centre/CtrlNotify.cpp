@@ -3,6 +3,7 @@
 #include "caster/centre/ServiceHooks.h"
 #include "caster/centre/Vorlane.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 
 namespace Ntrip {
 
@@ -14,7 +15,7 @@ void NotifyCtrlCenter(int type, const CtrlNotice& notice)
         return;
     }
     Log_Debug("%s:%d %s %s: no control-centre connection", "Ntrip::NotifyCtrlCenter", type,
-              notice.roverName ? notice.roverName : "", notice.accessPoint ? notice.accessPoint : "");
+              LogText_Escape(notice.roverName).c_str(), LogText_Escape(notice.accessPoint).c_str());
 }
 
 }  // namespace Ntrip

@@ -3,7 +3,10 @@
 //
 // SIGTERM and SIGINT are the stop and shutdown controls: the control handler
 // reports the service stopped and the process ends with status 0, with every
-// thread in it (no "Stop Vorlane" line then). When VorlaneMain returns on its
+// thread in it (no "Stop Vorlane" line then). A build with
+// VORLANE_ORDERLY_EXIT (the sanitizer build) first breaks the caster loop and
+// waits for VorlaneMain to return ("Stop Vorlane", workers joined), so that
+// the process can end through exit() and its leak check. When VorlaneMain returns on its
 // own the process ends with its result: 0 after a normal end of the loop,
 // 1 when the centre could not be built (or the executable's directory is
 // unknown), 2 when the caster loop could not start.
@@ -50,6 +53,9 @@ void ServiceMain(const Ntrip::ServiceHooks* hooks);
 // The control handler: stop and shutdown report the service stopped; any
 // other control reports the status unchanged.
 void ServiceCtrlHandler(uint32_t control);
+
+// Whether the service thread's VorlaneMain has returned.
+bool Service_Ended();
 
 // The status last reported.
 ServiceStatus Service_CurrentStatus();

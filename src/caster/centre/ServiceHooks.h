@@ -41,8 +41,8 @@ struct ServiceHooks {
     // Posts a notice that goes out at once.
     void (*mailerPostNotice)(smtp_email* mailer, const char* text);
 
-    // Creation: the alarm-post worker, idle until a warning configuration
-    // enables it.
+    // Creation: the alarm-post worker, pointed at the centre's warning record
+    // (made just before) and posting when that record enables warnings.
     HttpPostThread* (*alarmPostCreate)();
 };
 

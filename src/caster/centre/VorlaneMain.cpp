@@ -29,6 +29,7 @@
 #include "store/StationListDb.h"
 #include "store/UserDb.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,6 +51,22 @@ const char* const SMTP_CONF_FILE_NAME = "RelaySmtp.conf";
 const Ntrip::ServiceHooks NO_SERVICES = {};
 // A second store on "user.db", used only to load the user tables.
 StationListDb* g_userListDb = nullptr;
+
+// VorlaneMain_RequestStop and the run meet here: either the stop sees the
+// server and breaks its loop, or the run sees the request and never starts.
+std::atomic<bool> g_stopRequested{false};
+std::atomic<NHServer*> g_runningServer{nullptr};
+
+#ifdef VORLANE_ORDERLY_EXIT
+// After the loop: the workers are joined so that the process can end through
+// exit() (and its leak check) with no thread of ours still decoding.
+void StopWorkers(Ntrip::Vorlane* center)
+{
+    DecodeExecutor* executors[] = {center->loginExecutor, center->baseExecutor, center->roverExecutor};
+    for (DecodeExecutor* executor : executors) DecodeExecutor_Destroy(executor);
+    center->loginExecutor = center->baseExecutor = center->roverExecutor = nullptr;
+}
+#endif
 
 template <typename T>
 T* NewZeroed(const char* what)
@@ -130,7 +147,7 @@ Vorlane* Vorlane_Create(const ServiceHooks* hooks)
     });
     if (!stationListDb->InitLists()) Log_Info("Init BaseStation black/white list failed.");
 
-    center->loginExecutor = DecodeExecutor_Create(LOGIN_WORKERS, NtripDecoding::Ntrip1CasterDecode, LoginExecute);
+    center->loginExecutor = DecodeExecutor_Create(LOGIN_WORKERS, NtripDecoding::NtripLoginDecode, LoginExecute);
     center->baseExecutor = DecodeExecutor_Create(BASE_WORKERS, RTCMDecoding::RtcmDecode, BaseDecodeExecute);
     center->roverExecutor = DecodeExecutor_Create(ROVER_WORKERS, NEMADecoding::GgaDecode, RoverDecodeExecute);
     if (!center->loginExecutor || !center->baseExecutor || !center->roverExecutor) {
@@ -156,6 +173,10 @@ Vorlane* Vorlane_Create(const ServiceHooks* hooks)
     if (center->hooks->mailerCreate && ExePathOf(SMTP_CONF_FILE_NAME, &smtpConf)) {
         center->mailer = center->hooks->mailerCreate(smtpConf.c_str());
     }
+    // The warning settings the control centre last wrote (zeroed without a
+    // "warning" section): the alarm-post worker made next starts from them.
+    center->warningConfig = NewZeroed<WarningConfig>("WarningConfig");
+    LoadWarningJsonConfig(center->warningConfig);
     if (center->hooks->alarmPostCreate) center->httpPostThread = center->hooks->alarmPostCreate();
 
     // Two clients of one centre: rover login, and the recheck of relay
@@ -213,6 +234,8 @@ int VorlaneMain(const Ntrip::ServiceHooks* hooks)
     if (!found) return VORLANE_NO_EXE_DIR;
     std::string prefix = std::string(dir) + "Vorlane";
     Log_Init(prefix.c_str());
+    // From here on no thread waits on the disk for a log line.
+    Log_StartWriter();
     Log_Info("Start Vorlane");
 
     Ntrip::Vorlane* center = Ntrip::Vorlane_Create(hooks);
@@ -221,9 +244,20 @@ int VorlaneMain(const Ntrip::ServiceHooks* hooks)
         return VORLANE_CREATE_FAILED;
     }
     if (center->hooks->httpInspectorStart) center->hooks->httpInspectorStart(center);
-    int result = Vorlane_Run(center);
+    g_runningServer.store(center->netServer);
+    int result = g_stopRequested.load() ? 0 : Vorlane_Run(center);
     Log_Info("Stop Vorlane");
+#ifdef VORLANE_ORDERLY_EXIT
+    StopWorkers(center);
+#endif
     return result;
+}
+
+void VorlaneMain_RequestStop()
+{
+    g_stopRequested.store(true);
+    NHServer* server = g_runningServer.load();
+    if (server) NHServer_Destroy(server);
 }
 
 int Vorlane_Run(Ntrip::Vorlane* center)

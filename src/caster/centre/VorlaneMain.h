@@ -36,6 +36,11 @@ enum {
 // its log line.
 int VorlaneMain(const Ntrip::ServiceHooks* hooks = nullptr);
 
+// Asks VorlaneMain, from any thread, to end: the caster loop is broken (or,
+// when it has not started yet, never runs) and VorlaneMain returns. Used by
+// the service wrapper of builds that end through a normal exit.
+void VorlaneMain_RequestStop();
+
 // Logs the local addresses and the caster address, then runs the caster's
 // event loop on the calling thread until it is broken. 0 after a normal end,
 // VORLANE_LOOP_FAILED when it could not start.

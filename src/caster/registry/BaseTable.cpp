@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 static ::Lock& BaseLock()
@@ -47,10 +48,25 @@ bool BaseTable::Add(BaseRecord* record)
     record->sequence = g_baseSequence.fetch_add(1) + 1;
     BaseRecord copy = *record;
     TerminateTexts(&copy);
-    return registry_.Add(copy);
+    if (!registry_.Add(copy)) return false;
+    BaseRecord* stored = registry_.Find(copy.channelID);
+    byName_.emplace(stored->mountPoint, stored);
+    return true;
 }
 
-bool BaseTable::Remove(uint64_t channelID) { return registry_.Remove(channelID); }
+bool BaseTable::Remove(uint64_t channelID)
+{
+    BaseRecord* stored = registry_.Find(channelID);
+    if (stored == nullptr) return false;
+    auto range = byName_.equal_range(stored->mountPoint);
+    for (auto it = range.first; it != range.second; ++it) {
+        if (it->second == stored) {
+            byName_.erase(it);
+            break;
+        }
+    }
+    return registry_.Remove(channelID);
+}
 
 BaseRecord* BaseTable::Find(uint64_t channelID) { return registry_.Find(channelID); }
 
@@ -67,6 +83,9 @@ bool BaseTable::ChangeId(BaseRecord* record, uint64_t newChannelID)
 BaseRecord* BaseTable::FindByName(const char* name)
 {
     if (name == nullptr) return nullptr;
+    auto range = byName_.equal_range(name);
+    if (range.first == range.second) return nullptr;
+    if (std::next(range.first) == range.second) return range.first->second;
     BaseRecord* found = nullptr;
     registry_.ForEach([&](BaseRecord* r) {
         if (found == nullptr && strcmp(r->mountPoint, name) == 0) found = r;

@@ -13,6 +13,8 @@
 #include "caster/registry/ChannelRegistry.h"
 
 #include <cstdint>
+#include <string>
+#include <unordered_map>
 
 enum {
     BASE_MOUNT_SIZE = 100,  // at most 99 characters
@@ -79,7 +81,8 @@ public:
     bool ChangeId(BaseRecord* record, uint64_t newChannelID);
 
     // The first record in bucket order whose mount point equals name exactly
-    // (any state); null when none or name is null.
+    // (any state); null when none or name is null. A name index answers it
+    // without a walk; the walk decides only between records of one name.
     BaseRecord* FindByName(const char* name);
 
     // Mount points of the records with state 1, in bucket order, at most 1000.
@@ -117,6 +120,9 @@ public:
 private:
     BaseTable() = default;
     ChannelRegistry<BaseRecord> registry_;
+    // Mount point -> stored record, in step with Add and Remove (a record's
+    // mount point never changes once stored).
+    std::unordered_multimap<std::string, BaseRecord*> byName_;
 };
 
 // No best distance yet: what Nearest reports when no base is online.

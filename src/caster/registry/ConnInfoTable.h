@@ -10,9 +10,9 @@
 #pragma once
 
 #include "caster/registry/ChannelRegistry.h"
+#include "platform/SteadyClock.h"
 
 #include <cstdint>
-#include <ctime>
 
 enum { CONN_IP_SIZE = 29 };  // dotted address, at most 28 characters
 
@@ -22,21 +22,22 @@ struct ConnInfo {
     int32_t outputRate;      // bytes per second of the last write to a rover
     uint64_t bytesReceived;  // total read from an online base
     uint64_t bytesSent;      // total written to a rover
-    int64_t lastActivity;    // open, then every base read and rover write
-    int64_t lastDataMs;      // open, then every base read, in ms: the base time-out is judged on it
+    int64_t lastActivity;    // seconds since 1970: open, then every base read and rover write
+    int64_t lastDataMs;      // steady ms: open, then every base read; the base time-out is judged on it
     char ip[CONN_IP_SIZE];
     int32_t port;
     uint64_t channelID;      // the key
-    int64_t lastKeepAlive;   // last keep-alive check of a base; 0 at open
+    int64_t lastKeepAlive;   // steady ms of the last keep-alive check of a base; 0 at open
+    int64_t lastActivityMs;  // steady ms of lastActivity: the rates are measured on it
+    int64_t openedMs;        // steady ms of the open: a connection that never logs in is closed by it
+    int32_t outgoing;        // 1: a relay connection this caster made, never a login
+    int32_t unknownRequests; // requests of a connection logging in that were not understood
+    int32_t closing;         // 1: its close is posted; what it sends meanwhile is dropped
 };
 
-// Wall-clock milliseconds, as lastDataMs holds them.
-inline int64_t ConnInfo_NowMs()
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
+// Steady-clock milliseconds, as lastDataMs, lastKeepAlive and lastActivityMs
+// hold them: durations must not jump when the wall clock is set.
+inline int64_t ConnInfo_NowMs() { return Platform_SteadyNowMs(); }
 
 class ConnInfoTable {
 public:

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 static ::Lock& RoverLock()
@@ -36,10 +37,55 @@ bool RoverTable::Add(RoverRecord* record)
     record->sequence = g_roverSequence.fetch_add(1) + 1;
     RoverRecord copy = *record;
     TerminateTexts(&copy);
-    return registry_.Add(copy);
+    if (!registry_.Add(copy)) return false;
+    Index(registry_.Find(copy.channelID));
+    return true;
 }
 
-bool RoverTable::Remove(uint64_t channelID) { return registry_.Remove(channelID); }
+bool RoverTable::Remove(uint64_t channelID)
+{
+    RoverRecord* stored = registry_.Find(channelID);
+    if (stored == nullptr) return false;
+    Unindex(stored);
+    return registry_.Remove(channelID);
+}
+
+void RoverTable::Index(RoverRecord* r)
+{
+    byName_.emplace(r->userName, r);
+    byKey_.emplace(r->userKey, r);
+}
+
+void RoverTable::Unindex(RoverRecord* r)
+{
+    Erase(&byName_, r->userName, r);
+    Erase(&byKey_, r->userKey, r);
+}
+
+int RoverTable::CountIndexed(const std::unordered_multimap<std::string, RoverRecord*>& index, const char* name,
+                             RoverRecord** last)
+{
+    int n = 0;
+    auto range = index.equal_range(name);
+    for (auto it = range.first; it != range.second; ++it) {
+        // The name as stored now: the index is only a guide to the records.
+        if (strcmp(it->second->userName, name) != 0) continue;
+        ++n;
+        if (last) *last = it->second;
+    }
+    return n;
+}
+
+void RoverTable::Erase(std::unordered_multimap<std::string, RoverRecord*>* index, const char* key, RoverRecord* r)
+{
+    auto range = index->equal_range(key);
+    for (auto it = range.first; it != range.second; ++it) {
+        if (it->second == r) {
+            index->erase(it);
+            return;
+        }
+    }
+}
 
 RoverRecord* RoverTable::Find(uint64_t channelID) { return registry_.Find(channelID); }
 
@@ -48,6 +94,9 @@ bool RoverTable::Contains(uint64_t channelID) { return registry_.Find(channelID)
 RoverRecord* RoverTable::FindByName(const char* userName)
 {
     if (userName == nullptr) return nullptr;
+    RoverRecord* only = nullptr;
+    int matches = CountIndexed(byName_, userName, &only);
+    if (matches <= 1) return only;
     RoverRecord* found = nullptr;
     registry_.ForEach([&](RoverRecord* r) {
         if (found == nullptr && strcmp(r->userName, userName) == 0) found = r;
@@ -58,7 +107,21 @@ RoverRecord* RoverTable::FindByName(const char* userName)
 RoverRecord* RoverTable::FindByText(const char* userKey)
 {
     if (userKey == nullptr) return nullptr;
+    auto range = byKey_.equal_range(userKey);
     RoverRecord* latest = nullptr;
+    int atGreatest = 0;
+    for (auto it = range.first; it != range.second; ++it) {
+        RoverRecord* r = it->second;
+        if (latest == nullptr || r->loginNumber > latest->loginNumber) {
+            latest = r;
+            atGreatest = 1;
+        } else if (r->loginNumber == latest->loginNumber) {
+            ++atGreatest;
+        }
+    }
+    if (atGreatest <= 1) return latest;
+    // Equal numbers: the first in bucket order, as the walk meets them.
+    latest = nullptr;
     registry_.ForEach([&](RoverRecord* r) {
         if (strcmp(r->userKey, userKey) != 0) return;
         if (latest == nullptr || r->loginNumber > latest->loginNumber) latest = r;
@@ -72,8 +135,10 @@ bool RoverTable::UpdateRecord(const RoverRecord* record)
     RoverRecord* latest = FindByText(record->userKey);
     if (latest == nullptr) return false;
     if (latest != record) {
+        Erase(&byName_, latest->userName, latest);
         memmove(latest->userName, record->userName, sizeof latest->userName);
         FixedText_Terminate(latest->userName);
+        byName_.emplace(latest->userName, latest);
         latest->loginNumber = record->loginNumber;
     }
     return true;
@@ -110,11 +175,7 @@ int RoverTable::CountOnBase(const char* mount)
 int RoverTable::CountByUser(const char* userName)
 {
     if (userName == nullptr) return 0;
-    int n = 0;
-    for (RoverListItem* item = registry_.First(); item != nullptr; item = registry_.Next(item)) {
-        if (strcmp(item->record->userName, userName) == 0) ++n;
-    }
-    return n;
+    return CountIndexed(byName_, userName, nullptr);
 }
 
 int RoverTable::Count() { return registry_.Count(); }

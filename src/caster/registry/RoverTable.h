@@ -13,6 +13,8 @@
 #include "caster/registry/ChannelRegistry.h"
 
 #include <cstdint>
+#include <string>
+#include <unordered_map>
 
 enum {
     ROVER_USER_SIZE = 50,
@@ -86,6 +88,8 @@ public:
     bool Contains(uint64_t channelID);
 
     // The first rover in bucket order whose user name equals name; null when none.
+    // The searches by name and key below use the indexes; only a choice
+    // between equals walks the buckets.
     RoverRecord* FindByName(const char* userName);
     // The rover of the account userKey with the greatest login number (on a
     // tie the first in bucket order); null when none.
@@ -122,5 +126,17 @@ public:
 
 private:
     RoverTable() = default;
+    void Index(RoverRecord* r);
+    void Unindex(RoverRecord* r);
+    static void Erase(std::unordered_multimap<std::string, RoverRecord*>* index, const char* key, RoverRecord* r);
+    // Indexed records whose user name is name now; *last (may be null) gets one.
+    static int CountIndexed(const std::unordered_multimap<std::string, RoverRecord*>& index, const char* name,
+                            RoverRecord** last);
+
     ChannelRegistry<RoverRecord> registry_;
+    // User name and per-user key -> stored records, in step with Add, Remove
+    // and UpdateRecord (the only operation that renames a stored rover), so
+    // that logins and logouts find an account's rovers without a walk.
+    std::unordered_multimap<std::string, RoverRecord*> byName_;
+    std::unordered_multimap<std::string, RoverRecord*> byKey_;
 };

@@ -4,6 +4,7 @@
 #include "runtime/FixedText.h"
 #include "runtime/Lock.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 
 #include <cstdio>
 #include <cstring>
@@ -149,6 +150,26 @@ static time_t LocalNow(PlatformLocalTime* now)
 
 bool RoverUserTable::IsValid(const char* name)
 {
+    UserRecord firstLogin;
+    if (!IsValid(name, &firstLogin)) return false;
+    if (firstLogin.id != 0) StoreFirstLogin(&firstLogin);
+    return true;
+}
+
+void RoverUserTable::StoreFirstLogin(const UserRecord* row)
+{
+    if (row == nullptr || row->id == 0) return;
+    if (writer_ == nullptr) {
+        Log_Warn("RoverUserTable::IsValid:first login of id %d not stored, no user store", row->id);
+        return;
+    }
+    int result = writer_(row);
+    if (result != 1) Log_Warn("RoverUserTable::IsValid:first login of id %d not stored, result %d", row->id, result);
+}
+
+bool RoverUserTable::IsValid(const char* name, UserRecord* deferred)
+{
+    if (deferred != nullptr) memset(deferred, 0, sizeof *deferred);
     if (name == nullptr) return false;
     ScopedLock guard(RoverUserLock());
     PlatformLocalTime nowFields;
@@ -190,20 +211,10 @@ bool RoverUserTable::IsValid(const char* name)
     snprintf(firstLogin->expiredatetime, sizeof firstLogin->expiredatetime, "%d/%d/%d %02d:%02d:%02d",
              end.tm_year + 1900, end.tm_mon + 1, end.tm_mday, 0, 0, 0);
 
-    UserRecord row;
-    memset(&row, 0, sizeof row);
-    row.id = static_cast<int32_t>(firstLogin->id);
-    FixedText_Copy(row.expiredatetime, sizeof row.expiredatetime, firstLogin->expiredatetime);
-    FixedText_Copy(row.firstonlinetime, sizeof row.firstonlinetime, firstLogin->firstonlinetime);
-    if (writer_ == nullptr) {
-        Log_Warn("RoverUserTable::IsValid:first login of %s not stored, no user store", firstLogin->name);
-    } else {
-        int result = writer_(&row);
-        if (result != 1) {
-            Log_Warn("RoverUserTable::IsValid:first login of %s not stored, result %d", firstLogin->name,
-                     result);
-        }
-    }
+    if (deferred == nullptr) return true;
+    deferred->id = static_cast<int32_t>(firstLogin->id);
+    FixedText_Copy(deferred->expiredatetime, sizeof deferred->expiredatetime, firstLogin->expiredatetime);
+    FixedText_Copy(deferred->firstonlinetime, sizeof deferred->firstonlinetime, firstLogin->firstonlinetime);
     return true;
 }
 

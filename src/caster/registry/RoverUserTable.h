@@ -5,9 +5,9 @@
 // month, day, hour, minute, second, not zero-padded).
 //
 // Locking: one process-wide critical section for every RoverUserTable, taken
-// inside each operation (callers do not lock). Only IsValid calls out while
-// holding it, into the first-login writer (the user store, which takes its
-// own lock after this one); nothing else is locked under it.
+// inside each operation (callers do not lock). Only IsValid(name) and
+// StoreFirstLogin call out, into the first-login writer (the user store,
+// which takes its own lock after this one); nothing else is locked under it.
 #pragma once
 
 #include "caster/registry/UserIdTable.h"
@@ -71,6 +71,12 @@ public:
     // expiredatetime = midnight activationperiod days on, in memory and
     // through the first-login writer.
     bool IsValid(const char* name);
+    // The same, but a first login's row is handed to *firstLogin (its id
+    // non-zero; zeroed otherwise) for StoreFirstLogin, so that a caller that
+    // holds the registry locks writes it to the store after leaving them.
+    bool IsValid(const char* name, UserRecord* firstLogin);
+    // Writes a row that IsValid handed out through the first-login writer.
+    void StoreFirstLogin(const UserRecord* firstLogin);
 
     // Inserts every row of type 3 of a user list; returns how many.
     int LoadRows(const UserRecordNode* rows);

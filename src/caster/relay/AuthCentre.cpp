@@ -2,6 +2,7 @@
 
 #include "config/AuthCentreFile.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 
 #include <curl/curl.h>
 #include <json/json.h>
@@ -81,7 +82,7 @@ int Post(const AuthCentreConfig* record, const char* name, const char* password,
     char url[sizeof(record->url) + 1];
     snprintf(url, sizeof(url), "%.*s", static_cast<int>(strnlen(record->url, sizeof(record->url))), record->url);
     if (!url[0]) {
-        Log_Info("%s:the centre has no url, user %s refused", kWhere, name ? name : "");
+        Log_Info("%s:the centre has no url, user %s refused", kWhere, LogText_Escape(name).c_str());
         return -1;
     }
 
@@ -118,18 +119,19 @@ int Post(const AuthCentreConfig* record, const char* name, const char* password,
 
     CURLcode result = curl_easy_perform(curl);
     if (result != CURLE_OK) {
-        Log_Info("%s:%s: %s, user %s refused", kWhere, url, curl_easy_strerror(result), name ? name : "");
+        Log_Info("%s:%s: %s, user %s refused", kWhere, url, curl_easy_strerror(result),
+                 LogText_Escape(name).c_str());
         return -1;
     }
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     if (status < 200 || status > 299) {
-        Log_Info("%s:%s: HTTP status %ld, user %s refused", kWhere, url, status, name ? name : "");
+        Log_Info("%s:%s: HTTP status %ld, user %s refused", kWhere, url, status, LogText_Escape(name).c_str());
         return -1;
     }
     int code = -1;
     if (!ParseReplyCode(reply.data(), reply.size(), &code)) {
-        Log_Info("%s:%s: the reply holds no integer \"code\", user %s refused", kWhere, url, name ? name : "");
+        Log_Info("%s:%s: the reply holds no integer \"code\", user %s refused", kWhere, url, LogText_Escape(name).c_str());
         return -1;
     }
     return code;

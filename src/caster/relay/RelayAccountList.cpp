@@ -16,6 +16,13 @@ bool Fits(const char* text, size_t size) { return text && strlen(text) < size; }
 
 }  // namespace
 
+std::string RelayAccount_UserName(const char* credentials)
+{
+    if (!credentials) return std::string();
+    const char* colon = strchr(credentials, ':');
+    return colon ? std::string(credentials, static_cast<size_t>(colon - credentials)) : std::string(credentials);
+}
+
 uint32_t RelayMountKeyTraits::Hash(const Key& name, uint32_t buckets)
 {
     // Multiplicative string hash, 32-bit arithmetic, signed characters.
@@ -244,7 +251,7 @@ int RelayAccountList::ReleaseAccount(RelayAccount* account)
     if (!ours) return -1;
     if (!account->inUse) {
         Log_Warn("%s:account %s is idle already, nothing released", "RelayAccountList::ReleaseAccount",
-                 account->credentials);
+                 RelayAccount_UserName(account->credentials).c_str());
         return 1;
     }
     account->inUse = 0;
@@ -361,7 +368,6 @@ int RelayAccountList::ReportState(char* out, size_t size)
 {
     int length = FormatStateLine(out, size);
     if (length <= 0) return length;
-    fputs(out, stdout);
     Log_Info("%.*s", length - 1, out);
     return length;
 }

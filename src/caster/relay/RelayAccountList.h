@@ -38,6 +38,10 @@ struct RelayAccount {
     int32_t system;  // 1: a system mount's own account, outside the pool's counts
 };
 
+// The user name of credentials ("user:password"): the text before the first
+// colon. Log lines name an account by it alone; the password is never logged.
+std::string RelayAccount_UserName(const char* credentials);
+
 struct RelayMount {
     char localName[RELAY_NAME_SIZE];  // the mount rovers ask for (the key)
     char host[RELAY_NAME_SIZE];       // the other caster

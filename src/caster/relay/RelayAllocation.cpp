@@ -11,6 +11,7 @@
 #include "net/NHServer.h"
 #include "runtime/FixedText.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 
 #include <cstdio>
 #include <cstring>
@@ -60,14 +61,13 @@ bool RelayAllocation_Start(const CasterScope& scope, RelayAccountList* pool, con
     if (!relayMount) return true;
     RelayAccount* account = pool->TakeIdleAccount(mount);
     if (!account) {
-        printf("Relay_Mount:%s  no idle account\n", mount);
-        Log_Info("Relay_Mount:%s  no idle account", mount);
+        Log_Info("Relay_Mount:%s  no idle account", LogText_Escape(mount).c_str());
         MailPostNotice("Vorlane: Relay_Service no idle account!\n");
         NHServer_PostClose(scope.server, channelID);
         return false;
     }
-    printf("Relay_Mount:%s  use account:%s\n", mount, account->credentials);
-    Log_Info("Relay_Mount:%s  use account:%s", mount, account->credentials);
+    Log_Info("Relay_Mount:%s  use account:%s", LogText_Escape(mount).c_str(),
+             RelayAccount_UserName(account->credentials).c_str());
 
     RelayRequest* request = RelayRequest_New();
     RelayRequest_FromMount(request, relayMount, account);
@@ -127,15 +127,14 @@ bool RelayAllocation_Recheck(const CasterScope& scope, const AuthCentreConfig* r
     FixedText_Copy(password, sizeof(password), rover->password);
     RoverTable::Unlock();
 
-    printf("Auth Centre Expiration Checking Realy_account:%s\n", userName);
-    Log_Info("Auth Centre Expiration Checking Realy_account:%s", userName);
+    Log_Info("Auth Centre Expiration Checking Realy_account:%s", LogText_Escape(userName).c_str());
     // The centre knows the account, not the "~N" name of its further rovers.
     int code = AuthCentre::Post(recheckCentre, userKey, password, AUTH_NODE);
     if (code != 0) {
         NHServer_PostClose(scope.server, channelID);
         Log_Error("Auth Centre Expiration Checking Realy_account:%s, Now it's Unauthorized for Expiration or "
                   "Password-Modification \n",
-                  userName);
+                  LogText_Escape(userName).c_str());
     }
     return true;
 }

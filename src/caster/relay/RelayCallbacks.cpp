@@ -131,9 +131,7 @@ void RelayCloseCallback(void* relayContext)
     // lets the next tick restart its mount. Giving back twice changes nothing.
     if (pool && request) pool->ReleaseAccount(request->account);
 
-    const char* credentials = request ? request->credentials : "";
-    printf("account\tis useful : %s\n", credentials);
-    Log_Info("account\tis useful : %s", credentials);
+    Log_Info("account\tis useful : %s", RelayAccount_UserName(request ? request->credentials : "").c_str());
     if (pool) {
         char line[STATE_LINE_SIZE];
         memset(line, 0, sizeof(line));
@@ -159,7 +157,6 @@ void RelayRestartCallback(int, void* arg)
         RelayRequest_FromMount(request, mount, mount->systemAccount);
         RelayContext* context = RelayContext_New();
         RelayContext_Init(context, request, center->netServer, mount->localName, 0, nullptr, nullptr);
-        printf("ReStart a realy item , Third Mount:%s\n", mount->localName);
         Log_Info("ReStart a realy item ,local mount:%s", mount->localName);
         // Its end, however early, gives the account back.
         Relay_Connect(context);

@@ -93,7 +93,6 @@ void RelayEnd(RelayContext* context)
 
 void RelayFailed(RelayContext* context, const char* detail)
 {
-    printf("Relay connect failed , Third Mount:%s\n", context->mountName);
     Log_Info("Relay connect failed , Third Mount:%s (%s:%d, %s)", context->mountName,
              context->request->upstreamHost, context->request->upstreamPort & 0xffff, detail);
     context->state = -1;
@@ -103,7 +102,6 @@ void RelayFailed(RelayContext* context, const char* detail)
 void RelayTimeoutCallback(evutil_socket_t, short, void* arg)
 {
     RelayContext* context = static_cast<RelayContext*>(arg);
-    printf("Relay connect timeout , Third Mount:%s\n", context->mountName);
     Log_Info("Relay connect timeout , Third Mount:%s", context->mountName);
     context->state = -1;
     RelayEnd(context);
@@ -385,7 +383,6 @@ void RelayConnectCallback(struct bufferevent* bev, short events, void* arg)
         return;
     }
     if (events & BEV_EVENT_CONNECTED) {
-        printf("connect server successed.\n");
         NHServer* server = context->server;
         const RelayRequest* request = context->request;
         uint64_t channelID = TcpConnection_OpenEvent(server->table, server->openCb, 1, request->upstreamHost,
@@ -403,15 +400,12 @@ void RelayConnectCallback(struct bufferevent* bev, short events, void* arg)
         return;
     }
     if (events & BEV_EVENT_EOF) {
-        printf("connection closed\n");
         Log_Info("Relay connection closed before the reply , Third Mount:%s", context->mountName);
     } else if (events & BEV_EVENT_ERROR) {
-        printf("Relay connect failed , Third Mount:%s\n", context->mountName);
         Log_Info("Relay connect failed , Third Mount:%s (%s:%d, %s)", context->mountName,
                  context->request->upstreamHost, context->request->upstreamPort & 0xffff,
                  evutil_socket_error_to_string(EVUTIL_SOCKET_ERROR()));
     } else if (events & BEV_EVENT_TIMEOUT) {
-        printf("Relay connect timeout , Third Mount:%s\n", context->mountName);
         Log_Info("Relay connect timeout , Third Mount:%s", context->mountName);
     }
     context->state = -1;
@@ -444,7 +438,6 @@ void RelayVerifyCallback(struct bufferevent* bev, void* arg)
     evbuffer_drain(input, waiting);
 
     if (accepted) {
-        printf(reply[0] == 'I' ? "Ntrip1.0 verify succes\n" : "Ntrip2.0 verify succes\n");
         if (context->firstMessageLength > 0) bufferevent_write(bev, context->firstMessage, context->firstMessageLength);
         context->state = 1;
         bufferevent_setcb(bev, RelayReadDataCallback, nullptr, RelayEventCallback, context);
@@ -454,7 +447,6 @@ void RelayVerifyCallback(struct bufferevent* bev, void* arg)
         return;
     }
 
-    printf("Ntrip verify failed\n");
     Log_Info("Ntrip verify failed");
     LogReplyLine(context, reply, static_cast<size_t>(got));
     context->state = -2;

@@ -7,6 +7,7 @@
 #include "decoding/RTCMDecoding/RtcmLog.h"
 #include "runtime/FixedText.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 
 #include <cmath>
 
@@ -38,7 +39,7 @@ bool BaseDecodeExecute(Tarnek::LogRoot** unit, uint64_t channelID)
     if (base->positionPending == 1 && std::isfinite(position->latitude) &&
         std::isfinite(position->longitude) && position->latitude != 0.0 && position->longitude != 0.0) {
         Log_Info("Add base %llu(%s:%s):%.7f,%.7f,%.4f.", static_cast<unsigned long long>(channelID),
-                 base->mountPoint, base->format, position->latitude, position->longitude, position->height);
+                 LogText_Escape(base->mountPoint).c_str(), base->format, position->latitude, position->longitude, position->height);
         base->latitude = position->latitude;
         base->longitude = position->longitude;
         base->height = position->height;

@@ -14,6 +14,7 @@
 #include "net/PublisherTable.h"
 #include "runtime/FixedText.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 #include "store/StationListDb.h"
 
 #include <cstring>
@@ -62,7 +63,7 @@ void MoveRovers(NHServer* server, const char* mount, uint64_t oldID, uint64_t ne
     }
     NHServer_PostAddPublisher(server, newID);
     if (!hadPublisher) {
-        Log_Info("Add Publisher Msg, base:%s, channelID:%lld.", mount, static_cast<long long>(newID));
+        Log_Info("Add Publisher Msg, base:%s, channelID:%lld.", LogText_Escape(mount).c_str(), static_cast<long long>(newID));
     }
     RoverTable::Lock();
     RoverTable* rovers = GetRoverTable();
@@ -92,16 +93,24 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
     }
     StationListDb* lists = GetStationListDb();
     if (lists->IsBlack(mount)) {
-        Log_Info("Base login failed, mount pt:%s is in Blacklist", mount);
+        Log_Info("Base login failed, mount pt:%s is in Blacklist", LogText_Escape(mount).c_str());
         NHServer_PostClose(server, channelID);
         return;
     }
-    if (!lists->IsWhite(mount)) lists->AddWhite(mount);
     if (GetNtripServerConfig()->base_login_mode == 0 && !GetBaseUserTable()->Verify(mount, request->password)) {
-        Log_Info("Base login error:user or passwd is error, user=%s", mount);
+        Log_Info("Base login error:user or passwd is error, user=%s", LogText_Escape(mount).c_str());
         Reply(channelID, NtripDecoding::SERVER_LOGIN_BAD_PASSWORD);
         return;
     }
+
+    // Only a base that passed every check joins the white list, and the row
+    // is written with no registry lock held: refused requests with ever new
+    // names can neither grow the store nor hold up the streams. It is there
+    // before the reply.
+    ConnInfoTable::Lock();
+    bool known = GetConnInfoTable()->Contains(channelID);
+    ConnInfoTable::Unlock();
+    if (known && !lists->IsWhite(mount)) lists->AddWhite(mount);
 
     ConnInfoTable::Lock();
     BaseTable::Lock();
@@ -125,14 +134,14 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
         TakePeer(&fresh, conn);
         bases->Add(&fresh);
         NHServer_PostAddPublisher(server, channelID);
-        Log_Info("Base new login:%s.", mount);
+        Log_Info("Base new login:%s.", LogText_Escape(mount).c_str());
     } else if (base->state == BASE_STATE_ONLINE) {
         uint64_t oldID = base->channelID;
         MoveRovers(server, base->mountPoint, oldID, channelID);
         bases->ChangeId(base, channelID);
         StampLogin(base);
         NHServer_PostClose(server, oldID);
-        Log_Info("Base relogin:%s, new channelID:%lld, instead old channelID:%lld.", mount, id,
+        Log_Info("Base relogin:%s, new channelID:%lld, instead old channelID:%lld.", LogText_Escape(mount).c_str(), id,
                  static_cast<long long>(oldID));
         TakePeer(base, conn);
     } else {
@@ -142,7 +151,7 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
         bases->ChangeId(base, channelID);
         StampLogin(base);
         NHServer_PostAddPublisher(server, channelID);
-        Log_Info("Base login again:%s.", mount);
+        Log_Info("Base login again:%s.", LogText_Escape(mount).c_str());
         TakePeer(base, conn);
     }
     char ip[BASE_IP_SIZE];
@@ -156,7 +165,7 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
 
     CtrlNotice notice = {0, mount, nullptr};
     NotifyCtrlCenter(CTRL_NOTIFY_BASE_LOGIN, notice);
-    Log_Info("Base login ok:%s, ip:%s, port:%d, channelID:%lld.", mount, ip, port, id);
+    Log_Info("Base login ok:%s, ip:%s, port:%d, channelID:%lld.", LogText_Escape(mount).c_str(), ip, port, id);
 }
 
 }  // namespace Ntrip

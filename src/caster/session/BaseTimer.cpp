@@ -5,8 +5,10 @@
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "caster/registry/ConnInfoTable.h"
+#include "caster/session/LoginTimeout.h"
 #include "net/NHServer.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 
 
 namespace Ntrip {
@@ -14,8 +16,12 @@ namespace Ntrip {
 void Ntrip_TimerCallback(int, void* center)
 {
     const Vorlane* c = center ? static_cast<const Vorlane*>(center) : GetCenter();
-    BaseTimer_Pass(CasterScope_Of(c), ConnInfo_NowMs());
+    int64_t nowMs = ConnInfo_NowMs();
+    BaseTimer_Pass(CasterScope_Of(c), nowMs);
+    LoginTimeout_Pass(CasterScope_Of(c), nowMs);
 }
+
+void BaseTimer_PassNow(const CasterScope& scope) { BaseTimer_Pass(scope, ConnInfo_NowMs()); }
 
 void BaseTimer_Pass(const CasterScope& scope, int64_t nowMs)
 {
@@ -33,7 +39,7 @@ void BaseTimer_Pass(const CasterScope& scope, int64_t nowMs)
             int64_t elapsedMs = nowMs - conn->lastDataMs;
             if (elapsedMs < static_cast<int64_t>(limit) * 1000) return;
             int64_t elapsed = elapsedMs / 1000;
-            Log_Info("Base auto offline:%s, timeout. Reason:%s%d seconds.", base->mountPoint,
+            Log_Info("Base auto offline:%s, timeout. Reason:%s%d seconds.", LogText_Escape(base->mountPoint).c_str(),
                      "long time no data passed by ", static_cast<int>(elapsed));
             CtrlNotice notice = {base->sequence, base->mountPoint, nullptr};
             NotifyCtrlCenter(CTRL_NOTIFY_BASE_TIMEOUT, notice);

@@ -1,5 +1,5 @@
 // The caster's 5000 ms session timer, which closes bases that have fallen
-// silent.
+// silent and connections that never logged in (LoginTimeout.h).
 #pragma once
 
 #include <cstdint>
@@ -20,8 +20,11 @@ static const int BASE_TIMER_PERIOD_MS = 5000;
 // GetCenter). A base_offline_time below 1 closes nothing.
 void Ntrip_TimerCallback(int periodMs, void* center);
 
-// One pass of that timer at the time nowMs (milliseconds since 1970), on the
-// given registries. Takes the connection lock, then the base lock.
+// One pass of that timer at the steady-clock time nowMs (ConnInfo_NowMs), on
+// the given registries. Takes the connection lock, then the base lock.
 void BaseTimer_Pass(const CasterScope& scope, int64_t nowMs);
+// The timer's own pass: at the steady clock's present time, so that setting
+// the wall clock neither closes a base early nor keeps a silent one open.
+void BaseTimer_PassNow(const CasterScope& scope);
 
 }  // namespace Ntrip

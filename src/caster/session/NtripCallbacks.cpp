@@ -14,6 +14,7 @@
 #include "net/NHServer.h"
 #include "runtime/FixedText.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 
 #include <cstring>
 #include <ctime>
@@ -28,11 +29,34 @@ const size_t BASE_KEEP_ALIVE_LENGTH = 8;
 // The open callback's kind of an outgoing relay connection.
 const int RELAY_CONNECTION_KIND = 1;
 
+const int64_t KEEP_ALIVE_INTERVAL_MS = static_cast<int64_t>(BASE_KEEP_ALIVE_INTERVAL_S) * 1000;
+
 int64_t Now() { return static_cast<int64_t>(time(nullptr)); }
 
-int32_t RateOf(int bytes, int64_t since)
+// One more request of the channel that was not understood. At the limit its
+// close is posted and it is marked closing: a peer that sends nothing but
+// junk (blank lines, say) costs a few log lines, not one per request.
+// True when the channel is to be dropped.
+bool CountUnknownRequest(Vorlane* center, uint64_t channelID)
 {
-    int64_t seconds = Now() - since;
+    bool drop = false;
+    ConnInfoTable::Lock();
+    ConnInfo* conn = center->connInfoTable->Find(channelID);
+    if (!conn || conn->closing) {
+        drop = true;
+    } else if (++conn->unknownRequests >= LOGIN_UNKNOWN_REQUEST_LIMIT) {
+        conn->closing = 1;
+        drop = true;
+        NHServer_PostClose(center->netServer, channelID);
+    }
+    ConnInfoTable::Unlock();
+    return drop;
+}
+
+// Bytes per whole second since the steady time sinceMs (at least 1 s).
+int32_t RateOf(int bytes, int64_t sinceMs, int64_t nowMs)
+{
+    int64_t seconds = (nowMs - sinceMs) / 1000;
     if (seconds < 1) seconds = 1;
     return static_cast<int32_t>(bytes / seconds);
 }
@@ -72,7 +96,10 @@ void Ntrip_OpenCallback(uint64_t channelID, const char* ip, int port, int kind)
     info.channelID = channelID;
     info.lastActivity = info.connectTime;
     info.lastDataMs = ConnInfo_NowMs();
+    info.lastActivityMs = info.lastDataMs;
     info.lastKeepAlive = 0;
+    info.openedMs = info.lastDataMs;
+    info.outgoing = kind == RELAY_CONNECTION_KIND ? 1 : 0;
     ConnInfoTable::Lock();
     bool added = center->connInfoTable->Add(&info);
     ConnInfoTable::Unlock();
@@ -94,6 +121,11 @@ void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length)
     if (!conn) {
         Log_Info("The tcp connection of %lld is not exist while invoke read callback.",
                  static_cast<long long>(channelID));
+        ConnInfoTable::Unlock();
+        return;
+    }
+    if (conn->closing) {
+        // Refused for good: nothing it sends until the close runs is decoded or logged.
         ConnInfoTable::Unlock();
         return;
     }
@@ -134,13 +166,14 @@ void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length)
     BaseTable::Lock();
     BaseRecord* base = center->baseTable->Find(channelID);
     if (base) {
-        int64_t now = Now();
-        conn->inputRate = RateOf(length, conn->lastActivity);
+        int64_t nowMs = ConnInfo_NowMs();
+        conn->inputRate = RateOf(length, conn->lastActivityMs, nowMs);
         conn->bytesReceived += size;
-        conn->lastActivity = now;
-        conn->lastDataMs = ConnInfo_NowMs();
-        if (now - conn->lastKeepAlive >= BASE_KEEP_ALIVE_INTERVAL_S) {
-            conn->lastKeepAlive = now;
+        conn->lastActivity = Now();
+        conn->lastActivityMs = nowMs;
+        conn->lastDataMs = nowMs;
+        if (conn->lastKeepAlive == 0 || nowMs - conn->lastKeepAlive >= KEEP_ALIVE_INTERVAL_MS) {
+            conn->lastKeepAlive = nowMs;
             if (base->keepAliveOff == 0) {
                 NHServer_PostSend(center->netServer, channelID, BASE_KEEP_ALIVE, BASE_KEEP_ALIVE_LENGTH);
             }
@@ -174,9 +207,11 @@ void Ntrip_WriteCallback(uint64_t channelID, int bytes, int)
     if (isRover) {
         ConnInfo* conn = center->connInfoTable->Find(channelID);
         if (!conn) Log_Fatal("%s:tcp conn is null", "Ntrip::Ntrip_WriteCallback");
-        conn->outputRate = RateOf(bytes, conn->lastActivity);
+        int64_t nowMs = ConnInfo_NowMs();
+        conn->outputRate = RateOf(bytes, conn->lastActivityMs, nowMs);
         conn->bytesSent += bytes > 0 ? static_cast<uint64_t>(bytes) : 0;
         conn->lastActivity = Now();
+        conn->lastActivityMs = nowMs;
     }
     ConnInfoTable::Unlock();
 }
@@ -194,12 +229,14 @@ void Ntrip_CloseCallback(uint64_t channelID, int reason)
     bool known = false;
     if (BaseRecord* base = center->baseTable->Find(channelID)) {
         known = true;
-        Log_Info("Base logout:%s, ip:%s, port:%d, channelID:%lld, close_type:%s.\n", base->mountPoint, base->ip,
+        Log_Info("Base logout:%s, ip:%s, port:%d, channelID:%lld, close_type:%s.\n", LogText_Escape(base->mountPoint).c_str(),
+                 base->ip,
                  base->port, id, type);
         BaseOffline(server, channelID);
     } else if (RoverRecord* rover = center->roverTable->Find(channelID)) {
         known = true;
-        Log_Info("Rover logout:%s, ip:%s, port:%d, channelID:%lld, close_type:%s.\n", rover->userName, rover->ip,
+        Log_Info("Rover logout:%s, ip:%s, port:%d, channelID:%lld, close_type:%s.\n", LogText_Escape(rover->userName).c_str(),
+                 rover->ip,
                  rover->port, id, type);
         bool relay = rover->relayFlag != 0;
         uint64_t upstream = rover->boundChannelID;
@@ -242,7 +279,8 @@ bool LoginExecute(Tarnek::LogRoot** unit, uint64_t channelID)
             SendSourceTable(static_cast<NtripDecoding::NtripGetSourceListRequest*>(root), channelID);
             break;
         case NtripDecoding::NTRIP_UNKNOW_LOGIN_REQUEST:
-            NHServer_PostClose(GetNetServer(), channelID);
+            // The rest of what it queued is not even decoded.
+            if (CountUnknownRequest(GetCenter(), channelID)) DecodeExecutor_DropQueued();
             break;
         default:
             handled = false;

@@ -7,11 +7,13 @@
 #include "caster/registry/RoverTable.h"
 #include "caster/relay/RelayAllocation.h"
 #include "caster/session/UserLog.h"
+#include "caster/session/UserLogQueue.h"
 #include "config/ConfigRecords.h"
 #include "decoding/NEMADecoding/NemaLog.h"
 #include "runtime/FixedText.h"
 #include "runtime/Geodesy.h"
 #include "runtime/GreatCircle.h"
+#include "runtime/LogText.h"
 
 #include <cstring>
 #include <ctime>
@@ -35,19 +37,18 @@ void CopyTime(RoverGgaTime* to, const NEMADecoding::GnssTime& from)
 }
 
 // The user's own GGA file gets the decoded sentence as the rover sent it,
-// without its line end; one of GGA_LOG_SENTENCE_SIZE bytes or more is passed
-// over. No registry lock is held: the file is opened and closed around each
-// line.
+// without its line end and with its control characters escaped, so that no
+// rover can start a line of its own; one of GGA_LOG_SENTENCE_SIZE bytes or
+// more is passed over. Queued for the user log's thread: the worker never
+// waits on the disk.
 void WriteGgaLog(const char* userName, const NEMADecoding::NEMA_GPGGA& gga)
 {
-    LogToFile* writer = UserLog_WriterOf(userName);
     char sentence[GGA_LOG_SENTENCE_SIZE];
     size_t length = gga.SentenceLength();
     if (length == 0 || length >= sizeof(sentence)) return;
     memcpy(sentence, gga.rawSentence, length);
     sentence[length] = '\0';
-    ScopedLock guard(UserLog_Mutex());
-    writer->Write(sentence, LOG_TO_FILE_USER, userName);
+    UserLogQueue_Post(LOG_TO_FILE_USER, userName, LogText_Escape(sentence).c_str());
 }
 
 // A relay-mount rover's position: its relay at the first one, the
@@ -114,9 +115,11 @@ bool RoverData_Execute(const CasterScope& scope, Tarnek::LogRoot** unit, uint64_
     FixedText_Copy(userName, sizeof(userName), rover->userName);
     RoverData_ApplyPosition(rover, gga);
     mode = rover->bindingMode;
+    // Queued (never written) under the rover lock: the line is then always
+    // ahead of the release that the rover's logout queues for its name.
+    if (scope.config->rover_gga_log == 1) WriteGgaLog(userName, gga);
     RoverTable::Unlock();
 
-    if (scope.config->rover_gga_log == 1) WriteGgaLog(userName, gga);
     if (mode == ROVER_BIND_RELAY) return RelayRoverPosition(scope, gga, channelID);
 
     // Base lock, then rover lock: the rover may have logged out meanwhile.

@@ -9,18 +9,22 @@
 #include "caster/registry/RoverUserTable.h"
 #include "caster/registry/VirtualMount.h"
 #include "caster/relay/AuthCentre.h"
+#include "caster/relay/AuthCentreQueue.h"
 #include "caster/relay/RelayAccountList.h"
 #include "caster/session/UserLog.h"
+#include "caster/session/UserLogQueue.h"
 #include "decoding/NtripDecoding/NtripResponse.h"
 #include "decoding/NtripDecoding/SourceTable.h"
 #include "net/NHServer.h"
 #include "runtime/FixedText.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 
 namespace Ntrip {
@@ -80,6 +84,16 @@ bool RoverLogin_SoftwareNameAccepted(const char* userAgent)
     return false;
 }
 
+namespace {
+
+// Everything after the first checks, and after the authentication centre's
+// answer when it was asked (centreChecked): the binding, the user table, the
+// per-user limit and the registration, under the registry locks.
+void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, uint64_t channelID,
+                         bool centreChecked);
+
+}  // namespace
+
 void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t channelID)
 {
     NHServer* server = GetNetServer();
@@ -87,7 +101,6 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     const char* mount = request->mountPoint;
     const char* user = request->user;
     long long id = static_cast<long long>(channelID);
-    char reply[REPLY_SIZE];
 
     if (mount[0] == '\0') {
         Log_Info("Rover login failed:mountpoint is null or empty.");
@@ -96,35 +109,61 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     }
     if (config->use_software_name == 1 && !RoverLogin_SoftwareNameAccepted(request->userAgent)) {
         Log_Info("Rover login failed, softwarename:%s is illegal, request name:%s, channelID:%llu.",
-                 request->userAgent, user, static_cast<unsigned long long>(channelID));
+                 LogText_Escape(request->userAgent).c_str(), LogText_Escape(user).c_str(),
+                 static_cast<unsigned long long>(channelID));
         NHServer_PostClose(server, channelID);
         return;
     }
 
     // A relay mount's users may be checked by the authentication centre: an
-    // HTTP exchange, made before any registry lock is taken so that no
-    // stream waits for it, and followed by a fresh look at the connection.
+    // HTTP exchange of up to its time-out. It runs on the centre's own
+    // threads, with no registry lock held and no login worker waiting, and
+    // its answer carries the login on there with a fresh look at the
+    // connection.
     RelayAccountList* pool = GetRelayAccountList();
     bool relayMount = pool && pool->IsNotRelayMount(mount) == 0;
     const AuthCentreConfig* centre = GetRoverAuthCentre();
     bool askCentre = relayMount && config->rover_login_mode == 0 && centre && centre->enabled != 0;
-    if (askCentre) {
-        ConnInfoTable::Lock();
-        bool known = GetConnInfoTable()->Contains(channelID);
-        ConnInfoTable::Unlock();
-        if (!known) {
-            Log_Info("Rover login failed, tcp connection of channelID:%lld is not exist.", id);
-            return;
-        }
-        int result = AuthCentre::Post(centre, user, request->password, AUTH_NODE);
+    if (!askCentre) {
+        RoverLogin_Register(request, channelID, false);
+        return;
+    }
+    ConnInfoTable::Lock();
+    bool known = GetConnInfoTable()->Contains(channelID);
+    ConnInfoTable::Unlock();
+    if (!known) {
+        Log_Info("Rover login failed, tcp connection of channelID:%lld is not exist.", id);
+        return;
+    }
+    std::shared_ptr<Tarnek::LogRoot> copy(request->Clone());
+    AuthCentreQueue_Ask(centre, user, request->password, AUTH_NODE, [copy, channelID](int result) {
+        const auto* asked = static_cast<const NtripDecoding::NtripClientLoginRequest*>(copy.get());
         if (result != 0) {
+            char reply[REPLY_SIZE];
             int code =
                 result == 1 ? NtripDecoding::CLIENT_LOGIN_BAD_PASSWORD : NtripDecoding::CLIENT_LOGIN_UNAUTHORIZED;
-            Reply(channelID, code, mount, reply);
-            Log_Info("Rover login To Auth Centre error(error:%d):%s,user=%s", code, reply, user);
+            Reply(channelID, code, asked->mountPoint, reply);
+            Log_Info("Rover login To Auth Centre error(error:%d):%s,user=%s", code, reply,
+                     LogText_Escape(asked->user).c_str());
             return;
         }
-    }
+        RoverLogin_Register(asked, channelID, true);
+    });
+}
+
+namespace {
+
+void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, uint64_t channelID,
+                         bool centreChecked)
+{
+    NHServer* server = GetNetServer();
+    const NtripServerConfig* config = GetNtripServerConfig();
+    const char* mount = request->mountPoint;
+    const char* user = request->user;
+    long long id = static_cast<long long>(channelID);
+    char reply[REPLY_SIZE];
+    RelayAccountList* pool = GetRelayAccountList();
+    bool relayMount = pool && pool->IsNotRelayMount(mount) == 0;
 
     ConnInfoTable::Lock();
     BaseTable::Lock();
@@ -143,7 +182,6 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     // to its own relay at its first position.
     int mode;
     if (relayMount) {
-        printf("set one relay mode\n");
         Log_Info("set one relay mode");
         mode = ROVER_BIND_RELAY;
     } else if (VirtualMount_HasPrefix(mount)) {
@@ -156,7 +194,7 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     } else if (candidate && candidate->state == BASE_STATE_ONLINE) {
         mode = ROVER_BIND_NAMED;
     } else {
-        Log_Info("Rover login failed,Base:%s is not on line, channelID:%lld", mount, id);
+        Log_Info("Rover login failed,Base:%s is not on line, channelID:%lld", LogText_Escape(mount).c_str(), id);
         BaseNameList online = bases->OnlineNames();
         CommonDataChain* table = NtripDecoding::MakeSourceTable(online.names, online.count);
         if (table) {
@@ -169,16 +207,18 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
         return;
     }
 
-    if (config->rover_login_mode == 0 && !askCentre) {
+    UserRecord firstLogin;
+    memset(&firstLogin, 0, sizeof(firstLogin));
+    if (config->rover_login_mode == 0 && !centreChecked) {
         int error = 0;
         if (!GetRoverUserTable()->Verify(user, request->password, &error)) {
             Reply(channelID, error, mount, reply);
-            Log_Info("Rover login error(error:%d):%s,user=%s", error, reply, user);
+            Log_Info("Rover login error(error:%d):%s,user=%s", error, reply, LogText_Escape(user).c_str());
             UnlockAll();
             return;
         }
-        if (!GetRoverUserTable()->IsValid(user)) {
-            Log_Info("Rover login error:the user has expired, user=%s", user);
+        if (!GetRoverUserTable()->IsValid(user, &firstLogin)) {
+            Log_Info("Rover login error:the user has expired, user=%s", LogText_Escape(user).c_str());
             Reply(channelID, NtripDecoding::CLIENT_LOGIN_UNAUTHORIZED, mount, reply);
             UnlockAll();
             return;
@@ -194,7 +234,8 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
         RoverRecord* latest = rovers->FindByText(user);
         if (latest) {
             if (latest->loginNumber >= config->user_count) {
-                Log_Info("Rover login failed:%s, login count reach the limit.The blocked IP is:%s!", user, conn->ip);
+                Log_Info("Rover login failed:%s, login count reach the limit.The blocked IP is:%s!", LogText_Escape(user).c_str(),
+                         conn->ip);
                 NHServer_PostClose(server, channelID);
                 UnlockAll();
                 return;
@@ -233,13 +274,6 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     }
     rovers->Add(&rover);
 
-    if (config->rover_gga_log == 1) {
-        char line[512];
-        snprintf(line, sizeof(line), "[%d] [%s:%d]  %s login sucess, mountpoint is %s. \n", 1, rover.ip, rover.port,
-                 rover.userName, mount);
-        UserLog_WriteGeneral(line);
-    }
-
     CtrlNotice notice = {0, mount, user};
     NotifyCtrlCenter(CTRL_NOTIFY_ROVER_LOGIN, notice);
     char ip[ROVER_IP_SIZE];
@@ -247,8 +281,19 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     int port = rover.port;
     UnlockAll();
 
-    printf("Rover login ok:%s, mountpoint:%s, ip:%s, port:%d, channelID:%lld.\n", user, mount, ip, port, id);
-    Log_Info("Rover login ok:%s, mountpoint:%s, ip:%s, port:%d, channelID:%lld.\n", user, mount, ip, port, id);
+    // The disk only once the registries are free again.
+    if (firstLogin.id != 0) GetRoverUserTable()->StoreFirstLogin(&firstLogin);
+    if (config->rover_gga_log == 1) {
+        char line[512];
+        snprintf(line, sizeof(line), "[%d] [%s:%d]  %s login sucess, mountpoint is %s. \n", 1, ip, port,
+                 LogText_Escape(rover.userName).c_str(), LogText_Escape(mount).c_str());
+        UserLogQueue_Post(LOG_TO_FILE_GENERAL, "", line);
+    }
+
+    Log_Info("Rover login ok:%s, mountpoint:%s, ip:%s, port:%d, channelID:%lld.\n", LogText_Escape(user).c_str(),
+             LogText_Escape(mount).c_str(), ip, port, id);
 }
+
+}  // namespace
 
 }  // namespace Ntrip

@@ -18,11 +18,13 @@ bool RemoveBaseStation_In(const CasterScope& scope, StationListDb* lists, const 
     BaseRecord* base = scope.bases->FindByName(mountPoint);
     bool found = base != nullptr;
     if (base && base->state == BASE_STATE_ONLINE) NHServer_PostClose(scope.server, base->channelID);
+    BaseTable::Unlock();
+    // The lists write to the database: never under the base lock, which the
+    // caster loop takes on every base read.
     if (lists->IsBlack(mountPoint)) {
         lists->DelBlack(mountPoint);
     } else if (lists->IsWhite(mountPoint)) {
         lists->DelWhite(mountPoint);
     }
-    BaseTable::Unlock();
     return found;
 }

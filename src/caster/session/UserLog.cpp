@@ -6,8 +6,6 @@
 
 #include <cstdarg>
 #include <cstring>
-#include <map>
-#include <memory>
 
 namespace {
 
@@ -77,7 +75,6 @@ bool LogToFile::GetFileFullPath(const char* name, std::string* path)
     char full[EXE_FILE_PATH_SIZE];
     int result = ExeDir_FilePath(name ? name : "", full, sizeof(full));
     if (result == EXE_FILE_PATH_NO_DIR) {
-        printf("%s:GetExeDirPathInWin: failed", "LogToFile::GetFileFullPath");
         return false;
     }
     if (result != EXE_FILE_PATH_OK) return false;
@@ -142,13 +139,18 @@ bool LogToFile::OpenUserFile(const PlatformLocalTime& date, bool create, FILE** 
 
 bool LogToFile::Write(const char* text, int mode, const char* userName)
 {
+    PlatformLocalTime now;
+    Platform_GetLocalTime(&now);
+    return Write(text, mode, userName, now);
+}
+
+bool LogToFile::Write(const char* text, int mode, const char* userName, const PlatformLocalTime& now)
+{
     if (mode != LOG_TO_FILE_GENERAL && mode != LOG_TO_FILE_USER) return false;
     if (!text) text = "";
     ScopedLock guard(lock_);
-    PlatformLocalTime now;
     if (mode == LOG_TO_FILE_GENERAL) {
         if (mainFile_) return false;
-        Platform_GetLocalTime(&now);
         bool fresh = newMainFile_ || !SameDay(mainDate_, now);
         // A file that could not be made is tried again at the next line.
         if (!OpenMainFile(now, fresh, &mainFile_)) return false;
@@ -162,7 +164,6 @@ bool LogToFile::Write(const char* text, int mode, const char* userName)
 
     userName_ = userName ? userName : "";
     if (userFile_) return false;
-    Platform_GetLocalTime(&now);
     bool fresh = newUserFile_ || !SameDay(userDate_, now);
     if (!OpenUserFile(now, fresh, &userFile_)) return false;
     userDate_ = now;
@@ -173,33 +174,3 @@ bool LogToFile::Write(const char* text, int mode, const char* userName)
     return true;
 }
 
-LogToFile* UserLog_GeneralWriter()
-{
-    static LogToFile* writer = new LogToFile();
-    return writer;
-}
-
-Lock& UserLog_Mutex()
-{
-    static Lock* mutex = new Lock();
-    return *mutex;
-}
-
-bool UserLog_WriteGeneral(const char* text)
-{
-    LogToFile* writer = UserLog_GeneralWriter();
-    ScopedLock guard(UserLog_Mutex());
-    return writer->Write(text, LOG_TO_FILE_GENERAL, "");
-}
-
-LogToFile* UserLog_WriterOf(const char* userName)
-{
-    static std::map<std::string, std::unique_ptr<LogToFile>>* writers =
-        new std::map<std::string, std::unique_ptr<LogToFile>>();
-    static Lock* lock = new Lock();
-    std::string name = userName ? userName : "";
-    ScopedLock guard(*lock);
-    std::unique_ptr<LogToFile>& writer = (*writers)[name];
-    if (!writer) writer.reset(new LogToFile());
-    return writer.get();
-}

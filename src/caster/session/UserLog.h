@@ -5,6 +5,9 @@
 // new day, named by that moment; each line is appended with the file opened
 // and closed around it.
 //
+// The caster itself writes through UserLogQueue (a thread of its own), never
+// from a thread that serves connections.
+//
 // A user name is the rover's own text: in a path it is made safe first
 // (UserLog_SafeName), so no name can climb out of the tree or make hidden
 // files. The lines keep the name as it was sent.
@@ -38,6 +41,8 @@ public:
     // nothing was written (the folder or the file could not be made).
     // Calls on one writer are serialized.
     bool Write(const char* text, int mode, const char* userName);
+    // The same at the local time *at (the moment the line was made).
+    bool Write(const char* text, int mode, const char* userName, const PlatformLocalTime& at);
 
     // Creates every missing folder of path, level by level; false when one
     // cannot be made.
@@ -73,11 +78,3 @@ private:
 // become '_', a leading '.' becomes '_', and an empty name is "_".
 std::string UserLog_SafeName(const char* userName);
 
-// The process-wide writer of the general file and the user-log mutex, taken
-// inside the registry locks, only around a write.
-LogToFile* UserLog_GeneralWriter();
-Lock& UserLog_Mutex();
-// Writes one line to the general file under the user-log mutex.
-bool UserLog_WriteGeneral(const char* text);
-// The per-user GGA writer of a user name, made at its first use.
-LogToFile* UserLog_WriterOf(const char* userName);

@@ -23,22 +23,27 @@ int ClampInt(size_t v)
 
 // Finds the '*' and applies the checksum rule. False when the sentence must
 // be refused; *star is its index otherwise.
+//
+// The checksum decides whatever follows it: a sentence whose digits do not
+// match is refused also when a line end, the next sentence or any other
+// bytes arrived with it in the same read. A '*' with no digit behind it
+// gives nothing to check against and is refused too.
 bool CheckSentence(const unsigned char* bytes, size_t length, size_t* star)
 {
     const void* hit = memchr(bytes, '*', length);
     if (!hit) return false;
     size_t s = static_cast<size_t>(static_cast<const unsigned char*>(hit) - bytes);
     size_t tail = length - s;
-    if (tail == 2 || tail == 3 || tail == 5) {
-        unsigned sum = 0;
-        for (size_t i = 1; i < s; ++i) sum ^= bytes[i];
-        int digits = tail == 2 ? 1 : 2;
-        if (ParseHex(reinterpret_cast<const char*>(bytes + s + 1), digits) != sum) return false;
-    } else if (tail > NMEA_STAR_TAIL_MAX) {
+    if (tail > NMEA_STAR_TAIL_MAX) {
         Log_Info("GGA decode, buffer size:%d, starPos:%d, size-starPos:%d.", ClampInt(length), ClampInt(s),
                  ClampInt(tail));
         return false;
     }
+    if (tail < 2) return false;
+    unsigned sum = 0;
+    for (size_t i = 1; i < s; ++i) sum ^= bytes[i];
+    int digits = tail == 2 ? 1 : 2;
+    if (ParseHex(reinterpret_cast<const char*>(bytes + s + 1), digits) != sum) return false;
     *star = s;
     return true;
 }

@@ -12,8 +12,9 @@ namespace NEMADecoding {
 static const size_t NMEA_STAR_TAIL_MAX = 1333;
 
 // The sentence that starts at bytes (its head is skipped unchecked) and runs
-// to the first '*'. The checksum after the '*' is tested when the bytes end
-// 1 or 2 digits behind it, or 2 digits and CR LF. Fields are read only up to
+// to the first '*'. The checksum after the '*' (its two digits, or the one
+// digit the bytes end with) must match, whatever follows it; a '*' that ends
+// the bytes is refused. Fields are read only up to
 // the '*', so a cut sentence never borrows fields from the next one. A new
 // unit, or nullptr when the sentence is malformed or a number is not finite.
 NEMA_GPGGA* ParseGgaSentence(const unsigned char* bytes, size_t length);

@@ -136,8 +136,14 @@ NtripLog* DecodeGetRequest(ByteSpan span)
     return request;
 }
 
-bool Ntrip1CasterDecode(const unsigned char* bytes, size_t length, Tarnek::LogRoot** unit, size_t* consumed)
+namespace {
+
+// Ntrip1CasterDecode; *unknown tells whether a header block was consumed
+// that made no request.
+bool DecodeLogin(const unsigned char* bytes, size_t length, Tarnek::LogRoot** unit, size_t* consumed,
+                 bool* unknown)
 {
+    *unknown = false;
     if (unit) *unit = nullptr;
     if (consumed) *consumed = 0;
     if (!unit || !consumed || !bytes || length == 0) return false;
@@ -159,6 +165,7 @@ bool Ntrip1CasterDecode(const unsigned char* bytes, size_t length, Tarnek::LogRo
         } else {
             Log_Info("%s: Unknow login request, wrong message, no SOURCE, no GET", "NtripDecoding::Ntrip1CasterDecode");
         }
+        *unknown = *unit == nullptr;
         return *unit != nullptr;
     }
 
@@ -177,6 +184,23 @@ bool Ntrip1CasterDecode(const unsigned char* bytes, size_t length, Tarnek::LogRo
 
     if (length > NTRIP_HOLD_LIMIT) *consumed = NTRIP_DROP_BYTES;
     return false;
+}
+
+}  // namespace
+
+bool Ntrip1CasterDecode(const unsigned char* bytes, size_t length, Tarnek::LogRoot** unit, size_t* consumed)
+{
+    bool unknown = false;
+    return DecodeLogin(bytes, length, unit, consumed, &unknown);
+}
+
+bool NtripLoginDecode(const unsigned char* bytes, size_t length, Tarnek::LogRoot** unit, size_t* consumed)
+{
+    bool unknown = false;
+    if (DecodeLogin(bytes, length, unit, consumed, &unknown)) return true;
+    if (!unknown) return false;
+    *unit = new (std::nothrow) NtripUnknowLoginRequest();
+    return *unit != nullptr;
 }
 
 }  // namespace NtripDecoding

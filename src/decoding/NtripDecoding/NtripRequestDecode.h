@@ -16,8 +16,15 @@ namespace NtripDecoding {
 static const size_t NTRIP_HOLD_LIMIT = 2000;
 static const size_t NTRIP_DROP_BYTES = 1000;
 
-// The decode function of the login executor (decode contract).
+// Decodes one login request (decode contract). A header block that makes no
+// request is consumed and yields nothing.
 bool Ntrip1CasterDecode(const unsigned char* bytes, size_t length, Tarnek::LogRoot** unit, size_t* consumed);
+
+// The decode function of the caster's login executor: Ntrip1CasterDecode,
+// except that a header block that makes no request comes out as an
+// NtripUnknowLoginRequest, so that the caster can tell how many requests a
+// connection sent that it did not understand.
+bool NtripLoginDecode(const unsigned char* bytes, size_t length, Tarnek::LogRoot** unit, size_t* consumed);
 
 // "SOURCE <password> [/]<mount>" on the span's first line.
 NtripServerLoginRequest* DecodeSourceRequest(ByteSpan span);

@@ -21,7 +21,6 @@ bool ReadWholeFile(const char* path, std::string* text)
 {
     FILE* f = fopen(path, "rb");
     if (!f) {
-        printf("open file failed\n");
         return false;
     }
     char chunk[4096];
@@ -30,7 +29,6 @@ bool ReadWholeFile(const char* path, std::string* text)
     bool failed = ferror(f) != 0;
     fclose(f);
     if (failed || text->empty()) {
-        printf("read file failed \n");
         return false;
     }
     return true;

@@ -4,7 +4,7 @@
 
 namespace {
 
-TEST_F(LeavingTest, RoverLogoutRecountsVirtualRoversByTheirBoundBase)
+TEST_F(LeavingTest, RoverLogoutCountsVirtualRoversOffTheirBoundBase)
 {
     AddConn(102, 0);
     AddMoving("v1", "NEAREST", 102, 30.01, 114.0);
@@ -12,10 +12,10 @@ TEST_F(LeavingTest, RoverLogoutRecountsVirtualRoversByTheirBoundBase)
     AddRover("n", "B1", 104, ROVER_BIND_NAMED);
     Taken();
     EXPECT_EQ(3, b1->roverCount);
-    b1->roverCount = 17;  // drifted
     Ntrip::RoverLogout_Apply(scope, 102);
     EXPECT_EQ(V{Unsub(11, 102)}, Taken());
     EXPECT_EQ(2, b1->roverCount) << "counted by bound base, not by the mount name";
+    EXPECT_EQ(rovers->CountOnBase("B1"), b1->roverCount);
     EXPECT_FALSE(rovers->Contains(102));
     EXPECT_FALSE(conns->Contains(102));
 

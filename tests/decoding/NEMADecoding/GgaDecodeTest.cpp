@@ -126,7 +126,8 @@ TEST(NemaGgaText, SampleSentenceDecodesEveryField)
     EXPECT_EQ(c->time.day, g->time.day);
 }
 
-// What follows the '*' decides whether the checksum is tested.
+// The checksum decides whatever follows the '*': a line end, the next
+// sentence, or nothing.
 TEST(NemaGgaText, ChecksumCases)
 {
     const std::string bad = "$" + kSampleBody + "*48";
@@ -141,7 +142,11 @@ TEST(NemaGgaText, ChecksumCases)
         {"bad, CR LF", bad + "\r\n", false},
         {"good, no line end", kSample, true},
         {"bad, no line end", bad, false},
-        {"bad, CR only: not tested", bad + "\r", true},
+        {"bad, CR only", bad + "\r", false},
+        {"good, CR only", kSample + "\r", true},
+        {"bad, the next sentence in the same read", bad + "\r\n" + kSample.substr(0, 20), false},
+        {"bad, followed by another whole sentence", bad + "\r\n$GPGSA,A,3*36\r\n", false},
+        {"good, the next sentence in the same read", kSample + "\r\n" + kSample.substr(0, 20), true},
         {"lowercase hex digits", lower + "\r\n", true},
     };
     for (const Case& c : cases) {

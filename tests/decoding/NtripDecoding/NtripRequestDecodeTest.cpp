@@ -195,6 +195,49 @@ TEST(Ntrip1CasterDecode, RequestsArrivingInPiecesDecodeOnceWhole)
     EXPECT_EQ(kStr2StrGet.size(), d.consumed);
 }
 
+// The caster's login decode: a header block that makes no request comes out
+// as an unknown request (so the caster can count them); everything else is
+// as Ntrip1CasterDecode has it.
+TEST(NtripLoginDecode, HeaderBlocksThatMakeNoRequestComeOutAsUnknown)
+{
+    struct Case {
+        const char* name;
+        std::string input;
+        bool unknown;
+    } cases[] = {
+        {"blank lines", "\r\n\r\n\r\n", true},
+        {"neither SOURCE nor GET", "HELLO\r\n\r\n", true},
+        {"GET without a path", "GET nothing\r\n\r\n", true},
+        {"GET without a blank behind the mount", "GET /MNT1\r\n\r\n", true},
+        {"no empty line yet", "GET /MNT1 HTTP/1.0\r\n", false},
+        {"over 2000 bytes without one", std::string(2500, 'x'), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Tarnek::LogRoot* unit = nullptr;
+        size_t consumed = 0, plainConsumed = 0;
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(c.input.data());
+        bool got = NtripLoginDecode(bytes, c.input.size(), &unit, &consumed);
+        std::unique_ptr<Tarnek::LogRoot> owned(unit);
+        Tarnek::LogRoot* plain = nullptr;
+        EXPECT_FALSE(Ntrip1CasterDecode(bytes, c.input.size(), &plain, &plainConsumed));
+        EXPECT_EQ(consumed, plainConsumed);
+        EXPECT_EQ(got, c.unknown);
+        if (c.unknown) {
+            ASSERT_TRUE(unit);
+            EXPECT_EQ(NTRIP_UNKNOW_LOGIN_REQUEST, unit->GetType());
+        }
+    }
+    Decoded good = Decode(kStr2StrGet);
+    Tarnek::LogRoot* unit = nullptr;
+    size_t consumed = 0;
+    ASSERT_TRUE(NtripLoginDecode(reinterpret_cast<const unsigned char*>(kStr2StrGet.data()), kStr2StrGet.size(),
+                                 &unit, &consumed));
+    std::unique_ptr<Tarnek::LogRoot> owned(unit);
+    EXPECT_EQ(NTRIP_CLIENT_LOGIN_REQUEST, unit->GetType());
+    EXPECT_EQ(good.consumed, consumed);
+}
+
 TEST(Ntrip1CasterDecode, RejectsMissingArguments)
 {
     Tarnek::LogRoot* unit = nullptr;

@@ -1,0 +1,63 @@
+#include "control/CtrlHooks.h"
+
+#include "caster/centre/CtrlNotify.h"
+#include "config/VorlaneConfig.h"
+#include "control/CtrlAlarm.h"
+#include "control/CtrlResponse.h"
+#include "control/CtrlWarnConfig.h"
+#include "control/NtripRespHandle.h"
+
+#include "VIVOProtoDecoding/StationInfoMsg.pb.h"
+
+namespace {
+
+const int ACK_DONE = 20;
+
+}  // namespace
+
+bool CtrlHooks_Init(Ntrip::Vorlane*, const char* ip, int port)
+{
+    // A warning section that names an endpoint (one a control centre wrote
+    // in an earlier run) is in force from the start; the empty section of a
+    // fresh installation is not a configuration.
+    WarningConfig stored;
+    if (Ntrip::LoadWarningJsonConfig(&stored) && stored.url[0] != '\0') {
+        CtrlWarnConfig_MarkApplied();
+        CtrlAlarm_SetEnabled(stored);
+    }
+    return CtrlResponse_Init(ip, port);
+}
+
+void CtrlHooks_Start(Ntrip::Vorlane*) { RTS::NtripRespHandle_Start(); }
+
+void CtrlHooks_Notify(int type, const Ntrip::CtrlNotice& notice)
+{
+    switch (type) {
+    case Ntrip::CTRL_NOTIFY_BASE_TIMEOUT:
+    case Ntrip::CTRL_NOTIFY_BASE_LOGIN:
+    case Ntrip::CTRL_NOTIFY_BASE_OFFLINE: {
+        StationInfoMsg::BaseStationInfoResponse message;
+        message.set_ack_status(ACK_DONE);
+        StationInfoMsg::BaseStationInfo* item = message.add_base_station_info();
+        if (type == Ntrip::CTRL_NOTIFY_BASE_TIMEOUT) item->set_id(notice.baseSequence);
+        if (notice.accessPoint) item->set_access_point(notice.accessPoint);
+        CtrlResponse_SendNotify(type, message);
+        if (type != Ntrip::CTRL_NOTIFY_BASE_LOGIN) {
+            CtrlAlarm_BaseLeft(type == Ntrip::CTRL_NOTIFY_BASE_TIMEOUT, notice.accessPoint);
+        }
+        break;
+    }
+    case Ntrip::CTRL_NOTIFY_ROVER_LOGIN:
+    case Ntrip::CTRL_NOTIFY_ROVER_LOGOUT: {
+        StationInfoMsg::RoverStationInfoResponse message;
+        message.set_ack_status(ACK_DONE);
+        StationInfoMsg::RoverStationInfo* item = message.add_rover_station_info();
+        if (notice.roverName) item->set_rover_station_name(notice.roverName);
+        if (notice.accessPoint) item->set_access_point(notice.accessPoint);
+        CtrlResponse_SendNotify(type, message);
+        break;
+    }
+    default:
+        break;
+    }
+}

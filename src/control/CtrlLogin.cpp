@@ -1,0 +1,78 @@
+// Login, logout and the version: the requests a control connection is served
+// before an operator has logged in on it.
+#include "control/CtrlHandlers.h"
+
+#include "control/CtrlReply.h"
+#include "control/ManagementFrame.h"
+#include "control/MessageTypes.h"
+#include "control/NtripRespHandle.h"
+#include "control/RVZProtoMsg.h"
+#include "control/ReplyEncode.h"
+#include "net/NHServer.h"
+#include "runtime/Log.h"
+#include "store/UserDb.h"
+
+#include "VIVOProtoDecoding/LoginMsg.pb.h"
+#include "VIVOProtoDecoding/ServiceOpMsg.pb.h"
+
+#include <cstring>
+
+namespace {
+
+const int OPERATOR_USER_TYPE = 1;
+const int ACK_LOGIN_ACCEPTED = 20;
+const int ACK_LOGIN_REFUSED = 21;
+const int ACK_LOGOUT = 30;
+const char* const CTRL_CENTER_VERSION = "V1.2.2";
+
+const LoginMsg::LoginRequest* LoginBody(const RVZ::RVZProtoMsg* unit)
+{
+    return unit ? dynamic_cast<const LoginMsg::LoginRequest*>(unit->body) : nullptr;
+}
+
+void SendLoginResponse(NHServer* server, uint64_t channelID, int32_t id, int ack, int role, const char* name)
+{
+    unsigned char buffer[FRAME_SEND_BUFFER_SIZE];
+    memset(buffer, 0, sizeof(buffer));
+    size_t length = 0;
+    if (EncodeLoginResponse(id, ack, role, name, buffer, sizeof(buffer), &length) == 0) {
+        NHServer_PostSend(server, channelID, buffer, length);
+    }
+}
+
+}  // namespace
+
+void RequestProcess_Login(NHServer* server, uint64_t channelID, const RVZ::RVZProtoMsg* unit)
+{
+    const LoginMsg::LoginRequest* request = LoginBody(unit);
+    if (!request) return;
+    const std::string& name = request->login_name();
+    int found = UserDb_SelectByNamePasswordType(name.c_str(), request->login_password().c_str(), OPERATOR_USER_TYPE,
+                                                nullptr);
+    bool accepted = found == 1;
+    // Marked before the answer goes out, so a request the peer sends on
+    // seeing 20 is already served. A refused login ends an earlier one.
+    RTS::NtripRespHandle_SetLoggedIn(channelID, accepted);
+    Log_Info("%s:operator %.64s on channelID:%llu %s", "RequestProcess_Login", name.c_str(),
+             static_cast<unsigned long long>(channelID), accepted ? "logged in" : "refused");
+    SendLoginResponse(server, channelID, unit->id, accepted ? ACK_LOGIN_ACCEPTED : ACK_LOGIN_REFUSED,
+                      LoginMsg::USER_ROLE_SUPER, name.c_str());
+}
+
+void RequestProcess_Logout(NHServer* server, uint64_t channelID, const RVZ::RVZProtoMsg* unit)
+{
+    const LoginMsg::LoginRequest* request = LoginBody(unit);
+    if (!request) return;
+    RTS::NtripRespHandle_SetLoggedIn(channelID, false);
+    SendLoginResponse(server, channelID, unit->id, ACK_LOGOUT, LoginMsg::USER_ROLE_COMMON,
+                      request->login_name().c_str());
+}
+
+bool RequestProcess_GetVersion(NHServer* server, uint64_t channelID, const RVZ::RVZProtoMsg* unit)
+{
+    if (!unit) return false;
+    ServiceOpMsg::ConfigServiceResponse reply;
+    reply.set_ack_status(20);
+    reply.set_ctrl_center_version(CTRL_CENTER_VERSION);
+    return CtrlReply_Send(server, channelID, MSG_VERSION_RESPONSE, unit->id, reply);
+}

@@ -1,0 +1,31 @@
+// Encoding and queueing one reply frame to a control-centre connection.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct NHServer;
+
+namespace google {
+namespace protobuf {
+class Message;
+}
+}  // namespace google
+
+// Encodes body as one frame of type with the request's id into a zero-filled
+// 2048-byte buffer and posts it to channelID. False, and nothing sent, when
+// the body does not fit the buffer.
+bool CtrlReply_Send(NHServer* server, uint64_t channelID, int type, int32_t id, const google::protobuf::Message& body);
+// The same with the header's more word (1 on the frames of a split reply
+// that more frames follow).
+bool CtrlReply_SendMore(NHServer* server, uint64_t channelID, int type, int32_t id, uint8_t more,
+                        const google::protobuf::Message& body);
+// The same in a frame sized to the body, for answers that may outgrow the
+// 2048-byte buffer (the frame format carries any body length). False when
+// the frame would exceed what a control-centre connection can decode at once
+// (CTRL_REPLY_MAX_FRAME).
+bool CtrlReply_SendSized(NHServer* server, uint64_t channelID, int type, int32_t id,
+                         const google::protobuf::Message& body);
+
+// The largest frame a control-centre connection's own decode window takes.
+extern const size_t CTRL_REPLY_MAX_FRAME;

@@ -1,0 +1,146 @@
+#include "control/CtrlResponse.h"
+
+#include "control/CtrlCenterServer.h"
+#include "control/CtrlHandlers.h"
+#include "control/FrameCrc32.h"
+#include "control/FrameDecode.h"
+#include "control/FrameEncode.h"
+#include "control/ManagementFrame.h"
+#include "control/MessageTypes.h"
+#include "control/NtripRespHandle.h"
+#include "control/RVZProtoMsg.h"
+#include "decoding/DecodeThread.h"
+#include "net/NHServer.h"
+#include "runtime/Log.h"
+
+#include "VIVOProtoDecoding/ServiceOpMsg.pb.h"
+
+#include <cstring>
+
+namespace {
+
+typedef void (*RequestHandler)(NHServer* server, uint64_t channelID, const RVZ::RVZProtoMsg* unit);
+
+void Handle_GetVersion(NHServer* server, uint64_t channelID, const RVZ::RVZProtoMsg* unit)
+{
+    RequestProcess_GetVersion(server, channelID, unit);
+}
+
+struct DispatchEntry {
+    uint32_t type;
+    RequestHandler handler;
+    bool beforeLogin;  // served to a connection that has not logged in
+};
+
+const DispatchEntry DISPATCH_TABLE[] = {
+    {MSG_JSON_REQUEST, RequestProcess_CommonMsgResponse, false},
+    {MSG_LOGIN_REQUEST, RequestProcess_Login, true},
+    {MSG_LOGOUT_REQUEST, RequestProcess_Logout, true},
+    {MSG_ALL_BASES_REQUEST, RequestProcess_BaseStationList, false},
+    {MSG_PAGE_OF_BASES_REQUEST, RequestProcess_BaseStationPage, false},
+    {MSG_ALL_ROVERS_REQUEST, RequestProcess_RoverStationList, false},
+    {MSG_PAGE_OF_ROVERS_REQUEST, RequestProcess_RoverStationPage, false},
+    {MSG_CLOSE_BASE_REQUEST, RequestProcess_KickBaseStation, false},
+    {MSG_REMOVE_BASE_REQUEST, RequestProcess_RemoveBaseStation, false},
+    {MSG_CLOSE_ROVER_REQUEST, RequestProcess_KickRoverStation, false},
+    {MSG_BLACKLIST_BASE_REQUEST, RequestProcess_BlockBaseStation, false},
+    {MSG_ADD_USER_REQUEST, RequestProcess_UserAddModifyDelete, false},
+    {MSG_USERS_OF_TYPE_REQUEST, RequestProcess_UserOp, false},
+    {MSG_MODIFY_USER_REQUEST, RequestProcess_UserAddModifyDelete, false},
+    {MSG_DELETE_USERS_REQUEST, RequestProcess_UserAddModifyDelete, false},
+    {MSG_PAGE_OF_USERS_REQUEST, RequestProcess_PageOfUserInfo, false},
+    {MSG_READ_SERVICE_CONFIG_REQUEST, RequestProcess_GetServiceConfig, false},
+    {MSG_WRITE_SERVICE_CONFIG_REQUEST, RequestProcess_ServiceConfig, false},
+    {MSG_STOP_SERVER_REQUEST, RequestProcess_StopServer, false},
+    {MSG_VERSION_REQUEST, Handle_GetVersion, true},
+    {MSG_READ_WARN_CONFIG_REQUEST, RequestProcess_GetWarnConfig, false},
+    {MSG_WRITE_WARN_CONFIG_REQUEST, RequestProcess_WarnConfig, false},
+};
+
+const DispatchEntry* FindHandler(uint32_t type)
+{
+    for (const DispatchEntry& entry : DISPATCH_TABLE) {
+        if (entry.type == type) return &entry;
+    }
+    return nullptr;
+}
+
+// ScanFrame, except that a frame whose header claims more bytes than the
+// decode window holds is given up at once (its sync is skipped): it could
+// never complete, and would hold up the connection's later frames until the
+// ring overflowed.
+bool CtrlFrameScan(const unsigned char* data, size_t length, Tarnek::LogRoot** unit, size_t* consumed)
+{
+    if (ScanFrame(data, length, unit, consumed)) return true;
+    size_t at = *consumed;
+    if (length < at + FRAME_HEADER_LENGTH || memcmp(data + at, FRAME_SYNC, sizeof(FRAME_SYNC)) != 0) return false;
+    FrameHeader header = ReadFrameHeader(data + at);
+    if (header.headerLength != FRAME_HEADER_LENGTH || !CheckFrameCrc(data + at, FRAME_HEADER_LENGTH)) return false;
+    if (uint64_t(header.bodyLength) + FRAME_OVERHEAD <= DFW::DECODE_PEEK_CAPACITY) return false;
+    Log_Warn("%s:frame of type %u claims %u body bytes, more than a connection decodes at once; skipped",
+             "CtrlFrameScan", header.type, header.bodyLength);
+    *consumed = at + sizeof(FRAME_SYNC);
+    return false;
+}
+
+bool IsNotifyType(int type)
+{
+    return type == MSG_NOTIFY_BASE_TIMEOUT || type == MSG_NOTIFY_BASE_ONLINE || type == MSG_NOTIFY_BASE_OFFLINE ||
+           type == MSG_NOTIFY_ROVER_ONLINE || type == MSG_NOTIFY_ROVER_OFFLINE || type == MSG_HEARTBEAT;
+}
+
+}  // namespace
+
+bool CtrlResponse_Init(const char* ip, int port)
+{
+    NHServer* server = NHServer_Create();
+    if (!server) return false;
+    SetCtrlCenterServer(server);
+    return RTS::NtripRespHandle_Create(server, CtrlFrameScan, CtrlResponse_Dispatch, CtrlResponse_SendServiceStatus, ip,
+                                       port);
+}
+
+void CtrlResponse_SendNotify(int type, const google::protobuf::Message& message)
+{
+    if (!IsNotifyType(type)) return;
+    unsigned char buffer[FRAME_SEND_BUFFER_SIZE];
+    memset(buffer, 0, sizeof(buffer));
+    size_t length = 0;
+    if (EncodeFrame(static_cast<uint32_t>(type), FRAME_ID_NOTIFY, &message, buffer, sizeof(buffer), &length) != 0) {
+        return;
+    }
+    // The heartbeat tells any peer the service is alive; what bases and
+    // rovers do is for operators only.
+    RTS::NtripRespHandle_Broadcast(buffer, length, type != MSG_HEARTBEAT);
+}
+
+void CtrlResponse_SendServiceStatus(int status)
+{
+    ServiceOpMsg::ServiceStatusMsg message;
+    message.set_status(status);
+    message.set_heart_beat(1);
+    CtrlResponse_SendNotify(MSG_HEARTBEAT, message);
+}
+
+void CtrlResponse_Dispatch(Tarnek::LogRoot* unit, void* context)
+{
+    CtrlConnection* connection = static_cast<CtrlConnection*>(context);
+    NHServer* server = GetCtrlCenterServer();
+    RVZ::RVZProtoMsg* message = dynamic_cast<RVZ::RVZProtoMsg*>(unit);
+    if (!connection || !server || !message) {
+        delete unit;
+        return;
+    }
+    uint64_t channelID = connection->channelID;
+    const DispatchEntry* entry = FindHandler(message->type);
+    if (!entry) {
+        Log_Info("%s:type %u from channelID:%llu has no handler, dropped", "CtrlResponse_Dispatch", message->type,
+                 static_cast<unsigned long long>(channelID));
+    } else if (!entry->beforeLogin && !connection->loggedIn.load()) {
+        Log_Info("%s:type %u from channelID:%llu before login, dropped", "CtrlResponse_Dispatch", message->type,
+                 static_cast<unsigned long long>(channelID));
+    } else {
+        entry->handler(server, channelID, message);
+    }
+    delete unit;
+}

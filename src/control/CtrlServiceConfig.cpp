@@ -1,0 +1,138 @@
+// Types 16, 17 and 18: reading and changing the caster's service settings,
+// and stopping the caster loop.
+#include "control/CtrlHandlers.h"
+
+#include "caster/centre/Vorlane.h"
+#include "config/ConfigPath.h"
+#include "config/VorlaneConfig.h"
+#include "control/CtrlConfigFile.h"
+#include "control/CtrlReply.h"
+#include "control/CtrlServiceConfig.h"
+#include "control/MessageTypes.h"
+#include "control/RVZProtoMsg.h"
+#include "net/NHServer.h"
+#include "runtime/Log.h"
+
+#include "VIVOProtoDecoding/ServiceOpMsg.pb.h"
+
+#include <cstring>
+
+namespace {
+
+const int ACK_DONE = 20;
+const int ACK_NO_RECORD = 30;
+const int ACK_WRITE_FAILED = 40;
+const size_t LIVE_IP_KEPT = 30;
+// A written configuration re-binds rovers at the distance the file's
+// readers default to.
+const int32_t ROVER_DISTANCE_LIMIT = 5000;
+
+int OneOrZero(int value) { return value == 1 ? 1 : 0; }
+
+// The caster thread reads the live record field by field without a lock:
+// each field is replaced whole, so no read ever sees a torn value.
+void StoreField(int32_t* field, int32_t value) { __atomic_store_n(field, value, __ATOMIC_RELAXED); }
+int32_t LoadField(const int32_t* field) { return __atomic_load_n(field, __ATOMIC_RELAXED); }
+
+}  // namespace
+
+void NtripServerConfigToConfigServiceInfo(const NtripServerConfig* record, ServiceOpMsg::ConfigServiceInfo* info)
+{
+    int32_t protocol = LoadField(&record->protocol);
+    if (protocol == 1 || protocol == 2) info->set_protocol_type(static_cast<ServiceOpMsg::PROTOCOL_TYPE>(protocol));
+    info->set_port(LoadField(&record->port));
+    info->set_base_auto_offline_time(LoadField(&record->base_offline_time));
+    int32_t baseMode = LoadField(&record->base_login_mode);
+    if (baseMode == 0 || baseMode == 1) info->set_base_login_mode(static_cast<ServiceOpMsg::STATION_LOGIN_MODE>(baseMode));
+    int32_t roverMode = LoadField(&record->rover_login_mode);
+    if (roverMode == 0 || roverMode == 1) {
+        info->set_rover_login_mode(static_cast<ServiceOpMsg::STATION_LOGIN_MODE>(roverMode));
+    }
+    info->set_use_software_name(OneOrZero(LoadField(&record->use_software_name)));
+    info->set_broadcast_nearest(OneOrZero(LoadField(&record->broadcast_nearest)));
+    info->set_one_account_multi_user(OneOrZero(LoadField(&record->one_account_multi_user)));
+    info->set_user_count(LoadField(&record->user_count));
+    info->set_rover_gga_log(OneOrZero(LoadField(&record->rover_gga_log)));
+}
+
+void ConfigServiceInfoToNtripServerConfig(const ServiceOpMsg::ConfigServiceInfo& info, NtripServerConfig* record)
+{
+    record->protocol = info.protocol_type() == 2 ? 2 : 1;
+    record->port = info.port();
+    record->base_offline_time = info.base_auto_offline_time();
+    record->base_login_mode = OneOrZero(info.base_login_mode());
+    record->rover_login_mode = OneOrZero(info.rover_login_mode());
+    record->use_software_name = OneOrZero(info.use_software_name());
+    record->broadcast_nearest = OneOrZero(info.broadcast_nearest());
+    record->one_account_multi_user = OneOrZero(info.one_account_multi_user());
+    record->rover_gga_log = OneOrZero(info.rover_gga_log());
+    record->user_count = info.user_count();
+}
+
+void RequestProcess_GetServiceConfig(NHServer* server, uint64_t channelID, const RVZ::RVZProtoMsg* unit)
+{
+    if (!unit) return;
+    ServiceOpMsg::ConfigServiceResponse reply;
+    const NtripServerConfig* live = GetNtripServerConfig();
+    if (live) {
+        std::lock_guard<std::mutex> guard(CtrlConfig_Mutex());
+        reply.set_ack_status(ACK_DONE);
+        NtripServerConfigToConfigServiceInfo(live, reply.mutable_config_info());
+    } else {
+        reply.set_ack_status(ACK_NO_RECORD);
+    }
+    CtrlReply_Send(server, channelID, MSG_READ_SERVICE_CONFIG_RESPONSE, unit->id, reply);
+}
+
+void RequestProcess_ServiceConfig(NHServer* server, uint64_t channelID, const RVZ::RVZProtoMsg* unit)
+{
+    const ServiceOpMsg::ConfigServiceRequest* request =
+        unit ? dynamic_cast<const ServiceOpMsg::ConfigServiceRequest*>(unit->body) : nullptr;
+    NtripServerConfig* live = GetNtripServerConfig();
+    if (!request || !live) return;
+
+    char path[CONFIG_PATH_SIZE];
+    if (!CtrlConfig_FilePath(path, sizeof(path))) return;
+
+    std::lock_guard<std::mutex> guard(CtrlConfig_Mutex());
+    NtripServerConfig fresh;
+    memset(&fresh, 0, sizeof(fresh));
+    // The address stays: a listener does not move at run time.
+    memcpy(fresh.ip, live->ip, LIVE_IP_KEPT);
+    fresh.ip[LIVE_IP_KEPT] = '\0';
+    ConfigServiceInfoToNtripServerConfig(request->config_info(), &fresh);
+    fresh.rover_distance_limit = ROVER_DISTANCE_LIMIT;
+
+    ServiceOpMsg::ConfigServiceResponse reply;
+    if (!WriteJsonConfig(path, &fresh, GetCtrlCenterConfig(), GetHttpServerConfig())) {
+        Log_Error("%s:writing %s failed; the settings stay as they were", "RequestProcess_ServiceConfig", path);
+        reply.set_ack_status(ACK_WRITE_FAILED);
+        CtrlReply_Send(server, channelID, MSG_WRITE_SERVICE_CONFIG_RESPONSE, unit->id, reply);
+        return;
+    }
+    StoreField(&live->port, fresh.port);
+    StoreField(&live->protocol, fresh.protocol);
+    StoreField(&live->base_offline_time, fresh.base_offline_time);
+    StoreField(&live->base_login_mode, fresh.base_login_mode);
+    StoreField(&live->rover_login_mode, fresh.rover_login_mode);
+    StoreField(&live->rover_gga_log, fresh.rover_gga_log);
+    StoreField(&live->use_software_name, fresh.use_software_name);
+    StoreField(&live->broadcast_nearest, fresh.broadcast_nearest);
+    StoreField(&live->one_account_multi_user, fresh.one_account_multi_user);
+    StoreField(&live->user_count, fresh.user_count);
+    StoreField(&live->rover_distance_limit, fresh.rover_distance_limit);
+    Log_Info("%s:service settings written and applied (port %d takes effect at the next start)",
+             "RequestProcess_ServiceConfig", fresh.port);
+
+    reply.set_ack_status(ACK_DONE);
+    NtripServerConfigToConfigServiceInfo(live, reply.mutable_config_info());
+    CtrlReply_Send(server, channelID, MSG_WRITE_SERVICE_CONFIG_RESPONSE, unit->id, reply);
+}
+
+void RequestProcess_StopServer(NHServer*, uint64_t channelID, const RVZ::RVZProtoMsg* unit)
+{
+    if (!unit) return;
+    Log_Info("%s:channelID:%llu stops the caster loop", "RequestProcess_StopServer",
+             static_cast<unsigned long long>(channelID));
+    NHServer_Destroy(GetNetServer());
+}

@@ -1,0 +1,138 @@
+#include "control/StationItems.h"
+
+#include "VIVOProtoDecoding/StationInfoMsg.pb.h"
+
+#include <cstring>
+
+namespace {
+
+// A base's input rate counts while it sent within the last 6 s, a rover's
+// output rate while it was written to within the last 5 s.
+const int64_t BASE_RATE_FRESH_S = 6;
+const int64_t ROVER_RATE_FRESH_S = 5;
+
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+// Bytes of the sequence a lead byte starts; 1 for ASCII and stray bytes.
+size_t LeadLength(unsigned char c)
+{
+    if (c >= 0xC2 && c <= 0xDF) return 2;
+    if (c >= 0xE0 && c <= 0xEF) return 3;
+    if (c >= 0xF0 && c <= 0xF4) return 4;
+    return 1;
+}
+
+// Length of the well-formed UTF-8 sequence at p (at most n bytes there), or 0.
+size_t SequenceAt(const unsigned char* p, size_t n)
+{
+    unsigned char c = p[0];
+    if (c < 0x80) return 1;
+    size_t need = LeadLength(c);
+    if (need == 1 || n < need) return 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (c == 0xE0) low = 0xA0;   // no overlong forms
+    if (c == 0xED) high = 0x9F;  // no surrogates
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    if (p[1] < low || p[1] > high) return 0;
+    for (size_t k = 2; k < need; ++k) {
+        if (!IsContinuation(p[k])) return 0;
+    }
+    return need;
+}
+
+uint32_t Unsigned(int64_t v) { return v > 0 ? static_cast<uint32_t>(v) : 0; }
+
+}  // namespace
+
+std::string StationItem_Text(const char* text)
+{
+    std::string out;
+    if (!text) return out;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    size_t n = strlen(text);
+    out.reserve(n);
+    size_t i = 0;
+    while (i < n) {
+        size_t len = SequenceAt(p + i, n - i);
+        if (len > 0) {
+            out.append(text + i, len);
+            i += len;
+            continue;
+        }
+        // A lead byte whose sequence runs into the end of the field was cut
+        // there: the character is left out.
+        size_t rest = n - i;
+        bool cutAtEnd = rest < LeadLength(p[i]);
+        for (size_t k = 1; cutAtEnd && k < rest; ++k) cutAtEnd = IsContinuation(p[i + k]);
+        if (cutAtEnd) break;
+        out.push_back('?');
+        ++i;
+    }
+    return out;
+}
+
+void StationItem_FromBase(const BaseSnapshot& s, int64_t now, StationInfoMsg::BaseStationInfo* item)
+{
+    const BaseRecord& b = s.base;
+    item->set_id(b.sequence);
+    item->set_access_point(StationItem_Text(b.mountPoint));
+    item->set_diff_format(StationItem_Text(b.format));
+    if (s.hasConn) {
+        if (now - s.conn.lastActivity < BASE_RATE_FRESH_S) item->set_recv_speed(Unsigned(s.conn.inputRate));
+        item->set_cumulative_data(s.conn.bytesReceived);
+    }
+    item->set_online_status(Unsigned(b.state));
+    if (b.state == BASE_STATE_ONLINE) item->set_cumulative_time(Unsigned(now - b.loginTime));
+    StationInfoMsg::BLH* blh = item->mutable_base_station_blh();
+    blh->set_b(b.latitude);
+    blh->set_l(b.longitude);
+    blh->set_h(b.height);
+    item->set_rover_station_num(Unsigned(b.roverCount));
+    item->set_online_time(StationItem_Text(b.loginTimeText));
+    item->set_ip(StationItem_Text(b.ip));
+    item->set_port(Unsigned(b.port));
+}
+
+void StationItem_FromRover(const RoverSnapshot& s, int64_t now, bool withMotion, StationInfoMsg::RoverStationInfo* item)
+{
+    const RoverRecord& r = s.rover;
+    item->set_id(r.sequence);
+    item->set_rover_station_name(StationItem_Text(r.userName));
+    item->set_access_point(StationItem_Text(r.mountPoint));
+    item->set_station_name(StationItem_Text(s.servingBase));
+    StationInfoMsg::BLH* base = item->mutable_base_station_blh();
+    if (s.servingOnline) {
+        item->set_diff_format(StationItem_Text(s.servingFormat));
+        base->set_b(s.servingLatitude);
+        base->set_l(s.servingLongitude);
+        base->set_h(s.servingHeight);
+    }
+    if (s.hasConn) {
+        if (now - s.conn.lastActivity <= ROVER_RATE_FRESH_S) item->set_send_speed(Unsigned(s.conn.outputRate));
+        item->set_cumulative_data(s.conn.bytesSent);
+    }
+    item->set_cumulative_time(Unsigned(now - r.loginTime));
+    StationInfoMsg::BLH* own = item->mutable_rover_station_blh();
+    own->set_b(r.latitude);
+    own->set_l(r.longitude);
+    own->set_h(r.height);
+    item->set_online_time(StationItem_Text(r.loginTimeText));
+    item->set_ip(StationItem_Text(r.ip));
+    item->set_port(Unsigned(r.port));
+    item->set_gps_status(r.fixQuality);
+    StationInfoMsg::GpsTime* t = item->mutable_gps_time();
+    t->set_year(Unsigned(r.ggaTime.year));
+    t->set_month(Unsigned(r.ggaTime.month));
+    t->set_day(Unsigned(r.ggaTime.day));
+    t->set_hour(Unsigned(r.ggaTime.hour));
+    t->set_minute(Unsigned(r.ggaTime.minute));
+    t->set_second(r.ggaTime.second);
+    item->set_used_sat_num(r.satellites);
+    if (withMotion) {
+        item->set_diff_time(r.diffAge);
+        item->set_distance(r.distance);
+        item->set_speed(r.speed);
+    }
+}

@@ -1,0 +1,14 @@
+// A user of the control centre's user messages as a user_tb row.
+#pragma once
+
+#include "store/UserRecord.h"
+
+namespace UserOpMsg {
+class UserInfo;
+}
+
+// Fills a zeroed *out with id, type, role, the nine texts (each cut to 199
+// bytes at a UTF-8 character boundary, so the stored name lists back as
+// valid text), activation and activation period. enabled and
+// firstonlinetime stay 0 and empty.
+void UserInfo_ToRecord(const UserOpMsg::UserInfo& info, UserRecord* out);

@@ -1,0 +1,16 @@
+// Cutting UTF-8 text to a byte limit without splitting a character, for the
+// fixed-size text fields that operator input is copied into.
+#pragma once
+
+#include <cstddef>
+
+// Copies src into dest (destSize bytes, always NUL-terminated when destSize
+// > 0), cut to at most destSize - 1 bytes. A cut never ends inside a UTF-8
+// sequence: the partial character is left out. Bytes that are not valid UTF-8
+// are copied as they are (at most three are given up at a cut). Returns the
+// number of bytes copied; 0 for a null dest, src or a destSize of 0.
+size_t Utf8_CutCopy(char* dest, size_t destSize, const char* src);
+
+// The longest prefix of text[0, length) that does not end inside a UTF-8
+// sequence, in bytes.
+size_t Utf8_CutLength(const char* text, size_t length);

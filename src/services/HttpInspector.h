@@ -1,0 +1,17 @@
+// The HTTP inspector: operators query the user store, the online stations and
+// rovers, and add users, with JSON over HTTP on the `http_server` address. It
+// runs libevent's HTTP server on an event loop and thread of its own; its
+// handlers copy what they need out of the registries under their locks and
+// build and send every answer with no lock held, so a query never stalls the
+// caster loop. It has no authentication and no stop.
+#pragma once
+
+// Starts HttpInspectorLoop on a thread of its own (detached). Call once,
+// after the centre exists.
+void StartHttpInspector();
+
+// The inspector thread: makes the loop and the server with the six routes,
+// waits 2 s, binds the `http_server` address and serves until the process
+// ends. Fatal when the loop or the server cannot be made; returns 1 when the
+// centre has no HTTP configuration.
+unsigned HttpInspectorLoop(void* arg);

@@ -1,0 +1,141 @@
+#include "services/HttpInspectorRequest.h"
+
+#include "runtime/Utf8Text.h"
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+bool IsNullOrEmpty(const Json::Value& value) { return value.isNull() || ((value.isObject() || value.isArray()) && value.empty()); }
+
+// The "data" member of an object root; null when absent.
+const Json::Value& DataOf(const Json::Value& root)
+{
+    static const Json::Value none;
+    return root.isObject() && root.isMember("data") ? root["data"] : none;
+}
+
+// An optional text member: true when absent or null (dest stays empty) or a
+// text (copied, cut); false for any other type.
+bool CopyText(const Json::Value& user, const char* member, char* dest, size_t size)
+{
+    const Json::Value& value = user.isMember(member) ? user[member] : Json::Value::nullSingleton();
+    if (value.isNull()) return true;
+    if (!value.isString()) return false;
+    Utf8_CutCopy(dest, size, value.asCString());
+    return true;
+}
+
+bool Has(const Json::Value& user, const char* member) { return user.isMember(member) && !user[member].isNull(); }
+
+}  // namespace
+
+bool HttpInspector_ParseBody(const std::string& body, Json::Value* root)
+{
+    const char* text = body.c_str();
+    size_t length = strlen(text);  // up to the first NUL
+    if (length == 0) return false;
+    Json::CharReaderBuilder builder;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value parsed;
+    std::string errors;
+    if (!reader->parse(text, text + length, &parsed, &errors)) return false;
+    if (!parsed.isObject() || parsed.empty()) return false;
+    *root = std::move(parsed);
+    return true;
+}
+
+bool HttpInspector_CollectTexts(const Json::Value& root, const char* member, bool missingIsEmpty,
+                                std::set<std::string>* texts)
+{
+    const Json::Value& data = DataOf(root);
+    if (data.isNull()) return true;
+    if (!data.isArray()) return false;
+    for (const Json::Value& element : data) {
+        if (!element.isNull() && !element.isObject()) return false;
+        if (IsNullOrEmpty(element)) {
+            if (missingIsEmpty) texts->insert("");
+            continue;
+        }
+        const Json::Value& value = element.isMember(member) ? element[member] : Json::Value::nullSingleton();
+        if (value.isNull()) {
+            if (missingIsEmpty) texts->insert("");
+            continue;
+        }
+        if (!value.isString()) return false;
+        texts->insert(value.asString());
+    }
+    return true;
+}
+
+int HttpInspector_UserToAdd(const Json::Value& root, UserRecord* out, const char** message)
+{
+    memset(out, 0, sizeof(*out));
+    *message = INSPECTOR_MSG_MALFORMED;
+    const Json::Value& data = DataOf(root);
+    if (!data.isArray() || data.empty()) return INSPECTOR_STATUS_FAILED;
+    const Json::Value& user = data[0];
+    if (!user.isObject() || user.empty()) return INSPECTOR_STATUS_FAILED;
+
+    if (!Has(user, "UserName")) {
+        *message = INSPECTOR_MSG_NO_USER_NAME;
+        return INSPECTOR_STATUS_FAILED;
+    }
+    if (!Has(user, "Password")) {
+        *message = INSPECTOR_MSG_NO_PASSWORD;
+        return INSPECTOR_STATUS_FAILED;
+    }
+    if (!Has(user, "UserType")) {
+        *message = INSPECTOR_MSG_NO_USER_TYPE;
+        return INSPECTOR_STATUS_FAILED;
+    }
+    const Json::Value& type = user["UserType"];
+    if (type.type() != Json::intValue && type.type() != Json::uintValue) return INSPECTOR_STATUS_FAILED;
+    if (!user["UserName"].isString() || !user["Password"].isString()) return INSPECTOR_STATUS_FAILED;
+    if (!CopyText(user, "UserName", out->name, sizeof(out->name)) ||
+        !CopyText(user, "Password", out->password, sizeof(out->password)) ||
+        !CopyText(user, "Contacts", out->contactperson, sizeof(out->contactperson)) ||
+        !CopyText(user, "PhoneNum", out->contacttele, sizeof(out->contacttele)) ||
+        !CopyText(user, "Mail", out->mail, sizeof(out->mail)) || !CopyText(user, "QQ", out->qq, sizeof(out->qq)) ||
+        !CopyText(user, "Company", out->company, sizeof(out->company)) ||
+        !CopyText(user, "ExpireTime", out->expiredatetime, sizeof(out->expiredatetime))) {
+        return INSPECTOR_STATUS_FAILED;
+    }
+    if (out->name[0] == '\0') {
+        *message = INSPECTOR_MSG_NO_USER_NAME;
+        return INSPECTOR_STATUS_FAILED;
+    }
+    if (Has(user, "Enabled")) {
+        const Json::Value& enabled = user["Enabled"];
+        if (enabled.isBool()) {
+            out->enabled = enabled.asBool() ? 1 : 0;
+        } else if (enabled.type() == Json::intValue || enabled.type() == Json::uintValue) {
+            out->enabled = enabled.asLargestInt() != 0 ? 1 : 0;
+        } else {
+            return INSPECTOR_STATUS_FAILED;
+        }
+    }
+    if (!type.isInt() || (type.asInt() != USER_TYPE_BASE && type.asInt() != USER_TYPE_ROVER)) {
+        *message = INSPECTOR_MSG_ADD_FAILED;
+        return INSPECTOR_STATUS_FAILED;
+    }
+    out->type = type.asInt();
+    return INSPECTOR_STATUS_OK;
+}
+
+Json::Value HttpInspector_UserObject(const UserRecord& user)
+{
+    Json::Value object(Json::objectValue);
+    object["UserName"] = user.name;
+    object["Password"] = user.password;
+    object["UserType"] = user.type;
+    object["Contacts"] = user.contactperson;
+    object["PhoneNum"] = user.contacttele;
+    object["Mail"] = user.mail;
+    object["QQ"] = user.qq;
+    object["Company"] = user.company;
+    object["ExpireTime"] = user.expiredatetime;
+    object["Enabled"] = user.enabled != 0;
+    return object;
+}

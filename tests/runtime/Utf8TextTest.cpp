@@ -1,0 +1,62 @@
+// Cutting operator texts to a field's width never leaves half a character.
+#include "runtime/Utf8Text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string Cut(const std::string& text, size_t destSize)
+{
+    char dest[512];
+    memset(dest, 'x', sizeof(dest));
+    size_t n = Utf8_CutCopy(dest, destSize, text.c_str());
+    EXPECT_EQ(n, strlen(dest));
+    return dest;
+}
+
+}  // namespace
+
+TEST(Utf8CutCopy, CutsOnCharacterBoundaries)
+{
+    const std::string han = "\xE7\xAB\x99";          // 3 bytes
+    const std::string emoji = "\xF0\x9F\x93\xA1";    // 4 bytes
+    const std::string e = "\xC3\xA9";                // 2 bytes
+    struct Case {
+        std::string text;
+        size_t destSize;
+        std::string want;
+    } cases[] = {
+        {"rover", 200, "rover"},
+        {"rover", 4, "rov"},
+        {"rover", 6, "rover"},
+        {std::string(250, 'a'), 200, std::string(199, 'a')},
+        {"ab" + han, 5, "ab"},            // would end one byte into the character
+        {"ab" + han, 4, "ab"},
+        {"ab" + han, 6, "ab" + han},      // fits exactly
+        {"a" + emoji, 5, "a"},
+        {"a" + emoji, 6, "a" + emoji},
+        {e + e, 4, e},
+        {std::string(198, 'a') + han, 200, std::string(198, 'a')},
+        {std::string(196, 'a') + han + han, 200, std::string(196, 'a') + han},
+        // Not UTF-8: bytes are kept as bytes.
+        {"ab\x80\x80\x80\x80z", 7, "ab\x80\x80\x80\x80"},
+        {"", 10, ""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Cut(c.text, c.destSize), c.want) << c.text.size() << " bytes into " << c.destSize;
+    }
+}
+
+TEST(Utf8CutCopy, NullAndEmptyDestinations)
+{
+    char dest[4] = "abc";
+    EXPECT_EQ(Utf8_CutCopy(dest, sizeof(dest), nullptr), 0u);
+    EXPECT_STREQ(dest, "");
+    EXPECT_EQ(Utf8_CutCopy(nullptr, 10, "x"), 0u);
+    EXPECT_EQ(Utf8_CutCopy(dest, 0, "x"), 0u);
+    EXPECT_EQ(Utf8_CutCopy(dest, 1, "x"), 0u);
+    EXPECT_STREQ(dest, "");
+}
