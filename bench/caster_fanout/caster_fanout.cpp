@@ -10,9 +10,11 @@
 // from that write to the read that completes the chunk. The caster's CPU
 // time and resident memory come from /proc of its process.
 //
-// The same run against RTKLIB's own caster (str2str -in tcpsvr://:P
-// -out ntripc://:Q/MNT1) gives a reference; it serves at most 32 rovers, so
-// it runs with min(N, 32).
+// References, run in the same invocation on the same CPUs:
+// - epoll: a bare epoll broadcaster (bench/epoll_broadcaster, one send() per
+//   subscriber per piece read, nothing else), the floor for one loop thread;
+// - str2str: RTKLIB's own caster (str2str -in tcpsvr://:P -out
+//   ntripc://:Q/MNT1); it serves at most 32 rovers, so it runs with min(N, 32).
 //
 // With --poll-inspector an operator asks vorlane's HTTP inspector for every
 // online rover ("/xqn_rover_info") once a second while the stream runs; the
@@ -30,9 +32,15 @@
 // once a second while the stream runs; each answer is timed from the request
 // to its last frame, and the fan-out latency shows what the lists cost.
 //
-//   caster_fanout [--rovers 100,1000,5000] [--chunk 1024] [--interval-ms 100]
-//                 [--seconds 10] [--target vorlane|str2str|both] [--poll-inspector]
-//                 [--churn 100] [--ctrl-clients 2] [--query-control] [--drop]
+// The casters run on --server-cpus (default: the first half of the CPUs this
+// process may use), the base and the rovers' readers on the others.
+//
+//   caster_fanout [--rovers 1000,5000,10000] [--chunk 1024] [--interval-ms 100]
+//                 [--seconds 10] [--target vorlane,epoll[,str2str]] [--server-cpus 0-3]
+//                 [--poll-inspector] [--churn 100] [--ctrl-clients 2] [--query-control] [--drop]
+//   (a target "vorlane-before=PATH" runs the vorlane binary at PATH as one more caster)
+//   caster_fanout --rate   (a rover's real rate: 3072 B once a second to 10000
+//                           rovers for 30 s; the other options still apply)
 //
 // --drop: N rovers on one base all leave at once and log in again, while a
 // second base streams to one probe rover; reports the caster's CPU spent on
@@ -47,6 +55,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sched.h>
 #include <sys/epoll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -54,6 +63,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -166,7 +176,14 @@ struct Shared {
     std::atomic<int> closed{0};
 };
 
-void Consume(Rover& r, const unsigned char* data, size_t n, Shared& shared, Histogram& h)
+// What one reader thread saw: every rover's latency per chunk, and per chunk
+// the latest arrival among its rovers.
+struct ReaderStats {
+    Histogram perRover;
+    std::vector<uint64_t> lastBySeq;  // ns from the base's write to the last of its rovers' reads
+};
+
+void Consume(Rover& r, const unsigned char* data, size_t n, Shared& shared, ReaderStats& stats)
 {
     while (n > 0) {
         if (!r.ready) {
@@ -192,7 +209,12 @@ void Consume(Rover& r, const unsigned char* data, size_t n, Shared& shared, Hist
             uint64_t sent, seq;
             memcpy(&sent, r.header, 8);
             memcpy(&seq, r.header + 8, 8);
-            h.Add(NowNs() - sent);
+            uint64_t latency = NowNs() - sent;
+            stats.perRover.Add(latency);
+            if (seq < 1000000) {
+                if (stats.lastBySeq.size() <= seq) stats.lastBySeq.resize(seq + 1, 0);
+                stats.lastBySeq[seq] = std::max(stats.lastBySeq[seq], latency);
+            }
             if (seq != r.expectSeq) ++r.orderErrors;
             r.expectSeq = seq + 1;
             r.offset = 0;
@@ -200,7 +222,7 @@ void Consume(Rover& r, const unsigned char* data, size_t n, Shared& shared, Hist
     }
 }
 
-void ReaderLoop(std::vector<Rover*> mine, Shared* shared, Histogram* hist)
+void ReaderLoop(std::vector<Rover*> mine, Shared* shared, ReaderStats* stats)
 {
     int ep = epoll_create1(EPOLL_CLOEXEC);
     for (Rover* r : mine) {
@@ -217,7 +239,7 @@ void ReaderLoop(std::vector<Rover*> mine, Shared* shared, Histogram* hist)
             Rover* r = static_cast<Rover*>(events[i].data.ptr);
             ssize_t got = recv(r->fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
             if (got > 0) {
-                Consume(*r, buffer.data(), static_cast<size_t>(got), *shared, *hist);
+                Consume(*r, buffer.data(), static_cast<size_t>(got), *shared, *stats);
             } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
                 r->closed = true;
                 ++shared->closed;
@@ -366,11 +388,12 @@ double Slowest(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_
 // ---- one run -------------------------------------------------------------------
 
 struct Options {
-    std::vector<int> counts{100, 1000, 5000};
-    std::vector<std::string> targets{"vorlane", "str2str"};
+    std::vector<int> counts{1000, 5000, 10000};
+    std::vector<std::string> targets{"vorlane", "epoll"};
     size_t chunk = 1024;
     int intervalMs = 100;
     double seconds = 10;
+    std::vector<int> serverCpus;  // empty: the first half of what we may use
     bool pollInspector = false;
     bool queryControl = false;
     int churnPerSecond = 0;
@@ -390,6 +413,68 @@ struct Caster {
     int inspectorPort = 0;  // vorlane's HTTP inspector; 0 for none
     int controlPort = 0;    // vorlane's control port; 0 for none
 };
+
+// What one run measured, for the comparison of the targets at one N.
+struct Result {
+    std::string name;
+    int rovers = 0;
+    bool good = false;
+    bool allDelivered = false;
+    double p50 = 0, p99 = 0, lastP99 = 0;
+    double cpuUsPerChunk = 0;  // caster CPU per chunk delivered to one rover
+    double coreShare = 0;      // caster CPU while streaming, share of one core
+    double idleKbPerRover = 0;
+    double peakKbPerRover = 0;
+};
+
+// ---- CPUs: the casters on one set, the clients on the rest -----------------
+
+std::vector<int> AllowedCpus()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    std::vector<int> out;
+    if (sched_getaffinity(0, sizeof(set), &set) != 0) return out;
+    for (int i = 0; i < CPU_SETSIZE; ++i) {
+        if (CPU_ISSET(i, &set)) out.push_back(i);
+    }
+    return out;
+}
+
+// "0-3,6" as a list of CPUs.
+std::vector<int> ParseCpus(const char* text)
+{
+    std::vector<int> out;
+    std::string s(text);
+    size_t at = 0;
+    while (at < s.size()) {
+        size_t comma = s.find(',', at);
+        std::string part = s.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        size_t dash = part.find('-');
+        int from = atoi(part.c_str()), to = dash == std::string::npos ? from : atoi(part.c_str() + dash + 1);
+        for (int c = from; c <= to; ++c) out.push_back(c);
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+    }
+    return out;
+}
+
+void PinTo(const std::vector<int>& cpus)
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    for (int c : cpus) CPU_SET(c, &set);
+    if (!cpus.empty() && sched_setaffinity(0, sizeof(set), &set) != 0) perror("sched_setaffinity");
+}
+
+std::string CpuText(const std::vector<int>& cpus)
+{
+    std::string t;
+    for (int c : cpus) t += (t.empty() ? "" : ",") + std::to_string(c);
+    return t;
+}
+
+// ---- starting the casters ----------------------------------------------------
 
 // ---- rovers that come and go, and the control centres that hear of them -----
 
@@ -465,12 +550,17 @@ bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
     return true;
 }
 
-bool StartStr2Str(ChildProcess* process, const TempDir& dir, Caster* c)
+void TwoFreePorts(Caster* c)
 {
-    c->name = "str2str";
     c->basePort = FreeLoopbackPort();
     c->roverPort = FreeLoopbackPort();
     while (c->roverPort == c->basePort) c->roverPort = FreeLoopbackPort();
+}
+
+bool StartStr2Str(ChildProcess* process, const TempDir& dir, Caster* c)
+{
+    c->name = "str2str";
+    TwoFreePorts(c);
     if (!process->Spawn({"str2str", "-in", "tcpsvr://:" + std::to_string(c->basePort), "-out",
                          "ntripc://:" + std::to_string(c->roverPort) + "/MNT1"},
                         dir.Path(), dir.File("str2str.out"), dir.File("str2str.err"))) {
@@ -485,20 +575,50 @@ bool StartStr2Str(ChildProcess* process, const TempDir& dir, Caster* c)
     return process->Running();
 }
 
-int RunOne(const Options& o, const Caster& caster, int n)
+bool StartEpoll(ChildProcess* process, const TempDir& dir, Caster* c)
 {
+    c->name = "epoll";
+    TwoFreePorts(c);
+    std::string out = dir.File("epoll.out");
+    if (!process->Spawn({EPOLL_BROADCASTER_PATH, std::to_string(c->basePort), std::to_string(c->roverPort)},
+                        dir.Path(), out, dir.File("epoll.err"))) {
+        fprintf(stderr, "%s cannot be run\n", EPOLL_BROADCASTER_PATH);
+        return false;
+    }
+    for (int i = 0; i < 500; ++i) {
+        FILE* f = fopen(out.c_str(), "r");
+        char line[64] = {0};
+        bool listening = f && fgets(line, sizeof(line), f) && strncmp(line, "listening", 9) == 0;
+        if (f) fclose(f);
+        if (listening) break;
+        if (!process->Running()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    c->baseLogin = "";
+    c->reply = NtripTexts::kIcyOk;
+    c->pid = process->Pid();
+    return process->Running();
+}
+
+// ---- one run -------------------------------------------------------------------
+
+Result RunOne(const Options& o, const Caster& caster, int n)
+{
+    Result result;
+    result.name = caster.name;
+    result.rovers = n;
     long baselineKb = ProcessMemoryKb(caster.pid, "VmRSS");
     int base = Connect(caster.basePort);
     if (base < 0) {
         fprintf(stderr, "%s: the base cannot connect\n", caster.name.c_str());
-        return 1;
+        return result;
     }
     if (!caster.baseLogin.empty()) {
         std::string reply;
         if (!WriteAll(base, caster.baseLogin.data(), caster.baseLogin.size()) ||
             !ReadExactly(base, &reply, NtripTexts::kIcyOk.size(), 5000) || reply != NtripTexts::kIcyOk) {
             fprintf(stderr, "%s: the base login failed\n", caster.name.c_str());
-            return 1;
+            return result;
         }
     }
 
@@ -515,30 +635,31 @@ int RunOne(const Options& o, const Caster& caster, int n)
         std::string request = NtripTexts::GetRequest("MNT1", user, "bench");
         if (r.fd < 0 || !WriteAll(r.fd, request.data(), request.size())) {
             fprintf(stderr, "%s: rover %d cannot connect: %s\n", caster.name.c_str(), i, strerror(errno));
-            return 1;
+            return result;
         }
     }
     unsigned threads = static_cast<unsigned>(std::min(n, 4));
-    std::vector<Histogram> hists(threads);
+    std::vector<ReaderStats> stats(threads);
     std::vector<std::thread> readers;
     for (unsigned t = 0; t < threads; ++t) {
         std::vector<Rover*> mine;
         for (size_t i = t; i < rovers.size(); i += threads) mine.push_back(&rovers[i]);
-        readers.emplace_back(ReaderLoop, mine, &shared, &hists[t]);
+        readers.emplace_back(ReaderLoop, mine, &shared, &stats[t]);
     }
-    uint64_t loginDeadline = NowNs() + 30000000000ull;
+    uint64_t loginDeadline = NowNs() + 60000000000ull;
     while (shared.ready.load() + shared.closed.load() < n && NowNs() < loginDeadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     double loginSeconds = (NowNs() - loginStart) / 1e9;
     int loggedIn = shared.ready.load();
     int badReplies = 0;
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // subscriptions follow the replies
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // subscriptions follow the replies
+    long idleKb = ProcessMemoryKb(caster.pid, "VmRSS");
 
     bool polling = o.pollInspector && caster.inspectorPort > 0;
     if (polling && !WaitInspector(caster.inspectorPort)) {
         fprintf(stderr, "%s: the HTTP inspector never listened\n", caster.name.c_str());
-        return 1;
+        return result;
     }
     std::atomic<bool> pollStop{false};
     PollStats polls;
@@ -547,7 +668,7 @@ int RunOne(const Options& o, const Caster& caster, int n)
     bool querying = o.queryControl && caster.controlPort > 0;
     if (querying && !WaitInspector(caster.controlPort)) {
         fprintf(stderr, "%s: the control port never listened\n", caster.name.c_str());
-        return 1;
+        return result;
     }
     ControlStats queries;
     std::thread querier;
@@ -610,10 +731,19 @@ int RunOne(const Options& o, const Caster& caster, int n)
     }
     close(base);
 
-    Histogram all;
-    for (const Histogram& h : hists) all.Merge(h);
+    Histogram all, last;
+    std::vector<uint64_t> lastBySeq;
+    for (const ReaderStats& s : stats) {
+        all.Merge(s.perRover);
+        if (lastBySeq.size() < s.lastBySeq.size()) lastBySeq.resize(s.lastBySeq.size(), 0);
+        for (size_t i = 0; i < s.lastBySeq.size(); ++i) lastBySeq[i] = std::max(lastBySeq[i], s.lastBySeq[i]);
+    }
+    for (uint64_t ns : lastBySeq) {
+        if (ns > 0) last.Add(ns);
+    }
     uint64_t delivered = shared.delivered.load();
     double streamCpu = cpuEnd - cpuStart;
+    double chunksDelivered = static_cast<double>(delivered) / static_cast<double>(o.chunk);
     printf("%s N=%d chunk=%zu B every %d ms, %.1f s\n", caster.name.c_str(), n, o.chunk, o.intervalMs, streamSeconds);
     printf("  rovers logged in %d of %d in %.2f s (bad replies %d, closed %d)\n", loggedIn, n, loginSeconds, badReplies,
            shared.closed.load());
@@ -621,12 +751,15 @@ int RunOne(const Options& o, const Caster& caster, int n)
            static_cast<unsigned long long>(sent), static_cast<unsigned long long>(expected),
            static_cast<unsigned long long>(delivered), delivered == expected ? "equal" : "NOT EQUAL",
            static_cast<unsigned long long>(orderErrors));
-    printf("  latency ms: p50 %.2f  p99 %.2f  max %.2f  (%llu samples)\n", all.QuantileMs(0.5), all.QuantileMs(0.99),
-           all.maxNs / 1e6, static_cast<unsigned long long>(all.count));
-    printf("  caster CPU s: %.2f while streaming (%.1f%% of one core, %.1f us per rover per second)\n", streamCpu,
-           streamSeconds > 0 ? 100.0 * streamCpu / streamSeconds : 0.0,
-           streamSeconds > 0 && n > 0 ? 1e6 * streamCpu / streamSeconds / n : 0.0);
-    printf("  caster RSS KB: before the logins %ld, peak %ld, per rover %.1f\n", baselineKb, peakKb,
+    printf("  latency ms: p50 %.2f  p99 %.2f  max %.2f  (%llu samples); last rover of a chunk: p50 %.2f  p99 %.2f  "
+           "max %.2f\n",
+           all.QuantileMs(0.5), all.QuantileMs(0.99), all.maxNs / 1e6, static_cast<unsigned long long>(all.count),
+           last.QuantileMs(0.5), last.QuantileMs(0.99), last.maxNs / 1e6);
+    printf("  caster CPU s: %.2f while streaming (%.1f%% of one core, %.2f us per chunk delivered to a rover)\n",
+           streamCpu, streamSeconds > 0 ? 100.0 * streamCpu / streamSeconds : 0.0,
+           chunksDelivered > 0 ? 1e6 * streamCpu / chunksDelivered : 0.0);
+    printf("  caster RSS KB: before the logins %ld, idle rovers %ld, peak %ld; per rover idle %.1f, peak %.1f\n",
+           baselineKb, idleKb, peakKb, n > 0 ? static_cast<double>(idleKb - baselineKb) / n : 0.0,
            n > 0 ? static_cast<double>(peakKb - baselineKb) / n : 0.0);
     if (polling) {
         std::sort(polls.ms.begin(), polls.ms.end());
@@ -652,11 +785,122 @@ int RunOne(const Options& o, const Caster& caster, int n)
                ctrl.loggedIn.load(), ctrl.notices.load(), ctrl.heartbeats.load());
     }
     fflush(stdout);
-    bool good = loggedIn == n && badReplies == 0 && delivered == expected && orderErrors == 0 &&
-                (!polling || (polls.polls > 0 && polls.answered == polls.polls)) &&
-                (!querying || (queries.asks > 0 && queries.listsComplete == queries.asks &&
-                               queries.pagesComplete == queries.asks));
-    return good ? 0 : 2;
+
+    result.allDelivered = delivered == expected && loggedIn == n;
+    result.good = result.allDelivered && badReplies == 0 && orderErrors == 0 &&
+                  (!polling || (polls.polls > 0 && polls.answered == polls.polls)) &&
+                  (!querying || (queries.asks > 0 && queries.listsComplete == queries.asks &&
+                                 queries.pagesComplete == queries.asks));
+    result.p50 = all.QuantileMs(0.5);
+    result.p99 = all.QuantileMs(0.99);
+    result.lastP99 = last.QuantileMs(0.99);
+    result.cpuUsPerChunk = chunksDelivered > 0 ? 1e6 * streamCpu / chunksDelivered : 0.0;
+    result.coreShare = streamSeconds > 0 ? streamCpu / streamSeconds : 0.0;
+    result.idleKbPerRover = n > 0 ? static_cast<double>(idleKb - baselineKb) / n : 0.0;
+    result.peakKbPerRover = n > 0 ? static_cast<double>(peakKb - baselineKb) / n : 0.0;
+    return result;
+}
+
+int RunDrop(const Caster& caster, int n);
+
+Result RunTarget(const Options& o, const std::string& target, int n, const std::vector<int>& serverCpus,
+                 const std::vector<int>& clientCpus)
+{
+    Result result;
+    result.name = target;
+    // Children take the CPUs of the moment they are made.
+    PinTo(serverCpus);
+    if (target.compare(0, 7, "vorlane") == 0) {
+        // "vorlane-before=/path/to/vorlane" runs another build of the caster.
+        size_t equals = target.find('=');
+        std::string saved = getenv("VORLANE_BIN") ? getenv("VORLANE_BIN") : "";
+        if (equals != std::string::npos) setenv("VORLANE_BIN", target.c_str() + equals + 1, 1);
+        VorlaneInstance vorlane;
+        if (equals != std::string::npos) setenv("VORLANE_BIN", saved.c_str(), 1);
+        Caster caster;
+        bool started = StartVorlane(&vorlane, &caster);
+        caster.name = target.substr(0, equals);
+        PinTo(clientCpus);
+        if (started && o.drop) {
+            result.rovers = n;
+            result.good = RunDrop(caster, n) == 0;
+        } else if (started) {
+            result = RunOne(o, caster, n);
+        }
+        if (started && !result.good) {
+            // Its folder goes with it: keep what it wrote.
+            std::string path = "/tmp/caster_fanout-" + caster.name + "-" + std::to_string(n) + ".txt";
+            FILE* f = fopen(path.c_str(), "w");
+            if (f) {
+                std::string d = vorlane.Diagnostics();
+                fwrite(d.data(), 1, d.size(), f);
+                fclose(f);
+                fprintf(stderr, "%s: its log and output are in %s\n", caster.name.c_str(), path.c_str());
+            }
+        }
+        ExitStatus status = vorlane.Stop();
+        if (!status.Success()) fprintf(stderr, "vorlane at its stop: %s\n", status.Describe().c_str());
+    } else if (target == "epoll" || target == "str2str") {
+        TempDir dir;
+        ChildProcess process;
+        Caster caster;
+        int m = n;
+        bool started;
+        if (target == "epoll") {
+            started = StartEpoll(&process, dir, &caster);
+        } else {
+            m = std::min(n, kStr2StrMaxRovers);
+            if (m < n) printf("(str2str serves at most %d rovers: run with %d of %d)\n", kStr2StrMaxRovers, m, n);
+            started = StartStr2Str(&process, dir, &caster);
+        }
+        PinTo(clientCpus);
+        if (started) result = RunOne(o, caster, m);
+        process.Stop(SIGTERM, 3000);
+    } else {
+        PinTo(clientCpus);
+        fprintf(stderr, "unknown target %s\n", target.c_str());
+    }
+    return result;
+}
+
+// The figures of every target at one N beside the first target's, with the
+// ratio to the epoll floor when it ran.
+void PrintComparison(const std::vector<Result>& results)
+{
+    const Result* floor = nullptr;
+    for (const Result& r : results) {
+        if (r.name == "epoll") floor = &r;
+    }
+    printf("| caster | N | delivered = sent x N | p50 / p99 ms | last rover p99 ms | CPU us per delivered chunk | "
+           "CPU of one core | RSS KB per rover idle / peak |\n");
+    for (const Result& r : results) {
+        printf("| %s | %d | %s | %.2f / %.2f | %.1f | %.2f | %.0f %% | %.1f / %.1f |\n", r.name.c_str(), r.rovers,
+               r.allDelivered ? "yes" : "NO", r.p50, r.p99, r.lastP99, r.cpuUsPerChunk, 100 * r.coreShare,
+               r.idleKbPerRover, r.peakKbPerRover);
+    }
+    if (!floor || floor->p99 <= 0 || floor->cpuUsPerChunk <= 0) return;
+    for (const Result& r : results) {
+        if (&r == floor) continue;
+        printf("  %s / epoll at N=%d: p99 %.2fx, CPU per delivered chunk %.2fx\n", r.name.c_str(), r.rovers,
+               r.p99 / floor->p99, r.cpuUsPerChunk / floor->cpuUsPerChunk);
+    }
+    fflush(stdout);
+}
+
+std::vector<std::string> ParseTargets(const std::string& text)
+{
+    if (text == "both") return {"vorlane", "str2str"};
+    if (text == "all") return {"vorlane", "epoll", "str2str"};
+    std::vector<std::string> out;
+    size_t at = 0;
+    while (at <= text.size()) {
+        size_t comma = text.find(',', at);
+        std::string part = text.substr(at, comma == std::string::npos ? std::string::npos : comma - at);
+        if (!part.empty()) out.push_back(part);
+        if (comma == std::string::npos) break;
+        at = comma + 1;
+    }
+    return out;
 }
 
 
@@ -811,9 +1055,19 @@ int main(int argc, char** argv)
 {
     Options o;
     for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--rate") {
+            // A rover's real rate: one 3 KiB epoch a second.
+            o.counts = {10000};
+            o.chunk = 3072;
+            o.intervalMs = 1000;
+            o.seconds = 30;
+        }
+    }
+    for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (a == "--rovers" && v) {
+        if (a == "--rate") {
+        } else if (a == "--rovers" && v) {
             o.counts = ParseCounts(v);
             ++i;
         } else if (a == "--chunk" && v) {
@@ -838,14 +1092,16 @@ int main(int argc, char** argv)
         } else if (a == "--drop") {
             o.drop = true;
         } else if (a == "--target" && v) {
-            std::string t = v;
-            o.targets = t == "both" ? std::vector<std::string>{"vorlane", "str2str"} : std::vector<std::string>{t};
+            o.targets = ParseTargets(v);
+            ++i;
+        } else if (a == "--server-cpus" && v) {
+            o.serverCpus = ParseCpus(v);
             ++i;
         } else {
             fprintf(stderr,
-                    "usage: caster_fanout [--rovers 100,1000,5000] [--chunk 1024] [--interval-ms 100] "
-                    "[--seconds 10] [--target vorlane|str2str|both] [--poll-inspector] [--churn 100] "
-                    "[--ctrl-clients 2] [--query-control] [--drop]\n");
+                    "usage: caster_fanout [--rovers 1000,5000,10000] [--chunk 1024] [--interval-ms 100] "
+                    "[--seconds 10] [--target vorlane,epoll,str2str] [--server-cpus 0-3] [--rate] "
+                    "[--poll-inspector] [--churn 100] [--ctrl-clients 2] [--query-control] [--drop]\n");
             return 1;
         }
     }
@@ -858,33 +1114,33 @@ int main(int argc, char** argv)
         rl.rlim_cur = rl.rlim_max;
         setrlimit(RLIMIT_NOFILE, &rl);
     }
+    for (int n : o.counts) {
+        // The rovers' ends here, the caster's in its own process.
+        if (static_cast<rlim_t>(n + 256) > rl.rlim_cur) {
+            fprintf(stderr, "N=%d needs %d open files, the limit is %llu: raise it (ulimit -n 65536)\n", n,
+                    n + 256, static_cast<unsigned long long>(rl.rlim_cur));
+            return 1;
+        }
+    }
+
+    std::vector<int> allowed = AllowedCpus(), serverCpus = o.serverCpus, clientCpus;
+    if (serverCpus.empty()) serverCpus.assign(allowed.begin(), allowed.begin() + (allowed.size() + 1) / 2);
+    for (int c : allowed) {
+        if (std::find(serverCpus.begin(), serverCpus.end(), c) == serverCpus.end()) clientCpus.push_back(c);
+    }
+    if (clientCpus.empty()) clientCpus = allowed;
+    printf("casters on CPUs %s, base and rovers on CPUs %s\n", CpuText(serverCpus).c_str(),
+           CpuText(clientCpus).c_str());
 
     int worst = 0;
     for (int n : o.counts) {
+        std::vector<Result> results;
         for (const std::string& target : o.targets) {
-            int result = 0;
-            if (target == "vorlane") {
-                VorlaneInstance vorlane;
-                Caster caster;
-                result = !StartVorlane(&vorlane, &caster) ? 1 : o.drop ? RunDrop(caster, n) : RunOne(o, caster, n);
-                ExitStatus status = vorlane.Stop();
-                if (!status.Success()) fprintf(stderr, "vorlane at its stop: %s\n", status.Describe().c_str());
-            } else if (target == "str2str" && o.drop) {
-                continue;  // no drop run against the reference
-            } else if (target == "str2str") {
-                TempDir dir;
-                ChildProcess process;
-                Caster caster;
-                int m = std::min(n, kStr2StrMaxRovers);
-                if (m < n) printf("(str2str serves at most %d rovers: run with %d of %d)\n", kStr2StrMaxRovers, m, n);
-                result = StartStr2Str(&process, dir, &caster) ? RunOne(o, caster, m) : 1;
-                process.Stop(SIGINT, 3000);
-            } else {
-                fprintf(stderr, "unknown target %s\n", target.c_str());
-                return 1;
-            }
-            worst = std::max(worst, result);
+            if (o.drop && target.compare(0, 7, "vorlane") != 0) continue;  // no drop run against a reference
+            results.push_back(RunTarget(o, target, n, serverCpus, clientCpus));
+            if (!results.back().good) worst = std::max(worst, results.back().rovers == 0 ? 1 : 2);
         }
+        if (!o.drop) PrintComparison(results);
     }
     return worst;
 }

@@ -134,7 +134,7 @@ void ServerRead(uint64_t id, const char* bytes, int length)
 {
     if (id != g_server.publisher) return;
     if (g_server.report.cpuAtStart == 0) g_server.report.cpuAtStart = CpuSeconds();
-    NHServer_PostBroadcast(g_server.server, id, bytes, static_cast<size_t>(length));
+    NHServer_Broadcast(g_server.server, id, bytes, static_cast<size_t>(length));
 }
 
 void ServerTimer(int, void*)

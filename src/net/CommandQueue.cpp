@@ -16,6 +16,7 @@ void DecodingEvent_Free(DecodingEvent* event)
 {
     if (!event) return;
     if (event->chain) CommonDataChain_Free(event->chain);
+    SharedChunk_Release(event->payload);
     free(event);
 }
 

@@ -16,6 +16,7 @@
 // - the lock guards only the links and is never held while an event runs.
 #pragma once
 
+#include "net/SharedChunk.h"
 #include "runtime/CommonDataChain.h"
 #include "runtime/Lock.h"
 
@@ -27,6 +28,7 @@ struct DecodingEvent {
     int kind;                 // the owner's; the queue never reads it
     uint64_t channelID;       // target, or the publisher of a publisher command
     CommonDataChain* chain;   // owned by the event, freed with it
+    SharedChunk* payload;     // bytes sized to what was posted; one reference, given back with the event
     uint64_t subscriberID;
     void (*call)(void* arg);
     void* callArg;
@@ -41,7 +43,7 @@ struct CommandQueue {
 
 // A zeroed event; fatal when memory runs out.
 DecodingEvent* DecodingEvent_Alloc();
-// Frees the event with its chain.
+// Frees the event with its chain and gives its payload back.
 void DecodingEvent_Free(DecodingEvent* event);
 
 CommandQueue* CommandQueue_Create();

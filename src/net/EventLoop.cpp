@@ -25,8 +25,8 @@ struct BaseExtension {
 };
 
 // Both side tables are library state, not the system's: one entry per live
-// base or tagged connection. Lock order: a buffered connection's lock, then
-// these mutexes, then the base's own lock (event_active takes it).
+// base or tagged connection. Lock order: these mutexes, then the base's own
+// lock (event_active takes it).
 std::mutex g_basesMutex;
 std::unordered_map<struct event_base*, BaseExtension*> g_bases;
 

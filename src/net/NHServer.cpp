@@ -52,6 +52,7 @@ void ResumeAccept(evutil_socket_t, short, void* arg)
 void TearDown(NHServer* server, struct event_base* base)
 {
     server->base.store(nullptr);
+    server->loopThread.store(std::thread::id());
     if (server->listener) {
         evconnlistener_free(server->listener);
         server->listener = nullptr;
@@ -224,6 +225,7 @@ int LibeventServerLoop(NHServer* server, const char* ip, int port, int mode)
     }
 
     event_base_set_loop_hook(base, CommandQueue_LoopHook, server);
+    server->loopThread.store(std::this_thread::get_id());
     // From here on posts wake this base; what was posted before is run by
     // the first drain of the dispatch.
     server->base.store(base);

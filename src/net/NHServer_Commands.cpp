@@ -4,6 +4,8 @@
 #include "net/NHServer_Connections.h"
 #include "runtime/Log.h"
 
+#include <cstring>
+
 namespace {
 
 DecodingEvent* NewEvent(int kind, uint64_t channelID, uint64_t subscriberID)
@@ -15,19 +17,38 @@ DecodingEvent* NewEvent(int kind, uint64_t channelID, uint64_t subscriberID)
     return event;
 }
 
-// A copy of any length: sends longer than one block take as many blocks as
-// they need instead of going out empty.
-CommonDataChain* CopyBytes(const void* bytes, size_t length)
+// A copy of any length, in one block sized to it.
+SharedChunk* CopyBytes(const void* bytes, size_t length)
 {
-    CommonDataChain* chain = CommonDataChain_Alloc();
-    if (length > 0) {
-        if (!bytes) {
-            Log_Error("%s:null bytes, length = %lu", "NHServer_Post", static_cast<unsigned long>(length));
-        } else {
-            CommonDataChain_AppendAll(chain, bytes, length);
-        }
+    if (length > 0 && !bytes) {
+        Log_Error("%s:null bytes, length = %lu", "NHServer_Post", static_cast<unsigned long>(length));
+        length = 0;
     }
-    return chain;
+    return SharedChunk_New(bytes, length);
+}
+
+SharedChunk* CopyChain(const CommonDataChain* chain)
+{
+    size_t total = 0;
+    for (const CommonDataChain* block = chain; block; block = block->next) {
+        if (block->len > 0) total += block->len > COMMON_DATA_CHAIN_SIZE ? COMMON_DATA_CHAIN_SIZE : block->len;
+    }
+    SharedChunk* copy = SharedChunk_New(nullptr, total);
+    unsigned char* at = SharedChunk_MutableBytes(copy);
+    for (const CommonDataChain* block = chain; block; block = block->next) {
+        if (block->len < 1) continue;
+        uint32_t len = block->len > COMMON_DATA_CHAIN_SIZE ? COMMON_DATA_CHAIN_SIZE : block->len;
+        memcpy(at, block->data, len);
+        at += len;
+    }
+    return copy;
+}
+
+// The payload of a posted event; the event keeps the reference.
+TcpConnectionPayload PayloadOf(DecodingEvent* event)
+{
+    TcpConnectionPayload payload = {SharedChunk_Bytes(event->payload), event->payload->length, event->payload};
+    return payload;
 }
 
 void Post(NHServer* server, DecodingEvent* event)
@@ -46,7 +67,11 @@ void RunCommand(DecodingEvent* event, void* server)
 void CommandQueue_LoopHook(struct event_base*, void* server)
 {
     NHServer* s = static_cast<NHServer*>(server);
-    if (s && s->queue) CommandQueue_Drain(s->queue, RunCommand, s);
+    if (!s) return;
+    // A read that reached the server other than through its own read
+    // callback (a relay's) leaves its broadcast for here.
+    NHServer_FlushBroadcast(s);
+    if (s->queue) CommandQueue_Drain(s->queue, RunCommand, s);
 }
 
 uint32_t NHServer_QueuedCommands(NHServer* server)
@@ -99,25 +124,74 @@ void DecodingEvent_Process(DecodingEvent* event, NHServer* server)
 
 void DoSend(DecodingEvent* event, NHServer* server)
 {
-    if (TcpConnection_Write(server->table, event->chain, event->channelID, server->writeCb) != 0) {
-        NHServer_PostClose(server, event->channelID);
+    int result;
+    if (event->payload) {
+        TcpConnectionPayload payload = PayloadOf(event);
+        result = TcpConnection_WritePayload(server->table, &payload, event->channelID, server->writeCb);
+    } else {
+        result = TcpConnection_Write(server->table, event->chain, event->channelID, server->writeCb);
     }
+    if (result != 0) NHServer_PostClose(server, event->channelID);
     NHServer_Wake(server);
+}
+
+void NHServer_BroadcastPayload(NHServer* server, uint64_t publisherID, TcpConnectionPayload* payload)
+{
+    // The list is copied under the table's lock and written without it: the
+    // write callback and the posted closes must not run inside that lock.
+    // The copy is taken out of the server while it is walked, so a broadcast
+    // started from inside this one cannot overwrite it.
+    std::vector<uint64_t> subscribers;
+    subscribers.swap(server->broadcastScratch);
+    if (PublisherTable_CopySubscribers(server->publishers, publisherID, &subscribers)) {
+        for (uint64_t subscriber : subscribers) {
+            // A posted close wakes the loop itself.
+            if (TcpConnection_WritePayload(server->table, payload, subscriber, server->writeCb) != 0) {
+                NHServer_PostClose(server, subscriber);
+            }
+        }
+    }
+    subscribers.swap(server->broadcastScratch);
 }
 
 void DoBroadcast(DecodingEvent* event, NHServer* server)
 {
-    // The list is copied under the table's lock and written without it: the
-    // write callback and the posted closes must not run inside that lock.
-    std::vector<uint64_t>& subscribers = server->broadcastScratch;
-    if (!PublisherTable_CopySubscribers(server->publishers, event->channelID, &subscribers)) return;
-    if (subscribers.empty()) return;
-    for (uint64_t subscriber : subscribers) {
-        if (TcpConnection_Write(server->table, event->chain, subscriber, server->writeCb) != 0) {
-            NHServer_PostClose(server, subscriber);
-        }
+    if (event->payload) {
+        TcpConnectionPayload payload = PayloadOf(event);
+        NHServer_BroadcastPayload(server, event->channelID, &payload);
+        return;
     }
-    NHServer_Wake(server);
+    if (!event->chain) return;
+    // A chain someone queued by hand: one payload of all its bytes.
+    event->payload = CopyChain(event->chain);
+    TcpConnectionPayload payload = PayloadOf(event);
+    NHServer_BroadcastPayload(server, event->channelID, &payload);
+}
+
+void NHServer_Broadcast(NHServer* server, uint64_t publisherID, const void* bytes, size_t length)
+{
+    if (!server) return;
+    if (server->loopThread.load() != std::this_thread::get_id() || server->queue->draining) {
+        NHServer_PostBroadcast(server, publisherID, bytes, length);
+        return;
+    }
+    if (!server->batchBytes.empty() && server->batchPublisher != publisherID) NHServer_FlushBroadcast(server);
+    if (server->batchBytes.empty()) CommandQueue_Drain(server->queue, RunCommand, server);
+    if (length == 0 || !bytes) return;
+    const unsigned char* at = static_cast<const unsigned char*>(bytes);
+    server->batchBytes.insert(server->batchBytes.end(), at, at + length);
+    server->batchPublisher = publisherID;
+}
+
+void NHServer_FlushBroadcast(NHServer* server)
+{
+    if (!server || server->batchBytes.empty()) return;
+    // Most subscribers take the bytes straight from the gathering buffer; the
+    // shared copy is made only when one of them has to keep some.
+    TcpConnectionPayload payload = {server->batchBytes.data(), server->batchBytes.size(), nullptr};
+    NHServer_BroadcastPayload(server, server->batchPublisher, &payload);
+    TcpConnectionPayload_Release(&payload);
+    server->batchBytes.clear();
 }
 
 void DoShutdown(DecodingEvent* event, NHServer* server)
@@ -141,7 +215,7 @@ void NHServer_PostSend(NHServer* server, uint64_t channelID, const void* bytes, 
 {
     if (!server) return;
     DecodingEvent* event = NewEvent(DECODING_EVENT_SEND, channelID, 0);
-    event->chain = CopyBytes(bytes, length);
+    event->payload = CopyBytes(bytes, length);
     Post(server, event);
 }
 
@@ -149,7 +223,7 @@ void NHServer_PostSendChain(NHServer* server, uint64_t channelID, const CommonDa
 {
     if (!server) return;
     DecodingEvent* event = NewEvent(DECODING_EVENT_SEND, channelID, 0);
-    event->chain = chain ? CommonDataChain_Copy(chain) : CommonDataChain_Alloc();
+    event->payload = CopyChain(chain);
     Post(server, event);
 }
 
@@ -181,7 +255,7 @@ void NHServer_PostBroadcast(NHServer* server, uint64_t publisherID, const void* 
 {
     if (!server) return;
     DecodingEvent* event = NewEvent(DECODING_EVENT_BROADCAST, publisherID, 0);
-    event->chain = CopyBytes(bytes, length);
+    event->payload = CopyBytes(bytes, length);
     Post(server, event);
 }
 

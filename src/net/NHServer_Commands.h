@@ -50,6 +50,21 @@ void NHServer_PostRemovePublisher(NHServer* server, uint64_t channelID);
 void NHServer_PostSubscribe(NHServer* server, uint64_t publisherID, uint64_t subscriberID);
 void NHServer_PostUnsubscribe(NHServer* server, uint64_t publisherID, uint64_t subscriberID);
 void NHServer_PostBroadcast(NHServer* server, uint64_t publisherID, const void* bytes, size_t length);
+// The broadcast of the loop's own reads (a base's chunk). On the loop
+// thread, outside a drain, the pieces one read hands the read callback are
+// gathered and, once the read is done, written to every subscriber at once
+// as one piece: one system call per subscriber, no event, no wake-up, and a
+// copy only for a subscriber whose kernel does not take it all. Before the
+// first piece of a read every command queued so far runs, so a subscription
+// or a re-binding posted before takes effect before the chunk, exactly as if
+// the broadcast had been queued behind it; commands posted during the read
+// run after it. Anywhere else (another thread, or inside a command) this is
+// NHServer_PostBroadcast. No lock of a registry may be held: the commands and
+// the write callbacks take them.
+void NHServer_Broadcast(NHServer* server, uint64_t publisherID, const void* bytes, size_t length);
+// Writes out what NHServer_Broadcast has gathered. The loop does it at the end
+// of every read and before every drain of the queue.
+void NHServer_FlushBroadcast(NHServer* server);
 void NHServer_PostShutdown(NHServer* server, uint64_t channelID);
 // Runs fn(arg) on the loop thread, in order with the other commands: work
 // that must touch the loop's connections (an outgoing connect) started from
@@ -76,4 +91,7 @@ void CommandQueue_LoopHook(struct event_base* base, void* server);
 void DecodingEvent_Process(DecodingEvent* event, NHServer* server);
 void DoSend(DecodingEvent* event, NHServer* server);
 void DoBroadcast(DecodingEvent* event, NHServer* server);
+// Writes one payload to every subscriber of the publisher, in list order; a
+// subscriber over the unsent limit gets a posted close.
+void NHServer_BroadcastPayload(NHServer* server, uint64_t publisherID, TcpConnectionPayload* payload);
 void DoShutdown(DecodingEvent* event, NHServer* server);

@@ -1,6 +1,7 @@
 #include "net/NHServer_Connections.h"
 
 #include "net/EventLoop.h"
+#include "net/NHServer_Commands.h"
 #include "runtime/Log.h"
 
 #include <arpa/inet.h>
@@ -23,7 +24,9 @@ void AcceptCallback(struct evconnlistener* listener, int fd, struct sockaddr*, i
 {
     NHServer* server = static_cast<NHServer*>(arg);
     struct event_base* base = evconnlistener_get_base(listener);
-    struct bufferevent* bev = bufferevent_socket_new(base, fd, BEV_OPT_CLOSE_ON_FREE | BEV_OPT_THREADSAFE);
+    // Only the loop thread ever touches a connection (other threads post),
+    // so it needs no lock of its own.
+    struct bufferevent* bev = bufferevent_socket_new(base, fd, BEV_OPT_CLOSE_ON_FREE);
     if (!bev) {
         Log_Error("%s:bufferevent_socket_new fail", "AcceptCallback");
         evutil_closesocket(fd);
@@ -60,6 +63,7 @@ void ReadDataCallback(struct bufferevent* bev, void* arg)
         return;
     }
     TcpConnection_ReadDataEvent(server->table, server->readCb, bufferevent_get_tag(bev), bev);
+    NHServer_FlushBroadcast(server);
 }
 
 namespace {

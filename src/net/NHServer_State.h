@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 struct event;
@@ -46,6 +47,11 @@ struct NHServer {
     struct evconnlistener* listener;
     struct event* acceptResume;  // re-enables the listener after an accept error
     std::atomic<bool> stopRequested;
+    std::atomic<std::thread::id> loopThread{std::thread::id()};  // the thread running the loop, while one does
     std::vector<uint64_t> broadcastScratch;
+    // The pieces of one read of a publisher, broadcast as one write per
+    // subscriber when the read is done (NHServer_Broadcast).
+    std::vector<unsigned char> batchBytes;
+    uint64_t batchPublisher;
     struct evdns_base* dnsBase;  // made at the first lookup, freed with the loop
 };

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,6 +62,83 @@ void ShutdownSocket(struct bufferevent* bev)
 {
     evutil_socket_t fd = bufferevent_getfd(bev);
     if (fd >= 0) shutdown(fd, SHUT_RDWR);
+}
+
+uint32_t BlockLength(const CommonDataChain* block)
+{
+    return block->len > COMMON_DATA_CHAIN_SIZE ? COMMON_DATA_CHAIN_SIZE : block->len;
+}
+
+// Past the limit the connection is given up: shut down, its output dropped.
+bool RefuseOverLimit(uint64_t channelID, struct bufferevent* bev)
+{
+    size_t unsent = evbuffer_get_length(bufferevent_get_output(bev));
+    if (unsent <= TCP_CONNECTION_MAX_UNSENT) return false;
+    Log_Info("Send to Channel %ld Unsend bufferSize is too large:%d ,stop writing and close!",
+             static_cast<long>(channelID), static_cast<int>(unsent));
+    ShutdownSocket(bev);
+    bufferevent_disable(bev, EV_WRITE);
+    DropOutput(bev);
+    return true;
+}
+
+// The connection a write may go to; nullptr for an unknown channel or one
+// given up at the limit.
+struct bufferevent* AcceptingWrite(TcpConnectionTable* table, uint64_t channelID)
+{
+    TcpConnection* record = table ? table->records.Find(channelID) : nullptr;
+    if (!record || RefuseOverLimit(channelID, record->bev)) return nullptr;
+    return record->bev;
+}
+
+// Hands the kernel what it takes of the bytes now, when nothing waits before
+// them and writing is on: one system call, no copy, and no writability to
+// ask the poller for. Returns how many bytes went. A socket error sends
+// nothing here: the bytes then wait in the output, and the connection's
+// write event reports the error the way it reports any other.
+size_t SendNow(struct bufferevent* bev, struct evbuffer* output, const unsigned char* bytes, size_t length)
+{
+    if (length == 0 || evbuffer_get_length(output) > 0) return 0;
+    if (!(bufferevent_get_enabled(bev) & EV_WRITE)) return 0;
+    evutil_socket_t fd = bufferevent_getfd(bev);
+    if (fd < 0) return 0;
+    for (;;) {
+        ssize_t sent = send(fd, bytes, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent >= 0) return static_cast<size_t>(sent);
+        if (errno != EINTR) return 0;
+    }
+}
+
+// Writes one piece: at once what the kernel takes, the rest into the output,
+// where the bufferevent writes it once the socket is writable. The rest is a
+// reference to the payload's chunk (made at the first need) when there is a
+// payload, else a copy. Logs a piece the output did not take whole.
+void WritePiece(uint64_t channelID, struct bufferevent* bev, const unsigned char* bytes, size_t length,
+                TcpConnectionPayload* payload)
+{
+    struct evbuffer* output = bufferevent_get_output(bev);
+    bufferevent_lock(bev);
+    size_t sent = SendNow(bev, output, bytes, length);
+    size_t before = evbuffer_get_length(output);
+    if (sent < length) {
+        if (payload) {
+            if (!payload->chunk) payload->chunk = SharedChunk_New(payload->bytes, payload->length);
+            SharedChunk_AddTo(payload->chunk, output, sent);
+        } else {
+            evbuffer_add(output, bytes + sent, length - sent);
+        }
+    }
+    size_t after = evbuffer_get_length(output);
+    bufferevent_unlock(bev);
+    size_t taken = sent + (after - before);
+    if (taken == 0) {
+        Log_Info("Write 0 data at channelID:%lld.", static_cast<long long>(channelID));
+    } else if (taken != length) {
+        Log_Info("Write data size:%d, raw buffer data size:%d, raw evBuffer size:%d, after wirte evbuffer size:%d, "
+                 "is not equal when writing to channelID:%lld.",
+                 static_cast<int>(taken), static_cast<int>(length), static_cast<int>(before),
+                 static_cast<int>(after), static_cast<long long>(channelID));
+    }
 }
 
 }  // namespace
@@ -133,42 +211,35 @@ void TcpConnnection_Close(TcpConnectionTable* table, NetHandleCloseCb cb, uint64
 int TcpConnection_Write(TcpConnectionTable* table, const CommonDataChain* chain, uint64_t channelID,
                         NetHandleWriteCb cb)
 {
-    if (!table) return 1;
-    TcpConnection* record = table->records.Find(channelID);
-    if (!record) return 1;
-    struct bufferevent* bev = record->bev;
-    struct evbuffer* output = bufferevent_get_output(bev);
+    struct bufferevent* bev = AcceptingWrite(table, channelID);
+    if (!bev) return 1;
 
-    size_t unsent = evbuffer_get_length(output);
-    if (unsent > TCP_CONNECTION_MAX_UNSENT) {
-        Log_Info("Send to Channel %ld Unsend bufferSize is too large:%d ,stop writing and close!",
-                 static_cast<long>(channelID), static_cast<int>(unsent));
-        ShutdownSocket(bev);
-        bufferevent_disable(bev, EV_WRITE);
-        DropOutput(bev);
-        return 1;
-    }
-
+    // The callback runs before the bytes go, as it did when they only went
+    // into the output: whoever watches the figures never sees a peer ahead
+    // of them.
     uint64_t total = 0;
+    for (const CommonDataChain* block = chain; block; block = block->next) total += BlockLength(block);
+    if (cb) cb(channelID, static_cast<int>(total), 0);
     for (const CommonDataChain* block = chain; block; block = block->next) {
-        if (block->len < 1) continue;
-        uint32_t len = block->len > COMMON_DATA_CHAIN_SIZE ? COMMON_DATA_CHAIN_SIZE : block->len;
-        bufferevent_lock(bev);
-        size_t before = evbuffer_get_length(output);
-        bufferevent_write(bev, block->data, len);
-        size_t after = evbuffer_get_length(output);
-        bufferevent_unlock(bev);
-        if (after == before) {
-            Log_Info("Write 0 data at channelID:%lld.", static_cast<long long>(channelID));
-        } else if (after - before != len) {
-            Log_Info("Write data size:%d, raw buffer data size:%d, raw evBuffer size:%d, after wirte evbuffer size:%d, "
-                     "is not equal when writing to channelID:%lld.",
-                     static_cast<int>(after - before), static_cast<int>(len), static_cast<int>(before),
-                     static_cast<int>(after), static_cast<long long>(channelID));
-        }
-        total += len;
+        if (BlockLength(block) > 0) WritePiece(channelID, bev, block->data, BlockLength(block), nullptr);
     }
-    if (cb) cb(record->channelID, static_cast<int>(total), 0);
+    return 0;
+}
+
+void TcpConnectionPayload_Release(TcpConnectionPayload* payload)
+{
+    if (!payload) return;
+    SharedChunk_Release(payload->chunk);
+    payload->chunk = nullptr;
+}
+
+int TcpConnection_WritePayload(TcpConnectionTable* table, TcpConnectionPayload* payload, uint64_t channelID,
+                               NetHandleWriteCb cb)
+{
+    struct bufferevent* bev = AcceptingWrite(table, channelID);
+    if (!bev) return 1;
+    if (cb) cb(channelID, static_cast<int>(payload->length), 0);
+    if (payload->length > 0) WritePiece(channelID, bev, payload->bytes, payload->length, payload);
     return 0;
 }
 

@@ -4,6 +4,7 @@
 // table has no lock.
 #pragma once
 
+#include "net/SharedChunk.h"
 #include "runtime/CommonDataChain.h"
 #include "runtime/HashTable.h"
 
@@ -69,11 +70,32 @@ uint64_t TcpConnection_OpenEvent(TcpConnectionTable* table, NetHandleOpenCb cb, 
 // close callback. Nothing for an unknown channel.
 void TcpConnnection_Close(TcpConnectionTable* table, NetHandleCloseCb cb, uint64_t channelID, int reason);
 
+// A write goes straight to the socket while nothing waits in the
+// connection's output; only what the kernel does not take waits there, and
+// only then is the loop asked to tell when the socket is writable again.
+// What waits is what the unsent limit counts.
+//
 // 0 written; 1 unknown channel, or more than TCP_CONNECTION_MAX_UNSENT bytes
 // wait already: then the socket is shut down, its unsent bytes dropped, and
-// the caller is to post the close.
+// the caller is to post the close. The write callback gets the whole length
+// of every written chain, sent or waiting.
 int TcpConnection_Write(TcpConnectionTable* table, const CommonDataChain* chain, uint64_t channelID,
                         NetHandleWriteCb cb);
+
+// The bytes of one write to many connections (a broadcast): whatever a
+// connection cannot send at once waits in its output as a reference to one
+// shared chunk. `chunk` holds the bytes when the writer has them in one
+// already; otherwise it is made from them at the first connection that needs
+// it. The payload owns one reference to its chunk (TcpConnectionPayload_Release).
+struct TcpConnectionPayload {
+    const unsigned char* bytes;
+    size_t length;
+    SharedChunk* chunk;
+};
+void TcpConnectionPayload_Release(TcpConnectionPayload* payload);
+// As TcpConnection_Write, for one payload.
+int TcpConnection_WritePayload(TcpConnectionTable* table, TcpConnectionPayload* payload, uint64_t channelID,
+                               NetHandleWriteCb cb);
 
 // Hands the bytes waiting in the connection's input to the read callback in
 // pieces of at most TCP_CONNECTION_READ_CHUNK bytes.

@@ -9,7 +9,9 @@
 #include "support/TempDir.h"
 #include "support/TestClient.h"
 
+#include <event2/bufferevent.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
@@ -211,6 +213,15 @@ private:
     TempDir tmp_;
     std::string prefix_;
 };
+
+// Gives a connection of the server a small kernel send buffer, so that a
+// peer that does not read makes its bytes wait in the server's output soon.
+inline void ShrinkSendBuffer(NHServer* server, uint64_t channelID)
+{
+    TcpConnection* record = TcpConnection_Find(server->table, channelID);
+    int small = 4096;
+    if (record) setsockopt(bufferevent_getfd(record->bev), SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
+}
 
 inline std::string Pattern(size_t n, unsigned seed)
 {

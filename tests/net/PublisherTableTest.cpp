@@ -215,13 +215,10 @@ TEST_F(NetTest, ASlowSubscriberIsClosedAtTheLimitWhileOthersKeepReceiving)
     ServerThread s;
     std::atomic<uint64_t> publisher{0}, slow{0};
     rec.onRead = [&](uint64_t id, const char* bytes, int n) {
-        if (id == publisher.load()) NHServer_PostBroadcast(s.server, id, bytes, static_cast<size_t>(n));
+        if (id == publisher.load()) NHServer_Broadcast(s.server, id, bytes, static_cast<size_t>(n));
     };
     rec.onOpen = [&](uint64_t id) {
-        if (id != slow.load()) return;
-        TcpConnection* record = TcpConnection_Find(s.server->table, id);
-        int small = 4096;
-        setsockopt(bufferevent_getfd(record->bev), SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
+        if (id == slow.load()) ShrinkSendBuffer(s.server, id);
     };
     ASSERT_TRUE(s.Start());
 

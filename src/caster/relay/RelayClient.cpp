@@ -126,7 +126,8 @@ void RelayResolved(RelayContext* context, int result, struct evutil_addrinfo* ad
     address.sin_port = htons(static_cast<uint16_t>(context->request->upstreamPort & 0xffff));
 
     struct event_base* base = context->server->base.load();
-    struct bufferevent* bev = bufferevent_socket_new(base, -1, BEV_OPT_CLOSE_ON_FREE | BEV_OPT_THREADSAFE);
+    // Made, used and freed on the loop thread only: no lock of its own.
+    struct bufferevent* bev = bufferevent_socket_new(base, -1, BEV_OPT_CLOSE_ON_FREE);
     if (!bev) {
         RelayFailed(context, "bufferevent_socket_new failed");
         return;

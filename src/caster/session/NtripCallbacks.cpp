@@ -162,6 +162,7 @@ void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length)
         return;
     }
 
+    bool publish = false;
     BaseTable::Lock();
     BaseRecord* base = center->baseTable->Find(channelID);
     if (base) {
@@ -181,12 +182,19 @@ void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length)
             // Management frames, not corrections: never published.
             DecodeExecutor_Push(center->pppRtkExecutor, channelID, data, size, "PPP-RTK");
         } else {
-            DecodeExecutor_Push(center->baseExecutor, channelID, data, size, "BaseDecodeExecutor");
-            if (length > 0) NHServer_PostBroadcast(center->netServer, channelID, data, size);
+            // The base decoder looks for nothing but the station position,
+            // which only the first usable one after a login sets.
+            if (base->positionPending == 1) {
+                DecodeExecutor_Push(center->baseExecutor, channelID, data, size, "BaseDecodeExecutor");
+            }
+            publish = length > 0;
         }
     }
     BaseTable::Unlock();
     ConnInfoTable::Unlock();
+    // Out of the registries: the fan-out's write callbacks take them, and
+    // logins must not wait for thousands of writes.
+    if (publish) NHServer_Broadcast(center->netServer, channelID, data, size);
 }
 
 void Ntrip_WriteCallback(uint64_t channelID, int bytes, int)
