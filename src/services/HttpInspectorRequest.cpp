@@ -3,6 +3,7 @@
 #include "runtime/Utf8Text.h"
 
 #include <cstring>
+#include <exception>
 #include <memory>
 
 namespace {
@@ -40,7 +41,11 @@ bool HttpInspector_ParseBody(const std::string& body, Json::Value* root)
     std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
     Json::Value parsed;
     std::string errors;
-    if (!reader->parse(text, text + length, &parsed, &errors)) return false;
+    try {
+        if (!reader->parse(text, text + length, &parsed, &errors)) return false;
+    } catch (const std::exception&) {
+        return false;  // nested deeper than the reader's stack limit
+    }
     if (!parsed.isObject() || parsed.empty()) return false;
     *root = std::move(parsed);
     return true;

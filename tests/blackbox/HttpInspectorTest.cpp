@@ -159,6 +159,7 @@ TEST_F(BlackboxInspector, MalformedBodiesOfEveryShapeGetTheMalformedAnswer)
         "\"text\"",
         "42",
         std::string("\0{\"data\":[]}", 12),  // read up to the first NUL: nothing
+        "{\"data\":" + std::string(5000, '['),  // deeper than any reader goes
     };
     for (const std::string& route : routes) {
         for (const std::string& body : everywhere) {
