@@ -90,6 +90,7 @@ NHServer* NHServer_Create()
     if (!server) Log_Fatal("%s:malloc error", "NHServer_Create");
     event_set_log_callback(LibeventLogCb);
     server->queue = CommandQueue_Create();
+    server->afterRead = NHServer_FlushBroadcast;
     server->table = TcpConnection_CreateHashTable();
     server->publishers = PublisherTable_Create();
     return server;

@@ -1,7 +1,6 @@
 #include "net/NHServer_Connections.h"
 
 #include "net/EventLoop.h"
-#include "net/NHServer_Commands.h"
 #include "runtime/Log.h"
 
 #include <arpa/inet.h>
@@ -63,7 +62,7 @@ void ReadDataCallback(struct bufferevent* bev, void* arg)
         return;
     }
     TcpConnection_ReadDataEvent(server->table, server->readCb, bufferevent_get_tag(bev), bev);
-    NHServer_FlushBroadcast(server);
+    if (server->afterRead) server->afterRead(server);
 }
 
 namespace {

@@ -53,5 +53,9 @@ struct NHServer {
     // subscriber when the read is done (NHServer_Broadcast).
     std::vector<unsigned char> batchBytes;
     uint64_t batchPublisher;
+    // Run after each read of an accepted connection: sends what the read
+    // gathered for a publisher's subscribers (the commands' broadcast flush,
+    // set at creation so the connection callbacks need not know it).
+    void (*afterRead)(NHServer* server);
     struct evdns_base* dnsBase;  // made at the first lookup, freed with the loop
 };
