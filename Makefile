@@ -35,7 +35,7 @@ build-asan: deps $(ASAN_DIR)/build.ninja
 
 test: build build-asan
 	cd $(RELEASE_DIR) && ctest -j $(JOBS) --output-on-failure --timeout 300
-	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
+	cd $(ASAN_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp \
 		ctest -j $(JOBS) --output-on-failure --timeout 600
 	@if [ -x scripts/fuzz ]; then scripts/fuzz 30; fi
 
