@@ -5,6 +5,7 @@
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "caster/registry/RoverTable.h"
+#include "runtime/FixedText.h"
 #include "services/HttpInspectorRequest.h"
 #include "services/HttpInspectorRoutes.h"
 
@@ -44,14 +45,6 @@ struct RoverCopy {
     uint64_t boundChannelID;
 };
 
-template <size_t N>
-void CopyField(char (&dest)[N], const char* src)
-{
-    size_t i = 0;
-    for (; i + 1 < N && src[i]; ++i) dest[i] = src[i];
-    dest[i] = '\0';
-}
-
 // The online bases (state 1), with the base lock held.
 std::vector<StationCopy> CopyOnlineStations()
 {
@@ -61,15 +54,15 @@ std::vector<StationCopy> CopyOnlineStations()
     table->ForEach([&stations](BaseRecord* base) {
         if (base->state != BASE_STATE_ONLINE) return;
         StationCopy copy;
-        CopyField(copy.mountPoint, base->mountPoint);
-        CopyField(copy.format, base->format);
+        FixedText_Copy(copy.mountPoint, sizeof(copy.mountPoint), base->mountPoint);
+        FixedText_Copy(copy.format, sizeof(copy.format), base->format);
         copy.state = base->state;
         copy.loginTime = base->loginTime;
         copy.latitude = base->latitude;
         copy.longitude = base->longitude;
         copy.height = base->height;
-        CopyField(copy.loginTimeText, base->loginTimeText);
-        CopyField(copy.ip, base->ip);
+        FixedText_Copy(copy.loginTimeText, sizeof(copy.loginTimeText), base->loginTimeText);
+        FixedText_Copy(copy.ip, sizeof(copy.ip), base->ip);
         copy.port = base->port;
         copy.channelID = base->channelID;
         stations.push_back(copy);
@@ -85,8 +78,8 @@ std::vector<RoverCopy> CopyRovers()
     rovers.reserve(static_cast<size_t>(table->Count()));
     table->ForEach([&rovers](RoverRecord* rover) {
         RoverCopy copy;
-        CopyField(copy.userName, rover->userName);
-        CopyField(copy.mountPoint, rover->mountPoint);
+        FixedText_Copy(copy.userName, sizeof(copy.userName), rover->userName);
+        FixedText_Copy(copy.mountPoint, sizeof(copy.mountPoint), rover->mountPoint);
         copy.fixQuality = rover->fixQuality;
         copy.satellites = rover->satellites;
         copy.loginTime = rover->loginTime;
@@ -94,10 +87,10 @@ std::vector<RoverCopy> CopyRovers()
         copy.longitude = rover->longitude;
         copy.height = rover->height;
         copy.diffAge = rover->diffAge;
-        CopyField(copy.loginTimeText, rover->loginTimeText);
+        FixedText_Copy(copy.loginTimeText, sizeof(copy.loginTimeText), rover->loginTimeText);
         copy.distance = rover->distance;
         copy.speed = rover->speed;
-        CopyField(copy.ip, rover->ip);
+        FixedText_Copy(copy.ip, sizeof(copy.ip), rover->ip);
         copy.port = rover->port;
         copy.boundChannelID = rover->boundChannelID;
         rovers.push_back(copy);

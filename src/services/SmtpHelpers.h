@@ -2,12 +2,17 @@
 // extension of an attachment path, whole-file reads.
 #pragma once
 
+#include "decoding/NtripDecoding/Base64.h"
+
 #include <string>
 #include <vector>
 
 // Standard Base64 with "=" padding and no line breaks: 4 * ceil(n / 3)
 // characters, empty for empty input.
-std::string Base64Encode(const void* bytes, size_t length);
+inline std::string Base64Encode(const void* bytes, size_t length)
+{
+    return NtripDecoding::CBase64::Encode(bytes, length);
+}
 inline std::string Base64Encode(const std::string& text) { return Base64Encode(text.data(), text.size()); }
 
 // The items joined with separator; empty for an empty list.

@@ -52,13 +52,12 @@ size_t CBase64::Decode(const char* text, unsigned char* out)
     return written;
 }
 
-int CBase64::Encode(char* out, size_t size, const char* input)
+namespace {
+
+// Writes the padded Base64 of in[0, length) at out, which has room for
+// (length + 2) / 3 * 4 characters; the count written.
+size_t EncodeInto(char* out, const unsigned char* in, size_t length)
 {
-    if (!input || !*input) return 0;
-    size_t length = strlen(input);
-    size_t needed = (length + 2) / 3 * 4;
-    if (!out || size < needed + 1) return -1;
-    const unsigned char* in = reinterpret_cast<const unsigned char*>(input);
     size_t o = 0;
     for (size_t i = 0; i < length; i += 3) {
         uint32_t group = static_cast<uint32_t>(in[i]) << 16;
@@ -69,8 +68,29 @@ int CBase64::Encode(char* out, size_t size, const char* input)
         out[o++] = i + 1 < length ? kAlphabet[(group >> 6) & 63] : '=';
         out[o++] = i + 2 < length ? kAlphabet[group & 63] : '=';
     }
+    return o;
+}
+
+}  // namespace
+
+int CBase64::Encode(char* out, size_t size, const char* input)
+{
+    if (!input || !*input) return 0;
+    size_t length = strlen(input);
+    size_t needed = (length + 2) / 3 * 4;
+    if (!out || size < needed + 1) return -1;
+    size_t o = EncodeInto(out, reinterpret_cast<const unsigned char*>(input), length);
     out[o] = '\0';
     return static_cast<int>(o);
+}
+
+std::string CBase64::Encode(const void* bytes, size_t length)
+{
+    std::string out;
+    if (!bytes || length == 0) return out;
+    out.resize((length + 2) / 3 * 4);
+    out.resize(EncodeInto(&out[0], static_cast<const unsigned char*>(bytes), length));
+    return out;
 }
 
 }  // namespace NtripDecoding

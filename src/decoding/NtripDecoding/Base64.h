@@ -1,10 +1,11 @@
-// Base64 of HTTP Basic credentials, both ways (standard alphabet with '+' and
-// '/'): the request decoder reads a rover's, the relay client writes its own
-// upstream. On decoding '=' is skipped; any other character outside the
+// Base64 both ways (standard alphabet with '+' and '/'): the request decoder
+// reads a rover's HTTP Basic credentials, the relay client writes its own
+// upstream, the mailer encodes its headers, bodies and attachments. On decoding '=' is skipped; any other character outside the
 // alphabet makes the whole text invalid.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace NtripDecoding {
 
@@ -23,6 +24,9 @@ public:
     // null or too small (out untouched). An empty input leaves out untouched
     // and gives 0.
     static int Encode(char* out, size_t size, const char* input);
+
+    // Standard padded Base64 of length bytes, in one unbroken line.
+    static std::string Encode(const void* bytes, size_t length);
 
 private:
     unsigned m_bits;     // bit accumulator
