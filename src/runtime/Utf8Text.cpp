@@ -45,3 +45,33 @@ size_t Utf8_CutCopy(char* dest, size_t destSize, const char* src)
     dest[length] = '\0';
     return length;
 }
+
+bool Utf8_IsValid(const char* text, size_t length)
+{
+    if (!text) return length == 0;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    size_t i = 0;
+    while (i < length) {
+        const unsigned char lead = p[i];
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        const size_t need = SequenceLength(lead);
+        if (need == 1 || i + need > length) return false;
+        // The second byte's range rules out overlong forms (E0, F0),
+        // surrogates (ED) and code points past U+10FFFF (F4).
+        const unsigned char second = p[i + 1];
+        unsigned char low = 0x80, high = 0xBF;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+        if (second < low || second > high) return false;
+        for (size_t k = 2; k < need; ++k) {
+            if (!IsContinuation(p[i + k])) return false;
+        }
+        i += need;
+    }
+    return true;
+}

@@ -14,3 +14,8 @@ size_t Utf8_CutCopy(char* dest, size_t destSize, const char* src);
 // The longest prefix of text[0, length) that does not end inside a UTF-8
 // sequence, in bytes.
 size_t Utf8_CutLength(const char* text, size_t length);
+
+// True when text[0, length) is well-formed UTF-8: no stray or missing
+// continuation bytes, no overlong forms, no surrogates, nothing past
+// U+10FFFF. Strict JSON and protobuf readers refuse anything else.
+bool Utf8_IsValid(const char* text, size_t length);

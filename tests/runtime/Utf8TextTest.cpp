@@ -60,3 +60,33 @@ TEST(Utf8CutCopy, NullAndEmptyDestinations)
     EXPECT_EQ(Utf8_CutCopy(dest, 1, "x"), 0u);
     EXPECT_STREQ(dest, "");
 }
+
+TEST(Utf8IsValid, AcceptsWellFormedTextOnly)
+{
+    struct Case {
+        std::string text;
+        bool valid;
+    } cases[] = {
+        {"", true},
+        {"rover-01", true},
+        {"\xC3\xA9t\xC3\xA9", true},           // été
+        {"\xE7\xAB\x99", true},                // 3 bytes
+        {"\xF0\x9F\x93\xA1", true},            // 4 bytes
+        {"\xF4\x8F\xBF\xBF", true},            // U+10FFFF
+        {"\xFF", false},                       // never a UTF-8 byte
+        {"\x80", false},                       // stray continuation
+        {"a\xC3", false},                      // cut sequence
+        {"\xE7\xAB", false},
+        {"\xC3\x28", false},                   // continuation missing
+        {"\xC0\xAF", false},                   // overlong '/'
+        {"\xE0\x80\xAF", false},               // overlong
+        {"\xF0\x80\x80\xAF", false},           // overlong
+        {"\xED\xA0\x80", false},               // surrogate D800
+        {"\xF4\x90\x80\x80", false},           // past U+10FFFF
+        {"\xF5\x80\x80\x80", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Utf8_IsValid(c.text.data(), c.text.size()), c.valid) << testing::PrintToString(c.text);
+    }
+    EXPECT_TRUE(Utf8_IsValid(nullptr, 0));
+}

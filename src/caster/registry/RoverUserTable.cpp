@@ -5,6 +5,7 @@
 #include "runtime/Lock.h"
 #include "runtime/Log.h"
 #include "runtime/LogText.h"
+#include "store/UserTimeText.h"
 
 #include <cstdio>
 #include <cstring>
@@ -114,23 +115,23 @@ bool RoverUserTable::Modify(const RoverUser* user)
     return false;
 }
 
-// Reads "%d/%d/%d %d:%d:%d" as local time. False when the text does not hold
-// all six fields: such an account is never taken as valid.
+// Reads an account's date text as local time. False when the text is not a
+// date with every field in range: such an account is never taken as valid.
 static bool ParseUserTime(const char* text, time_t* out)
 {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    if (sscanf(text, "%d/%d/%d %d:%d:%d", &year, &month, &day, &hour, &minute, &second) != 6) return false;
+    UserTime fields;
+    if (!UserTime_Parse(text, &fields)) return false;
     struct tm t;
     memset(&t, 0, sizeof t);
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
+    t.tm_year = fields.year - 1900;
+    t.tm_mon = fields.month - 1;
+    t.tm_mday = fields.day;
+    t.tm_hour = fields.hour;
+    t.tm_min = fields.minute;
+    t.tm_sec = fields.second;
     t.tm_isdst = -1;
     *out = mktime(&t);
-    return true;
+    return *out != static_cast<time_t>(-1);
 }
 
 static time_t LocalNow(PlatformLocalTime* now)
@@ -179,14 +180,15 @@ bool RoverUserTable::IsValid(const char* name, UserRecord* deferred)
     users_.ForEach([&](RoverUser* r) {
         if (valid || firstLogin != nullptr || strcmp(r->name, name) != 0) return;
         if (r->activation == 1 && r->firstonlinetime[0] == '\0') {
+            // A period that no date arithmetic can hold is refused, not started.
+            if (!UserPeriod_IsValid(r->activationperiod)) return;
             firstLogin = r;
             return;
         }
         time_t at = 0;
-        // 64-bit: a period of tens of thousands of days must not wrap round.
         const int64_t period = static_cast<int64_t>(r->activationperiod) * 86400;
-        if (r->activation == 1 && ParseUserTime(r->firstonlinetime, &at) &&
-            static_cast<int64_t>(at) + period > static_cast<int64_t>(now)) {
+        if (r->activation == 1 && UserPeriod_IsValid(r->activationperiod) &&
+            ParseUserTime(r->firstonlinetime, &at) && static_cast<int64_t>(at) + period > static_cast<int64_t>(now)) {
             valid = true;
             return;
         }

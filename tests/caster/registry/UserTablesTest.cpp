@@ -250,6 +250,11 @@ TEST_F(RoverUserTableTest, ExpiryDateAgainstNow)
         {"", false},
         {"never", false},
         {"2030/1/1", false},  // all six fields are needed
+        // Out-of-range fields are unreadable, not wrapped into the future.
+        {"-2147483648/1/1 0:0:0", false},
+        {"2030/-2147483648/1 0:0:0", false},
+        {"2030/2147483647/1 0:0:0", false},
+        {"2030/1/1 0:0:99999999999", false},
     };
     uint32_t id = 100;
     for (const Case& c : cases) {
@@ -287,6 +292,18 @@ TEST_F(RoverUserTableTest, ActivationPeriodCountsFromTheFirstLogin)
     EXPECT_TRUE(table->IsValid("huge"));
     EXPECT_TRUE(table->IsValid("by_date"));
     EXPECT_TRUE(g_written.empty()) << "only a first login is written";
+}
+
+TEST_F(RoverUserTableTest, APeriodNoDateCanHoldIsRefusedAndNeverStarted)
+{
+    Put(MakeRover(1, "max_first", "pw", "2020/1/1 0:0:0", 1, 2147483647, ""));
+    Put(MakeRover(2, "max_running", "pw", "2020/1/1 0:0:0", 1, 2147483647, "2026/12/1 0:0:0"));
+    Put(MakeRover(3, "negative", "pw", "2020/1/1 0:0:0", 1, -5, ""));
+    EXPECT_FALSE(table->IsValid("max_first"));
+    EXPECT_FALSE(table->IsValid("max_running"));
+    EXPECT_FALSE(table->IsValid("negative"));
+    EXPECT_TRUE(g_written.empty()) << "a refused first login stores nothing";
+    EXPECT_STREQ("", Stored(1).firstonlinetime);
 }
 
 TEST_F(RoverUserTableTest, FirstLoginStampsTheTextsAndWritesThemThrough)
