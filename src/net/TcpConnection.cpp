@@ -214,9 +214,8 @@ int TcpConnection_Write(TcpConnectionTable* table, const CommonDataChain* chain,
     struct bufferevent* bev = AcceptingWrite(table, channelID);
     if (!bev) return 1;
 
-    // The callback runs before the bytes go, as it did when they only went
-    // into the output: whoever watches the figures never sees a peer ahead
-    // of them.
+    // The callback runs before the bytes go, so whoever watches the figures
+    // never sees a peer ahead of them.
     uint64_t total = 0;
     for (const CommonDataChain* block = chain; block; block = block->next) total += BlockLength(block);
     if (cb) cb(channelID, static_cast<int>(total), 0);

@@ -7,7 +7,7 @@
 // or a thread that holds a registry lock. Lines wait in a queue of at most
 // LOG_QUEUE_CAP bytes; past that they are dropped and counted, and the count
 // is written once the writer catches up. Without the writer (tests, tools)
-// each line is written by its caller, as before.
+// each line is written by its caller.
 #pragma once
 
 #include "platform/LocalTime.h"

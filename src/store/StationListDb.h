@@ -3,9 +3,8 @@
 // centre edits them on its own thread.
 //
 // Every value reaches SQLite as a bound parameter, never as SQL text. Names
-// with a single quote are refused: they could never be stored or deleted
-// by the list operations, so they fail as before and leave the lists as they
-// were.
+// with a single quote are refused: the list operations could never delete
+// them again, so adding one fails and leaves the lists as they were.
 //
 // Locks: each list has its own lock, held across the database change and the
 // list change so that the two never disagree. They are innermost locks

@@ -51,7 +51,7 @@ struct Vorlane {
     PppRaTable* pppRaTable;
     WarningConfig* warningConfig;
     HttpPostThread* httpPostThread;
-    const ServiceHooks* hooks;  // never null once created; its entries may be
+    const ServiceHooks* hooks;  // never null once created; an entry may be null (that service is off)
 };
 
 // Makes center the one GetCenter() returns and stationListDb the store
