@@ -39,7 +39,7 @@ std::vector<std::string> Mounts(const std::string& prefix, int n, size_t width =
 {
     std::vector<std::string> out;
     for (int i = 0; i < n; ++i) {
-        char number[8];
+        char number[16];
         snprintf(number, sizeof number, "%02d", i);
         std::string name = prefix + number;
         if (name.size() < width) name = std::string(width - name.size(), 'M') + name;

@@ -101,7 +101,7 @@ protected:
     void AddBases(int n)
     {
         for (int i = 0; i < n; ++i) {
-            char name[8];
+            char name[16];
             snprintf(name, sizeof name, "B%02d", i);
             AddConn(100 + i, 0);
             AddBase(name, 100 + i, 30.0 + i, 114.0);
