@@ -21,6 +21,13 @@ static const int BASE_KEEP_ALIVE_INTERVAL_S = 10;
 // may send; at this many it is closed.
 static const int LOGIN_UNKNOWN_REQUEST_LIMIT = 8;
 
+// One more refused request of a connection logging in, counted with those
+// not understood: at LOGIN_UNKNOWN_REQUEST_LIMIT its close is posted and it
+// is marked closing. True when the channel is to be dropped (also when it is
+// gone or closing already). On a login worker the caller then drops what
+// the channel has queued (DecodeExecutor_DropQueued).
+bool CountRefusedRequest(uint64_t channelID);
+
 void Ntrip_OpenCallback(uint64_t channelID, const char* ip, int port, int kind);
 void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length);
 void Ntrip_WriteCallback(uint64_t channelID, int bytes, int unused);
