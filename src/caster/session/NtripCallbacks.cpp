@@ -43,25 +43,6 @@ int32_t RateOf(int bytes, int64_t sinceMs, int64_t nowMs)
 
 }  // namespace
 
-// A peer that sends nothing but junk (blank lines, say) costs a few log
-// lines, not one per request.
-bool CountRefusedRequest(uint64_t channelID)
-{
-    Vorlane* center = GetCenter();
-    bool drop = false;
-    ConnInfoTable::Lock();
-    ConnInfo* conn = center->connInfoTable->Find(channelID);
-    if (!conn || conn->closing) {
-        drop = true;
-    } else if (++conn->unknownRequests >= LOGIN_UNKNOWN_REQUEST_LIMIT) {
-        conn->closing = 1;
-        drop = true;
-        NHServer_PostClose(center->netServer, channelID);
-    }
-    ConnInfoTable::Unlock();
-    return drop;
-}
-
 const char* CloseTypeText(int reason)
 {
     switch (reason) {
@@ -279,7 +260,7 @@ bool LoginExecute(Tarnek::LogRoot** unit, uint64_t channelID)
             break;
         case NtripDecoding::NTRIP_UNKNOW_LOGIN_REQUEST:
             // The rest of what it queued is not even decoded.
-            if (CountRefusedRequest(channelID)) DecodeExecutor_DropQueued();
+            if (LoginRefusal_Count(channelID)) DecodeExecutor_DropQueued();
             break;
         default:
             handled = false;

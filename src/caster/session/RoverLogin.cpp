@@ -11,7 +11,7 @@
 #include "caster/relay/AuthCentre.h"
 #include "caster/relay/AuthCentreQueue.h"
 #include "caster/relay/RelayAccountList.h"
-#include "caster/session/NtripCallbacks.h"
+#include "caster/session/LoginRefusal.h"
 #include "caster/session/UserLog.h"
 #include "caster/session/UserLogQueue.h"
 #include "decoding/DecodeExecutor.h"
@@ -146,7 +146,7 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     if (asking) {
         Log_Info("Rover login failed:user=%s asks again while the centre checks channelID:%lld.",
                  LogText_Escape(user).c_str(), id);
-        if (CountRefusedRequest(channelID)) DecodeExecutor_DropQueued();
+        if (LoginRefusal_Count(channelID)) DecodeExecutor_DropQueued();
         return;
     }
     std::shared_ptr<Tarnek::LogRoot> copy(request->Clone());
