@@ -1,8 +1,10 @@
 // Entry of the vorlane executable: the service dispatcher runs the caster on
-// its service thread and answers SIGTERM and SIGINT.
+// its service thread and answers SIGTERM and SIGINT; the user log and the
+// daily log are flushed, each within a bounded time, before the process ends.
 #include "caster/centre/Service.h"
 #include "caster/centre/CtrlNotify.h"
 #include "caster/centre/ServiceHooks.h"
+#include "caster/session/UserLogQueue.h"
 #include "control/CtrlHooks.h"
 #include "control/CtrlWarnConfig.h"
 #include "control/ProtobufLog.h"
@@ -14,6 +16,7 @@
 #include "services/HttpInspector.h"
 #include "services/MailerService.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <unistd.h>
 
@@ -60,6 +63,13 @@ int main()
     Platform_InitProcess();
     ProtobufLog_ToDailyLog();
     int status = Service_Dispatch(&SERVICES);
+    // Rover logins and GGA lines still waiting for the user log's thread go
+    // to disk first, as far as it answers in the time; the count of those
+    // that did not reaches the daily log, which is flushed after.
+    uint64_t linesLeft = 0;
+    if (!UserLogQueue_Flush(2000, &linesLeft)) {
+        Log_Warn("%s:%llu user log lines not written at the stop", "main", static_cast<unsigned long long>(linesLeft));
+    }
 #ifdef VORLANE_ORDERLY_EXIT
     // The caster has stopped in order: a normal exit, which runs the leak check.
     if (Service_Ended()) return status;

@@ -65,6 +65,28 @@ void ModifyRoverUser(const UserTables& tables, const CasterScope& scope, const U
     if (known) tables.rovers->Upsert(&changed);
 }
 
+// An account whose type changed leaves the table of its old type, and what
+// is online under it there is closed: its old credentials no longer log in.
+// True when it left one.
+bool LeaveOldTypeTable(const UserTables& tables, const CasterScope& scope, const UserRecord& user)
+{
+    uint32_t id = static_cast<uint32_t>(user.id);
+    bool left = false;
+    BaseUser base;
+    if (user.type != USER_TYPE_BASE && tables.bases->Get(id, &base)) {
+        tables.bases->RemoveById(id);
+        CloseBaseConnection_In(scope, base.name);
+        left = true;
+    }
+    RoverUser rover;
+    if (user.type != USER_TYPE_ROVER && tables.rovers->Get(id, &rover)) {
+        tables.rovers->RemoveById(id);
+        CloseAccountRovers_In(scope, rover.name);
+        left = true;
+    }
+    return left;
+}
+
 }  // namespace
 
 UserTables UserTables_OfCenter() { return UserTables{GetBaseUserTable(), GetRoverUserTable()}; }
@@ -84,6 +106,12 @@ void AddUserRequest(const UserTables& tables, const UserRecord& user)
 
 void ModifyUserRequest(const UserTables& tables, const CasterScope& scope, const UserRecord& user)
 {
+    if (LeaveOldTypeTable(tables, scope, user)) {
+        // New to the table of its type (none for an operator), as the store
+        // now holds it.
+        AddUserRequest(tables, user);
+        return;
+    }
     if (user.type == USER_TYPE_BASE) {
         ModifyBaseUser(tables, scope, user);
     } else if (user.type == USER_TYPE_ROVER) {

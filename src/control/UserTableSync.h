@@ -28,6 +28,8 @@ void AddUserRequest(const UserTables& tables, const UserRecord& user);
 // changed closes its base, a rover account whose password or expiry changed
 // closes its rovers; a renamed account closes what is online under the old
 // name. The in-memory record then holds what the store holds (activation 0).
+// An account whose type changed leaves the table of its old type, with its
+// connections there closed, before it joins the table of its new one.
 void ModifyUserRequest(const UserTables& tables, const CasterScope& scope, const UserRecord& user);
 
 // Deleted ids: each leaves whichever user table holds it, and the base or

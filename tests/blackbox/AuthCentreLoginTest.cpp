@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -240,6 +241,45 @@ TEST_F(AuthCentreLoginTest, ASilentCentreHoldsOnlyTheRoversThatAskedIt)
         std::string got = rover.ReadUntil("\r\n\r\n", 20000);
         EXPECT_EQ(NtripTexts::Refusal401("SHARED"), got) << Printable(got);
     }
+}
+
+// A peer streams relay logins with ever new passwords on one connection
+// while a real rover logs in on another. The peer's first login is being
+// checked when the rest arrive: those are refused without asking the
+// centre, and the connection is closed at its limit of refused requests.
+// The real rover is let in within two seconds.
+TEST_F(AuthCentreLoginTest, AConnectionStreamingLoginsIsAskedAboutOneAtATimeAndClosed)
+{
+    FakeAuthCentre centre(FakeAuthCentre::Answer{});
+    centre.SetJudge([](const std::string& name) {
+        FakeAuthCentre::Answer answer;
+        answer.delayMs = 50;
+        answer.body = name == "surveyor" ? "{\"code\":0}" : "{\"code\":1}";
+        return answer;
+    });
+    ASSERT_NO_FATAL_FAILURE(StartWithCentre(centre));
+
+    std::mt19937 random(std::random_device{}());
+    std::string stream;
+    for (int i = 0; i < 2000; ++i) {
+        stream += NtripTexts::GetRequest("SHARED", "guesser", "pw" + std::to_string(random()));
+    }
+    TestClient guesser;
+    ASSERT_TRUE(guesser.Connect(Port()));
+    // Sends until all is out or the caster closes the connection.
+    std::thread sender([&] { guesser.Send(stream); });
+    ASSERT_TRUE(centre.WaitRequests(1, RawPeers::kReplyMs)) << "the first login is checked";
+
+    Clock::time_point start = Clock::now();
+    std::string got = Login("surveyor", "pw-surveyor", 2000);
+    EXPECT_EQ(NtripTexts::kIcyOk, got) << Printable(got);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+
+    EXPECT_TRUE(guesser.WaitClosed(RawPeers::kReplyMs)) << "the guesser is closed at its limit";
+    sender.join();
+    EXPECT_EQ(1, centre.MostInFlight("guesser"));
+    EXPECT_LT(centre.RequestCountOf("guesser"), 8u) << "its refused logins were not asked";
+    EXPECT_GE(vorlane.CountInLog("asks again while the centre checks"), 1);
 }
 
 }  // namespace

@@ -111,6 +111,32 @@ TEST_F(BlackboxCtrlUserOps, BaseIsClosedWhenItsPasswordChangesAndOnlyThen)
     EXPECT_EQ(UserOp(c.get(), 13, 93, {UserItem(id + 1000, 2, "UB1", "x")}), 51) << "no user with that id";
 }
 
+// A rover account made a base account by a modify: its rover is closed and
+// the account no longer logs in as a rover, only as the base it now is.
+TEST_F(BlackboxCtrlUserOps, AnAccountMadeABaseNoLongerLogsInAsARover)
+{
+    ASSERT_TRUE(vorlane.AddBaseAccount("UB1", "Base-Pw-1"));
+    ASSERT_TRUE(vorlane.AddRoverAccount("shifter", "Shift-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithOperator());
+    TestClient base;
+    ASSERT_TRUE(RawPeers::LoginBase(&base, Port(), "UB1", "Base-Pw-1"));
+    TestClient rover;
+    std::string reply;
+    ASSERT_TRUE(RawPeers::LoginRover(&rover, Port(), "UB1", "shifter", "Shift-Pw-1", &reply)) << Printable(reply);
+    auto c = Centre();
+    uint32_t id = IdOf(c.get(), 3, "shifter");
+    ASSERT_NE(id, 0u);
+
+    EXPECT_EQ(UserOp(c.get(), 13, 95, {UserItem(id, 2, "shifter", "Shift-Pw-1")}), 20);
+    EXPECT_TRUE(rover.WaitClosed(kReplyMs)) << "the rover stays online under the type it left";
+    TestClient again;
+    EXPECT_FALSE(RawPeers::LoginRover(&again, Port(), "UB1", "shifter", "Shift-Pw-1", &reply));
+    EXPECT_EQ(reply.compare(0, 12, "HTTP/1.0 401"), 0) << Printable(reply);
+    TestClient asBase;
+    EXPECT_TRUE(RawPeers::LoginBase(&asBase, Port(), "shifter", "Shift-Pw-1", &reply)) << Printable(reply);
+    EXPECT_FALSE(base.PeerClosed());
+}
+
 TEST_F(BlackboxCtrlUserOps, DeletedRoversAreClosedAndRefused)
 {
     ASSERT_TRUE(vorlane.AddBaseAccount("UB1", "Base-Pw-1"));

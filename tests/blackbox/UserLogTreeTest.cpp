@@ -2,8 +2,11 @@
 // user's own file inside the day's folder, whatever the user is named.
 #include "blackbox/CasterFixture.h"
 #include "blackbox/GnssFrames.h"
+#include "blackbox/NtripTexts.h"
 
 #include <algorithm>
+#include <csignal>
+#include <string>
 #include <filesystem>
 #include <vector>
 
@@ -62,6 +65,43 @@ TEST_F(BlackboxUserLog, UserNameCannotLeaveTheDayFolder)
         EXPECT_FALSE(escaped) << p << " was made from the user name";
         if (escaped) fs::remove_all(p, ec);
     }
+}
+
+// Two thousand rovers log in at once and the service is stopped the moment
+// the last of them has its answer: every login line queued for the user log
+// is in the general file when the process has ended.
+TEST_F(BlackboxUserLog, EveryLoginLineIsWrittenBeforeAStopEndsTheProcess)
+{
+    const int kRovers = 2000;
+    vorlane.SetNtrip("base_login_mode", 1);
+    vorlane.SetNtrip("rover_login_mode", 1);
+    vorlane.SetNtrip("rover_gga_log", 1);
+    ASSERT_NO_FATAL_FAILURE(StartCaster());
+    TestClient base;
+    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "any"));
+
+    std::vector<TestClient> rovers(kRovers);
+    auto name = [](int i) { return "stopper" + std::to_string(i); };
+    for (int i = 0; i < kRovers; ++i) ASSERT_TRUE(rovers[i].Connect(Port())) << i;
+    for (int i = 0; i < kRovers; ++i) ASSERT_TRUE(rovers[i].Send(NtripTexts::GetRequest("MNT1", name(i), "pw"))) << i;
+    // A rover's line is queued before its answer.
+    for (int i = 0; i < kRovers; ++i) {
+        ASSERT_EQ(NtripTexts::kIcyOk, rovers[i].ReadExactly(NtripTexts::kIcyOk.size(), RawPeers::kReplyMs)) << i;
+    }
+    stopAtEnd_ = false;
+    ExitStatus status = vorlane.Stop(SIGTERM, 10000);
+    EXPECT_TRUE(status.Success()) << status.Describe();
+
+    const std::string text = vorlane.UserLogText();
+    int lines = 0;
+    for (size_t at = text.find("login sucess"); at != std::string::npos; at = text.find("login sucess", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(kRovers, lines);
+    for (int i = 0; i < kRovers; ++i) {
+        ASSERT_NE(std::string::npos, text.find("  " + name(i) + " login sucess, mountpoint is MNT1. \n")) << name(i);
+    }
+    EXPECT_EQ(0, vorlane.CountInLog("user log lines not written at the stop"));
 }
 
 }  // namespace

@@ -111,4 +111,45 @@ TEST_F(UserTableSyncTest, RoverPasswordOrExpiryChangeClosesEveryRoverOfTheAccoun
     EXPECT_STREQ("2098/1/1 0:0:0", stored.expiredatetime);
 }
 
+struct TypeChangeCase {
+    const char* what;
+    UserRecord changed;
+    V closed;                 // the connections of the table it left
+    const char* oldName;      // no longer logs in with its old password
+    const char* oldPassword;
+    bool base;                // in the base table now, else in the rover table (unless operator)
+    bool operatorNow;
+};
+
+// Each case changes another account of the fixture.
+TEST_F(UserTableSyncTest, AnAccountWhoseTypeChangesLeavesTheTableOfItsOldType)
+{
+    const TypeChangeCase cases[] = {
+        {"rover to base", User(6, USER_TYPE_BASE, "u", "rpass"), V{Close(21), Close(22)}, "u", "rpass", true, false},
+        {"base to rover", User(5, USER_TYPE_ROVER, "B1", "bpass"), V{Close(11)}, "B1", "bpass", false, false},
+        {"rover to operator", User(7, USER_TYPE_OPERATOR, "w", "wpass"), V{Close(23)}, "w", "wpass", false, true},
+    };
+    for (const TypeChangeCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const UserRecord& u = c.changed;
+        ModifyUserRequest(tables, scope, u);
+        EXPECT_EQ(c.closed, SortedTaken());
+        uint32_t id = static_cast<uint32_t>(u.id);
+        BaseUser base;
+        RoverUser rover;
+        if (c.base) {
+            EXPECT_FALSE(roverUsers->Verify(c.oldName, c.oldPassword, nullptr));
+            EXPECT_FALSE(roverUsers->Get(id, &rover));
+            EXPECT_TRUE(baseUsers->Verify(u.name, u.password));
+        } else {
+            EXPECT_FALSE(baseUsers->Verify(c.oldName, c.oldPassword));
+            EXPECT_FALSE(baseUsers->Get(id, &base));
+            EXPECT_EQ(!c.operatorNow, roverUsers->Verify(u.name, u.password, nullptr));
+            if (c.operatorNow) {
+                EXPECT_FALSE(roverUsers->Get(id, &rover));
+            }
+        }
+    }
+}
+
 }  // namespace

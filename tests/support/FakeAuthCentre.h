@@ -1,8 +1,10 @@
 // An authentication centre for tests, on 127.0.0.1 and a free port: it reads
 // each HTTP request (headers and the Content-Length body), keeps it, waits
-// delayMs, and answers with one status and body; a silent centre keeps the
-// connection and never answers. Each connection is served on a thread of its
-// own, so a slow answer to one check does not hold up the next.
+// delayMs, and answers with one status and body, or with what a judge set by
+// SetJudge makes of the user's name; a silent centre keeps the connection and
+// never answers. Each connection is served on a thread of its own, so a slow
+// answer to one check does not hold up the next. It counts the checks of
+// each name in flight at once.
 #pragma once
 
 #include "support/LoopbackListener.h"
@@ -13,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -20,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -47,6 +51,41 @@ public:
     {
         std::lock_guard<std::mutex> guard(mutex_);
         answer_ = answer;
+    }
+
+    // From now on each check is answered with judge(name of the check).
+    void SetJudge(std::function<Answer(const std::string& name)> judge)
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        judge_ = std::move(judge);
+    }
+
+    // The most checks of the user name that were in flight at one moment.
+    int MostInFlight(const std::string& name)
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        auto it = mostInFlight_.find(name);
+        return it == mostInFlight_.end() ? 0 : it->second;
+    }
+    // The checks of the user name received so far.
+    size_t RequestCountOf(const std::string& name)
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        size_t n = 0;
+        for (const std::string& request : requests_) n += NameOf(request) == name ? 1 : 0;
+        return n;
+    }
+
+    // The "name" of a request's JSON body (the caster's compact writer's form).
+    static std::string NameOf(const std::string& request)
+    {
+        const std::string key = "\"name\":\"";
+        std::string body = BodyOf(request);
+        size_t at = body.find(key);
+        if (at == std::string::npos) return "";
+        at += key.size();
+        size_t end = body.find('"', at);
+        return end == std::string::npos ? "" : body.substr(at, end - at);
     }
 
     int Port() const { return listener_.Port(); }
@@ -80,16 +119,21 @@ private:
     void Serve(int fd)
     {
         std::string request = ReadRequest(fd);
+        const std::string name = NameOf(request);
         Answer answer;
         {
             std::lock_guard<std::mutex> guard(mutex_);
             requests_.push_back(request);
-            answer = answer_;
+            answer = judge_ ? judge_(name) : answer_;
+            int& now = inFlight_[name];
+            ++now;
+            mostInFlight_[name] = std::max(mostInFlight_[name], now);
         }
         changed_.notify_all();
         if (answer.silent) {
             // Holds the connection until the centre goes.
             while (!listener_.Stopping()) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            Done(name);
             close(fd);
             return;
         }
@@ -103,6 +147,8 @@ private:
                  "Connection: close\r\n\r\n",
                  answer.status, answer.body.size());
         std::string reply = head + answer.body;
+        // Out of flight before the caster can read the answer and ask again.
+        Done(name);
         size_t done = 0;
         while (done < reply.size()) {
             ssize_t n = send(fd, reply.data() + done, reply.size() - done, MSG_NOSIGNAL);
@@ -110,6 +156,12 @@ private:
             done += static_cast<size_t>(n);
         }
         close(fd);
+    }
+
+    void Done(const std::string& name)
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        --inFlight_[name];
     }
 
     static std::string ReadRequest(int fd)
@@ -135,7 +187,10 @@ private:
         return in;
     }
 
-    Answer answer_;  // guarded by mutex_
+    Answer answer_;  // guarded by mutex_, as the members up to listener_
+    std::function<Answer(const std::string&)> judge_;
+    std::map<std::string, int> inFlight_;
+    std::map<std::string, int> mostInFlight_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::string> requests_;

@@ -31,8 +31,9 @@ struct ConnInfo {
     int64_t lastActivityMs;  // steady ms of lastActivity: the rates are measured on it
     int64_t openedMs;        // steady ms of the open: a connection that never logs in is closed by it
     int32_t outgoing;        // 1: a relay connection this caster made, never a login
-    int32_t unknownRequests; // requests of a connection logging in that were not understood
+    int32_t unknownRequests; // requests of a connection logging in that were not understood or refused
     int32_t closing;         // 1: its close is posted; what it sends meanwhile is dropped
+    int32_t centreAsking;    // 1: the authentication centre is checking a login of it
 };
 
 // Steady-clock milliseconds, as lastDataMs, lastKeepAlive and lastActivityMs

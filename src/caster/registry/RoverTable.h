@@ -62,7 +62,7 @@ struct RoverRecord {
     int32_t satellites;
     char loginTimeText[ROVER_TIME_TEXT_SIZE];
     int64_t loginTime;
-    int64_t lastRecheckTime;              // authentication-centre recheck of a relay rover
+    int64_t lastRecheckMs;                // steady ms of the last authentication-centre check of a relay rover
     char ip[ROVER_IP_SIZE];
     int32_t port;
     uint64_t boundChannelID;              // base whose stream the rover receives; 0 for none
@@ -72,6 +72,7 @@ struct RoverRecord {
     int32_t loginNumber;                  // 1, or N of "%s~%d"
     char userKey[ROVER_USER_SIZE];        // the plain account name
     int32_t relayFlag;                    // 1 once the rover's relay was started
+    int32_t recheckAsking;                // 1 while the authentication centre is checking it again
 };
 
 typedef RegistryItem<RoverRecord> RoverListItem;

@@ -3,7 +3,7 @@
 #include "caster/binding/NearestBinding.h"
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/RoverTable.h"
-#include "caster/relay/AuthCentre.h"
+#include "caster/relay/AuthCentreQueue.h"
 #include "caster/relay/RelayAccountList.h"
 #include "caster/relay/RelayClient.h"
 #include "config/ConfigRecords.h"
@@ -15,6 +15,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace Ntrip {
 
@@ -28,7 +29,7 @@ const char* const AUTH_NODE = "1";
 
 bool RelayAllocation_OnPosition(const CasterScope& scope, RelayAccountList* pool,
                                 const AuthCentreConfig* recheckCentre, const NEMADecoding::NEMA_GPGGA& gga,
-                                uint64_t channelID, int64_t now)
+                                uint64_t channelID, int64_t nowMs)
 {
     RoverTable::Lock();
     RoverRecord* rover = scope.rovers->Find(channelID);
@@ -39,7 +40,7 @@ bool RelayAllocation_OnPosition(const CasterScope& scope, RelayAccountList* pool
     // One rover's positions come in order on one worker: the flag set by the
     // start is seen by the next position.
     if (!started) return RelayAllocation_Start(scope, pool, gga, channelID);
-    return RelayAllocation_Recheck(scope, recheckCentre, channelID, now);
+    return RelayAllocation_Recheck(scope, recheckCentre, channelID, nowMs);
 }
 
 bool RelayAllocation_Start(const CasterScope& scope, RelayAccountList* pool, const NEMADecoding::NEMA_GPGGA& gga,
@@ -103,12 +104,12 @@ bool RelayAllocation_Start(const CasterScope& scope, RelayAccountList* pool, con
 }
 
 bool RelayAllocation_Recheck(const CasterScope& scope, const AuthCentreConfig* recheckCentre, uint64_t channelID,
-                             int64_t now)
+                             int64_t nowMs)
 {
     // Without a centre there is nobody to ask, and nothing to hold against the user.
     if (!recheckCentre || recheckCentre->enabled == 0) return true;
 
-    char userName[ROVER_USER_SIZE];
+    std::string userName;
     char userKey[ROVER_USER_SIZE];
     char password[ROVER_PASSWORD_SIZE];
     RoverTable::Lock();
@@ -117,25 +118,35 @@ bool RelayAllocation_Recheck(const CasterScope& scope, const AuthCentreConfig* r
         RoverTable::Unlock();
         return false;
     }
-    if (static_cast<double>(now - rover->lastRecheckTime) < RELAY_RECHECK_INTERVAL_S) {
+    // A check still waiting for its answer is not asked again: a slow centre
+    // is asked once per rover, however long it takes.
+    if (rover->recheckAsking != 0 || nowMs - rover->lastRecheckMs < RELAY_RECHECK_INTERVAL_MS) {
         RoverTable::Unlock();
         return true;
     }
-    rover->lastRecheckTime = now;
-    FixedText_Copy(userName, sizeof(userName), rover->userName);
+    rover->lastRecheckMs = nowMs;
+    rover->recheckAsking = 1;
+    userName = rover->userName;
     FixedText_Copy(userKey, sizeof(userKey), rover->userKey);
     FixedText_Copy(password, sizeof(password), rover->password);
     RoverTable::Unlock();
 
-    Log_Info("Auth Centre Expiration Checking Realy_account:%s", LogText_Escape(userName).c_str());
+    Log_Info("Auth Centre Expiration Checking Realy_account:%s", LogText_Escape(userName.c_str()).c_str());
+    NHServer* server = scope.server;
+    RoverTable* rovers = scope.rovers;
     // The centre knows the account, not the "~N" name of its further rovers.
-    int code = AuthCentre::Post(recheckCentre, userKey, password, AUTH_NODE);
-    if (code != 0) {
-        NHServer_PostClose(scope.server, channelID);
+    AuthCentreQueue_Ask(recheckCentre, userKey, password, AUTH_NODE, [server, rovers, channelID, userName](int code) {
+        RoverTable::Lock();
+        RoverRecord* asked = rovers->Find(channelID);
+        if (asked) asked->recheckAsking = 0;
+        RoverTable::Unlock();
+        // A rover that left meanwhile has nothing more to lose.
+        if (!asked || code == 0) return;
+        NHServer_PostClose(server, channelID);
         Log_Error("Auth Centre Expiration Checking Realy_account:%s, Now it's Unauthorized for Expiration or "
                   "Password-Modification \n",
-                  LogText_Escape(userName).c_str());
-    }
+                  LogText_Escape(userName.c_str()).c_str());
+    });
     return true;
 }
 

@@ -1,11 +1,12 @@
 // A relay rover's positions: the first one starts the rover's own upstream
 // connection with an account from the pool; later ones re-check the user with
-// the authentication centre every 600 s.
+// the authentication centre every 600 s of the steady clock.
 //
 // Called on a rover worker with no registry lock held. The rover lock is
 // taken only around reads and writes of the rover's record, never across
-// the authentication centre's HTTP exchange or the relay's start, so the
-// caster's streams never wait for either.
+// the relay's start. The recheck is asked on the centre's own threads
+// (AuthCentreQueue) and its answer acts there: the worker, and the other
+// rovers it serves, never wait for the centre.
 #pragma once
 
 #include <cstdint>
@@ -20,18 +21,18 @@ class NEMA_GPGGA;
 
 namespace Ntrip {
 
-// Seconds between two checks of a relay rover's user.
-static const double RELAY_RECHECK_INTERVAL_S = 600.0;
+// Steady milliseconds between two checks of a relay rover's user.
+static const int64_t RELAY_RECHECK_INTERVAL_MS = 600000;
 // Below this many idle accounts the pool is running short.
 static const int RELAY_IDLE_ACCOUNT_WARNING = 5;
 
 // The rover (by channel) has sent a position: a relay is started for it when
-// it has none yet, else its user is re-checked when due. now is seconds since
-// 1970. False when the rover is gone or had to be closed for want of an
+// it has none yet, else its user is re-checked when due. nowMs is the steady
+// clock's time (Platform_SteadyNowMs). False when the rover is gone or had to be closed for want of an
 // account; true otherwise.
 bool RelayAllocation_OnPosition(const CasterScope& scope, RelayAccountList* pool,
                                 const AuthCentreConfig* recheckCentre, const NEMADecoding::NEMA_GPGGA& gga,
-                                uint64_t channelID, int64_t now);
+                                uint64_t channelID, int64_t nowMs);
 
 // The start of the rover's relay: an idle account of its relay mount, the
 // relay context named "%s-%d" (mount, rover channel) with the sentence as
@@ -42,9 +43,11 @@ bool RelayAllocation_Start(const CasterScope& scope, RelayAccountList* pool, con
                            uint64_t channelID);
 
 // The 600 s check of a relay rover's user. Nothing while the centre is not
-// enabled: rovers let in by the rover user table are not thrown out. A user
-// the centre does not answer with code 0 is closed.
+// enabled: rovers let in by the rover user table are not thrown out. When
+// due, the check is queued (one per rover at a time) and the call returns;
+// the answer closes the rover unless the centre says code 0. The centre
+// record and the scope's server and rover registry must outlive the answer.
 bool RelayAllocation_Recheck(const CasterScope& scope, const AuthCentreConfig* recheckCentre, uint64_t channelID,
-                             int64_t now);
+                             int64_t nowMs);
 
 }  // namespace Ntrip

@@ -33,26 +33,6 @@ const int64_t KEEP_ALIVE_INTERVAL_MS = static_cast<int64_t>(BASE_KEEP_ALIVE_INTE
 
 int64_t Now() { return static_cast<int64_t>(time(nullptr)); }
 
-// One more request of the channel that was not understood. At the limit its
-// close is posted and it is marked closing: a peer that sends nothing but
-// junk (blank lines, say) costs a few log lines, not one per request.
-// True when the channel is to be dropped.
-bool CountUnknownRequest(Vorlane* center, uint64_t channelID)
-{
-    bool drop = false;
-    ConnInfoTable::Lock();
-    ConnInfo* conn = center->connInfoTable->Find(channelID);
-    if (!conn || conn->closing) {
-        drop = true;
-    } else if (++conn->unknownRequests >= LOGIN_UNKNOWN_REQUEST_LIMIT) {
-        conn->closing = 1;
-        drop = true;
-        NHServer_PostClose(center->netServer, channelID);
-    }
-    ConnInfoTable::Unlock();
-    return drop;
-}
-
 // Bytes per whole second since the steady time sinceMs (at least 1 s).
 int32_t RateOf(int bytes, int64_t sinceMs, int64_t nowMs)
 {
@@ -280,7 +260,7 @@ bool LoginExecute(Tarnek::LogRoot** unit, uint64_t channelID)
             break;
         case NtripDecoding::NTRIP_UNKNOW_LOGIN_REQUEST:
             // The rest of what it queued is not even decoded.
-            if (CountUnknownRequest(GetCenter(), channelID)) DecodeExecutor_DropQueued();
+            if (LoginRefusal_Count(channelID)) DecodeExecutor_DropQueued();
             break;
         default:
             handled = false;

@@ -8,6 +8,7 @@
 // base, rover and released in reverse; sends and closes are posted commands.
 #pragma once
 
+#include "caster/session/LoginRefusal.h"
 #include "decoding/LogRoot.h"
 
 #include <cstdint>
@@ -17,9 +18,6 @@ namespace Ntrip {
 // The keep-alive a base receives at most once per interval while it sends.
 extern const char* const BASE_KEEP_ALIVE;  // "XQN200\r\n", 8 bytes, no terminator
 static const int BASE_KEEP_ALIVE_INTERVAL_S = 10;
-// Requests not understood (NtripUnknowLoginRequest) a connection logging in
-// may send; at this many it is closed.
-static const int LOGIN_UNKNOWN_REQUEST_LIMIT = 8;
 
 void Ntrip_OpenCallback(uint64_t channelID, const char* ip, int port, int kind);
 void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length);

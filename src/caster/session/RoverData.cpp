@@ -10,13 +10,13 @@
 #include "caster/session/UserLogQueue.h"
 #include "config/ConfigRecords.h"
 #include "decoding/NEMADecoding/NemaLog.h"
+#include "platform/SteadyClock.h"
 #include "runtime/FixedText.h"
 #include "runtime/Geodesy.h"
 #include "runtime/GreatCircle.h"
 #include "runtime/LogText.h"
 
 #include <cstring>
-#include <ctime>
 #include <memory>
 
 namespace Ntrip {
@@ -59,7 +59,7 @@ bool RelayRoverPosition(const CasterScope& scope, const NEMADecoding::NEMA_GPGGA
     Vorlane* center = GetCenter();
     if (!center) return true;
     return RelayAllocation_OnPosition(scope, center->relayAccounts, center->relayRecheckAuthCentre, gga, channelID,
-                                      static_cast<int64_t>(time(nullptr)));
+                                      Platform_SteadyNowMs());
 }
 
 // A named-mount rover: its distance to its base.

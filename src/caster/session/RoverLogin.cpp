@@ -11,11 +11,14 @@
 #include "caster/relay/AuthCentre.h"
 #include "caster/relay/AuthCentreQueue.h"
 #include "caster/relay/RelayAccountList.h"
+#include "caster/session/LoginRefusal.h"
 #include "caster/session/UserLog.h"
 #include "caster/session/UserLogQueue.h"
+#include "decoding/DecodeExecutor.h"
 #include "decoding/NtripDecoding/NtripResponse.h"
 #include "decoding/NtripDecoding/SourceTable.h"
 #include "net/NHServer.h"
+#include "platform/SteadyClock.h"
 #include "runtime/FixedText.h"
 #include "runtime/Log.h"
 #include "runtime/LogText.h"
@@ -119,7 +122,9 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     // HTTP exchange of up to its time-out. It runs on the centre's own
     // threads, with no registry lock held and no login worker waiting, and
     // its answer carries the login on there with a fresh look at the
-    // connection.
+    // connection. A connection has one check in flight at most: what it asks
+    // meanwhile is refused unasked and counts toward its limit, so that one
+    // peer cannot fill the centre's queue for everybody.
     RelayAccountList* pool = GetRelayAccountList();
     bool relayMount = pool && pool->IsNotRelayMount(mount) == 0;
     const AuthCentreConfig* centre = GetRoverAuthCentre();
@@ -129,15 +134,28 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
         return;
     }
     ConnInfoTable::Lock();
-    bool known = GetConnInfoTable()->Contains(channelID);
+    ConnInfo* conn = GetConnInfoTable()->Find(channelID);
+    bool known = conn != nullptr;
+    bool asking = known && conn->centreAsking != 0;
+    if (known) conn->centreAsking = 1;
     ConnInfoTable::Unlock();
     if (!known) {
         Log_Info("Rover login failed, tcp connection of channelID:%lld is not exist.", id);
         return;
     }
+    if (asking) {
+        Log_Info("Rover login failed:user=%s asks again while the centre checks channelID:%lld.",
+                 LogText_Escape(user).c_str(), id);
+        if (LoginRefusal_Count(channelID)) DecodeExecutor_DropQueued();
+        return;
+    }
     std::shared_ptr<Tarnek::LogRoot> copy(request->Clone());
     AuthCentreQueue_Ask(centre, user, request->password, AUTH_NODE, [copy, channelID](int result) {
         const auto* asked = static_cast<const NtripDecoding::NtripClientLoginRequest*>(copy.get());
+        // Free for its next request before it can read this answer.
+        ConnInfoTable::Lock();
+        if (ConnInfo* asker = GetConnInfoTable()->Find(channelID)) asker->centreAsking = 0;
+        ConnInfoTable::Unlock();
         if (result != 0) {
             char reply[REPLY_SIZE];
             int code =
@@ -254,7 +272,7 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
     rover.bindingMode = mode;
     GetTimeString(rover.loginTimeText, sizeof(rover.loginTimeText));
     rover.loginTime = static_cast<int64_t>(time(nullptr));
-    rover.lastRecheckTime = rover.loginTime;
+    rover.lastRecheckMs = Platform_SteadyNowMs();
     FixedText_Copy(rover.ip, sizeof(rover.ip), conn->ip);
     rover.port = conn->port;
     rover.fixQuality = -1;

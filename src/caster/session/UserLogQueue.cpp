@@ -32,8 +32,10 @@ struct UserLogState {
     std::condition_variable drained;
     std::deque<Entry> entries;
     size_t bytes = 0;  // queued and not yet done, counted against the cap
-    uint64_t queued = 0;
+    uint64_t queued = 0;  // entries, releases too
     uint64_t done = 0;
+    uint64_t linesQueued = 0;  // lines alone, for what a flush left behind
+    uint64_t linesDone = 0;
     uint64_t dropped = 0;
     bool running = false;
     std::string root;
@@ -71,8 +73,10 @@ void Run()
                      static_cast<unsigned long long>(dropped));
         }
         size_t bytes = 0;
+        uint64_t lines = 0;
         for (const Entry& e : batch) {
             bytes += e.text.size() + e.user.size();
+            if (e.mode != USER_LOG_RELEASE) ++lines;
             if (e.mode == USER_LOG_RELEASE) {
                 if (users.erase(e.user) > 0) {
                     Log_Debug("UserLogQueue:user writer freed, %zu left", users.size());
@@ -88,6 +92,7 @@ void Run()
         std::lock_guard<std::mutex> lock(s.mutex);
         s.bytes -= bytes;
         s.done += batch.size();
+        s.linesDone += lines;
         s.writers = users.size();
         s.drained.notify_all();
         batch.clear();
@@ -114,6 +119,7 @@ void Queue(int mode, const char* userName, const char* text)
     s.entries.push_back(std::move(e));
     s.bytes += size;
     ++s.queued;
+    if (mode != USER_LOG_RELEASE) ++s.linesQueued;
     s.wake.notify_one();
 }
 
@@ -127,17 +133,22 @@ void UserLogQueue_Post(int mode, const char* userName, const char* text)
 
 void UserLogQueue_Release(const char* userName) { Queue(USER_LOG_RELEASE, userName, ""); }
 
-bool UserLogQueue_Flush(int timeoutMs)
+bool UserLogQueue_Flush(int timeoutMs, uint64_t* linesLeft)
 {
     UserLogState& s = State();
     std::unique_lock<std::mutex> lock(s.mutex);
     uint64_t target = s.queued;
+    uint64_t linesTarget = s.linesQueued;
     auto done = [&] { return s.done >= target; };
+    bool flushed = true;
     if (timeoutMs < 0) {
         s.drained.wait(lock, done);
-        return true;
+    } else {
+        flushed = s.drained.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
     }
-    return s.drained.wait_for(lock, std::chrono::milliseconds(timeoutMs), done);
+    // The thread works in order: every line done beyond the target came after it.
+    if (linesLeft) *linesLeft = s.linesDone >= linesTarget ? 0 : linesTarget - s.linesDone;
+    return flushed;
 }
 
 size_t UserLogQueue_WriterCount()

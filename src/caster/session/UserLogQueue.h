@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 static const size_t USER_LOG_QUEUE_CAP = 8u * 1024u * 1024u;
 
@@ -22,8 +23,9 @@ void UserLogQueue_Post(int mode, const char* userName, const char* text);
 // Queues the end of the user's per-user writer (after the lines before it).
 void UserLogQueue_Release(const char* userName);
 // Waits until everything queued before the call is done; timeoutMs >= 0
-// bounds the wait. False when it gave up.
-bool UserLogQueue_Flush(int timeoutMs);
+// bounds the wait. False when it gave up; *linesLeft (may be null) gets how
+// many of the lines queued before the call were not written by then.
+bool UserLogQueue_Flush(int timeoutMs, uint64_t* linesLeft = nullptr);
 // Per-user writers the thread holds now.
 size_t UserLogQueue_WriterCount();
 // The folder the tree is rooted in (default: the executable's directory);

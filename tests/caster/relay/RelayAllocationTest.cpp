@@ -1,22 +1,27 @@
 // A relay rover's positions on the rover worker's side: the first one takes
 // an idle account and starts the rover's own relay, later ones re-check the
-// user with the authentication centre every 600 s; and the source table of
-// relay mounts. The network server never runs: the relay start it is asked
-// for stays in its queue, where the test reads the relay context.
+// user with the authentication centre every 600 s of the steady clock, asked
+// on the centre's own threads; and the source table of relay mounts. The
+// network server never runs: the relay start and the closes it is asked for
+// stay in its queue, where the test reads them.
 #include "caster/BindingFixture.h"
 #include "caster/relay/AuthCentre.h"
 #include "caster/relay/RelayAccountList.h"
 #include "caster/relay/RelayAllocation.h"
 #include "caster/relay/RelayClient.h"
+#include "caster/session/RoverData.h"
 #include "caster/session/SourceTableAnswer.h"
 #include "decoding/NEMADecoding/NemaLog.h"
+#include "platform/SteadyClock.h"
 #include "support/FakeAuthCentre.h"
 #include "support/TestClient.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
-#include <ctime>
+#include <thread>
 #include <regex>
 #include <string>
 #include <vector>
@@ -81,10 +86,30 @@ protected:
         return out;
     }
 
-    bool Position(uint64_t channel, int64_t now = 0)
+    bool Position(uint64_t channel, int64_t nowMs = 0)
     {
         return Ntrip::RelayAllocation_OnPosition(scope, pool.get(), &centre, gga, channel,
-                                                 now ? now : static_cast<int64_t>(time(nullptr)));
+                                                 nowMs ? nowMs : Platform_SteadyNowMs());
+    }
+
+    // Waits (bounded) until the centre's answer to the rover's check has come
+    // back. The fixture holds the registries, and the answer takes the rover
+    // lock on the centre's thread: it is let go meanwhile.
+    bool WaitAnswered(uint64_t channel, int timeoutMs = 20000)
+    {
+        RoverTable::Unlock();
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        bool answered = false;
+        for (;;) {
+            RoverTable::Lock();
+            RoverRecord* rover = rovers->Find(channel);
+            answered = !rover || rover->recheckAsking == 0;
+            RoverTable::Unlock();
+            if (answered || std::chrono::steady_clock::now() >= end) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        RoverTable::Lock();
+        return answered;
     }
 
     std::unique_ptr<RelayAccountList> pool;
@@ -169,12 +194,12 @@ TEST_F(RelayAllocationTest, ARoverOfAMountThePoolDoesNotKnowGetsNothing)
     EXPECT_FALSE(Position(99));  // no such rover
 }
 
-// A rover with its relay running, last checked at `checked`.
+// A rover with its relay running, last checked sinceCheckMs ago.
 struct RecheckCase {
     const char* what;
     int status;
     const char* body;
-    int64_t sinceCheck;
+    int64_t sinceCheckMs;
     bool asked;
     bool closed;
 };
@@ -182,15 +207,15 @@ struct RecheckCase {
 TEST_F(RelayAllocationTest, TheUserIsCheckedAgainEvery600SecondsAndClosedUnlessTheCentreSaysZero)
 {
     const RecheckCase cases[] = {
-        {"not due yet", 200, "{\"code\":0}", 599, false, false},
-        {"due, accepted", 200, "{\"code\":0}", 600, true, false},
-        {"due, wrong password", 200, "{\"code\":1}", 601, true, true},
-        {"due, other code", 200, "{\"code\":7}", 900, true, true},
-        {"due, not JSON", 200, "yes", 900, true, true},
-        {"due, HTTP error", 500, "{\"code\":0}", 900, true, true},
-        {"due, string code", 200, "{\"code\":\"0\"}", 900, true, true},
+        {"not due yet", 200, "{\"code\":0}", 599999, false, false},
+        {"due, accepted", 200, "{\"code\":0}", 600000, true, false},
+        {"due, wrong password", 200, "{\"code\":1}", 601000, true, true},
+        {"due, other code", 200, "{\"code\":7}", 900000, true, true},
+        {"due, not JSON", 200, "yes", 900000, true, true},
+        {"due, HTTP error", 500, "{\"code\":0}", 900000, true, true},
+        {"due, string code", 200, "{\"code\":\"0\"}", 900000, true, true},
     };
-    const int64_t now = 1700000000;
+    const int64_t nowMs = 5000000000;
     for (const RecheckCase& c : cases) {
         SCOPED_TRACE(c.what);
         FakeAuthCentre::Answer answer;
@@ -203,9 +228,10 @@ TEST_F(RelayAllocationTest, TheUserIsCheckedAgainEvery600SecondsAndClosedUnlessT
         RoverRecord* rover = AddRelayRover("alice~2", 11);
         snprintf(rover->userKey, sizeof(rover->userKey), "alice");
         rover->relayFlag = 1;
-        rover->lastRecheckTime = now - c.sinceCheck;
+        rover->lastRecheckMs = nowMs - c.sinceCheckMs;
 
-        EXPECT_TRUE(Position(11, now));
+        EXPECT_TRUE(Position(11, nowMs));
+        EXPECT_TRUE(WaitAnswered(11));
         std::vector<Posted> posted;
         EXPECT_TRUE(Started(&posted).empty());
         EXPECT_EQ(c.asked ? 1u : 0u, fake.RequestCount());
@@ -214,14 +240,15 @@ TEST_F(RelayAllocationTest, TheUserIsCheckedAgainEvery600SecondsAndClosedUnlessT
             EXPECT_TRUE(posted.empty());
         }
         rover = rovers->Find(11);
-        EXPECT_EQ(c.asked ? now : now - c.sinceCheck, rover->lastRecheckTime);
+        EXPECT_EQ(c.asked ? nowMs : nowMs - c.sinceCheckMs, rover->lastRecheckMs);
         if (c.asked) {
             std::string body = FakeAuthCentre::BodyOf(fake.Requests()[0]);
             EXPECT_NE(std::string::npos, body.find("\"name\":\"alice\"")) << body;
             EXPECT_NE(std::string::npos, body.find("\"password\":\"secret\"")) << body;
             EXPECT_NE(std::string::npos, body.find("\"node\":\"1\"")) << body;
             // Checked once per interval, not at every sentence.
-            EXPECT_TRUE(Position(11, now + 1));
+            EXPECT_TRUE(Position(11, nowMs + 1000));
+            EXPECT_TRUE(WaitAnswered(11));
             EXPECT_EQ(1u, fake.RequestCount());
             Taken();
         }
@@ -236,13 +263,13 @@ TEST_F(RelayAllocationTest, WithoutACentreNoRoverIsEverClosedByTheRecheck)
     centre.enabled = 0;
     RoverRecord* rover = AddRelayRover("alice", 11);
     rover->relayFlag = 1;
-    rover->lastRecheckTime = 1;
+    rover->lastRecheckMs = 1;
     EXPECT_TRUE(Position(11));
     std::vector<Posted> posted;
     Started(&posted);
     EXPECT_TRUE(posted.empty());
     EXPECT_EQ(0u, fake.RequestCount());
-    EXPECT_EQ(1, rovers->Find(11)->lastRecheckTime);
+    EXPECT_EQ(1, rovers->Find(11)->lastRecheckMs);
 }
 
 TEST_F(RelayAllocationTest, AnUnreachableCentreClosesTheRoverAtItsRecheck)
@@ -259,12 +286,86 @@ TEST_F(RelayAllocationTest, AnUnreachableCentreClosesTheRoverAtItsRecheck)
     centre.enabled = 1;
     RoverRecord* rover = AddRelayRover("alice", 11);
     rover->relayFlag = 1;
-    rover->lastRecheckTime = 1;
+    rover->lastRecheckMs = Platform_SteadyNowMs() - Ntrip::RELAY_RECHECK_INTERVAL_MS;
     EXPECT_TRUE(Position(11));
+    EXPECT_TRUE(WaitAnswered(11));
     std::vector<Posted> posted;
     Started(&posted);
     EXPECT_EQ((std::vector<Posted>{Close(11)}), posted);
     close(fd);
+}
+
+std::atomic<int64_t> g_steadyMs{0};
+int64_t SteppedSteady() { return g_steadyMs.load(); }
+
+// The steady clock moves only when the test steps it.
+class RelayRecheckClockTest : public RelayAllocationTest {
+protected:
+    void SetUp() override
+    {
+        RelayAllocationTest::SetUp();
+        g_steadyMs = 7000000;
+        Platform_SetSteadyClockSource(SteppedSteady);
+    }
+    void TearDown() override
+    {
+        Platform_SetSteadyClockSource(nullptr);
+        RelayAllocationTest::TearDown();
+    }
+    static Tarnek::LogRoot* Gga(double latitude, double longitude)
+    {
+        NEMADecoding::NEMA_GPGGA* unit = new NEMADecoding::NEMA_GPGGA();
+        unit->latitude = latitude;
+        unit->longitude = longitude;
+        return unit;
+    }
+};
+
+// A rover worker runs the relay rover's recheck and then another rover's
+// position. The centre takes the check and never answers: the worker goes
+// on at once, the other rover is bound to its nearest base, and the relay
+// rover stays until the centre's answer, a failure here, closes it.
+TEST_F(RelayRecheckClockTest, ASilentCentreHoldsNeitherTheWorkerNorAnotherRoversBinding)
+{
+    FakeAuthCentre::Answer silent;
+    silent.silent = true;
+    std::unique_ptr<FakeAuthCentre> fake(new FakeAuthCentre(silent));
+    snprintf(centre.url, sizeof(centre.url), "%s", fake->Url().c_str());
+    centre.enabled = 1;
+    AddBase("B1", 31, 30.0, 114.0);
+    RoverRecord* relayRover = AddRelayRover("alice", 11);
+    relayRover->relayFlag = 1;
+    relayRover->lastRecheckMs = Platform_SteadyNowMs();
+    AddRover("bob", "NEAREST", 12, ROVER_BIND_NEAREST);
+    Taken();
+
+    // 599.999 s on: not yet.
+    g_steadyMs += Ntrip::RELAY_RECHECK_INTERVAL_MS - 1;
+    EXPECT_TRUE(Position(11, Platform_SteadyNowMs()));
+    EXPECT_EQ(0u, fake->RequestCount());
+    g_steadyMs += 1;
+    EXPECT_TRUE(Position(11, Platform_SteadyNowMs()));
+    RoverTable::Unlock();
+    EXPECT_TRUE(fake->WaitRequests(1, 5000)) << "the check reached the centre";
+    RoverTable::Lock();
+
+    // The centre holds the check; the worker's next task is another rover.
+    Tarnek::LogRoot* unit = Gga(30.001, 114.001);
+    EXPECT_TRUE(Ntrip::RoverData_Execute(scope, &unit, 12));
+    EXPECT_EQ((std::vector<Posted>{Sub(31, 12)}), Taken());
+    EXPECT_EQ(31u, rovers->Find(12)->boundChannelID);
+
+    // Another interval on, the check still waits: the rover is not asked again.
+    g_steadyMs += Ntrip::RELAY_RECHECK_INTERVAL_MS;
+    EXPECT_TRUE(Position(11, Platform_SteadyNowMs()));
+    EXPECT_EQ(1u, fake->RequestCount());
+    EXPECT_EQ(1, rovers->Find(11)->recheckAsking);
+    EXPECT_TRUE(Taken().empty()) << "nobody is closed while the centre is silent";
+
+    // The centre goes without a word: no answer is no accept.
+    fake.reset();
+    EXPECT_TRUE(WaitAnswered(11));
+    EXPECT_EQ((std::vector<Posted>{Close(11)}), Taken());
 }
 
 TEST(RelaySourceTable, ListsTheRelayMountsSortedAndNoSystemMount)
