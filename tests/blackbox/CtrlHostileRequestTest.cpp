@@ -214,6 +214,40 @@ TEST_F(BlackboxCtrlHostileRequest, TextsThatAreNotUtf8AreRefusedWith33AndTheList
     ASSERT_NO_FATAL_FAILURE(ExpectStillStreaming());
 }
 
+TEST_F(BlackboxCtrlHostileRequest, ExtremeNumbersInEveryQueryAreAnswered)
+{
+    ASSERT_NO_FATAL_FAILURE(StartStreaming());
+    const int64_t lo = INT32_MIN;
+    const int64_t hi = INT32_MAX;
+    struct Case {
+        const char* label;
+        uint32_t type;
+        Pb body;
+    } cases[] = {
+        {"base page from the lowest int", 4, PageRequest(static_cast<int>(lo), static_cast<int>(hi))},
+        {"base page past the end", 4, PageRequest(static_cast<int>(hi), static_cast<int>(hi), "HB")},
+        {"rover page of negatives", 6, PageRequest(-1, -1, "HB1", "hr1")},
+        {"rover page from the highest int", 6, PageRequest(static_cast<int>(hi), static_cast<int>(hi))},
+        {"user page of every extreme", 15, Pb().Int(1, lo).Int(2, hi).Int(3, 99).Bytes(4, std::string(3000, '%'))},
+        {"user page of a negative type", 15, Pb().Int(1, hi).Int(2, lo).Int(3, -5)},
+        {"users of the lowest type", 12, UserRequest({Pb().Int(USER_TYPE, lo).Bytes(USER_NAME, std::string(3000, 'n'))})},
+        {"rover kick of the highest id", 9, RoverRequest("nobody", "HB1", UINT32_MAX)},
+        {"settings read", 16, Pb()},
+    };
+    int32_t id = 1000;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.label);
+        Received r = Ask(centre_.get(), k.type, ++id, k.body);
+        EXPECT_EQ(r.type, 1000 + k.type);
+        EXPECT_EQ(r.id, id);
+        // Split lists end with more 0.
+        while (r.more == 1 && centre_->NextReply(&r, kReplyMs)) {
+        }
+    }
+    ASSERT_NO_FATAL_FAILURE(ExpectStillStreaming());
+    EXPECT_FALSE(rover_.PeerClosed());
+}
+
 TEST_F(BlackboxCtrlHostileRequest, DeletingAnEmptyListIsAnswered62)
 {
     ASSERT_NO_FATAL_FAILURE(StartStreaming());
