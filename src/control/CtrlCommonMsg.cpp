@@ -43,9 +43,9 @@ void Serve(NHServer* server, uint64_t channelID, const RVZ::RVZProtoMsg* unit, c
     reply.set_msg(answer);
     reply.set_ack_status(ACK_DONE);
     // A list of every station that ever logged in outgrows one 2048-byte
-    // frame; the frame is sized to the answer instead.
+    // frame; the frame is sized to the answer instead, however long.
     if (!CtrlReply_SendSized(server, channelID, MSG_JSON_RESPONSE, unit->id, reply)) {
-        Log_Warn("%s:answer of %zu bytes does not fit one frame, not sent", "RequestProcess_CommonMsgResponse",
+        Log_Warn("%s:answer of %zu bytes could not be encoded, not sent", "RequestProcess_CommonMsgResponse",
                  answer.size());
     }
 }

@@ -5,6 +5,7 @@
 #include "control/CtrlResponse.h"
 #include "control/CtrlWarnConfig.h"
 #include "control/NtripRespHandle.h"
+#include "control/StationItems.h"
 
 #include "VIVOProtoDecoding/StationInfoMsg.pb.h"
 
@@ -28,6 +29,8 @@ bool CtrlHooks_Init(Ntrip::Vorlane*, const char* ip, int port)
 
 void CtrlHooks_Start(Ntrip::Vorlane*) { RTS::NtripRespHandle_Start(); }
 
+// Names go out as the lists send them, valid UTF-8 whatever a peer logged in
+// with: the control centre refuses a whole frame over one bad string.
 void CtrlHooks_Notify(int type, const Ntrip::CtrlNotice& notice)
 {
     switch (type) {
@@ -38,7 +41,7 @@ void CtrlHooks_Notify(int type, const Ntrip::CtrlNotice& notice)
         message.set_ack_status(ACK_DONE);
         StationInfoMsg::BaseStationInfo* item = message.add_base_station_info();
         if (type == Ntrip::CTRL_NOTIFY_BASE_TIMEOUT) item->set_id(notice.baseSequence);
-        if (notice.accessPoint) item->set_access_point(notice.accessPoint);
+        if (notice.accessPoint) item->set_access_point(StationItem_Text(notice.accessPoint));
         CtrlResponse_SendNotify(type, message);
         break;
     }
@@ -47,8 +50,8 @@ void CtrlHooks_Notify(int type, const Ntrip::CtrlNotice& notice)
         StationInfoMsg::RoverStationInfoResponse message;
         message.set_ack_status(ACK_DONE);
         StationInfoMsg::RoverStationInfo* item = message.add_rover_station_info();
-        if (notice.roverName) item->set_rover_station_name(notice.roverName);
-        if (notice.accessPoint) item->set_access_point(notice.accessPoint);
+        if (notice.roverName) item->set_rover_station_name(StationItem_Text(notice.roverName));
+        if (notice.accessPoint) item->set_access_point(StationItem_Text(notice.accessPoint));
         CtrlResponse_SendNotify(type, message);
         break;
     }

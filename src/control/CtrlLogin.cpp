@@ -16,6 +16,7 @@
 #include "VIVOProtoDecoding/ServiceOpMsg.pb.h"
 
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -30,12 +31,14 @@ const LoginMsg::LoginRequest* LoginBody(const RVZ::RVZProtoMsg* unit)
     return unit ? dynamic_cast<const LoginMsg::LoginRequest*>(unit->body) : nullptr;
 }
 
+// The name is echoed cut, so that a refusal of any name is still sent.
 void SendLoginResponse(NHServer* server, uint64_t channelID, int32_t id, int ack, int role, const char* name)
 {
     unsigned char buffer[FRAME_SEND_BUFFER_SIZE];
     memset(buffer, 0, sizeof(buffer));
     size_t length = 0;
-    if (EncodeLoginResponse(id, ack, role, name, buffer, sizeof(buffer), &length) == 0) {
+    std::string echoed = CtrlReply_EchoText(name ? name : "");
+    if (EncodeLoginResponse(id, ack, role, echoed.c_str(), buffer, sizeof(buffer), &length) == 0) {
         NHServer_PostSend(server, channelID, buffer, length);
     }
 }

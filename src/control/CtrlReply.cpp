@@ -2,15 +2,13 @@
 
 #include "control/FrameEncode.h"
 #include "control/ManagementFrame.h"
-#include "decoding/DecodeThread.h"
 #include "net/NHServer.h"
+#include "runtime/Utf8Text.h"
 
 #include <google/protobuf/message.h>
 
 #include <cstring>
 #include <vector>
-
-const size_t CTRL_REPLY_MAX_FRAME = DFW::DECODE_PEEK_CAPACITY;
 
 bool CtrlReply_SendMore(NHServer* server, uint64_t channelID, int type, int32_t id, uint8_t more,
                         const google::protobuf::Message& body)
@@ -35,11 +33,18 @@ bool CtrlReply_SendSized(NHServer* server, uint64_t channelID, int type, int32_t
                          const google::protobuf::Message& body)
 {
     if (!server) return false;
+    // The peer's own read window is its business: what a connection of ours
+    // decodes at once bounds what we read, not what we send.
     size_t frameLength = body.ByteSizeLong() + FRAME_OVERHEAD;
-    if (frameLength > CTRL_REPLY_MAX_FRAME) return false;
     std::vector<unsigned char> buffer(frameLength < FRAME_SEND_BUFFER_SIZE ? FRAME_SEND_BUFFER_SIZE : frameLength, 0);
     size_t length = 0;
     if (EncodeFrame(static_cast<uint32_t>(type), id, &body, buffer.data(), buffer.size(), &length) != 0) return false;
     NHServer_PostSend(server, channelID, buffer.data(), length);
     return true;
+}
+
+std::string CtrlReply_EchoText(const std::string& text)
+{
+    if (text.size() <= CTRL_ECHO_TEXT_MAX) return text;
+    return text.substr(0, Utf8_CutLength(text.data(), CTRL_ECHO_TEXT_MAX));
 }

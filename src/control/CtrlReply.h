@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct NHServer;
 
@@ -21,11 +22,15 @@ bool CtrlReply_Send(NHServer* server, uint64_t channelID, int type, int32_t id, 
 bool CtrlReply_SendMore(NHServer* server, uint64_t channelID, int type, int32_t id, uint8_t more,
                         const google::protobuf::Message& body);
 // The same in a frame sized to the body, for answers that may outgrow the
-// 2048-byte buffer (the frame format carries any body length). False when
-// the frame would exceed what a control-centre connection can decode at once
-// (CTRL_REPLY_MAX_FRAME).
+// 2048-byte buffer (the frame format carries any body length): however long
+// the answer, it goes out whole in one frame.
 bool CtrlReply_SendSized(NHServer* server, uint64_t channelID, int type, int32_t id,
                          const google::protobuf::Message& body);
 
-// The largest frame a control-centre connection's own decode window takes.
-extern const size_t CTRL_REPLY_MAX_FRAME;
+// The longest text a reply echoes back to the peer. Two such texts and an
+// item's numbers still fit one 2048-byte frame.
+static const size_t CTRL_ECHO_TEXT_MAX = 960;
+
+// text as a reply echoes it: cut to CTRL_ECHO_TEXT_MAX bytes, never inside a
+// UTF-8 character, so the reply is sent (and parses) whatever the request held.
+std::string CtrlReply_EchoText(const std::string& text);

@@ -16,6 +16,7 @@
 #include "VIVOProtoDecoding/ServiceOpMsg.pb.h"
 
 #include <cstring>
+#include <exception>
 
 namespace {
 
@@ -83,6 +84,22 @@ bool CtrlFrameScan(const unsigned char* data, size_t length, Tarnek::LogRoot** u
     return false;
 }
 
+// Handlers check what they read and answer what they cannot serve; should a
+// library still throw, the request is dropped with a line and the decode
+// thread goes on with the connection's next frame.
+void RunHandler(RequestHandler handler, NHServer* server, uint64_t channelID, const RVZ::RVZProtoMsg* message)
+{
+    try {
+        handler(server, channelID, message);
+    } catch (const std::exception& e) {
+        Log_Error("%s:type %u from channelID:%llu failed (%s), dropped", "CtrlResponse_Dispatch", message->type,
+                  static_cast<unsigned long long>(channelID), e.what());
+    } catch (...) {
+        Log_Error("%s:type %u from channelID:%llu failed, dropped", "CtrlResponse_Dispatch", message->type,
+                  static_cast<unsigned long long>(channelID));
+    }
+}
+
 bool IsNotifyType(int type)
 {
     return type == MSG_NOTIFY_BASE_TIMEOUT || type == MSG_NOTIFY_BASE_ONLINE || type == MSG_NOTIFY_BASE_OFFLINE ||
@@ -140,7 +157,7 @@ void CtrlResponse_Dispatch(Tarnek::LogRoot* unit, void* context)
         Log_Info("%s:type %u from channelID:%llu before login, dropped", "CtrlResponse_Dispatch", message->type,
                  static_cast<unsigned long long>(channelID));
     } else {
-        entry->handler(server, channelID, message);
+        RunHandler(entry->handler, server, channelID, message);
     }
     delete unit;
 }

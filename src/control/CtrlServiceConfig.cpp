@@ -8,8 +8,10 @@
 #include "control/CtrlConfigFile.h"
 #include "control/CtrlReply.h"
 #include "control/CtrlServiceConfig.h"
+#include "control/ManagementFrame.h"
 #include "control/MessageTypes.h"
 #include "control/RVZProtoMsg.h"
+#include "control/ReplyEncode.h"
 #include "net/NHServer.h"
 #include "runtime/Log.h"
 
@@ -28,6 +30,17 @@ const size_t LIVE_IP_KEPT = 30;
 const int32_t ROVER_DISTANCE_LIMIT = 5000;
 
 int OneOrZero(int value) { return value == 1 ? 1 : 0; }
+
+const int32_t PORT_MIN = 1;
+const int32_t PORT_MAX = 65535;
+
+// Settings the caster can run with: a port it can listen on (the next start
+// reads it), and no negative time-out or count.
+bool ConfigInfo_IsValid(const ServiceOpMsg::ConfigServiceInfo& info)
+{
+    return info.port() >= PORT_MIN && info.port() <= PORT_MAX && info.base_auto_offline_time() >= 0 &&
+           info.user_count() >= 0;
+}
 
 // The caster thread reads the live record field by field without a lock:
 // each field is replaced whole, so no read ever sees a torn value.
@@ -91,6 +104,19 @@ void RequestProcess_ServiceConfig(NHServer* server, uint64_t channelID, const RV
     NtripServerConfig* live = GetNtripServerConfig();
     if (!request || !live) return;
 
+    const ServiceOpMsg::ConfigServiceInfo& info = request->config_info();
+    if (!ConfigInfo_IsValid(info)) {
+        Log_Info("%s:port %d, base offline time %d, user count %d refused; nothing written",
+                 "RequestProcess_ServiceConfig", info.port(), info.base_auto_offline_time(), info.user_count());
+        unsigned char buffer[FRAME_SEND_BUFFER_SIZE];
+        memset(buffer, 0, sizeof(buffer));
+        size_t length = 0;
+        if (EncodeConfigServiceResponse(unit->id, ACK_WRITE_FAILED, buffer, sizeof(buffer), &length) == 0) {
+            NHServer_PostSend(server, channelID, buffer, length);
+        }
+        return;
+    }
+
     char path[CONFIG_PATH_SIZE];
     if (!CtrlConfig_FilePath(path, sizeof(path))) return;
 
@@ -100,7 +126,7 @@ void RequestProcess_ServiceConfig(NHServer* server, uint64_t channelID, const RV
     // The address stays: a listener does not move at run time.
     memcpy(fresh.ip, live->ip, LIVE_IP_KEPT);
     fresh.ip[LIVE_IP_KEPT] = '\0';
-    ConfigServiceInfoToNtripServerConfig(request->config_info(), &fresh);
+    ConfigServiceInfoToNtripServerConfig(info, &fresh);
     fresh.rover_distance_limit = ROVER_DISTANCE_LIMIT;
 
     ServiceOpMsg::ConfigServiceResponse reply;

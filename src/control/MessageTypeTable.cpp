@@ -1,6 +1,8 @@
 #include "control/MessageTypeTable.h"
 
+#include "control/LooseTextParse.h"
 #include "control/ManagementFrame.h"
+#include "control/MessageTypes.h"
 
 #include "VIVOProtoDecoding/CommonMsg.pb.h"
 #include "VIVOProtoDecoding/LoginMsg.pb.h"
@@ -112,6 +114,10 @@ bool IdAccepted(FrameIdRule rule, int32_t id)
     return false;
 }
 
+// The requests whose handlers answer a text that is not UTF-8 with a refusal:
+// adding and modifying an account.
+bool RefusesBadText(uint32_t type) { return type == MSG_ADD_USER_REQUEST || type == MSG_MODIFY_USER_REQUEST; }
+
 }  // namespace
 
 const MessageTypeEntry* MessageType_Find(uint32_t type)
@@ -150,9 +156,17 @@ RVZ::RVZProtoMsg* DecodeBody(const unsigned char* frame, uint32_t bodyLength)
     if (!entry || !IdAccepted(entry->idRule, header.id)) return nullptr;
 
     google::protobuf::Message* body = entry->newBody();
+    bool textNotUtf8 = false;
     if (!body->ParseFromArray(frame + FRAME_HEADER_LENGTH, static_cast<int>(bodyLength))) {
-        delete body;
-        return nullptr;
+        // An account whose text is not UTF-8 goes on, marked, so that it is
+        // refused with its ack instead of going unanswered.
+        body->Clear();
+        bool marked = RefusesBadText(header.type) &&
+                      LooseText_Parse(frame + FRAME_HEADER_LENGTH, bodyLength, body, &textNotUtf8) && textNotUtf8;
+        if (!marked) {
+            delete body;
+            return nullptr;
+        }
     }
     // Fields this system does not know are not carried on into copies.
     body->DiscardUnknownFields();
@@ -161,6 +175,7 @@ RVZ::RVZProtoMsg* DecodeBody(const unsigned char* frame, uint32_t bodyLength)
     unit->body = body;
     unit->type = header.type;
     unit->id = header.id;
+    unit->textNotUtf8 = textNotUtf8;
     if (entry->words != FRAME_WORDS_NONE) unit->more = header.more;
     if (entry->words == FRAME_WORDS_MORE_EXTRA) unit->extra = header.extra;
     return unit;

@@ -1,6 +1,7 @@
 #include "control/PppRtkHandlers.h"
 
 #include "caster/centre/Vorlane.h"
+#include "control/CtrlReply.h"
 #include "control/FrameDecode.h"
 #include "control/FrameEncode.h"
 #include "control/ManagementFrame.h"
@@ -9,12 +10,14 @@
 #include "control/RVZProtoMsg.h"
 #include "decoding/DecodeExecutor.h"
 #include "net/NHServer.h"
+#include "runtime/Log.h"
 #include "runtime/Utf8Text.h"
 
 #include "VIVOProtoDecoding/PPPRAInfoMsg.pb.h"
 #include "VIVOProtoDecoding/UpdClientInfoMsg.pb.h"
 
 #include <cstring>
+#include <exception>
 
 namespace {
 
@@ -39,7 +42,7 @@ bool EncodeStationReply(uint32_t type, const PPPRAInfoMsg::PPPRAStationInfo& sta
     response.set_ack_status(PPPRTK_ACK);
     PPPRAInfoMsg::PPPRAStationInfo* item = response.add_client_info();
     item->set_station_id(station.station_id());
-    item->set_station_name(station.station_name());
+    item->set_station_name(CtrlReply_EchoText(station.station_name()));
     return Encode(type, response, reply);
 }
 
@@ -109,7 +112,7 @@ bool RequestProcess_UpdClientInfo(PppRaTable* table, const UpdClientInfoMsg::Cli
     response.set_ack_status(PPPRTK_ACK);
     UpdClientInfoMsg::ClientInfo* item = response.add_client_info();
     item->set_client_id(client.client_id());
-    item->set_client_name(client.client_name());
+    item->set_client_name(CtrlReply_EchoText(client.client_name()));
     return Encode(MSG_CLIENT_INFO_UPDATE_RESPONSE, response, reply);
 }
 
@@ -156,10 +159,21 @@ bool PppRtkDecodeExecute(Tarnek::LogRoot** unit, uint64_t channelID)
     Tarnek::LogRoot* root = unit ? *unit : nullptr;
     if (!root) return true;
     if (root->GetKind() == Tarnek::LOG_KIND_MANAGEMENT) {
-        std::vector<unsigned char> reply;
-        if (PppRtk_Handle(GetPppRaTable(), static_cast<RVZ::RVZProtoMsg*>(root), &reply)) {
-            NHServer* server = GetNetServer();
-            if (server) NHServer_PostSend(server, channelID, reply.data(), reply.size());
+        RVZ::RVZProtoMsg* message = static_cast<RVZ::RVZProtoMsg*>(root);
+        // The worker serves every PPP-RTK base: a request that still makes a
+        // library throw is dropped with a line, and the worker goes on.
+        try {
+            std::vector<unsigned char> reply;
+            if (PppRtk_Handle(GetPppRaTable(), message, &reply)) {
+                NHServer* server = GetNetServer();
+                if (server) NHServer_PostSend(server, channelID, reply.data(), reply.size());
+            }
+        } catch (const std::exception& e) {
+            Log_Error("%s:type %u from channelID:%llu failed (%s), dropped", "Ntrip::PppRtkDecodeExecute",
+                      message->type, static_cast<unsigned long long>(channelID), e.what());
+        } catch (...) {
+            Log_Error("%s:type %u from channelID:%llu failed, dropped", "Ntrip::PppRtkDecodeExecute", message->type,
+                      static_cast<unsigned long long>(channelID));
         }
     }
     delete root;

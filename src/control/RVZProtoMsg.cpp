@@ -17,6 +17,7 @@ Tarnek::LogRoot* RVZProtoMsg::Clone() const
     copy->more = more;
     copy->extra = extra;
     copy->type = type;
+    copy->textNotUtf8 = textNotUtf8;
     if (body) {
         copy->body = body->New();
         copy->body->CopyFrom(*body);

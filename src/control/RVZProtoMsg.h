@@ -30,6 +30,9 @@ public:
     uint8_t more = 0;    // taken from the frame only for the split reply types
     uint32_t extra = 0;  // likewise
     uint32_t type = UINT32_MAX;
+    // A text field of the body held bytes that are not UTF-8 (kept only for
+    // the requests that answer such a body with a refusal).
+    bool textNotUtf8 = false;
     google::protobuf::Message* body = nullptr;  // of the class the type table gives
 };
 

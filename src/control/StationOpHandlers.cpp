@@ -24,14 +24,15 @@ const StationInfoMsg::BaseStationInfo* FirstBase(const RVZ::RVZProtoMsg* unit)
     return &request->base_station_info(0);
 }
 
-// The reply naming the base acted on: ack 20 and one item with its id and name.
+// The reply naming the base acted on: ack 20 and one item with its id and
+// name, the name cut so that the reply is sent whatever its length.
 void ReplyBase(NHServer* server, uint64_t channelID, int type, int32_t id, uint32_t itemId, const std::string& name)
 {
     StationInfoMsg::BaseStationInfoResponse response;
     response.set_ack_status(ACK_DONE);
     StationInfoMsg::BaseStationInfo* item = response.add_base_station_info();
     item->set_id(itemId);
-    item->set_access_point(name);
+    item->set_access_point(CtrlReply_EchoText(name));
     CtrlReply_Send(server, channelID, type, id, response);
 }
 
@@ -66,8 +67,8 @@ void RequestProcess_KickRoverStation(NHServer* server, uint64_t channelID, const
     response.set_ack_status(ACK_DONE);
     StationInfoMsg::RoverStationInfo* item = response.add_rover_station_info();
     item->set_id(rover.id());
-    item->set_access_point(rover.access_point());
-    item->set_rover_station_name(rover.rover_station_name());
+    item->set_access_point(CtrlReply_EchoText(rover.access_point()));
+    item->set_rover_station_name(CtrlReply_EchoText(rover.rover_station_name()));
     CtrlReply_Send(server, channelID, MSG_CLOSE_ROVER_RESPONSE, unit->id, response);
 }
 

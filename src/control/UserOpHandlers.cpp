@@ -1,7 +1,7 @@
 // Adding (11), modifying (13) and deleting (14) users: the store first, then
 // the reply, then the caster's in-memory tables, so the control centre has
-// its answer before the caster's tables change. A request without a user is
-// not answered.
+// its answer before the caster's tables change. An add or modify without a
+// user is not answered.
 #include "control/CtrlHandlers.h"
 
 #include "caster/centre/CasterScope.h"
@@ -15,6 +15,7 @@
 #include "control/UserTableSync.h"
 #include "net/NHServer.h"
 #include "store/UserDb.h"
+#include "store/UserTimeText.h"
 
 #include "VIVOProtoDecoding/UserOpMsg.pb.h"
 
@@ -37,6 +38,20 @@ bool SendAck(NHServer* server, uint64_t channelID, AckEncoder encode, int32_t id
     return true;
 }
 
+// Whether an account as an operator hands it in may be stored: every text
+// UTF-8 (the unit is marked when a text was not, also past the part kept),
+// an expiry date that can be read, a period in range. Refusals leave a line.
+bool AccountIsStorable(const RVZ::RVZProtoMsg* unit, const UserRecord& account, const char* who)
+{
+    UserTextsResult checked = unit->textNotUtf8 ? USER_TEXTS_NOT_UTF8 : UserRecord_CheckTexts(&account);
+    if (checked == USER_TEXTS_OK) return true;
+    const char* why = checked == USER_TEXTS_NOT_UTF8  ? "a text is not UTF-8"
+                      : checked == USER_TEXTS_BAD_TIME ? "the expiry date is out of range"
+                                                       : "the activation period is out of range";
+    Log_Info("%s:user of type %d refused: %s", who, account.type, why);
+    return false;
+}
+
 // Inserts the first user. True when it was stored and answered: *added then
 // holds it with the id the store gave it.
 bool SendAddUserResponse(uint64_t channelID, const RVZ::RVZProtoMsg* unit, NHServer* server, UserRecord* added)
@@ -45,6 +60,10 @@ bool SendAddUserResponse(uint64_t channelID, const RVZ::RVZProtoMsg* unit, NHSer
     UserInfo_ToRecord(request->user_info(0), added);
     added->id = 0;
     added->enabled = 1;
+    if (!AccountIsStorable(unit, *added, "SendAddUserResponse")) {
+        SendAck(server, channelID, EncodeUserOpResponse1011, unit->id, 33);  // not inserted
+        return false;
+    }
     int result = UserDb_Insert(added);
     int32_t ack;
     switch (result) {
@@ -73,6 +92,10 @@ bool SendModifyUserResponse(uint64_t channelID, const RVZ::RVZProtoMsg* unit, NH
     const auto* request = static_cast<const UserOpMsg::UserOpRequest*>(unit->body);
     if (request->user_info_size() != 1) Log_Debug("SendModifyUserResponse::dvk_dubug     size !=  1");
     UserInfo_ToRecord(request->user_info(0), changed);
+    if (!AccountIsStorable(unit, *changed, "SendModifyUserResponse")) {
+        SendAck(server, channelID, EncodeUserOpResponse1013, unit->id, 53);  // not updated
+        return false;
+    }
     // The update writes the activation column: every modify stores 0.
     changed->activation = 0;
     changed->activationperiod = 0;
@@ -138,7 +161,9 @@ void SendDeleteUserResponse(uint64_t channelID, const RVZ::RVZProtoMsg* unit, NH
 void RequestProcess_UserAddModifyDelete(NHServer* server, uint64_t channelID, const RVZ::RVZProtoMsg* unit)
 {
     const auto* request = UnitBody<UserOpMsg::UserOpRequest>(unit);
-    if (!request || request->user_info_size() == 0) return;
+    if (!request) return;
+    // A delete of nothing is answered 62; an add or modify needs its user.
+    if (request->user_info_size() == 0 && unit->type != MSG_DELETE_USERS_REQUEST) return;
     UserTables tables = UserTables_OfCenter();
     switch (unit->type) {
     case MSG_ADD_USER_REQUEST: {

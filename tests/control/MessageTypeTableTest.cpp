@@ -10,6 +10,7 @@
 #include "VIVOProtoDecoding/PPPRAInfoMsg.pb.h"
 #include "VIVOProtoDecoding/ServiceOpMsg.pb.h"
 #include "VIVOProtoDecoding/StationInfoMsg.pb.h"
+#include "VIVOProtoDecoding/UserOpMsg.pb.h"
 
 #include <gtest/gtest.h>
 
@@ -199,6 +200,33 @@ TEST(MessageTypeTableTest, BodiesThatAreNotUtf8GiveNoUnit)
     // The runtime names the field in the daily log, not on a console.
     EXPECT_TRUE(log.Has("[warn] protobuf ")) << log.Text();
     EXPECT_TRUE(log.Has("PPPRAInfoMsg.PPPRAStationInfo.station_ip")) << log.Text();
+}
+
+TEST(MessageTypeTableTest, AccountsWhoseTextsAreNotUtf8AreHandedOnMarked)
+{
+    // UserOpRequest {user_info {user_type 3, user_name "a\xFF"}}.
+    for (uint32_t type : {11u, 13u}) {
+        SCOPED_TRACE(type);
+        std::unique_ptr<RVZ::RVZProtoMsg> unit(Decode(type, 4, "0A 06 10 03 1A 02 61 FF"));
+        ASSERT_NE(unit, nullptr);
+        EXPECT_TRUE(unit->textNotUtf8);
+        auto* request = dynamic_cast<UserOpMsg::UserOpRequest*>(unit->body);
+        ASSERT_NE(request, nullptr);
+        ASSERT_EQ(request->user_info_size(), 1);
+        EXPECT_EQ(request->user_info(0).user_type(), 3);
+        EXPECT_EQ(request->user_info(0).user_name(), "a\xFF");
+        std::unique_ptr<Tarnek::LogRoot> clone(unit->Clone());
+        EXPECT_TRUE(static_cast<RVZ::RVZProtoMsg*>(clone.get())->textNotUtf8);
+
+        std::unique_ptr<RVZ::RVZProtoMsg> clean(Decode(type, 4, "0A 06 10 03 1A 02 61 62"));
+        ASSERT_NE(clean, nullptr);
+        EXPECT_FALSE(clean->textNotUtf8);
+        // Broken for another reason: no unit, as for any type.
+        EXPECT_EQ(Decode(type, 4, "0A 09 10 03 1A 02 61 FF"), nullptr);
+    }
+    // Listing and deleting have nothing to refuse: such a body gives no unit.
+    EXPECT_EQ(Decode(12, 4, "0A 06 10 03 1A 02 61 FF"), nullptr);
+    EXPECT_EQ(Decode(14, 4, "0A 06 10 03 1A 02 61 FF"), nullptr);
 }
 
 TEST(MessageTypeTableTest, UnknownFieldsAreDropped)
