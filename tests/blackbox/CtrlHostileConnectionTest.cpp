@@ -174,17 +174,20 @@ TEST_F(BlackboxCtrlConnections, AConnectCloseLoopLeavesARealCentreItsHeartbeatsA
     auto centre = Centre();
     std::atomic<bool> stop{false};
     std::atomic<int> loops{0};
-    std::thread churn([&] {
-        // Every other one says a byte first, so its close has a decode
-        // thread to end.
-        for (int i = 0; i < 20000 && !stop; ++i) {
-            TestClient c;
-            if (!c.Connect(vorlane.ControlPort())) continue;
-            if (i % 2) c.Send(std::string("\xAA\x41\x13", 3));
-            c.Close();
-            ++loops;
-        }
-    });
+    // Four loops at once; every other connection says a byte first, so its
+    // close has a decode thread to end.
+    std::vector<std::thread> churn;
+    for (int t = 0; t < 4; ++t) {
+        churn.emplace_back([&] {
+            for (int i = 0; i < 20000 && !stop; ++i) {
+                TestClient c;
+                if (!c.Connect(vorlane.ControlPort())) continue;
+                if (i % 2) c.Send(std::string("\xAA\x41\x13", 3));
+                c.Close();
+                ++loops;
+            }
+        });
+    }
 
     // While the loop runs the centre asks and is answered, and the
     // heartbeat keeps coming.
@@ -205,7 +208,7 @@ TEST_F(BlackboxCtrlConnections, AConnectCloseLoopLeavesARealCentreItsHeartbeatsA
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     stop = true;
-    churn.join();
+    for (std::thread& t : churn) t.join();
     EXPECT_GE(loops.load(), 200) << "the loop hardly ran";
     EXPECT_EQ(answered, asked) << "a request went unanswered during the loop";
     EXPECT_GE(heartbeats, 3) << "heartbeats stopped during the loop";
