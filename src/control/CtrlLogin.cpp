@@ -10,6 +10,7 @@
 #include "control/ReplyEncode.h"
 #include "net/NHServer.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 #include "store/UserDb.h"
 
 #include "VIVOProtoDecoding/LoginMsg.pb.h"
@@ -25,6 +26,8 @@ const int ACK_LOGIN_ACCEPTED = 20;
 const int ACK_LOGIN_REFUSED = 21;
 const int ACK_LOGOUT = 30;
 const char* const CTRL_CENTER_VERSION = "V1.2.2";
+// Bytes of a claimed operator name that reach the log.
+const size_t LOGGED_NAME_MAX = 64;
 
 const LoginMsg::LoginRequest* LoginBody(const RVZ::RVZProtoMsg* unit)
 {
@@ -55,11 +58,26 @@ void RequestProcess_Login(NHServer* server, uint64_t channelID, const RVZ::RVZPr
     bool accepted = found == 1;
     // Marked before the answer goes out, so a request the peer sends on
     // seeing 20 is already served. A refused login ends an earlier one.
-    RTS::NtripRespHandle_SetLoggedIn(channelID, accepted);
-    Log_Info("%s:operator %.64s on channelID:%llu %s", "RequestProcess_Login", name.c_str(),
-             static_cast<unsigned long long>(channelID), accepted ? "logged in" : "refused");
+    CtrlLoginNote note;
+    memset(&note, 0, sizeof(note));
+    RTS::NtripRespHandle_NoteLogin(channelID, accepted, &note);
+    std::string shown = LogText_EscapeBytes(name.data(), name.size() < LOGGED_NAME_MAX ? name.size() : LOGGED_NAME_MAX);
+    if (accepted) {
+        Log_Info("%s:operator %s on channelID:%llu from %s:%d logged in", "RequestProcess_Login", shown.c_str(),
+                 static_cast<unsigned long long>(channelID), note.ip, note.port);
+    } else {
+        Log_Info("%s:operator %s on channelID:%llu from %s:%d refused (%d of %d on this connection)",
+                 "RequestProcess_Login", shown.c_str(), static_cast<unsigned long long>(channelID), note.ip,
+                 note.port, note.refusedLogins, CTRL_MAX_REFUSED_LOGINS);
+    }
     SendLoginResponse(server, channelID, unit->id, accepted ? ACK_LOGIN_ACCEPTED : ACK_LOGIN_REFUSED,
                       LoginMsg::USER_ROLE_SUPER, name.c_str());
+    if (note.closeNow) {
+        // The last answer reaches the peer first; whatever it sends after is not read.
+        Log_Warn("%s:channelID:%llu from %s:%d closed after %d refused logins", "RequestProcess_Login",
+                 static_cast<unsigned long long>(channelID), note.ip, note.port, note.refusedLogins);
+        NHServer_PostCloseAfterFlush(server, channelID);
+    }
 }
 
 void RequestProcess_Logout(NHServer* server, uint64_t channelID, const RVZ::RVZProtoMsg* unit)

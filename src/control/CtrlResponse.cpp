@@ -2,14 +2,12 @@
 
 #include "control/CtrlCenterServer.h"
 #include "control/CtrlHandlers.h"
-#include "control/FrameCrc32.h"
-#include "control/FrameDecode.h"
 #include "control/FrameEncode.h"
 #include "control/ManagementFrame.h"
 #include "control/MessageTypes.h"
 #include "control/NtripRespHandle.h"
 #include "control/RVZProtoMsg.h"
-#include "decoding/DecodeThread.h"
+#include "control/WindowedFrameScan.h"
 #include "net/NHServer.h"
 #include "runtime/Log.h"
 
@@ -64,24 +62,6 @@ const DispatchEntry* FindHandler(uint32_t type)
         if (entry.type == type) return &entry;
     }
     return nullptr;
-}
-
-// ScanFrame, except that a frame whose header claims more bytes than the
-// decode window holds is given up at once (its sync is skipped): it could
-// never complete, and would hold up the connection's later frames until the
-// ring overflowed.
-bool CtrlFrameScan(const unsigned char* data, size_t length, Tarnek::LogRoot** unit, size_t* consumed)
-{
-    if (ScanFrame(data, length, unit, consumed)) return true;
-    size_t at = *consumed;
-    if (length < at + FRAME_HEADER_LENGTH || memcmp(data + at, FRAME_SYNC, sizeof(FRAME_SYNC)) != 0) return false;
-    FrameHeader header = ReadFrameHeader(data + at);
-    if (header.headerLength != FRAME_HEADER_LENGTH || !CheckFrameCrc(data + at, FRAME_HEADER_LENGTH)) return false;
-    if (uint64_t(header.bodyLength) + FRAME_OVERHEAD <= DFW::DECODE_PEEK_CAPACITY) return false;
-    Log_Warn("%s:frame of type %u claims %u body bytes, more than a connection decodes at once; skipped",
-             "CtrlFrameScan", header.type, header.bodyLength);
-    *consumed = at + sizeof(FRAME_SYNC);
-    return false;
 }
 
 // Handlers check what they read and answer what they cannot serve; should a
@@ -150,7 +130,9 @@ void CtrlResponse_Dispatch(Tarnek::LogRoot* unit, void* context)
     }
     uint64_t channelID = connection->channelID;
     const DispatchEntry* entry = FindHandler(message->type);
-    if (!entry) {
+    if (connection->closing.load()) {
+        // Its close is on the way: nothing more is answered.
+    } else if (!entry) {
         Log_Info("%s:type %u from channelID:%llu has no handler, dropped", "CtrlResponse_Dispatch", message->type,
                  static_cast<unsigned long long>(channelID));
     } else if (!entry->beforeLogin && !connection->loggedIn.load()) {

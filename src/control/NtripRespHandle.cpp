@@ -1,13 +1,16 @@
 #include "control/NtripRespHandle.h"
 
 #include "net/NHServer.h"
+#include "platform/SteadyClock.h"
 #include "platform/Thread.h"
 #include "runtime/HashTable.h"
 #include "runtime/Lock.h"
 #include "runtime/Log.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -39,11 +42,56 @@ unsigned ServerThread(void*)
     return 0;
 }
 
-void FreeConnection(CtrlConnection* entry)
+void CopyPeer(CtrlConnection* entry, const char* ip, int port)
 {
-    // Stops the decode thread and waits for it: no dispatch uses the entry after.
-    DFW::DecodeFramework_Destroy(&entry->framework);
-    delete entry;
+    size_t n = ip ? strnlen(ip, sizeof(entry->ip) - 1) : 0;
+    if (n) memcpy(entry->ip, ip, n);
+    entry->ip[n] = '\0';
+    entry->port = port;
+}
+
+void DeleteEntry(void* entry) { delete static_cast<CtrlConnection*>(entry); }
+
+// The entry goes once its decode thread has ended (on the reaper), since a
+// dispatch on that thread may still use it.
+void RetireConnection(CtrlConnection* entry)
+{
+    DFW::DecodeFramework* framework = entry->framework;
+    entry->framework = nullptr;
+    DFW::DecodeFramework_Retire(framework, DeleteEntry, entry);
+}
+
+// Loop thread: a paused connection whose decode thread has caught up.
+void ResumeReading(void* arg)
+{
+    NtripRespHandleRecord* record = g_record.load();
+    uint64_t channelID = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(arg));
+    if (record) TcpConnection_ResumeRead(record->server->table, channelID);
+}
+
+// Decode thread: hands the resume to the loop, which alone reads.
+void Drained(void* context)
+{
+    NtripRespHandleRecord* record = g_record.load();
+    CtrlConnection* entry = static_cast<CtrlConnection*>(context);
+    if (!record || !entry) return;
+    NHServer_PostCall(record->server, ResumeReading, reinterpret_cast<void*>(static_cast<uintptr_t>(entry->channelID)));
+}
+
+// The connection's framework, made and started at its first bytes.
+bool StartFramework(NtripRespHandleRecord* record, CtrlConnection* entry)
+{
+    DFW::DecodeFramework* framework = new (std::nothrow) DFW::DecodeFramework();
+    if (!framework) return false;
+    // Ready before its thread runs, so the first wake-up finds the functions.
+    framework->Init(record->decode, record->dispatch, entry);
+    framework->SetBackPressure(CTRL_READ_HIGH_WATER, CTRL_READ_LOW_WATER, Drained);
+    if (!framework->StartDecodeThread()) {
+        DFW::DecodeFramework_Destroy(&framework);
+        return false;
+    }
+    entry->framework = framework;
+    return true;
 }
 
 }  // namespace
@@ -76,6 +124,7 @@ bool NtripRespHandle_Create(NHServer* server, DecodeFunc decode, DFW::DispatchFu
     NHServer_SetCloseCallback(server, NtripRespHandle_TcpCloseCallback);
     NHServer_SetReadCallback(server, NtripRespHandle_TcpReadCallback);
     NHServer_SetTimer(server, NtripRespHandle_TimerCallback, NTRIP_RESP_TIMER_MS, nullptr);
+    NHServer_SetConnectionCap(server, CTRL_MAX_CONNECTIONS);
     g_record.store(record);
     return true;
 }
@@ -107,7 +156,49 @@ bool NtripRespHandle_SetLoggedIn(uint64_t channelID, bool loggedIn)
     CtrlConnection* entry = record->connections->Find(channelID);
     if (!entry) return false;
     entry->loggedIn.store(loggedIn);
+    if (loggedIn) entry->everLoggedIn.store(true);
     return true;
+}
+
+bool NtripRespHandle_NoteLogin(uint64_t channelID, bool accepted, CtrlLoginNote* note)
+{
+    NtripRespHandleRecord* record = g_record.load();
+    if (!record) return false;
+    ScopedLock guard(g_ctrlLock);
+    CtrlConnection* entry = record->connections->Find(channelID);
+    if (!entry) return false;
+    entry->loggedIn.store(accepted);
+    if (accepted) entry->everLoggedIn.store(true);
+    int refused = accepted ? entry->refusedLogins.load() : entry->refusedLogins.fetch_add(1) + 1;
+    bool closeNow = !accepted && refused >= CTRL_MAX_REFUSED_LOGINS;
+    if (closeNow) entry->closing.store(true);
+    if (note) {
+        memcpy(note->ip, entry->ip, sizeof(note->ip));
+        note->port = entry->port;
+        note->refusedLogins = refused;
+        note->closeNow = closeNow;
+    }
+    return true;
+}
+
+int NtripRespHandle_CloseWithoutLogin(int64_t nowMs, int64_t timeoutMs)
+{
+    NtripRespHandleRecord* record = g_record.load();
+    if (!record) return 0;
+    std::vector<uint64_t> late;
+    {
+        ScopedLock guard(g_ctrlLock);
+        record->connections->ForEach([&](CtrlConnection* entry) {
+            if (entry->everLoggedIn.load() || entry->closing.load() || nowMs - entry->openedMs < timeoutMs) return;
+            entry->closing.store(true);
+            late.push_back(entry->channelID);
+            Log_Info("%s:channelID:%llu from %s:%d closed, no login within %lld ms", "RTS::NtripRespHandle",
+                     static_cast<unsigned long long>(entry->channelID), entry->ip, entry->port,
+                     static_cast<long long>(timeoutMs));
+        });
+    }
+    for (uint64_t channelID : late) NHServer_PostClose(record->server, channelID);
+    return static_cast<int>(late.size());
 }
 
 size_t NtripRespHandle_Count()
@@ -118,31 +209,25 @@ size_t NtripRespHandle_Count()
     return record->connections->Count();
 }
 
-void NtripRespHandle_TcpOpenCallback(uint64_t channelID, const char*, int, int)
+void NtripRespHandle_TcpOpenCallback(uint64_t channelID, const char* ip, int port, int)
 {
     NtripRespHandleRecord* record = g_record.load();
     if (!record) return;
     CtrlConnection* entry = new (std::nothrow) CtrlConnection();
-    DFW::DecodeFramework* framework = entry ? new (std::nothrow) DFW::DecodeFramework() : nullptr;
-    if (!framework) {
-        delete entry;
+    if (!entry) {
         Log_Error("%s:no memory for channelID:%lld", "RTS::NtripRespHandle_TcpOpenCallback",
                   static_cast<long long>(channelID));
         NHServer_PostClose(record->server, channelID);
         return;
     }
     entry->channelID = channelID;
-    entry->framework = framework;
+    entry->framework = nullptr;
     entry->loggedIn.store(false);
-    // Ready before its thread runs, so the first wake-up finds the functions.
-    framework->Init(record->decode, record->dispatch, &entry->channelID);
-    if (!framework->StartDecodeThread()) {
-        Log_Error("%s:cannot start the decode thread of channelID:%lld", "RTS::NtripRespHandle_TcpOpenCallback",
-                  static_cast<long long>(channelID));
-        FreeConnection(entry);
-        NHServer_PostClose(record->server, channelID);
-        return;
-    }
+    entry->everLoggedIn.store(false);
+    entry->refusedLogins.store(0);
+    entry->closing.store(false);
+    entry->openedMs = Platform_SteadyNowMs();
+    CopyPeer(entry, ip, port);
     Log_Info("%s, channelID:%lld.", "RTS::NtripRespHandle_TcpOpenCallback", static_cast<long long>(channelID));
     bool inserted;
     {
@@ -150,7 +235,7 @@ void NtripRespHandle_TcpOpenCallback(uint64_t channelID, const char*, int, int)
         inserted = record->connections->Insert(entry);
     }
     if (!inserted) {
-        FreeConnection(entry);
+        delete entry;
         NHServer_PostClose(record->server, channelID);
     }
 }
@@ -164,10 +249,9 @@ void NtripRespHandle_TcpCloseCallback(uint64_t channelID, int)
         ScopedLock guard(g_ctrlLock);
         entry = record->connections->Remove(channelID);
     }
-    // Outside the lock: the decode thread may be in a handler that needs it
-    // (a login mark), and a caster-thread notification must never wait for a
-    // closing connection's request to finish.
-    if (entry) FreeConnection(entry);
+    // The decode thread may be in a handler (a slow store); the loop goes on
+    // at once and the reaper waits for it.
+    if (entry) RetireConnection(entry);
 }
 
 void NtripRespHandle_TcpReadCallback(uint64_t channelID, const char* bytes, int n)
@@ -177,17 +261,28 @@ void NtripRespHandle_TcpReadCallback(uint64_t channelID, const char* bytes, int 
     // Only this thread changes the table, so its own lookup needs no lock;
     // the entry cannot go while this callback runs.
     CtrlConnection* entry = record->connections->Find(channelID);
-    if (!entry || !entry->framework) return;
-    if (!entry->framework->Write(reinterpret_cast<const unsigned char*>(bytes), static_cast<size_t>(n))) {
+    if (!entry || entry->closing.load()) return;
+    if (!entry->framework && !StartFramework(record, entry)) {
+        Log_Error("%s:cannot start the decode thread of channelID:%lld", "RTS::NtripRespHandle_TcpReadCallback",
+                  static_cast<long long>(channelID));
+        entry->closing.store(true);
+        NHServer_PostClose(record->server, channelID);
+        return;
+    }
+    bool pause = false;
+    if (!entry->framework->Write(reinterpret_cast<const unsigned char*>(bytes), static_cast<size_t>(n), &pause)) {
         Log_Warn("%s:channelID:%lld ring full, %d bytes dropped", "RTS::NtripRespHandle_TcpReadCallback",
                  static_cast<long long>(channelID), n);
     }
+    if (pause) TcpConnection_PauseRead(record->server->table, channelID);
 }
 
 void NtripRespHandle_TimerCallback(int, void*)
 {
     NtripRespHandleRecord* record = g_record.load();
-    if (record && record->timer) record->timer(1);
+    if (!record) return;
+    NtripRespHandle_CloseWithoutLogin(Platform_SteadyNowMs());
+    if (record->timer) record->timer(1);
 }
 
 }  // namespace RTS

@@ -3,11 +3,19 @@
 // to each connection's decode framework, the heartbeat function and the
 // table of open control connections.
 //
+// Hostile or idle peers are bounded: at most CTRL_MAX_CONNECTIONS at once
+// (more are closed at accept), a connection without an accepted login is
+// closed CTRL_LOGIN_TIMEOUT_MS after its open, and one that has been refused
+// CTRL_MAX_REFUSED_LOGINS logins is closed after that answer. A
+// connection's decode framework (ring, buffers and thread) is made at its
+// first bytes, so an idle connection costs no thread.
+//
 // Threads: the server callbacks run on the control loop thread, which alone
 // changes the table (under the control lock); broadcasts come from any
 // thread and only read it under that lock. A connection's entry lives from
-// its open callback to its close callback; the close frees it only after its
-// decode thread has ended, so a dispatcher may use the entry it is given.
+// its open callback until its decode thread has ended after the close: the
+// close hands both to the framework reaper, so the loop never waits for a
+// decode thread, and a dispatcher may use the entry it is given.
 #pragma once
 
 #include "decoding/DecodeFramework.h"
@@ -19,17 +27,43 @@
 
 struct NHServer;
 
+static const int CTRL_MAX_CONNECTIONS = 128;
+static const int64_t CTRL_LOGIN_TIMEOUT_MS = 30000;
+static const int CTRL_MAX_REFUSED_LOGINS = 8;
+// A connection stops being read while its ring holds this many unread bytes
+// and reads again once its decode thread is down to the low mark: a burst
+// waits in the kernel (the peer's sends block) instead of being dropped. The
+// high mark leaves room for the rest of one read (16 KB) in the ring.
+static const size_t CTRL_READ_HIGH_WATER = 60000;
+static const size_t CTRL_READ_LOW_WATER = 20000;
+static const size_t CTRL_PEER_IP_SIZE = 66;
+
 // One open control connection. channelID comes first: the entry's address
 // is the address of its channel ID, the context its decode framework hands
 // to the dispatcher.
 struct CtrlConnection {
     uint64_t channelID;
     CtrlConnection* next;
-    DFW::DecodeFramework* framework;  // owned
+    DFW::DecodeFramework* framework;  // owned; made by the loop at the first bytes
     // Set by an accepted operator login, cleared by logout: until then the
     // connection is served only login, logout and version requests, and
     // gets no notification.
     std::atomic<bool> loggedIn;
+    std::atomic<bool> everLoggedIn;  // spares it the login time-out
+    std::atomic<int> refusedLogins;
+    // Its close is posted: units still decoded are dropped unanswered.
+    std::atomic<bool> closing;
+    int64_t openedMs;  // steady clock
+    char ip[CTRL_PEER_IP_SIZE];
+    int port;
+};
+
+// What a login handler learns of its connection.
+struct CtrlLoginNote {
+    char ip[CTRL_PEER_IP_SIZE];
+    int port;
+    int refusedLogins;  // on this connection, this one included
+    bool closeNow;      // the refusals reached CTRL_MAX_REFUSED_LOGINS
 };
 
 namespace RTS {
@@ -55,6 +89,16 @@ void NtripRespHandle_Broadcast(const unsigned char* bytes, size_t n, bool logged
 
 // Marks the connection's login; false when the channel has no entry.
 bool NtripRespHandle_SetLoggedIn(uint64_t channelID, bool loggedIn);
+
+// One login attempt: marks the login as NtripRespHandle_SetLoggedIn does and
+// counts a refusal. At the CTRL_MAX_REFUSED_LOGINS-th refusal the
+// connection is marked closing (note->closeNow): the caller sends its
+// answer, then posts the close after it. False when the channel has no entry.
+bool NtripRespHandle_NoteLogin(uint64_t channelID, bool accepted, CtrlLoginNote* note);
+
+// Closes the connections that have not logged in within timeoutMs of their
+// open (control loop thread; the 3000 ms timer runs it). Returns how many.
+int NtripRespHandle_CloseWithoutLogin(int64_t nowMs, int64_t timeoutMs = CTRL_LOGIN_TIMEOUT_MS);
 
 // Open connections (tests and benchmarks).
 size_t NtripRespHandle_Count();

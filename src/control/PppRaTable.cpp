@@ -1,6 +1,8 @@
 #include "control/PppRaTable.h"
 
+#include "platform/SteadyClock.h"
 #include "runtime/Lock.h"
+#include "runtime/Log.h"
 
 #include <cstring>
 #include <new>
@@ -48,6 +50,10 @@ bool PppRaTable::Upsert(const PppRaRecord* record)
         node->record = Stored(*record);
         return true;
     }
+    if (hash_.Count() >= uint32_t(PPPRA_MAX_STATIONS)) {
+        NoteRefused(record->stationId);
+        return false;
+    }
     PppRaNode* node = new (std::nothrow) PppRaNode;
     if (!node) return false;
     node->next = nullptr;
@@ -58,6 +64,18 @@ bool PppRaTable::Upsert(const PppRaRecord* record)
         return false;
     }
     return true;
+}
+
+void PppRaTable::NoteRefused(int32_t stationId)
+{
+    ++refusedSinceLog_;
+    int64_t now = Platform_SteadyNowMs();
+    if (refusalLogMs_ != 0 && now - refusalLogMs_ < PPPRA_REFUSAL_LOG_MS) return;
+    Log_Warn("%s:%d stations held, the cap; report of new station %d not stored (%u refused since the last line)",
+             "PppRaTable::Upsert", static_cast<int>(PPPRA_MAX_STATIONS), static_cast<int>(stationId),
+             refusedSinceLog_);
+    refusalLogMs_ = now;
+    refusedSinceLog_ = 0;
 }
 
 bool PppRaTable::Update(const PppRaRecord* record)

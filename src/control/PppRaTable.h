@@ -18,6 +18,11 @@ enum {
     PPPRA_IP_SIZE = 30,
     PPPRA_SOURCE_LIST_SIZE = 54,
     PPPRA_ID_LIST_MAX = 200,
+    // Stations held at most: a report for a new id past it is not stored,
+    // so no peer can grow the table without bound. Known ids still update.
+    PPPRA_MAX_STATIONS = 10000,
+    // The shortest time between two lines about refused reports.
+    PPPRA_REFUSAL_LOG_MS = 1000,
 };
 
 struct PppRaRecord {
@@ -54,7 +59,9 @@ struct PppRaTable {
     ~PppRaTable();
 
     // Overwrites the record of the same id, or stores a copy in a new node.
-    // False only for a null record (or when memory runs out).
+    // False for a null record, when memory runs out, or for a new id when
+    // the table holds PPPRA_MAX_STATIONS already (logged, once a second at
+    // most, with how many were refused since the last line).
     bool Upsert(const PppRaRecord* record);
     // Overwrites the record of the same id; false when there is none.
     bool Update(const PppRaRecord* record);
@@ -71,5 +78,9 @@ private:
     // The growth step of the registry convention, then the link.
     bool Insert(PppRaNode* node);
 
+    void NoteRefused(int32_t stationId);
+
     IntrusiveHashTable<PppRaNode, PppRaTraits> hash_;
+    int64_t refusalLogMs_ = 0;      // steady time of the last refusal line
+    uint32_t refusedSinceLog_ = 0;  // refusals since that line
 };

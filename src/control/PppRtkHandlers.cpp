@@ -8,6 +8,7 @@
 #include "control/MessageTypes.h"
 #include "control/PppRaTable.h"
 #include "control/RVZProtoMsg.h"
+#include "control/WindowedFrameScan.h"
 #include "decoding/DecodeExecutor.h"
 #include "net/NHServer.h"
 #include "runtime/Log.h"
@@ -52,7 +53,7 @@ void CopyText(char* field, size_t size, const std::string& text) { Utf8_CutCopy(
 
 DecodeExecutor* PppRtk_CreateExecutor(Ntrip::Vorlane*)
 {
-    return DecodeExecutor_Create(PPPRTK_WORKERS, ScanFrame, Ntrip::PppRtkDecodeExecute);
+    return DecodeExecutor_Create(PPPRTK_WORKERS, PppRtkFrameScan, Ntrip::PppRtkDecodeExecute);
 }
 
 PppRaTable* PppRtk_CreateTable() { return PppRaTable::Create(); }
@@ -79,8 +80,10 @@ bool RequestProcess_PPPRAStationInfo(PppRaTable* table, const PPPRAInfoMsg::PPPR
     record.e = station.station_neu().e();
     record.u = station.station_neu().u();
     PppRaTable::Lock();
-    table->Upsert(&record);
+    bool stored = table->Upsert(&record);
     PppRaTable::Unlock();
+    // A report the table could not take is not acknowledged.
+    if (!stored) return false;
     return EncodeStationReply(MSG_PPPRA_STATION_UPSERT_RESPONSE, station, reply);
 }
 

@@ -46,7 +46,8 @@ PppRaTable* PppRtk_CreateTable();
 bool PppRtk_Handle(PppRaTable* table, const RVZ::RVZProtoMsg* unit, std::vector<unsigned char>* reply);
 
 // The three requests: 43 updates a known station (1044 whatever came of it),
-// 44 adds or replaces one (1045), 45 removes one (1046 only when it existed).
+// 44 adds or replaces one (1045 only when stored: a new station past the
+// table's cap is not), 45 removes one (1046 only when it existed).
 bool RequestProcess_UpdClientInfo(PppRaTable* table, const UpdClientInfoMsg::ClientInfoRequest& request,
                                   std::vector<unsigned char>* reply);
 bool RequestProcess_PPPRAStationInfo(PppRaTable* table, const PPPRAInfoMsg::PPPRAStationRequest& request,

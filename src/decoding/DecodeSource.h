@@ -17,6 +17,9 @@ public:
     virtual DecodeFunc Decode() const = 0;
     virtual DispatchFunc Dispatch() const = 0;
     virtual void* Context() const = 0;
+    // After each decode step; idle when the step made no progress (the
+    // thread is about to sleep until the next write).
+    virtual void AfterDecode(bool /*idle*/) {}
 };
 
 }  // namespace DFW

@@ -48,11 +48,13 @@ void DecodeThread::Run()
     while (!IsStopping()) {
         Platform_WaitSemaphore(m_framework->Semaphore(), -1);
         while (DecodeOnce() != 0) {
+            m_framework->AfterDecode(false);
             if (IsStopping()) {
                 Log_Info("DecodeThread::m_IsStop = true ,Decode Thread ID is %d", id);
                 break;
             }
         }
+        m_framework->AfterDecode(true);
     }
     Log_Info("DecodeThread::Run End ,Decode Thread ID is %d", id);
     m_ended = 1;

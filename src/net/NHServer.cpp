@@ -154,6 +154,12 @@ int NHServer_SetTickCallback(NHServer* server, NetHandleTimerCb cb)
     return 1;
 }
 
+int NHServer_SetConnectionCap(NHServer* server, int maxConnections)
+{
+    server->maxConnections = maxConnections > 0 ? maxConnections : 0;
+    return 1;
+}
+
 int NHServer_SetTimer(NHServer* server, NetHandleTimerCb cb, int periodMs, void* arg)
 {
     if (periodMs < 1) return -1;

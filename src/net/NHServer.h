@@ -43,6 +43,12 @@ int NHServer_SetRelayVerifiedCallback(NHServer* server, NetHandleRelayVerifiedCb
 int NHServer_SetRelayClosedCallback(NHServer* server, NetHandleRelayClosedCb cb);
 int NHServer_SetTickCallback(NHServer* server, NetHandleTimerCb cb);
 
+// At most maxConnections accepted and outgoing connections at once (0, the
+// default: no cap). A connection accepted past the cap is closed at once,
+// so idle peers cannot take the process's descriptors; a warning says so,
+// once per NHSERVER_REFUSAL_LOG_MS at most. Before the run; returns 1.
+int NHServer_SetConnectionCap(NHServer* server, int maxConnections);
+
 // 0, or -1 when the period is below 1 ms.
 int NHServer_SetTimer(NHServer* server, NetHandleTimerCb cb, int periodMs, void* arg);
 // Adds the timer to the running base: 0, or -1 without a timer.

@@ -1,6 +1,7 @@
 #include "net/NHServer_Connections.h"
 
 #include "net/EventLoop.h"
+#include "platform/SteadyClock.h"
 #include "runtime/Log.h"
 
 #include <arpa/inet.h>
@@ -17,11 +18,53 @@ namespace {
 
 const char* Flag(short events, short flag, const char* word) { return (events & flag) ? word : "-"; }
 
+// The peer of an accepted socket as text and port; "" and 0 when unknown.
+void PeerText(int fd, char* text, size_t size, int* port)
+{
+    struct sockaddr_storage peer;
+    socklen_t length = sizeof(peer);
+    memset(&peer, 0, sizeof(peer));
+    *port = 0;
+    if (getpeername(fd, reinterpret_cast<struct sockaddr*>(&peer), &length) != 0) return;
+    if (peer.ss_family == AF_INET) {
+        struct sockaddr_in* in4 = reinterpret_cast<struct sockaddr_in*>(&peer);
+        inet_ntop(AF_INET, &in4->sin_addr, text, static_cast<socklen_t>(size));
+        *port = ntohs(in4->sin_port);
+    } else {
+        struct sockaddr_in6* in6 = reinterpret_cast<struct sockaddr_in6*>(&peer);
+        inet_ntop(AF_INET6, &in6->sin6_addr, text, static_cast<socklen_t>(size));
+        *port = ntohs(in6->sin6_port);
+    }
+}
+
+// A server at its connection cap closes a new connection at once. One line
+// a second at most says so, with how many were closed since the last one.
+bool RefusedAtCap(NHServer* server, int fd)
+{
+    if (server->maxConnections <= 0 || TcpConnection_Count(server->table) < uint32_t(server->maxConnections)) {
+        return false;
+    }
+    ++server->refusedSinceLog;
+    int64_t now = Platform_SteadyNowMs();
+    if (server->refusalLogMs == 0 || now - server->refusalLogMs >= NHSERVER_REFUSAL_LOG_MS) {
+        char text[66] = {0};
+        int port = 0;
+        PeerText(fd, text, sizeof(text), &port);
+        Log_Warn("%s:%d connections open, the cap; %s:%d closed at accept (%u closed so since the last line)",
+                 "AcceptCallback", server->maxConnections, text, port, server->refusedSinceLog);
+        server->refusalLogMs = now;
+        server->refusedSinceLog = 0;
+    }
+    evutil_closesocket(fd);
+    return true;
+}
+
 }  // namespace
 
 void AcceptCallback(struct evconnlistener* listener, int fd, struct sockaddr*, int, void* arg)
 {
     NHServer* server = static_cast<NHServer*>(arg);
+    if (RefusedAtCap(server, fd)) return;
     struct event_base* base = evconnlistener_get_base(listener);
     // Only the loop thread ever touches a connection (other threads post),
     // so it needs no lock of its own.
@@ -34,22 +77,9 @@ void AcceptCallback(struct evconnlistener* listener, int fd, struct sockaddr*, i
     bufferevent_setcb(bev, ReadDataCallback, nullptr, EventCallback, server);
     bufferevent_enable(bev, EV_READ | EV_WRITE);
 
-    struct sockaddr_storage peer;
-    socklen_t length = sizeof(peer);
-    memset(&peer, 0, sizeof(peer));
     char text[66] = {0};
     int port = 0;
-    if (getpeername(fd, reinterpret_cast<struct sockaddr*>(&peer), &length) == 0) {
-        if (peer.ss_family == AF_INET) {
-            struct sockaddr_in* in4 = reinterpret_cast<struct sockaddr_in*>(&peer);
-            inet_ntop(AF_INET, &in4->sin_addr, text, sizeof(text));
-            port = ntohs(in4->sin_port);
-        } else {
-            struct sockaddr_in6* in6 = reinterpret_cast<struct sockaddr_in6*>(&peer);
-            inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof(text));
-            port = ntohs(in6->sin6_port);
-        }
-    }
+    PeerText(fd, text, sizeof(text), &port);
     uint64_t channelID = TcpConnection_OpenEvent(server->table, server->openCb, 0, text, port, bev);
     bufferevent_set_tag(bev, channelID);
 }
@@ -120,6 +150,8 @@ void NHServer_CloseAfterFlush(NHServer* server, uint64_t channelID)
     // write callback at an empty output instead (low watermark 0).
     bufferevent_setwatermark(bev, EV_WRITE, 0, 0);
     bufferevent_setcb(bev, DiscardInputCallback, FlushedCloseCallback, FlushedEventCallback, server);
+    // A paused reader would never see the peer's end the close waits for.
+    TcpConnection_ResumeRead(server->table, channelID);
     struct timeval limit;
     limit.tv_sec = NHSERVER_FLUSH_TIMEOUT_S;
     limit.tv_usec = 0;

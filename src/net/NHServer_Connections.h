@@ -12,6 +12,8 @@ struct sockaddr;
 
 // How long a close-after-flush waits for the peer to take more bytes.
 static const int NHSERVER_FLUSH_TIMEOUT_S = 30;
+// The shortest time between two lines about connections refused at the cap.
+static const int NHSERVER_REFUSAL_LOG_MS = 1000;
 
 // Gives the accepted socket a buffered connection and a channelID.
 void AcceptCallback(struct evconnlistener* listener, int fd, struct sockaddr* address, int length, void* server);

@@ -58,4 +58,9 @@ struct NHServer {
     // set at creation so the connection callbacks need not know it).
     void (*afterRead)(NHServer* server);
     struct evdns_base* dnsBase;  // made at the first lookup, freed with the loop
+    // At most this many connections at once (0: no cap); past it a new
+    // connection is closed at accept. Set before the run.
+    int maxConnections;
+    int64_t refusalLogMs;      // steady time of the last refusal line
+    uint32_t refusedSinceLog;  // refusals since that line
 };

@@ -299,6 +299,34 @@ int TcpConnection_SetCloseHook(TcpConnectionTable* table, uint64_t channelID, Tc
     return 0;
 }
 
+int TcpConnection_PauseRead(TcpConnectionTable* table, uint64_t channelID)
+{
+    TcpConnection* record = TcpConnection_Find(table, channelID);
+    if (!record || !record->bev) return -1;
+    if (!record->readPaused) {
+        bufferevent_disable(record->bev, EV_READ);
+        record->readPaused = true;
+    }
+    return 0;
+}
+
+int TcpConnection_ResumeRead(TcpConnectionTable* table, uint64_t channelID)
+{
+    TcpConnection* record = TcpConnection_Find(table, channelID);
+    if (!record || !record->bev) return -1;
+    if (record->readPaused) {
+        record->readPaused = false;
+        bufferevent_enable(record->bev, EV_READ);
+    }
+    return 0;
+}
+
+bool TcpConnection_ReadPaused(TcpConnectionTable* table, uint64_t channelID)
+{
+    TcpConnection* record = TcpConnection_Find(table, channelID);
+    return record && record->readPaused;
+}
+
 TcpConnection* TcpConnection_Find(TcpConnectionTable* table, uint64_t channelID)
 {
     return table ? table->records.Find(channelID) : nullptr;

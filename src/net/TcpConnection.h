@@ -46,6 +46,7 @@ struct TcpConnection {
     TcpConnection* next;
     TcpConnectionCloseHook closeHook;
     void* closeHookArg;
+    bool readPaused;  // TcpConnection_PauseRead until TcpConnection_ResumeRead
 };
 
 struct TcpConnectionTable {
@@ -109,6 +110,14 @@ void TcpConnection_Shutdown(TcpConnectionTable* table, uint64_t channelID);
 // for an unknown channel.
 int TcpConnection_SetCloseHook(TcpConnectionTable* table, uint64_t channelID, TcpConnectionCloseHook hook,
                                void* arg);
+
+// Stops and restarts reading a connection, so that a reader whose consumer
+// falls behind leaves the bytes in the kernel (and the peer's sending
+// blocks) instead of dropping them. A connection closed after a flush reads
+// again (what comes is discarded). 0, or -1 for an unknown channel.
+int TcpConnection_PauseRead(TcpConnectionTable* table, uint64_t channelID);
+int TcpConnection_ResumeRead(TcpConnectionTable* table, uint64_t channelID);
+bool TcpConnection_ReadPaused(TcpConnectionTable* table, uint64_t channelID);
 
 TcpConnection* TcpConnection_Find(TcpConnectionTable* table, uint64_t channelID);
 uint32_t TcpConnection_Count(TcpConnectionTable* table);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,6 +72,11 @@ bool ChildProcess::Spawn(const std::vector<std::string>& argv, const std::string
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
+        if (openFileLimit_ > 0) {
+            struct rlimit limit;
+            limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(openFileLimit_);
+            if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(126);
+        }
         execv(program.c_str(), args.data());
         _exit(127);
     }

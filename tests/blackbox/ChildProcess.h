@@ -32,6 +32,10 @@ public:
     bool Spawn(const std::vector<std::string>& argv, const std::string& cwd, const std::string& outPath,
                const std::string& errPath);
 
+    // The child's soft and hard limit of open files (as `ulimit -n` sets
+    // both), for the next Spawn; 0 keeps the test's own.
+    void SetOpenFileLimit(long limit) { openFileLimit_ = limit; }
+
     pid_t Pid() const { return pid_; }
     // True while the child runs (reaps it once it has ended).
     bool Running();
@@ -47,6 +51,7 @@ private:
     void Reaped(int rawStatus);
 
     pid_t pid_ = -1;
+    long openFileLimit_ = 0;
     ExitStatus last_;
 };
 

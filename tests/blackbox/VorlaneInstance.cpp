@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <thread>
 
@@ -443,4 +444,14 @@ std::string VorlaneInstance::Diagnostics() const
     if (err.size() > keep) err = "...\n" + err.substr(err.size() - keep);
     return "folder " + Dir() + (error_.empty() ? "" : "\nerror: " + error_) + "\n--- daily log ---\n" + log +
            "\n--- stderr ---\n" + err;
+}
+
+long VorlaneInstance::StatusField(const std::string& name) const
+{
+    std::ifstream status("/proc/" + std::to_string(Pid()) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, name.size() + 1, name + ":") == 0) return std::stol(line.substr(name.size() + 1));
+    }
+    return -1;
 }

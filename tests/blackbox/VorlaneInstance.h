@@ -52,6 +52,8 @@ public:
     void SetConfig(const std::string& section, const std::string& key, int value);
     void SetConfigText(const std::string& section, const std::string& key, const std::string& value);
     void SetNtrip(const std::string& key, int value) { SetConfig("ntrip_server", key, value); }
+    // The process's open-files limit, soft and hard (so it cannot raise it).
+    void SetOpenFileLimit(long limit) { process_.SetOpenFileLimit(limit); }
     // Launch without a "VorlaneConfig.json".
     void OmitConfig() { omitConfig_ = true; }
     // Run the process in another working directory than its own folder (to
@@ -96,6 +98,9 @@ public:
     pid_t Pid() const { return process_.Pid(); }
     // The running caster's open descriptors; -1 when they cannot be read.
     int OpenFileCount() const;
+    // A field of /proc/<pid>/status ("Threads", "VmRSS" in kB); -1 when
+    // it cannot be read.
+    long StatusField(const std::string& name) const;
 
     // The daily log text ("Vorlane_YYYY-MM-DD.log", and any later day's file,
     // in date order).

@@ -74,6 +74,33 @@ TEST(PppRaTableTest, GrowsAndKeepsEveryStation)
     PppRaTable::Unlock();
 }
 
+TEST(PppRaTableTest, NewStationsPastTheCapAreRefusedKnownOnesStillChange)
+{
+    std::unique_ptr<PppRaTable> table(PppRaTable::Create());
+    PppRaTable::Lock();
+    for (int32_t id = 0; id < PPPRA_MAX_STATIONS; ++id) {
+        PppRaRecord r = RecordOf(id, 1);
+        ASSERT_TRUE(table->Upsert(&r)) << id;
+    }
+    PppRaRecord past = RecordOf(PPPRA_MAX_STATIONS, 1);
+    EXPECT_FALSE(table->Upsert(&past));
+    EXPECT_EQ(nullptr, table->Find(PPPRA_MAX_STATIONS));
+    EXPECT_EQ(PPPRA_MAX_STATIONS, table->Count());
+
+    PppRaRecord known = RecordOf(17, 99);
+    EXPECT_TRUE(table->Upsert(&known));
+    EXPECT_EQ(99, table->Find(17)->stationPort);
+    PppRaRecord update = RecordOf(18, 77);
+    EXPECT_TRUE(table->Update(&update));
+    EXPECT_EQ(77, table->Find(18)->stationPort);
+
+    // A removal makes room for one more.
+    EXPECT_NE(nullptr, table->Remove(5));
+    EXPECT_TRUE(table->Upsert(&past));
+    EXPECT_FALSE(table->Upsert(&(past = RecordOf(PPPRA_MAX_STATIONS + 1, 1))));
+    PppRaTable::Unlock();
+}
+
 // A unit as the frame decoder gives it.
 std::unique_ptr<RVZ::RVZProtoMsg> Unit(uint32_t type, int32_t id, google::protobuf::Message* body)
 {
@@ -157,6 +184,29 @@ TEST_F(PppRtkHandleTest, StationTwiceKeepsOneRecordWithTheSecondValues)
     EXPECT_EQ(7, body->client_info(0).station_id());
     EXPECT_EQ("S7", body->client_info(0).station_name());
     EXPECT_EQ("", body->client_info(0).station_ip()) << "only id and name are named back";
+}
+
+TEST_F(PppRtkHandleTest, ANewStationPastTheCapIsNeitherStoredNorAnswered)
+{
+    PppRaTable::Lock();
+    for (int32_t id = 1; id <= PPPRA_MAX_STATIONS; ++id) {
+        PppRaRecord r;
+        memset(&r, 0, sizeof r);
+        r.stationId = id;
+        ASSERT_TRUE(table->Upsert(&r));
+    }
+    PppRaTable::Unlock();
+    auto fresh = Unit(44, 5, StationRequest(PPPRA_MAX_STATIONS + 1, "late", "10.0.0.1"));
+    reply.clear();
+    EXPECT_FALSE(PppRtk_Handle(table.get(), fresh.get(), &reply));
+    EXPECT_TRUE(reply.empty());
+    auto known = Unit(44, 6, StationRequest(3, "S3", "10.0.0.3"));
+    ASSERT_TRUE(PppRtk_Handle(table.get(), known.get(), &reply));
+    EXPECT_EQ(1045u, Decoded(reply)->type);
+    PppRaTable::Lock();
+    EXPECT_EQ(PPPRA_MAX_STATIONS, table->Count());
+    EXPECT_STREQ("10.0.0.3", table->Find(3)->stationIp);
+    PppRaTable::Unlock();
 }
 
 TEST_F(PppRtkHandleTest, ClientUpdateOfAnUnknownIdChangesNothingAndIsStillAnswered)
