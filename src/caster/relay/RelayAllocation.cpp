@@ -30,11 +30,14 @@ bool RelayAllocation_OnPosition(const CasterScope& scope, RelayAccountList* pool
                                 const AuthCentreConfig* recheckCentre, const NEMADecoding::NEMA_GPGGA& gga,
                                 uint64_t channelID, int64_t now)
 {
-    RoverTable::Lock();
-    RoverRecord* rover = scope.rovers->Find(channelID);
-    bool present = rover != nullptr;
-    bool started = present && rover->relayFlag != 0;
-    RoverTable::Unlock();
+    bool present;
+    bool started;
+    {
+        RoverTable::Guard guard;
+        RoverRecord* rover = scope.rovers->Find(channelID);
+        present = rover != nullptr;
+        started = present && rover->relayFlag != 0;
+    }
     if (!present) return false;
     // One rover's positions come in order on one worker: the flag set by the
     // start is seen by the next position.
@@ -47,14 +50,17 @@ bool RelayAllocation_Start(const CasterScope& scope, RelayAccountList* pool, con
 {
     char mount[ROVER_MOUNT_SIZE];
     char userKey[ROVER_USER_SIZE];
-    RoverTable::Lock();
-    RoverRecord* rover = scope.rovers->Find(channelID);
-    if (rover) {
-        FixedText_Copy(mount, sizeof(mount), rover->mountPoint);
-        FixedText_Copy(userKey, sizeof(userKey), rover->userKey);
+    bool present;
+    {
+        RoverTable::Guard guard;
+        RoverRecord* rover = scope.rovers->Find(channelID);
+        present = rover != nullptr;
+        if (rover) {
+            FixedText_Copy(mount, sizeof(mount), rover->mountPoint);
+            FixedText_Copy(userKey, sizeof(userKey), rover->userKey);
+        }
     }
-    RoverTable::Unlock();
-    if (!rover) return false;
+    if (!present) return false;
     if (!pool) return true;
 
     RelayMount* relayMount = pool->FindMount(mount);
@@ -83,14 +89,15 @@ bool RelayAllocation_Start(const CasterScope& scope, RelayAccountList* pool, con
     Relay_Connect(context);
 
     // The rover may have left meanwhile: its record is looked up afresh.
-    RoverTable::Lock();
-    rover = scope.rovers->Find(channelID);
-    if (rover) {
-        rover->relayFlag = 1;
-        // The relay base carries this name; the rover goes with it.
-        FixedText_Copy(rover->mountPoint, sizeof(rover->mountPoint), relayName);
+    {
+        RoverTable::Guard guard;
+        RoverRecord* rover = scope.rovers->Find(channelID);
+        if (rover) {
+            rover->relayFlag = 1;
+            // The relay base carries this name; the rover goes with it.
+            FixedText_Copy(rover->mountPoint, sizeof(rover->mountPoint), relayName);
+        }
     }
-    RoverTable::Unlock();
 
     char line[STATE_LINE_SIZE];
     memset(line, 0, sizeof(line));
@@ -111,21 +118,16 @@ bool RelayAllocation_Recheck(const CasterScope& scope, const AuthCentreConfig* r
     char userName[ROVER_USER_SIZE];
     char userKey[ROVER_USER_SIZE];
     char password[ROVER_PASSWORD_SIZE];
-    RoverTable::Lock();
-    RoverRecord* rover = scope.rovers->Find(channelID);
-    if (!rover) {
-        RoverTable::Unlock();
-        return false;
+    {
+        RoverTable::Guard guard;
+        RoverRecord* rover = scope.rovers->Find(channelID);
+        if (!rover) return false;
+        if (static_cast<double>(now - rover->lastRecheckTime) < RELAY_RECHECK_INTERVAL_S) return true;
+        rover->lastRecheckTime = now;
+        FixedText_Copy(userName, sizeof(userName), rover->userName);
+        FixedText_Copy(userKey, sizeof(userKey), rover->userKey);
+        FixedText_Copy(password, sizeof(password), rover->password);
     }
-    if (static_cast<double>(now - rover->lastRecheckTime) < RELAY_RECHECK_INTERVAL_S) {
-        RoverTable::Unlock();
-        return true;
-    }
-    rover->lastRecheckTime = now;
-    FixedText_Copy(userName, sizeof(userName), rover->userName);
-    FixedText_Copy(userKey, sizeof(userKey), rover->userKey);
-    FixedText_Copy(password, sizeof(password), rover->password);
-    RoverTable::Unlock();
 
     Log_Info("Auth Centre Expiration Checking Realy_account:%s", LogText_Escape(userName).c_str());
     // The centre knows the account, not the "~N" name of its further rovers.

@@ -17,9 +17,6 @@ namespace Ntrip {
 // The keep-alive a base receives at most once per interval while it sends.
 extern const char* const BASE_KEEP_ALIVE;  // "XQN200\r\n", 8 bytes, no terminator
 static const int BASE_KEEP_ALIVE_INTERVAL_S = 10;
-// Requests not understood (NtripUnknowLoginRequest) a connection logging in
-// may send; at this many it is closed.
-static const int LOGIN_UNKNOWN_REQUEST_LIMIT = 8;
 
 void Ntrip_OpenCallback(uint64_t channelID, const char* ip, int port, int kind);
 void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length);
@@ -30,9 +27,10 @@ void Ntrip_CloseCallback(uint64_t channelID, int reason);
 const char* CloseTypeText(int reason);
 
 // Hands one decoded login request to base login, rover login or the source
-// table; counts a request that is none of them, and closes the channel at
-// the LOGIN_UNKNOWN_REQUEST_LIMIT-th. Deletes the unit; false for a unit that
-// is not an NTRIP request.
+// table; counts a request that is none of them as refused (RefusedRequests.h).
+// A request of a channel that is a base or a rover already is dropped with a
+// log line, and so is what it queued behind: a channel logs in once. Deletes
+// the unit; false for a unit that is not an NTRIP request.
 bool LoginExecute(Tarnek::LogRoot** unit, uint64_t channelID);
 
 }  // namespace Ntrip
