@@ -31,21 +31,19 @@ Json::Value NamesOrNull(const std::vector<std::string>& names)
 // close is refused. Only the registry lookup runs under the base lock.
 void CloseAndMarkBlack(const char* name)
 {
-    BaseTable::Lock();
+    BaseTable::Guard guard;
     BaseRecord* base = GetBaseTable()->FindByName(name);
     if (base) {
         if (base->state == BASE_STATE_ONLINE) NHServer_PostClose(GetNetServer(), base->channelID);
         if (base->state != BASE_STATE_BLACKLISTED) base->state = BASE_STATE_BLACKLISTED;
     }
-    BaseTable::Unlock();
 }
 
 void ClearBlackMark(const char* name)
 {
-    BaseTable::Lock();
+    BaseTable::Guard guard;
     BaseRecord* base = GetBaseTable()->FindByName(name);
     if (base && base->state == BASE_STATE_BLACKLISTED) base->state = BASE_STATE_CLEARED;
-    BaseTable::Unlock();
 }
 
 // The names of one member: its array's text elements. Numbers and booleans

@@ -80,14 +80,12 @@ bool StationPage_Takes(const StationPage& page, int64_t position, bool* done)
 void StationSnapshot_OnlineBases(const CasterScope& scope, std::vector<BaseSnapshot>* out)
 {
     out->clear();
-    ConnInfoTable::Lock();
-    BaseTable::Lock();
+    ConnInfoTable::Guard connLock;
+    BaseTable::Guard baseLock;
     out->reserve(static_cast<size_t>(scope.bases->Count()));
     scope.bases->ForEach([&](BaseRecord* base) {
         if (base->state == BASE_STATE_ONLINE) out->push_back(BaseOf(scope.conns, base));
     });
-    BaseTable::Unlock();
-    ConnInfoTable::Unlock();
 }
 
 void StationSnapshot_BasePage(const CasterScope& scope, const StationPage& page, const std::string& nameFilter,
@@ -96,8 +94,8 @@ void StationSnapshot_BasePage(const CasterScope& scope, const StationPage& page,
     out->clear();
     std::string filter = NameOfRequest(nameFilter);
     bool filtered = !filter.empty();
-    ConnInfoTable::Lock();
-    BaseTable::Lock();
+    ConnInfoTable::Guard connLock;
+    BaseTable::Guard baseLock;
     *total = filtered ? scope.bases->CountNameContains(filter.c_str()) : scope.bases->CountOnline();
     if (*total > 0) {
         int64_t i = 0;
@@ -111,24 +109,17 @@ void StationSnapshot_BasePage(const CasterScope& scope, const StationPage& page,
             ++i;
         }
     }
-    BaseTable::Unlock();
-    ConnInfoTable::Unlock();
 }
 
 void StationSnapshot_Rovers(const CasterScope& scope, std::vector<RoverSnapshot>* out)
 {
     out->clear();
-    ConnInfoTable::Lock();
-    BaseTable::Lock();
-    RoverTable::Lock();
+    RegistriesGuard locks;
     BaseByName bases(scope.bases);
     out->reserve(static_cast<size_t>(scope.rovers->Count()));
     scope.rovers->ForEach([&](RoverRecord* rover) {
         out->push_back(RoverOf(scope.conns, bases, rover, VirtualMount_HasPrefix(rover->mountPoint)));
     });
-    RoverTable::Unlock();
-    BaseTable::Unlock();
-    ConnInfoTable::Unlock();
 }
 
 void StationSnapshot_RoverPage(const CasterScope& scope, const StationPage& page, const std::string& baseName,
@@ -139,9 +130,7 @@ void StationSnapshot_RoverPage(const CasterScope& scope, const StationPage& page
     std::string user = NameOfRequest(roverName);
     bool byMount = !mount.empty();
     bool byUser = !user.empty();
-    ConnInfoTable::Lock();
-    BaseTable::Lock();
-    RoverTable::Lock();
+    RegistriesGuard locks;
     if (byMount && byUser) {
         *total = scope.rovers->CountUserOnMount(mount.c_str(), user.c_str());
     } else if (byMount) {
@@ -166,7 +155,4 @@ void StationSnapshot_RoverPage(const CasterScope& scope, const StationPage& page
             ++i;
         }
     }
-    RoverTable::Unlock();
-    BaseTable::Unlock();
-    ConnInfoTable::Unlock();
 }

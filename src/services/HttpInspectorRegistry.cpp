@@ -100,18 +100,14 @@ std::vector<RoverCopy> CopyRovers()
 
 std::vector<StationCopy> SnapshotStations()
 {
-    BaseTable::Lock();
-    std::vector<StationCopy> stations = CopyOnlineStations();
-    BaseTable::Unlock();
-    return stations;
+    BaseTable::Guard guard;
+    return CopyOnlineStations();
 }
 
 std::vector<RoverCopy> SnapshotRovers()
 {
-    RoverTable::Lock();
-    std::vector<RoverCopy> rovers = CopyRovers();
-    RoverTable::Unlock();
-    return rovers;
+    RoverTable::Guard guard;
+    return CopyRovers();
 }
 
 std::string Counted(const char* text, size_t count) { return text + std::to_string(count); }
@@ -164,12 +160,13 @@ void StationInfoCb(struct evhttp_request* request, void*)
     }
     // One view of both registries, so each base's rovers are those bound to
     // it at the moment its record was read.
-    BaseTable::Lock();
-    RoverTable::Lock();
-    std::vector<StationCopy> stations = CopyOnlineStations();
-    std::vector<RoverCopy> rovers = CopyRovers();
-    RoverTable::Unlock();
-    BaseTable::Unlock();
+    std::vector<StationCopy> stations;
+    std::vector<RoverCopy> rovers;
+    {
+        BaseRoverGuard guard;
+        stations = CopyOnlineStations();
+        rovers = CopyRovers();
+    }
 
     int64_t now = static_cast<int64_t>(time(nullptr));
     Json::Value data(Json::arrayValue);

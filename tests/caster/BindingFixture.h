@@ -60,15 +60,11 @@ protected:
         scope.bases = bases.get();
         scope.rovers = rovers.get();
         scope.config = &config;
-        ConnInfoTable::Lock();
-        BaseTable::Lock();
-        RoverTable::Lock();
+        locks.reset(new RegistriesGuard);
     }
     void TearDown() override
     {
-        RoverTable::Unlock();
-        BaseTable::Unlock();
-        ConnInfoTable::Unlock();
+        locks.reset();
         NHServer_Free(server);
     }
 
@@ -134,6 +130,7 @@ protected:
     std::unique_ptr<ConnInfoTable> conns;
     std::unique_ptr<BaseTable> bases;
     std::unique_ptr<RoverTable> rovers;
+    std::unique_ptr<RegistriesGuard> locks;
     NtripServerConfig config;
     CasterScope scope;
 };

@@ -2,17 +2,11 @@
 
 #include "runtime/FixedText.h"
 #include "runtime/GreatCircle.h"
-#include "runtime/Lock.h"
 
 #include <atomic>
 #include <cstring>
 #include <new>
 
-static ::Lock& BaseLock()
-{
-    static ::Lock lock;
-    return lock;
-}
 
 // Sequence numbers of base records, shared by every table: first record 1.
 static std::atomic<uint32_t> g_baseSequence{0};
@@ -33,11 +27,10 @@ BaseTable* BaseTable::Create()
 {
     BaseTable* table = new (std::nothrow) BaseTable();
     if (table == nullptr) return nullptr;
-    BaseLock().Enter();
+    Guard guard;
     if (g_namePointers[0] == nullptr) {
         for (int i = 0; i < BASE_NAME_LIST_MAX; ++i) g_namePointers[i] = g_nameArea[i];
     }
-    BaseLock().Leave();
     return table;
 }
 
@@ -174,6 +167,3 @@ BaseListItem* BaseTable::First() { return registry_.First(); }
 
 BaseListItem* BaseTable::Next(BaseListItem* item) { return registry_.Next(item); }
 
-void BaseTable::Lock() { BaseLock().Enter(); }
-
-void BaseTable::Unlock() { BaseLock().Leave(); }

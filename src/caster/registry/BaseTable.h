@@ -3,7 +3,7 @@
 // insertion list in login order and the name and distance searches.
 //
 // Locking: one process-wide critical section for every BaseTable, re-entrant,
-// entered with BaseTable::Lock and left with BaseTable::Unlock. Every
+// held through a BaseTable::Guard (RegistryLock.h). Every
 // operation expects the caller to hold it; records, list items and the names
 // of a BaseNameList are valid only while it is held.
 // Lock order wherever several are held: connection registry (ConnInfoTable),
@@ -11,6 +11,7 @@
 #pragma once
 
 #include "caster/registry/ChannelRegistry.h"
+#include "caster/registry/RegistryLock.h"
 
 #include <cstdint>
 #include <string>
@@ -63,6 +64,12 @@ struct BaseNameList {
 
 class BaseTable {
 public:
+    // Holds the process-wide base lock for its scope.
+    class Guard : public RegistryLockGuard {
+    public:
+        Guard() : RegistryLockGuard(REGISTRY_LOCK_BASE) {}
+    };
+
     static BaseTable* Create();
     ~BaseTable() = default;
 
@@ -112,10 +119,6 @@ public:
     {
         registry_.ForEach(f);
     }
-
-    // Enter and leave the process-wide base lock (re-entrant).
-    static void Lock();
-    static void Unlock();
 
 private:
     BaseTable() = default;

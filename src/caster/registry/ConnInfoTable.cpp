@@ -1,15 +1,8 @@
 #include "caster/registry/ConnInfoTable.h"
 
 #include "runtime/FixedText.h"
-#include "runtime/Lock.h"
 
 #include <new>
-
-static ::Lock& ConnInfoLock()
-{
-    static ::Lock lock;
-    return lock;
-}
 
 ConnInfoTable* ConnInfoTable::Create() { return new (std::nothrow) ConnInfoTable(); }
 
@@ -28,7 +21,3 @@ ConnInfo* ConnInfoTable::Find(uint64_t channelID) { return registry_.Find(channe
 bool ConnInfoTable::Contains(uint64_t channelID) { return registry_.Find(channelID) != nullptr; }
 
 int ConnInfoTable::Count() { return registry_.Count(); }
-
-void ConnInfoTable::Lock() { ConnInfoLock().Enter(); }
-
-void ConnInfoTable::Unlock() { ConnInfoLock().Leave(); }

@@ -2,14 +2,15 @@
 // keyed by channel ID, from the open callback to the close.
 //
 // Locking: one process-wide critical section for every ConnInfoTable,
-// re-entrant, entered with ConnInfoTable::Lock and left with
-// ConnInfoTable::Unlock. Every operation expects the caller to hold it;
-// records and the pointers Find hands out are valid only while it is held.
-// Lock order wherever several are held: connection registry, then base
-// registry (BaseTable), then rover registry (RoverTable); release in reverse.
+// re-entrant, held through a ConnInfoTable::Guard (RegistryLock.h). Every
+// operation expects the caller to hold it; records and the pointers Find
+// hands out are valid only while it is held. Lock order wherever several are
+// held: connection registry, then base registry (BaseTable), then rover
+// registry (RoverTable); release in reverse.
 #pragma once
 
 #include "caster/registry/ChannelRegistry.h"
+#include "caster/registry/RegistryLock.h"
 #include "platform/SteadyClock.h"
 
 #include <cstdint>
@@ -31,7 +32,7 @@ struct ConnInfo {
     int64_t lastActivityMs;  // steady ms of lastActivity: the rates are measured on it
     int64_t openedMs;        // steady ms of the open: a connection that never logs in is closed by it
     int32_t outgoing;        // 1: a relay connection this caster made, never a login
-    int32_t unknownRequests; // requests of a connection logging in that were not understood or refused
+    int32_t refusedRequests; // requests of a connection logging in that were refused or not understood
     int32_t closing;         // 1: its close is posted; what it sends meanwhile is dropped
     int32_t centreAsking;    // 1: the authentication centre is checking a login of it
 };
@@ -43,6 +44,12 @@ inline int64_t ConnInfo_NowMs() { return Platform_SteadyNowMs(); }
 class ConnInfoTable {
 public:
     typedef RegistryItem<ConnInfo> Item;
+
+    // Holds the process-wide connection lock for its scope.
+    class Guard : public RegistryLockGuard {
+    public:
+        Guard() : RegistryLockGuard(REGISTRY_LOCK_CONNECTION) {}
+    };
 
     static ConnInfoTable* Create();
     ~ConnInfoTable() = default;
@@ -61,10 +68,6 @@ public:
     {
         registry_.ForEach(f);
     }
-
-    // Enter and leave the process-wide connection lock (re-entrant).
-    static void Lock();
-    static void Unlock();
 
 private:
     ConnInfoTable() = default;

@@ -2,18 +2,11 @@
 
 #include "caster/registry/VirtualMount.h"
 #include "runtime/FixedText.h"
-#include "runtime/Lock.h"
 
 #include <atomic>
 #include <cstring>
 #include <iterator>
 #include <new>
-
-static ::Lock& RoverLock()
-{
-    static ::Lock lock;
-    return lock;
-}
 
 // Sequence numbers of rover records, shared by every table: first record 1.
 static std::atomic<uint32_t> g_roverSequence{0};
@@ -192,6 +185,3 @@ RoverListItem* RoverTable::First() { return registry_.First(); }
 
 RoverListItem* RoverTable::Next(RoverListItem* item) { return registry_.Next(item); }
 
-void RoverTable::Lock() { RoverLock().Enter(); }
-
-void RoverTable::Unlock() { RoverLock().Leave(); }

@@ -3,7 +3,7 @@
 // rover counts of the control centre's queries.
 //
 // Locking: one process-wide critical section for every RoverTable,
-// re-entrant, entered with RoverTable::Lock and left with RoverTable::Unlock.
+// re-entrant, held through a RoverTable::Guard (RegistryLock.h).
 // Every operation expects the caller to hold it; records and list items are
 // valid only while it is held.
 // Lock order wherever several are held: connection registry (ConnInfoTable),
@@ -11,6 +11,7 @@
 #pragma once
 
 #include "caster/registry/ChannelRegistry.h"
+#include "caster/registry/RegistryLock.h"
 
 #include <cstdint>
 #include <string>
@@ -79,6 +80,12 @@ typedef RegistryItem<RoverRecord> RoverListItem;
 
 class RoverTable {
 public:
+    // Holds the process-wide rover lock for its scope.
+    class Guard : public RegistryLockGuard {
+    public:
+        Guard() : RegistryLockGuard(REGISTRY_LOCK_ROVER) {}
+    };
+
     static RoverTable* Create();
     ~RoverTable() = default;
 
@@ -120,10 +127,6 @@ public:
     {
         registry_.ForEach(f);
     }
-
-    // Enter and leave the process-wide rover lock (re-entrant).
-    static void Lock();
-    static void Unlock();
 
 private:
     RoverTable() = default;

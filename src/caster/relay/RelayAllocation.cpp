@@ -31,11 +31,14 @@ bool RelayAllocation_OnPosition(const CasterScope& scope, RelayAccountList* pool
                                 const AuthCentreConfig* recheckCentre, const NEMADecoding::NEMA_GPGGA& gga,
                                 uint64_t channelID, int64_t nowMs)
 {
-    RoverTable::Lock();
-    RoverRecord* rover = scope.rovers->Find(channelID);
-    bool present = rover != nullptr;
-    bool started = present && rover->relayFlag != 0;
-    RoverTable::Unlock();
+    bool present;
+    bool started;
+    {
+        RoverTable::Guard guard;
+        RoverRecord* rover = scope.rovers->Find(channelID);
+        present = rover != nullptr;
+        started = present && rover->relayFlag != 0;
+    }
     if (!present) return false;
     // One rover's positions come in order on one worker: the flag set by the
     // start is seen by the next position.
@@ -48,14 +51,17 @@ bool RelayAllocation_Start(const CasterScope& scope, RelayAccountList* pool, con
 {
     char mount[ROVER_MOUNT_SIZE];
     char userKey[ROVER_USER_SIZE];
-    RoverTable::Lock();
-    RoverRecord* rover = scope.rovers->Find(channelID);
-    if (rover) {
-        FixedText_Copy(mount, sizeof(mount), rover->mountPoint);
-        FixedText_Copy(userKey, sizeof(userKey), rover->userKey);
+    bool present;
+    {
+        RoverTable::Guard guard;
+        RoverRecord* rover = scope.rovers->Find(channelID);
+        present = rover != nullptr;
+        if (rover) {
+            FixedText_Copy(mount, sizeof(mount), rover->mountPoint);
+            FixedText_Copy(userKey, sizeof(userKey), rover->userKey);
+        }
     }
-    RoverTable::Unlock();
-    if (!rover) return false;
+    if (!present) return false;
     if (!pool) return true;
 
     RelayMount* relayMount = pool->FindMount(mount);
@@ -84,14 +90,15 @@ bool RelayAllocation_Start(const CasterScope& scope, RelayAccountList* pool, con
     Relay_Connect(context);
 
     // The rover may have left meanwhile: its record is looked up afresh.
-    RoverTable::Lock();
-    rover = scope.rovers->Find(channelID);
-    if (rover) {
-        rover->relayFlag = 1;
-        // The relay base carries this name; the rover goes with it.
-        FixedText_Copy(rover->mountPoint, sizeof(rover->mountPoint), relayName);
+    {
+        RoverTable::Guard guard;
+        RoverRecord* rover = scope.rovers->Find(channelID);
+        if (rover) {
+            rover->relayFlag = 1;
+            // The relay base carries this name; the rover goes with it.
+            FixedText_Copy(rover->mountPoint, sizeof(rover->mountPoint), relayName);
+        }
     }
-    RoverTable::Unlock();
 
     char line[STATE_LINE_SIZE];
     memset(line, 0, sizeof(line));
@@ -112,36 +119,34 @@ bool RelayAllocation_Recheck(const CasterScope& scope, const AuthCentreConfig* r
     std::string userName;
     char userKey[ROVER_USER_SIZE];
     char password[ROVER_PASSWORD_SIZE];
-    RoverTable::Lock();
-    RoverRecord* rover = scope.rovers->Find(channelID);
-    if (!rover) {
-        RoverTable::Unlock();
-        return false;
+    {
+        RoverTable::Guard guard;
+        RoverRecord* rover = scope.rovers->Find(channelID);
+        if (!rover) return false;
+        // A check still waiting for its answer is not asked again: a slow
+        // centre is asked once per rover, however long it takes.
+        if (rover->recheckAsking != 0 || nowMs - rover->lastRecheckMs < RELAY_RECHECK_INTERVAL_MS) return true;
+        rover->lastRecheckMs = nowMs;
+        rover->recheckAsking = 1;
+        userName = rover->userName;
+        FixedText_Copy(userKey, sizeof(userKey), rover->userKey);
+        FixedText_Copy(password, sizeof(password), rover->password);
     }
-    // A check still waiting for its answer is not asked again: a slow centre
-    // is asked once per rover, however long it takes.
-    if (rover->recheckAsking != 0 || nowMs - rover->lastRecheckMs < RELAY_RECHECK_INTERVAL_MS) {
-        RoverTable::Unlock();
-        return true;
-    }
-    rover->lastRecheckMs = nowMs;
-    rover->recheckAsking = 1;
-    userName = rover->userName;
-    FixedText_Copy(userKey, sizeof(userKey), rover->userKey);
-    FixedText_Copy(password, sizeof(password), rover->password);
-    RoverTable::Unlock();
 
     Log_Info("Auth Centre Expiration Checking Realy_account:%s", LogText_Escape(userName.c_str()).c_str());
     NHServer* server = scope.server;
     RoverTable* rovers = scope.rovers;
     // The centre knows the account, not the "~N" name of its further rovers.
     AuthCentreQueue_Ask(recheckCentre, userKey, password, AUTH_NODE, [server, rovers, channelID, userName](int code) {
-        RoverTable::Lock();
-        RoverRecord* asked = rovers->Find(channelID);
-        if (asked) asked->recheckAsking = 0;
-        RoverTable::Unlock();
+        bool present = false;
+        {
+            RoverTable::Guard guard;
+            RoverRecord* asked = rovers->Find(channelID);
+            if (asked) asked->recheckAsking = 0;
+            present = asked != nullptr;
+        }
         // A rover that left meanwhile has nothing more to lose.
-        if (!asked || code == 0) return;
+        if (!present || code == 0) return;
         NHServer_PostClose(server, channelID);
         Log_Error("Auth Centre Expiration Checking Realy_account:%s, Now it's Unauthorized for Expiration or "
                   "Password-Modification \n",

@@ -28,10 +28,8 @@ RelayAccountList* PoolOf(Vorlane* center) { return center ? center->relayAccount
 // Whether a base record (of any state) holds the name; base lock taken here.
 bool NameHeld(BaseTable* bases, const char* name)
 {
-    BaseTable::Lock();
-    bool held = bases->FindByName(name) != nullptr;
-    BaseTable::Unlock();
-    return held;
+    BaseTable::Guard guard;
+    return bases->FindByName(name) != nullptr;
 }
 
 }  // namespace
@@ -59,8 +57,8 @@ void RelayOpenCallback(void* relayContext)
     const char* host = request ? request->upstreamHost : "";
     int port = request ? request->upstreamPort & 0xffff : 0;
 
-    ConnInfoTable::Lock();
-    BaseTable::Lock();
+    ConnInfoTable::Guard conns;
+    BaseTable::Guard guard;
     BaseTable* bases = center->baseTable;
     // Two records of one name would split the rovers that ask for it.
     bool taken = bases->FindByName(context->name) != nullptr || bases->Contains(relayID);
@@ -79,15 +77,19 @@ void RelayOpenCallback(void* relayContext)
         // The upstream is a caster, not a station: it is never sent the keep-alive.
         base.keepAliveOff = 1;
 
-        CtrlNotice notice = {0, context->name, nullptr};
-        NotifyCtrlCenter(CTRL_NOTIFY_BASE_LOGIN, notice);
-        Log_Info("Base login ok:%s, ip:%s, port:%d, channelID:%lld.", context->name, host, port, id);
-        bases->Add(&base);
-        // This is the loop thread, which owns the publisher table's commands.
-        AddPublisher(server->publishers, relayID);
+        // Told and published only once the record is in: a refused add is
+        // handled as a taken name.
+        taken = !bases->Add(&base);
+        if (!taken) {
+            CtrlNotice notice = {0, context->name, nullptr};
+            NotifyCtrlCenter(CTRL_NOTIFY_BASE_LOGIN, notice);
+            Log_Info("Base login ok:%s, ip:%s, port:%d, channelID:%lld.", context->name, host, port, id);
+            // This is the loop thread, which owns the publisher table's commands.
+            AddPublisher(server->publishers, relayID);
+        }
     }
-    BaseTable::Unlock();
-    ConnInfoTable::Unlock();
+    guard.Release();
+    conns.Release();
 
     if (taken) {
         Log_Info("%s:mountpoint %s is held by another base, relay channelID:%lld shut down",
@@ -97,15 +99,18 @@ void RelayOpenCallback(void* relayContext)
     }
     if (context->roverChannelID == 0) return;
 
-    RoverTable::Lock();
-    RoverRecord* rover = center->roverTable->Find(context->roverChannelID);
-    if (rover) {
-        rover->boundChannelID = relayID;
-        FixedText_Copy(rover->boundBaseName, sizeof(rover->boundBaseName), context->name);
-        Subscribe(server->publishers, relayID, rover->channelID);
+    bool present;
+    {
+        RoverTable::Guard guard;
+        RoverRecord* rover = center->roverTable->Find(context->roverChannelID);
+        present = rover != nullptr;
+        if (rover) {
+            rover->boundChannelID = relayID;
+            FixedText_Copy(rover->boundBaseName, sizeof(rover->boundBaseName), context->name);
+            Subscribe(server->publishers, relayID, rover->channelID);
+        }
     }
-    RoverTable::Unlock();
-    if (!rover) {
+    if (!present) {
         // Its rover left while the relay was being set up: its end removes the base again.
         Log_Info("%s:rover channelID:%lld of relay %s has gone, relay shut down", "Ntrip::RelayOpenCallback",
                  static_cast<long long>(context->roverChannelID), context->name);

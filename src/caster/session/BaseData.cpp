@@ -29,10 +29,9 @@ bool BaseDecodeExecute(Tarnek::LogRoot** unit, uint64_t channelID)
         return false;
     }
 
-    BaseTable::Lock();
+    BaseTable::Guard guard;
     BaseRecord* base = GetBaseTable()->Find(channelID);
     if (!base || base->state != BASE_STATE_ONLINE) {
-        BaseTable::Unlock();
         delete root;
         return false;
     }
@@ -45,12 +44,12 @@ bool BaseDecodeExecute(Tarnek::LogRoot** unit, uint64_t channelID)
         base->height = position->height;
         base->positionPending = 0;
         // A base with a position can be someone's nearest now.
-        RoverTable::Lock();
-        update_all_rover_nearest();
-        RoverTable::Unlock();
+        {
+            RoverTable::Guard rovers;
+            update_all_rover_nearest();
+        }
         FixedText_Copy(base->format, sizeof(base->format), "RTCM3");
     }
-    BaseTable::Unlock();
     delete root;
     return true;
 }

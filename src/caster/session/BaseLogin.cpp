@@ -9,6 +9,7 @@
 #include "caster/registry/ConnInfoTable.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/registry/VirtualMount.h"
+#include "caster/session/RefusedRequests.h"
 #include "decoding/NtripDecoding/NtripResponse.h"
 #include "net/NHServer.h"
 #include "net/PublisherTable.h"
@@ -65,15 +66,16 @@ void MoveRovers(NHServer* server, const char* mount, uint64_t oldID, uint64_t ne
     if (!hadPublisher) {
         Log_Info("Add Publisher Msg, base:%s, channelID:%lld.", LogText_Escape(mount).c_str(), static_cast<long long>(newID));
     }
-    RoverTable::Lock();
-    RoverTable* rovers = GetRoverTable();
-    for (RoverListItem* item = rovers->First(); item; item = rovers->Next(item)) {
-        RoverRecord* rover = item->record;
-        if (rover->boundChannelID != oldID) continue;
-        rover->boundChannelID = newID;
-        NHServer_PostSubscribe(server, newID, rover->channelID);
+    {
+        RoverTable::Guard guard;
+        RoverTable* rovers = GetRoverTable();
+        for (RoverListItem* item = rovers->First(); item; item = rovers->Next(item)) {
+            RoverRecord* rover = item->record;
+            if (rover->boundChannelID != oldID) continue;
+            rover->boundChannelID = newID;
+            NHServer_PostSubscribe(server, newID, rover->channelID);
+        }
     }
-    RoverTable::Unlock();
     NHServer_PostRemovePublisher(server, oldID);
 }
 
@@ -89,6 +91,7 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
         Log_Info("Base login failed, mountpoint is null or empty.Or the default mountpoint already "
                  "exists.(NEAREST.RTCM32_ZedOz.RTCM32_VODIR)");
         Reply(channelID, NtripDecoding::SERVER_LOGIN_MOUNT_TAKEN);
+        RefusedRequest_Count(channelID, true);
         return;
     }
     StationListDb* lists = GetStationListDb();
@@ -100,6 +103,7 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
     if (GetNtripServerConfig()->base_login_mode == 0 && !GetBaseUserTable()->Verify(mount, request->password)) {
         Log_Info("Base login error:user or passwd is error, user=%s", LogText_Escape(mount).c_str());
         Reply(channelID, NtripDecoding::SERVER_LOGIN_BAD_PASSWORD);
+        RefusedRequest_Count(channelID, true);
         return;
     }
 
@@ -107,23 +111,37 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
     // is written with no registry lock held: refused requests with ever new
     // names can neither grow the store nor hold up the streams. It is there
     // before the reply.
-    ConnInfoTable::Lock();
-    bool known = GetConnInfoTable()->Contains(channelID);
-    ConnInfoTable::Unlock();
+    bool known;
+    {
+        ConnInfoTable::Guard guard;
+        known = GetConnInfoTable()->Contains(channelID);
+    }
     if (known && !lists->IsWhite(mount)) lists->AddWhite(mount);
 
-    ConnInfoTable::Lock();
-    BaseTable::Lock();
+    ConnInfoTable::Guard conns;
+    BaseTable::Guard guard;
     BaseTable* bases = GetBaseTable();
     BaseRecord* base = bases->FindByName(mount);
     ConnInfo* conn = GetConnInfoTable()->Find(channelID);
     if (!conn) {
-        BaseTable::Unlock();
-        ConnInfoTable::Unlock();
+        guard.Release();
+        conns.Release();
         Log_Info("Base login failed, channelID:%lld is not exist.", id);
         return;
     }
+    bool loggedIn = bases->Contains(channelID);
+    if (!loggedIn) {
+        RoverTable::Guard rovers;
+        loggedIn = GetRoverTable()->Contains(channelID);
+    }
+    if (loggedIn) {
+        Log_Info("Login request dropped: channelID:%lld is logged in already.", id);
+        return;
+    }
 
+    // Each branch changes the registry first and posts only once that
+    // worked: a refused change leaves nothing posted behind it.
+    bool registered = true;
     if (!base) {
         BaseRecord fresh;
         memset(&fresh, 0, sizeof(fresh));
@@ -132,27 +150,41 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
         fresh.state = BASE_STATE_ONLINE;
         StampLogin(&fresh);
         TakePeer(&fresh, conn);
-        bases->Add(&fresh);
-        NHServer_PostAddPublisher(server, channelID);
-        Log_Info("Base new login:%s.", LogText_Escape(mount).c_str());
+        registered = bases->Add(&fresh);
+        if (registered) {
+            NHServer_PostAddPublisher(server, channelID);
+            Log_Info("Base new login:%s.", LogText_Escape(mount).c_str());
+        }
     } else if (base->state == BASE_STATE_ONLINE) {
         uint64_t oldID = base->channelID;
-        MoveRovers(server, base->mountPoint, oldID, channelID);
-        bases->ChangeId(base, channelID);
-        StampLogin(base);
-        NHServer_PostClose(server, oldID);
-        Log_Info("Base relogin:%s, new channelID:%lld, instead old channelID:%lld.", LogText_Escape(mount).c_str(), id,
-                 static_cast<long long>(oldID));
-        TakePeer(base, conn);
+        registered = bases->ChangeId(base, channelID);
+        if (registered) {
+            MoveRovers(server, base->mountPoint, oldID, channelID);
+            StampLogin(base);
+            NHServer_PostClose(server, oldID);
+            Log_Info("Base relogin:%s, new channelID:%lld, instead old channelID:%lld.", LogText_Escape(mount).c_str(),
+                     id, static_cast<long long>(oldID));
+            TakePeer(base, conn);
+        }
     } else {
         // Taken off the black list while the close of its connection was
         // pending: the record is this login's now; that close finds nothing.
-        base->state = BASE_STATE_ONLINE;
-        bases->ChangeId(base, channelID);
-        StampLogin(base);
-        NHServer_PostAddPublisher(server, channelID);
-        Log_Info("Base login again:%s.", LogText_Escape(mount).c_str());
-        TakePeer(base, conn);
+        registered = bases->ChangeId(base, channelID);
+        if (registered) {
+            base->state = BASE_STATE_ONLINE;
+            StampLogin(base);
+            NHServer_PostAddPublisher(server, channelID);
+            Log_Info("Base login again:%s.", LogText_Escape(mount).c_str());
+            TakePeer(base, conn);
+        }
+    }
+    if (!registered) {
+        guard.Release();
+        conns.Release();
+        Log_Error("%s:base %s not registered, channelID:%lld closed", "Ntrip::BaseLogin", LogText_Escape(mount).c_str(),
+                  id);
+        NHServer_PostClose(server, channelID);
+        return;
     }
     char ip[BASE_IP_SIZE];
     FixedText_Copy(ip, sizeof(ip), conn->ip);
@@ -160,8 +192,8 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
     // Queued before the locks go: the base's first keep-alive (sent by a
     // read, which needs the connection lock) can only follow the reply.
     Reply(channelID, NtripDecoding::SERVER_LOGIN_OK);
-    BaseTable::Unlock();
-    ConnInfoTable::Unlock();
+    guard.Release();
+    conns.Release();
 
     CtrlNotice notice = {0, mount, nullptr};
     NotifyCtrlCenter(CTRL_NOTIFY_BASE_LOGIN, notice);

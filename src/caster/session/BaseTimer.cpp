@@ -25,8 +25,8 @@ void BaseTimer_PassNow(const CasterScope& scope) { BaseTimer_Pass(scope, ConnInf
 
 void BaseTimer_Pass(const CasterScope& scope, int64_t nowMs)
 {
-    ConnInfoTable::Lock();
-    BaseTable::Lock();
+    ConnInfoTable::Guard conns;
+    BaseTable::Guard bases;
     int limit = scope.config->base_offline_time;
     // Without a positive limit every base would be closed at every pass,
     // also one that sent a moment ago.
@@ -46,8 +46,6 @@ void BaseTimer_Pass(const CasterScope& scope, int64_t nowMs)
             NHServer_PostClose(scope.server, base->channelID);
         });
     }
-    BaseTable::Unlock();
-    ConnInfoTable::Unlock();
 }
 
 }  // namespace Ntrip

@@ -15,26 +15,24 @@ int CloseAccountRovers(const char* userKey) { return CloseAccountRovers_In(Caste
 void CloseBaseConnection_In(const CasterScope& scope, const char* mountPoint)
 {
     if (!mountPoint) return;
-    BaseTable::Lock();
+    BaseTable::Guard guard;
     BaseRecord* base = scope.bases->FindByName(mountPoint);
     if (base && base->state == BASE_STATE_ONLINE) NHServer_PostClose(scope.server, base->channelID);
-    BaseTable::Unlock();
 }
 
 void CloseRoverConnection_In(const CasterScope& scope, const char* userName)
 {
     if (!userName) return;
-    RoverTable::Lock();
+    RoverTable::Guard guard;
     RoverRecord* rover = scope.rovers->FindByName(userName);
     if (rover) NHServer_PostClose(scope.server, rover->channelID);
-    RoverTable::Unlock();
 }
 
 int CloseAccountRovers_In(const CasterScope& scope, const char* userKey)
 {
     if (!userKey || !*userKey) return 0;
     int closed = 0;
-    RoverTable::Lock();
+    RoverTable::Guard guard;
     scope.rovers->ForEach([&](RoverRecord* rover) {
         // A rover of the account: by its plain name, also while the account
         // holds several logins (u~2, ...).
@@ -43,6 +41,5 @@ int CloseAccountRovers_In(const CasterScope& scope, const char* userKey)
             ++closed;
         }
     });
-    RoverTable::Unlock();
     return closed;
 }

@@ -11,9 +11,7 @@ namespace Ntrip {
 
 void LoginTimeout_Pass(const CasterScope& scope, int64_t nowMs, int64_t timeoutMs)
 {
-    ConnInfoTable::Lock();
-    BaseTable::Lock();
-    RoverTable::Lock();
+    RegistriesGuard locks;
     scope.conns->ForEach([&](ConnInfo* conn) {
         if (conn->outgoing || conn->closing) return;
         if (nowMs - conn->openedMs < timeoutMs) return;
@@ -23,9 +21,6 @@ void LoginTimeout_Pass(const CasterScope& scope, int64_t nowMs, int64_t timeoutM
                  conn->port, static_cast<long long>(conn->channelID), static_cast<int>(timeoutMs / 1000));
         NHServer_PostClose(scope.server, conn->channelID);
     });
-    RoverTable::Unlock();
-    BaseTable::Unlock();
-    ConnInfoTable::Unlock();
 }
 
 }  // namespace Ntrip

@@ -6,6 +6,7 @@
 #include "caster/registry/RoverTable.h"
 #include "caster/session/BaseLogin.h"
 #include "caster/session/BaseOffline.h"
+#include "caster/session/RefusedRequests.h"
 #include "caster/session/RoverLogin.h"
 #include "caster/session/RoverLogout.h"
 #include "caster/session/SourceTableAnswer.h"
@@ -32,6 +33,14 @@ const int RELAY_CONNECTION_KIND = 1;
 const int64_t KEEP_ALIVE_INTERVAL_MS = static_cast<int64_t>(BASE_KEEP_ALIVE_INTERVAL_S) * 1000;
 
 int64_t Now() { return static_cast<int64_t>(time(nullptr)); }
+
+// Whether the channel is a base or a rover already: a login is its first
+// and last, and a request that follows it on the connection is not one.
+bool LoggedIn(Vorlane* center, uint64_t channelID)
+{
+    BaseRoverGuard guard;
+    return center->baseTable->Contains(channelID) || center->roverTable->Contains(channelID);
+}
 
 // Bytes per whole second since the steady time sinceMs (at least 1 s).
 int32_t RateOf(int bytes, int64_t sinceMs, int64_t nowMs)
@@ -80,9 +89,11 @@ void Ntrip_OpenCallback(uint64_t channelID, const char* ip, int port, int kind)
     info.lastKeepAlive = 0;
     info.openedMs = info.lastDataMs;
     info.outgoing = kind == RELAY_CONNECTION_KIND ? 1 : 0;
-    ConnInfoTable::Lock();
-    bool added = center->connInfoTable->Add(&info);
-    ConnInfoTable::Unlock();
+    bool added;
+    {
+        ConnInfoTable::Guard guard;
+        added = center->connInfoTable->Add(&info);
+    }
     if (!added) {
         Log_Error("%s:no record for channelID:%lld, closed", "Ntrip::Ntrip_OpenCallback",
                   static_cast<long long>(channelID));
@@ -96,45 +107,42 @@ void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length)
     const unsigned char* data = reinterpret_cast<const unsigned char*>(bytes);
     size_t size = length > 0 ? static_cast<size_t>(length) : 0;
 
-    ConnInfoTable::Lock();
+    ConnInfoTable::Guard conns;
     ConnInfo* conn = center->connInfoTable->Find(channelID);
     if (!conn) {
         Log_Info("The tcp connection of %lld is not exist while invoke read callback.",
                  static_cast<long long>(channelID));
-        ConnInfoTable::Unlock();
         return;
     }
-    if (conn->closing) {
-        // Refused for good: nothing it sends until the close runs is decoded or logged.
-        ConnInfoTable::Unlock();
-        return;
-    }
+    // Refused for good: nothing it sends until the close runs is decoded or logged.
+    if (conn->closing) return;
 
-    BaseTable::Lock();
-    BaseRecord* found = center->baseTable->Find(channelID);
-    bool isBase = found && found->state == BASE_STATE_ONLINE;
-    BaseTable::Unlock();
+    bool isBase;
+    {
+        BaseTable::Guard bases;
+        BaseRecord* found = center->baseTable->Find(channelID);
+        isBase = found && found->state == BASE_STATE_ONLINE;
+    }
     bool isRover = false;
     bool relay = false;
     uint64_t upstream = 0;
     if (!isBase) {
-        RoverTable::Lock();
+        RoverTable::Guard rovers;
         RoverRecord* rover = center->roverTable->Find(channelID);
         if (rover) {
             isRover = true;
             relay = rover->relayFlag != 0;
             upstream = rover->boundChannelID;
         }
-        RoverTable::Unlock();
     }
 
     if (!isBase && !isRover) {
-        ConnInfoTable::Unlock();
+        conns.Release();
         DecodeExecutor_Push(center->loginExecutor, channelID, data, size, "UnknowLoginDecodeExecutor");
         return;
     }
     if (isRover) {
-        ConnInfoTable::Unlock();
+        conns.Release();
         // A relay rover's positions go on to the caster its stream comes from.
         // Until its relay is verified there is no upstream to send to.
         if (relay && upstream != 0) NHServer_PostSend(center->netServer, upstream, data, size);
@@ -143,7 +151,7 @@ void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length)
     }
 
     bool publish = false;
-    BaseTable::Lock();
+    BaseTable::Guard bases;
     BaseRecord* base = center->baseTable->Find(channelID);
     if (base) {
         int64_t nowMs = ConnInfo_NowMs();
@@ -170,8 +178,8 @@ void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length)
             publish = length > 0;
         }
     }
-    BaseTable::Unlock();
-    ConnInfoTable::Unlock();
+    bases.Release();
+    conns.Release();
     // Out of the registries: the fan-out's write callbacks take them, and
     // logins must not wait for thousands of writes.
     if (publish) NHServer_Broadcast(center->netServer, channelID, data, size);
@@ -180,10 +188,12 @@ void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length)
 void Ntrip_WriteCallback(uint64_t channelID, int bytes, int)
 {
     Vorlane* center = GetCenter();
-    ConnInfoTable::Lock();
-    RoverTable::Lock();
-    bool isRover = center->roverTable->Contains(channelID);
-    RoverTable::Unlock();
+    ConnInfoTable::Guard conns;
+    bool isRover;
+    {
+        RoverTable::Guard rovers;
+        isRover = center->roverTable->Contains(channelID);
+    }
     if (isRover) {
         ConnInfo* conn = center->connInfoTable->Find(channelID);
         if (!conn) Log_Fatal("%s:tcp conn is null", "Ntrip::Ntrip_WriteCallback");
@@ -193,7 +203,6 @@ void Ntrip_WriteCallback(uint64_t channelID, int bytes, int)
         conn->lastActivity = Now();
         conn->lastActivityMs = nowMs;
     }
-    ConnInfoTable::Unlock();
 }
 
 void Ntrip_CloseCallback(uint64_t channelID, int reason)
@@ -203,21 +212,20 @@ void Ntrip_CloseCallback(uint64_t channelID, int reason)
     const char* type = CloseTypeText(reason);
     long long id = static_cast<long long>(channelID);
 
-    ConnInfoTable::Lock();
-    BaseTable::Lock();
-    RoverTable::Lock();
+    RegistriesGuard locks;
     bool known = false;
+    // Whatever the channel is leaves: a base and a rover both, should it
+    // ever have become both.
     if (BaseRecord* base = center->baseTable->Find(channelID)) {
         known = true;
-        Log_Info("Base logout:%s, ip:%s, port:%d, channelID:%lld, close_type:%s.\n", LogText_Escape(base->mountPoint).c_str(),
-                 base->ip,
-                 base->port, id, type);
+        Log_Info("Base logout:%s, ip:%s, port:%d, channelID:%lld, close_type:%s.\n",
+                 LogText_Escape(base->mountPoint).c_str(), base->ip, base->port, id, type);
         BaseOffline(server, channelID);
-    } else if (RoverRecord* rover = center->roverTable->Find(channelID)) {
+    }
+    if (RoverRecord* rover = center->roverTable->Find(channelID)) {
         known = true;
-        Log_Info("Rover logout:%s, ip:%s, port:%d, channelID:%lld, close_type:%s.\n", LogText_Escape(rover->userName).c_str(),
-                 rover->ip,
-                 rover->port, id, type);
+        Log_Info("Rover logout:%s, ip:%s, port:%d, channelID:%lld, close_type:%s.\n",
+                 LogText_Escape(rover->userName).c_str(), rover->ip, rover->port, id, type);
         bool relay = rover->relayFlag != 0;
         uint64_t upstream = rover->boundChannelID;
         RoverLogout(server, channelID);
@@ -232,9 +240,7 @@ void Ntrip_CloseCallback(uint64_t channelID, int reason)
         }
         center->connInfoTable->Remove(channelID);
     }
-    RoverTable::Unlock();
-    BaseTable::Unlock();
-    ConnInfoTable::Unlock();
+    locks.Release();
 
     DecodeExecutor_CloseChannel(center->loginExecutor, channelID);
     DecodeExecutor_CloseChannel(center->baseExecutor, channelID);
@@ -247,7 +253,12 @@ bool LoginExecute(Tarnek::LogRoot** unit, uint64_t channelID)
     Tarnek::LogRoot* root = unit ? *unit : nullptr;
     if (!root) return false;
     bool handled = root->GetKind() == Tarnek::LOG_KIND_NTRIP;
-    if (handled) {
+    Vorlane* center = GetCenter();
+    if (handled && LoggedIn(center, channelID)) {
+        // Pipelined behind its login: never a second login of the channel.
+        Log_Info("Login request dropped: channelID:%lld is logged in already.", static_cast<long long>(channelID));
+        DecodeExecutor_DropQueued();
+    } else if (handled) {
         switch (root->GetType()) {
         case NtripDecoding::NTRIP_SERVER_LOGIN_REQUEST:
             BaseLogin(static_cast<NtripDecoding::NtripServerLoginRequest*>(root), channelID);
@@ -260,11 +271,13 @@ bool LoginExecute(Tarnek::LogRoot** unit, uint64_t channelID)
             break;
         case NtripDecoding::NTRIP_UNKNOW_LOGIN_REQUEST:
             // The rest of what it queued is not even decoded.
-            if (LoginRefusal_Count(channelID)) DecodeExecutor_DropQueued();
+            if (RefusedRequest_Count(channelID, false)) DecodeExecutor_DropQueued();
             break;
         default:
             handled = false;
         }
+        // A refusal that reached the limit: what it queued behind is not even decoded.
+        if (handled && RefusedRequest_IsClosing(channelID)) DecodeExecutor_DropQueued();
     }
     delete root;
     *unit = nullptr;

@@ -8,7 +8,7 @@
 // base, rover and released in reverse; sends and closes are posted commands.
 #pragma once
 
-#include "caster/session/LoginRefusal.h"
+#include "caster/session/RefusedRequests.h"
 #include "decoding/LogRoot.h"
 
 #include <cstdint>
@@ -28,9 +28,10 @@ void Ntrip_CloseCallback(uint64_t channelID, int reason);
 const char* CloseTypeText(int reason);
 
 // Hands one decoded login request to base login, rover login or the source
-// table; counts a request that is none of them, and closes the channel at
-// the LOGIN_UNKNOWN_REQUEST_LIMIT-th. Deletes the unit; false for a unit that
-// is not an NTRIP request.
+// table; counts a request that is none of them as refused (RefusedRequests.h).
+// A request of a channel that is a base or a rover already is dropped with a
+// log line, and so is what it queued behind: a channel logs in once. Deletes
+// the unit; false for a unit that is not an NTRIP request.
 bool LoginExecute(Tarnek::LogRoot** unit, uint64_t channelID);
 
 }  // namespace Ntrip

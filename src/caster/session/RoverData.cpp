@@ -106,27 +106,24 @@ bool RoverData_Execute(const CasterScope& scope, Tarnek::LogRoot** unit, uint64_
 
     char userName[ROVER_USER_SIZE];
     int mode;
-    RoverTable::Lock();
-    RoverRecord* rover = scope.rovers->Find(channelID);
-    if (!rover) {
-        RoverTable::Unlock();
-        return false;
+    {
+        RoverTable::Guard guard;
+        RoverRecord* rover = scope.rovers->Find(channelID);
+        if (!rover) return false;
+        FixedText_Copy(userName, sizeof(userName), rover->userName);
+        RoverData_ApplyPosition(rover, gga);
+        mode = rover->bindingMode;
+        // Queued (never written) under the rover lock: the line is then always
+        // ahead of the release that the rover's logout queues for its name.
+        if (scope.config->rover_gga_log == 1) WriteGgaLog(userName, gga);
     }
-    FixedText_Copy(userName, sizeof(userName), rover->userName);
-    RoverData_ApplyPosition(rover, gga);
-    mode = rover->bindingMode;
-    // Queued (never written) under the rover lock: the line is then always
-    // ahead of the release that the rover's logout queues for its name.
-    if (scope.config->rover_gga_log == 1) WriteGgaLog(userName, gga);
-    RoverTable::Unlock();
 
     if (mode == ROVER_BIND_RELAY) return RelayRoverPosition(scope, gga, channelID);
 
     // Base lock, then rover lock: the rover may have logged out meanwhile.
-    BaseTable::Lock();
-    RoverTable::Lock();
+    BaseRoverGuard locks;
     bool result = false;
-    rover = scope.rovers->Find(channelID);
+    RoverRecord* rover = scope.rovers->Find(channelID);
     if (rover) {
         if (mode == ROVER_BIND_NEAREST) {
             result = NearestBinding_OnPosition(scope, rover, gga.latitude, gga.longitude);
@@ -134,8 +131,6 @@ bool RoverData_Execute(const CasterScope& scope, Tarnek::LogRoot** unit, uint64_
             result = MeasureNamed(scope, rover, gga.latitude, gga.longitude);
         }
     }
-    RoverTable::Unlock();
-    BaseTable::Unlock();
     return result;
 }
 

@@ -11,7 +11,7 @@
 #include "caster/relay/AuthCentre.h"
 #include "caster/relay/AuthCentreQueue.h"
 #include "caster/relay/RelayAccountList.h"
-#include "caster/session/LoginRefusal.h"
+#include "caster/session/RefusedRequests.h"
 #include "caster/session/UserLog.h"
 #include "caster/session/UserLogQueue.h"
 #include "decoding/DecodeExecutor.h"
@@ -29,6 +29,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Ntrip {
 
@@ -65,11 +66,24 @@ void NumberedName(const char* user, int number, char* out, size_t size)
     memcpy(out + keep, suffix, static_cast<size_t>(n) + 1);
 }
 
-void UnlockAll()
+// The source table of the online bases, for a rover that asked for a base
+// that is not online: built from copies of their names once the registries
+// are left (the build reads the configuration file), then queued. Nothing
+// built: the connection is closed instead. True when a table was sent.
+bool SendOnlineTable(NHServer* server, uint64_t channelID, const std::vector<std::string>& names)
 {
-    RoverTable::Unlock();
-    BaseTable::Unlock();
-    ConnInfoTable::Unlock();
+    std::vector<const char*> pointers;
+    pointers.reserve(names.size());
+    for (const std::string& name : names) pointers.push_back(name.c_str());
+    CommonDataChain* table = NtripDecoding::MakeSourceTable(pointers.empty() ? nullptr : pointers.data(),
+                                                            static_cast<int>(pointers.size()));
+    if (!table) {
+        NHServer_PostClose(server, channelID);
+        return false;
+    }
+    NHServer_PostSendChain(server, channelID, table);
+    CommonDataChain_Free(table);
+    return true;
 }
 
 }  // namespace
@@ -133,12 +147,15 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
         RoverLogin_Register(request, channelID, false);
         return;
     }
-    ConnInfoTable::Lock();
-    ConnInfo* conn = GetConnInfoTable()->Find(channelID);
-    bool known = conn != nullptr;
-    bool asking = known && conn->centreAsking != 0;
-    if (known) conn->centreAsking = 1;
-    ConnInfoTable::Unlock();
+    bool known;
+    bool asking;
+    {
+        ConnInfoTable::Guard conns;
+        ConnInfo* conn = GetConnInfoTable()->Find(channelID);
+        known = conn != nullptr;
+        asking = known && conn->centreAsking != 0;
+        if (known) conn->centreAsking = 1;
+    }
     if (!known) {
         Log_Info("Rover login failed, tcp connection of channelID:%lld is not exist.", id);
         return;
@@ -146,16 +163,17 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     if (asking) {
         Log_Info("Rover login failed:user=%s asks again while the centre checks channelID:%lld.",
                  LogText_Escape(user).c_str(), id);
-        if (LoginRefusal_Count(channelID)) DecodeExecutor_DropQueued();
+        if (RefusedRequest_Count(channelID, false)) DecodeExecutor_DropQueued();
         return;
     }
     std::shared_ptr<Tarnek::LogRoot> copy(request->Clone());
     AuthCentreQueue_Ask(centre, user, request->password, AUTH_NODE, [copy, channelID](int result) {
         const auto* asked = static_cast<const NtripDecoding::NtripClientLoginRequest*>(copy.get());
         // Free for its next request before it can read this answer.
-        ConnInfoTable::Lock();
-        if (ConnInfo* asker = GetConnInfoTable()->Find(channelID)) asker->centreAsking = 0;
-        ConnInfoTable::Unlock();
+        {
+            ConnInfoTable::Guard conns;
+            if (ConnInfo* asker = GetConnInfoTable()->Find(channelID)) asker->centreAsking = 0;
+        }
         if (result != 0) {
             char reply[REPLY_SIZE];
             int code =
@@ -163,6 +181,7 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
             Reply(channelID, code, asked->mountPoint, reply);
             Log_Info("Rover login To Auth Centre error(error:%d):%s,user=%s", code, reply,
                      LogText_Escape(asked->user).c_str());
+            RefusedRequest_Count(channelID, true);
             return;
         }
         RoverLogin_Register(asked, channelID, true);
@@ -183,17 +202,20 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
     RelayAccountList* pool = GetRelayAccountList();
     bool relayMount = pool && pool->IsNotRelayMount(mount) == 0;
 
-    ConnInfoTable::Lock();
-    BaseTable::Lock();
-    RoverTable::Lock();
+    RegistriesGuard locks;
     ConnInfo* conn = GetConnInfoTable()->Find(channelID);
     if (!conn) {
         Log_Info("Rover login failed, tcp connection of channelID:%lld is not exist.", id);
-        UnlockAll();
         return;
     }
     BaseTable* bases = GetBaseTable();
     RoverTable* rovers = GetRoverTable();
+    // A login that waited for the authentication centre may find its channel
+    // logged in meanwhile: it never logs in twice.
+    if (bases->Contains(channelID) || rovers->Contains(channelID)) {
+        Log_Info("Login request dropped: channelID:%lld is logged in already.", id);
+        return;
+    }
     BaseRecord* candidate = bases->FindByName(mount);
 
     // A relay mount (served from another caster) first: its rover is bound
@@ -205,7 +227,6 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
     } else if (VirtualMount_HasPrefix(mount)) {
         if (config->broadcast_nearest != 1 || bases->OnlineNames().found == 0) {
             NHServer_PostClose(server, channelID);
-            UnlockAll();
             return;
         }
         mode = ROVER_BIND_NEAREST;
@@ -214,14 +235,10 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
     } else {
         Log_Info("Rover login failed,Base:%s is not on line, channelID:%lld", LogText_Escape(mount).c_str(), id);
         BaseNameList online = bases->OnlineNames();
-        CommonDataChain* table = NtripDecoding::MakeSourceTable(online.names, online.count);
-        if (table) {
-            NHServer_PostSendChain(server, channelID, table);
-            CommonDataChain_Free(table);
-        } else {
-            NHServer_PostClose(server, channelID);
-        }
-        UnlockAll();
+        std::vector<std::string> names;
+        for (int i = 0; online.found && i < online.count; ++i) names.emplace_back(online.names[i]);
+        locks.Release();
+        if (SendOnlineTable(server, channelID, names)) RefusedRequest_Count(channelID, true);
         return;
     }
 
@@ -230,15 +247,17 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
     if (config->rover_login_mode == 0 && !centreChecked) {
         int error = 0;
         if (!GetRoverUserTable()->Verify(user, request->password, &error)) {
+            locks.Release();
             Reply(channelID, error, mount, reply);
             Log_Info("Rover login error(error:%d):%s,user=%s", error, reply, LogText_Escape(user).c_str());
-            UnlockAll();
+            RefusedRequest_Count(channelID, true);
             return;
         }
         if (!GetRoverUserTable()->IsValid(user, &firstLogin)) {
+            locks.Release();
             Log_Info("Rover login error:the user has expired, user=%s", LogText_Escape(user).c_str());
             Reply(channelID, NtripDecoding::CLIENT_LOGIN_UNAUTHORIZED, mount, reply);
-            UnlockAll();
+            RefusedRequest_Count(channelID, true);
             return;
         }
     }
@@ -248,6 +267,7 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
     rover.loginNumber = 1;
     FixedText_Copy(rover.userKey, sizeof(rover.userKey), user);
     FixedText_Copy(rover.userName, sizeof(rover.userName), user);
+    RoverRecord* older = nullptr;
     if (config->one_account_multi_user == 1) {
         RoverRecord* latest = rovers->FindByText(user);
         if (latest) {
@@ -255,16 +275,15 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
                 Log_Info("Rover login failed:%s, login count reach the limit.The blocked IP is:%s!", LogText_Escape(user).c_str(),
                          conn->ip);
                 NHServer_PostClose(server, channelID);
-                UnlockAll();
                 return;
             }
             rover.loginNumber = latest->loginNumber + 1;
             NumberedName(user, rover.loginNumber, rover.userName, sizeof(rover.userName));
         }
-    } else if (RoverRecord* older = rovers->FindByName(user)) {
-        // The latest login of an account wins.
-        NHServer_PostClose(server, older->channelID);
+    } else {
+        older = rovers->FindByName(user);
     }
+    uint64_t olderID = older ? older->channelID : 0;
 
     FixedText_Copy(rover.mountPoint, sizeof(rover.mountPoint), mount);
     FixedText_Copy(rover.password, sizeof(rover.password), request->password);
@@ -277,6 +296,25 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
     rover.port = conn->port;
     rover.fixQuality = -1;
     rover.boundChannelID = 0;
+    // A relay rover's stream is its relay alone, even should a base carry
+    // the relay mount's name.
+    bool bind = candidate && mode != ROVER_BIND_RELAY;
+    if (bind) {
+        rover.boundChannelID = candidate->channelID;
+        // Named as bound, so the re-binding pass knows it is bound already.
+        FixedText_Copy(rover.boundBaseName, sizeof(rover.boundBaseName), candidate->mountPoint);
+    }
+
+    // Registered before anything is posted for it: a refused add leaves
+    // nothing behind (no reply, no subscription, no count).
+    if (!rovers->Add(&rover)) {
+        Log_Error("%s:rover %s not registered, channelID:%lld closed", "Ntrip::RoverLogin",
+                  LogText_Escape(rover.userName).c_str(), id);
+        NHServer_PostClose(server, channelID);
+        return;
+    }
+    // The latest login of an account wins.
+    if (olderID != 0) NHServer_PostClose(server, olderID);
 
     // Queued only (the user log's thread writes it), and ahead of the reply,
     // so that the line is as good as written by the time the rover reads it.
@@ -289,23 +327,17 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
     // The reply is queued before the subscription: the loop runs commands in
     // order, so the rover reads "ICY 200 OK" before any byte of its base.
     Reply(channelID, NtripDecoding::CLIENT_LOGIN_OK, mount, reply);
-    // A relay rover's stream is its relay alone, even should a base carry
-    // the relay mount's name.
-    if (candidate && mode != ROVER_BIND_RELAY) {
+    if (bind) {
         NHServer_PostSubscribe(server, candidate->channelID, channelID);
         candidate->roverCount += 1;
-        rover.boundChannelID = candidate->channelID;
-        // Named as bound, so the re-binding pass knows it is bound already.
-        FixedText_Copy(rover.boundBaseName, sizeof(rover.boundBaseName), candidate->mountPoint);
     }
-    rovers->Add(&rover);
 
     CtrlNotice notice = {0, mount, user};
     NotifyCtrlCenter(CTRL_NOTIFY_ROVER_LOGIN, notice);
     char ip[ROVER_IP_SIZE];
     FixedText_Copy(ip, sizeof(ip), rover.ip);
     int port = rover.port;
-    UnlockAll();
+    locks.Release();
 
     // The store only once the registries are free again.
     if (firstLogin.id != 0) GetRoverUserTable()->StoreFirstLogin(&firstLogin);

@@ -54,31 +54,41 @@ CommonDataChain* BuildRelaySourceTable(RelayAccountList* pool)
 void SendSourceTable(const NtripDecoding::NtripGetSourceListRequest* request, uint64_t channelID)
 {
     NHServer* server = GetNetServer();
-    BaseTable::Lock();
-    BaseTable* bases = GetBaseTable();
-    std::vector<std::string> names = CopyNames(bases->OnlineNames());
-    if (names.empty()) {
-        Log_Info("Get sourcelist failed:find mountpoint error, channelID:%lld.", static_cast<long long>(channelID));
-    }
-
     // With relay mounts configured the table lists them instead.
     RelayAccountList* pool = GetRelayAccountList();
     bool relayTable = pool && pool->MountNameCount() > 0;
+
+    // The requester's position, decoded before the base lock is taken.
+    std::unique_ptr<Tarnek::LogRoot> unit;
+    const NEMADecoding::NEMA_GPGGA* position = nullptr;
     size_t ggaLength = relayTable ? 0 : strnlen(request->gga, sizeof(request->gga));
     if (ggaLength > 0) {
-        Tarnek::LogRoot* unit = nullptr;
+        Tarnek::LogRoot* decoded = nullptr;
         size_t consumed = 0;
-        if (NEMADecoding::GgaDecode(reinterpret_cast<const unsigned char*>(request->gga), ggaLength, &unit,
-                                    &consumed) &&
-            unit) {
-            NEMADecoding::NEMA_GPGGA* position = dynamic_cast<NEMADecoding::NEMA_GPGGA*>(unit);
-            if (position) {
-                std::vector<std::string> near = CopyNames(
-                    bases->NamesWithinRadius(position->latitude, position->longitude, SOURCE_TABLE_RADIUS_M));
-                if (!near.empty()) names.swap(near);
-            }
+        if (NEMADecoding::GgaDecode(reinterpret_cast<const unsigned char*>(request->gga), ggaLength, &decoded,
+                                    &consumed)) {
+            unit.reset(decoded);
+            position = dynamic_cast<const NEMADecoding::NEMA_GPGGA*>(decoded);
+        } else {
+            delete decoded;
         }
-        delete unit;
+    }
+
+    // Only the names are taken under the lock; the table is built after it,
+    // since its build reads the configuration file.
+    std::vector<std::string> names;
+    {
+        BaseTable::Guard guard;
+        BaseTable* bases = GetBaseTable();
+        names = CopyNames(bases->OnlineNames());
+        if (position) {
+            std::vector<std::string> near =
+                CopyNames(bases->NamesWithinRadius(position->latitude, position->longitude, SOURCE_TABLE_RADIUS_M));
+            if (!near.empty()) names.swap(near);
+        }
+    }
+    if (names.empty()) {
+        Log_Info("Get sourcelist failed:find mountpoint error, channelID:%lld.", static_cast<long long>(channelID));
     }
 
     std::vector<const char*> pointers;
@@ -92,7 +102,6 @@ void SendSourceTable(const NtripDecoding::NtripGetSourceListRequest* request, ui
         NHServer_PostSendChain(server, channelID, table);
         CommonDataChain_Free(table);
     }
-    BaseTable::Unlock();
     // Queued after the table, and run only once the table has reached the
     // peer: a large table is never cut.
     NHServer_PostCloseAfterFlush(server, channelID);

@@ -14,11 +14,13 @@ bool RemoveBaseStation(const char* mountPoint)
 bool RemoveBaseStation_In(const CasterScope& scope, StationListDb* lists, const char* mountPoint)
 {
     if (!mountPoint) return false;
-    BaseTable::Lock();
-    BaseRecord* base = scope.bases->FindByName(mountPoint);
-    bool found = base != nullptr;
-    if (base && base->state == BASE_STATE_ONLINE) NHServer_PostClose(scope.server, base->channelID);
-    BaseTable::Unlock();
+    bool found;
+    {
+        BaseTable::Guard guard;
+        BaseRecord* base = scope.bases->FindByName(mountPoint);
+        found = base != nullptr;
+        if (base && base->state == BASE_STATE_ONLINE) NHServer_PostClose(scope.server, base->channelID);
+    }
     // The lists write to the database: never under the base lock, which the
     // caster loop takes on every base read.
     if (lists->IsBlack(mountPoint)) {

@@ -19,9 +19,9 @@ protected:
     {
         table.reset(BaseTable::Create());
         ASSERT_NE(nullptr, table);
-        BaseTable::Lock();
+        guard.reset(new BaseTable::Guard);
     }
-    void TearDown() override { BaseTable::Unlock(); }
+    void TearDown() override { guard.reset(); }
 
     static BaseRecord Base(uint64_t channel, const char* mount, double lat = 0, double lon = 0,
                            int state = BASE_STATE_ONLINE)
@@ -62,6 +62,7 @@ protected:
     }
 
     std::unique_ptr<BaseTable> table;
+    std::unique_ptr<BaseTable::Guard> guard;
 };
 
 TEST_F(BaseTableTest, AddRefusesAPresentChannelButUsesUpASequenceNumber)

@@ -12,7 +12,7 @@
 TEST(ConnInfoTable, AddFindRemove)
 {
     std::unique_ptr<ConnInfoTable> t(ConnInfoTable::Create());
-    ConnInfoTable::Lock();
+    ConnInfoTable::Guard guard;
     ConnInfo c;
     memset(&c, 0, sizeof c);
     c.channelID = 7;
@@ -35,13 +35,12 @@ TEST(ConnInfoTable, AddFindRemove)
     EXPECT_FALSE(t->Contains(7));
     EXPECT_EQ(nullptr, t->Find(7));
     EXPECT_EQ(0, t->Count());
-    ConnInfoTable::Unlock();
 }
 
 TEST(ConnInfoTable, GrowsAndKeepsEveryRecord)
 {
     std::unique_ptr<ConnInfoTable> t(ConnInfoTable::Create());
-    ConnInfoTable::Lock();
+    ConnInfoTable::Guard guard;
     ConnInfo c;
     memset(&c, 0, sizeof c);
     for (uint64_t ch = 1; ch <= 500; ++ch) {
@@ -61,7 +60,6 @@ TEST(ConnInfoTable, GrowsAndKeepsEveryRecord)
     });
     EXPECT_EQ(500, seen);
     EXPECT_EQ(250, t->Count());
-    ConnInfoTable::Unlock();
 }
 
 namespace {
@@ -78,9 +76,7 @@ unsigned Churn(void* arg)
     for (uint64_t i = 0; i < 2000; ++i) {
         uint64_t ch = s->firstChannel + i;
         // The caster's order: connection, base, rover; released in reverse.
-        ConnInfoTable::Lock();
-        BaseTable::Lock();
-        RoverTable::Lock();
+        RegistriesGuard locks;
         ConnInfo c;
         memset(&c, 0, sizeof c);
         c.channelID = ch;
@@ -93,9 +89,6 @@ unsigned Churn(void* arg)
             s->rovers->Remove(ch);
             s->conns->Remove(ch);
         }
-        RoverTable::Unlock();
-        BaseTable::Unlock();
-        ConnInfoTable::Unlock();
     }
     return 0;
 }
@@ -115,12 +108,9 @@ TEST(RegistryLocks, ThreadsTakingTheOrderKeepTheTablesWhole)
         ASSERT_TRUE(ok);
     }
     for (PlatformThread* th : threads) Platform_JoinThread(th);
-    ConnInfoTable::Lock();
-    RoverTable::Lock();
-    RoverTable::Lock();  // re-entrant
+    ConnInfoTable::Guard connLock;
+    RoverTable::Guard roverLock;
+    RoverTable::Guard again;  // re-entrant
     EXPECT_EQ(4 * (2000 - 667), conns->Count());
     EXPECT_EQ(4 * (2000 - 667), rovers->Count());
-    RoverTable::Unlock();
-    RoverTable::Unlock();
-    ConnInfoTable::Unlock();
 }

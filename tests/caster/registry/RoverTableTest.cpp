@@ -17,9 +17,9 @@ protected:
     {
         table.reset(RoverTable::Create());
         ASSERT_NE(nullptr, table);
-        RoverTable::Lock();
+        guard.reset(new RoverTable::Guard);
     }
-    void TearDown() override { RoverTable::Unlock(); }
+    void TearDown() override { guard.reset(); }
 
     static RoverRecord Rover(uint64_t channel, const char* user, const char* mount, const char* bound = "")
     {
@@ -73,6 +73,7 @@ protected:
     }
 
     std::unique_ptr<RoverTable> table;
+    std::unique_ptr<RoverTable::Guard> guard;
 };
 
 TEST_F(RoverTableTest, AccountRoversAreNamedDenselyAndRenamedWhenOneLeaves)

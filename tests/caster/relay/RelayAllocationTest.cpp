@@ -97,18 +97,19 @@ protected:
     // lock on the centre's thread: it is let go meanwhile.
     bool WaitAnswered(uint64_t channel, int timeoutMs = 20000)
     {
-        RoverTable::Unlock();
+        locks.reset();
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         bool answered = false;
         for (;;) {
-            RoverTable::Lock();
-            RoverRecord* rover = rovers->Find(channel);
-            answered = !rover || rover->recheckAsking == 0;
-            RoverTable::Unlock();
+            {
+                RoverTable::Guard guard;
+                RoverRecord* rover = rovers->Find(channel);
+                answered = !rover || rover->recheckAsking == 0;
+            }
             if (answered || std::chrono::steady_clock::now() >= end) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
-        RoverTable::Lock();
+        locks.reset(new RegistriesGuard);
         return answered;
     }
 
@@ -345,9 +346,9 @@ TEST_F(RelayRecheckClockTest, ASilentCentreHoldsNeitherTheWorkerNorAnotherRovers
     EXPECT_EQ(0u, fake->RequestCount());
     g_steadyMs += 1;
     EXPECT_TRUE(Position(11, Platform_SteadyNowMs()));
-    RoverTable::Unlock();
+    locks.reset();
     EXPECT_TRUE(fake->WaitRequests(1, 5000)) << "the check reached the centre";
-    RoverTable::Lock();
+    locks.reset(new RegistriesGuard);
 
     // The centre holds the check; the worker's next task is another rover.
     Tarnek::LogRoot* unit = Gga(30.001, 114.001);
