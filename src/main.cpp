@@ -3,6 +3,7 @@
 #include "caster/centre/Service.h"
 #include "caster/centre/CtrlNotify.h"
 #include "caster/centre/ServiceHooks.h"
+#include "caster/relay/AuthCentre.h"
 #include "control/CtrlHooks.h"
 #include "control/CtrlWarnConfig.h"
 #include "control/ProtobufLog.h"
@@ -58,6 +59,10 @@ const Ntrip::ServiceHooks SERVICES = Services();
 int main()
 {
     Platform_InitProcess();
+    // libcurl's global set-up is not thread-safe: it runs here, once, before
+    // any thread exists that could make a client (the alarm-post worker is
+    // made, and may start, before the authentication-centre clients).
+    AuthCentre::GlobalInit();
     ProtobufLog_ToDailyLog();
     int status = Service_Dispatch(&SERVICES);
 #ifdef VORLANE_ORDERLY_EXIT
