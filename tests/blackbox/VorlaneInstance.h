@@ -52,6 +52,9 @@ public:
     void SetConfig(const std::string& section, const std::string& key, int value);
     void SetConfigText(const std::string& section, const std::string& key, const std::string& value);
     void SetNtrip(const std::string& key, int value) { SetConfig("ntrip_server", key, value); }
+    // Leaves the key out of its section (after the defaults and overrides),
+    // so the caster's own default applies.
+    void RemoveConfig(const std::string& section, const std::string& key) { removed_.push_back({section, key}); }
     // Launch without a "VorlaneConfig.json".
     void OmitConfig() { omitConfig_ = true; }
     // Run the process in another working directory than its own folder (to
@@ -128,6 +131,7 @@ private:
     std::vector<std::string> secrets_;
     // (section, key) -> (is text, value as written)
     std::map<std::pair<std::string, std::string>, std::pair<bool, std::string>> overrides_;
+    std::vector<std::pair<std::string, std::string>> removed_;  // (section, key)
 };
 
 // A loopback port that was free a moment ago (bound to port 0 and released).
