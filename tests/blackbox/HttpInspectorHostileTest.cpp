@@ -265,6 +265,39 @@ TEST_F(InspectorHostile, IdleAndHalfSentConnectionsAreClosedByTheTimeOut)
     EXPECT_EQ(CountClosed(again), 0);
 }
 
+TEST_F(InspectorHostile, EveryWayAConnectionEndsGivesItsPlaceBack)
+{
+    ASSERT_NO_FATAL_FAILURE(StartInspector());
+    const std::string ok = "POST /xqn_station_stat HTTP/1.1\r\nHost: x\r\nContent-Length: 9\r\n\r\n{\"any\":1}";
+    const std::string endings[] = {
+        ok,                                                                          // answered, kept alive
+        "POST /xqn_station_stat HTTP/1.0\r\nContent-Length: 9\r\n\r\n{\"any\":1}",  // answered, closed by the server
+        "POST /xqn_user/add HTTP/1.1\r\nContent-Length: 2\r\n\r\n[]",               // malformed
+        "GET /nowhere HTTP/1.1\r\n\r\n",                                              // 404
+        "NONSENSE\r\n\r\n",                                                           // not HTTP
+        "GET /x HTTP/1.1\r\nX: " + std::string(9000, 'a') + "\r\n\r\n",               // headers too long
+        "",                                                                          // connected, then gone
+    };
+    // Three times as many connections as the cap, one after the other.
+    for (int round = 0; round < 3 * kCap / 7 + 1; ++round) {
+        for (const std::string& bytes : endings) {
+            TestClient c;
+            ASSERT_TRUE(c.Connect(vorlane.HttpPort()));
+            if (!bytes.empty()) {
+                ASSERT_TRUE(c.Send(bytes));
+                EXPECT_EQ(c.ReadUntil("\r\n", 3000).rfind("HTTP/1.", 0), 0u) << Printable(bytes);
+            }
+        }
+    }
+    // None of them holds a place: the cap less one idle client, and a
+    // request (asked again while the last closes are still on their way).
+    std::vector<std::unique_ptr<TestClient>> idle = ConnectMany(vorlane.HttpPort(), kCap - 1);
+    Answer a;
+    EXPECT_TRUE(WaitAnswer("/xqn_station_stat", "{\"any\":1}", [](const Answer& x) { return x.http == 200; }, &a));
+    ExpectEnvelope(a, 0, "在线基站数量:0", "after");
+    EXPECT_EQ(CountClosed(idle), 0);
+}
+
 TEST_F(InspectorHostile, IdleConnectionsPastTheCapNeverTakeTheCasterPortsDescriptors)
 {
     ASSERT_NO_FATAL_FAILURE(AddStreamingAccounts());
