@@ -4,6 +4,7 @@
 #include "caster/centre/Service.h"
 #include "caster/centre/CtrlNotify.h"
 #include "caster/centre/ServiceHooks.h"
+#include "caster/relay/AuthCentre.h"
 #include "caster/session/UserLogQueue.h"
 #include "control/CtrlHooks.h"
 #include "control/CtrlWarnConfig.h"
@@ -61,6 +62,10 @@ const Ntrip::ServiceHooks SERVICES = Services();
 int main()
 {
     Platform_InitProcess();
+    // libcurl's global set-up is not thread-safe: it runs here, once, before
+    // any thread exists that could make a client (the alarm-post worker is
+    // made, and may start, before the authentication-centre clients).
+    AuthCentre::GlobalInit();
     ProtobufLog_ToDailyLog();
     int status = Service_Dispatch(&SERVICES);
     // Rover logins and GGA lines still waiting for the user log's thread go

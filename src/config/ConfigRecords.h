@@ -56,6 +56,9 @@ struct AuthCentreConfig {
 // Defaults of the keys that may be absent (those of "ntrip_server" stand in
 // its key table, decoding/NtripDecoding/NtripServerKeys.h).
 #define CONFIG_DEFAULT_IP "0.0.0.0"
+// The HTTP inspector has no authentication of its own and shows passwords:
+// unless told otherwise only this host reaches it.
+#define CONFIG_DEFAULT_HTTP_IP "127.0.0.1"
 #define CONFIG_DEFAULT_SALT "pvhdnax48!=731R!!5k^^~wyt"
 enum {
     CONFIG_DEFAULT_CTRL_PORT = 8097,

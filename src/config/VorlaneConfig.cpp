@@ -148,7 +148,7 @@ bool GetHttpServerJsonVale(const cJSON* json, HttpServerConfig* http)
     memset(http, 0, sizeof(*http));
     // An absent section reads like an empty one: every default applies.
     const cJSON* h = JsonGetSection(json, "http_server");
-    ReadText(h, "http_server", "ip", CONFIG_DEFAULT_IP, http->ip, sizeof(http->ip));
+    ReadText(h, "http_server", "ip", CONFIG_DEFAULT_HTTP_IP, http->ip, sizeof(http->ip));
     http->port = ReadNumber(h, "http_server", "port", CONFIG_DEFAULT_HTTP_PORT);
     ReadText(h, "http_server", "salt", CONFIG_DEFAULT_SALT, http->salt, sizeof(http->salt));
     return true;

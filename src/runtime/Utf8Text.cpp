@@ -46,32 +46,66 @@ size_t Utf8_CutCopy(char* dest, size_t destSize, const char* src)
     return length;
 }
 
+namespace {
+
+// Bytes of the well-formed sequence at p[0, n), or 0 when there is none. The
+// second byte's range rules out overlong forms (E0, F0), surrogates (ED) and
+// code points past U+10FFFF (F4).
+size_t WellFormedAt(const unsigned char* p, size_t n)
+{
+    const unsigned char lead = p[0];
+    if (lead < 0x80) return 1;
+    const size_t need = SequenceLength(lead);
+    if (need == 1 || n < need) return 0;
+    const unsigned char second = p[1];
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+    if (second < low || second > high) return 0;
+    for (size_t k = 2; k < need; ++k) {
+        if (!IsContinuation(p[k])) return 0;
+    }
+    return need;
+}
+
+}  // namespace
+
 bool Utf8_IsValid(const char* text, size_t length)
 {
     if (!text) return length == 0;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     size_t i = 0;
     while (i < length) {
-        const unsigned char lead = p[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        const size_t need = SequenceLength(lead);
-        if (need == 1 || i + need > length) return false;
-        // The second byte's range rules out overlong forms (E0, F0),
-        // surrogates (ED) and code points past U+10FFFF (F4).
-        const unsigned char second = p[i + 1];
-        unsigned char low = 0x80, high = 0xBF;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-        if (second < low || second > high) return false;
-        for (size_t k = 2; k < need; ++k) {
-            if (!IsContinuation(p[i + k])) return false;
-        }
-        i += need;
+        const size_t step = WellFormedAt(p + i, length - i);
+        if (step == 0) return false;
+        i += step;
     }
     return true;
+}
+
+std::string Utf8_Clean(const char* text, size_t length)
+{
+    std::string out;
+    if (!text) return out;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    out.reserve(length);
+    size_t i = 0;
+    while (i < length) {
+        const size_t step = WellFormedAt(p + i, length - i);
+        if (step > 0) {
+            out.append(text + i, step);
+            i += step;
+            continue;
+        }
+        // A lead byte whose continuation bytes run into the end: cut there.
+        const size_t rest = length - i;
+        bool cutAtEnd = rest < SequenceLength(p[i]);
+        for (size_t k = 1; cutAtEnd && k < rest; ++k) cutAtEnd = IsContinuation(p[i + k]);
+        if (cutAtEnd) break;
+        out.push_back('?');
+        ++i;
+    }
+    return out;
 }

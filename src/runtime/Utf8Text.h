@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 // Copies src into dest (destSize bytes, always NUL-terminated when destSize
 // > 0), cut to at most destSize - 1 bytes. A cut never ends inside a UTF-8
@@ -19,3 +20,8 @@ size_t Utf8_CutLength(const char* text, size_t length);
 // continuation bytes, no overlong forms, no surrogates, nothing past
 // U+10FFFF. Strict JSON and protobuf readers refuse anything else.
 bool Utf8_IsValid(const char* text, size_t length);
+
+// text[0, length) as well-formed UTF-8 for a strict reader: each byte that
+// does not start a well-formed sequence becomes '?', and a character cut at
+// the end (by a fixed-size field) is left out. Valid text comes back as it is.
+std::string Utf8_Clean(const char* text, size_t length);

@@ -4,13 +4,18 @@
 #include "net/EventLoop.h"
 #include "platform/Thread.h"
 #include "runtime/Log.h"
+#include "services/HttpConnectionLimit.h"
 #include "services/HttpInspectorRequest.h"
 #include "services/HttpInspectorRoutes.h"
 
+#include <arpa/inet.h>
 #include <event2/buffer.h>
 #include <event2/event.h>
 #include <event2/http.h>
+#include <netinet/in.h>
 
+#include <cstring>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -18,8 +23,51 @@ namespace {
 
 // The inspector binds this long after its thread starts.
 const unsigned BIND_DELAY_MS = 2000;
-// No operator request comes near this; a bigger body is refused by the server.
+// No operator request comes near these; the server refuses bigger ones
+// (413) before it has buffered them.
 const size_t MAX_BODY_BYTES = 1024 * 1024;
+const size_t MAX_HEADER_BYTES = 8 * 1024;
+// A connection that sends nothing, sends a request too slowly or does not
+// read its answer for this long is closed.
+const int IDLE_TIMEOUT_S = 30;
+
+struct Route {
+    const char* path;
+    void (*handler)(struct evhttp_request*, void*);
+    const char* name;
+};
+
+const Route ROUTES[] = {
+    {"/xqn_user/get", UserGetCb, "UserGetCb"},
+    {"/xqn_user/add", UserAddCb, "UserAddCb"},
+    {"/xqn_station_stat", StationStatusCb, "StationStatusCb"},
+    {"/xqn_rover_stat", RoverStatusCb, "RoverStatusCb"},
+    {"/xqn_station_info", StationInfoCb, "StationInfoCb"},
+    {"/xqn_rover_info", RoverInfoCb, "RoverInfoCb"},
+};
+
+// The last line behind the handlers' own checks: no exception may unwind
+// into libevent's C frames (that ends the process). Every handler answers
+// as its very last step, and nothing after evhttp_send_reply throws, so a
+// request whose handler threw has not been answered yet.
+void GuardedRoute(struct evhttp_request* request, void* arg)
+{
+    const Route* route = static_cast<const Route*>(arg);
+    const char* what = "unknown exception";
+    try {
+        route->handler(request, nullptr);
+        return;
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+    }
+    try {
+        Log_Error("%s:request failed: %s", route->name, what);
+        HttpInspector_ReplyMalformed(request, route->name, "the handler failed");
+    } catch (...) {
+        // Out of memory even for the answer: the time-out closes the connection.
+    }
+}
 
 std::string CompactJson(const Json::Value& value)
 {
@@ -54,22 +102,46 @@ void HttpReplyJson(struct evhttp_request* request, int status, const char* messa
     evbuffer_free(out);
 }
 
-void HttpInspector_ReplyMalformed(struct evhttp_request* request)
+void HttpInspector_LogRefused(struct evhttp_request* request, const char* caller, const char* reason)
 {
+    char* peer = nullptr;
+    ev_uint16_t port = 0;
+    struct evhttp_connection* connection = evhttp_request_get_connection(request);
+    if (connection) evhttp_connection_get_peer(connection, &peer, &port);
+    Log_Info("%s:request from %s:%u refused: %s", caller, peer ? peer : "?", static_cast<unsigned>(port),
+             reason ? reason : "");
+}
+
+void HttpInspector_ReplyMalformed(struct evhttp_request* request, const char* caller, const char* reason)
+{
+    HttpInspector_LogRefused(request, caller, reason);
     HttpReplyJson(request, INSPECTOR_STATUS_FAILED, INSPECTOR_MSG_MALFORMED, Json::Value(Json::arrayValue));
 }
 
-bool HttpInspector_ReadRequest(struct evhttp_request* request, Json::Value* root)
+bool HttpInspector_ReadRequest(struct evhttp_request* request, Json::Value* root, const char* caller)
 {
     struct evbuffer* in = evhttp_request_get_input_buffer(request);
     size_t length = in ? evbuffer_get_length(in) : 0;
     std::string body(length, '\0');
     if (length > 0) evbuffer_copyout(in, &body[0], length);
     if (!HttpInspector_ParseBody(body, root)) {
-        HttpInspector_ReplyMalformed(request);
+        HttpInspector_ReplyMalformed(request, caller, "the body is not a non-empty JSON object");
         return false;
     }
     return true;
+}
+
+bool HttpInspector_IsLoopback(const char* ip)
+{
+    if (!ip) return false;
+    struct in_addr v4;
+    if (inet_pton(AF_INET, ip, &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    struct in6_addr v6;
+    if (inet_pton(AF_INET6, ip, &v6) == 1) {
+        if (IN6_IS_ADDR_LOOPBACK(&v6)) return true;
+        return IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127;
+    }
+    return strcmp(ip, "localhost") == 0;
 }
 
 void StartHttpInspector()
@@ -87,13 +159,13 @@ unsigned HttpInspectorLoop(void*)
     struct evhttp* http = evhttp_new(base);
     if (!http) Log_Fatal("%s:new evhttp fail,abort", me);
     evhttp_set_max_body_size(http, MAX_BODY_BYTES);
+    evhttp_set_max_headers_size(http, MAX_HEADER_BYTES);
+    evhttp_set_timeout(http, IDLE_TIMEOUT_S);
+    HttpConnectionLimit limit(base, http, HTTP_INSPECTOR_MAX_CONNECTIONS, me);
 
-    evhttp_set_cb(http, "/xqn_user/get", UserGetCb, nullptr);
-    evhttp_set_cb(http, "/xqn_user/add", UserAddCb, nullptr);
-    evhttp_set_cb(http, "/xqn_station_stat", StationStatusCb, nullptr);
-    evhttp_set_cb(http, "/xqn_rover_stat", RoverStatusCb, nullptr);
-    evhttp_set_cb(http, "/xqn_station_info", StationInfoCb, nullptr);
-    evhttp_set_cb(http, "/xqn_rover_info", RoverInfoCb, nullptr);
+    for (const Route& route : ROUTES) {
+        evhttp_set_cb(http, route.path, GuardedRoute, const_cast<Route*>(&route));
+    }
 
     Platform_Sleep(BIND_DELAY_MS);
 
@@ -105,7 +177,12 @@ unsigned HttpInspectorLoop(void*)
         return 1;
     }
     int port = static_cast<uint16_t>(config->port);
-    if (evhttp_bind_socket(http, config->ip, static_cast<uint16_t>(port)) == 0) {
+    if (!HttpInspector_IsLoopback(config->ip)) {
+        Log_Warn("%s:http ip:%s is not a loopback address: the inspector has no authentication and shows every "
+                 "account's password to whoever reaches it",
+                 me, config->ip);
+    }
+    if (limit.Bind(config->ip, static_cast<uint16_t>(port)) == 0) {
         Log_Info("%s:http ip:%s, port=%d, start ok", me, config->ip, port);
     } else {
         Log_Info("%s:http ip:%s, port=%d, start fail", me, config->ip, port);

@@ -3,8 +3,14 @@
 // runs libevent's HTTP server on an event loop and thread of its own; its
 // handlers copy what they need out of the registries under their locks and
 // build and send every answer with no lock held, so a query never stalls the
-// caster loop. It has no authentication and no stop.
+// caster loop. It has no authentication and no stop. What a client can make
+// it hold is bounded: headers, body, time without progress and the number of
+// connections (HttpConnectionLimit), so it never takes the descriptors the
+// caster port needs.
 #pragma once
+
+// Connections the inspector keeps open at once; more are closed at accept.
+enum { HTTP_INSPECTOR_MAX_CONNECTIONS = 128 };
 
 // Starts HttpInspectorLoop on a thread of its own (detached). Call once,
 // after the centre exists.
@@ -15,3 +21,7 @@ void StartHttpInspector();
 // ends. Fatal when the loop or the server cannot be made; returns 1 when the
 // centre has no HTTP configuration.
 unsigned HttpInspectorLoop(void* arg);
+
+// True for an address text the inspector can bind that only this host
+// reaches: 127.0.0.0/8, ::1, ::ffff:127.x.x.x, "localhost".
+bool HttpInspector_IsLoopback(const char* ip);

@@ -115,7 +115,7 @@ std::string Counted(const char* text, size_t count) { return text + std::to_stri
 Json::Value UserNameObject(const char* name)
 {
     Json::Value object(Json::objectValue);
-    object["UserName"] = name;
+    object["UserName"] = HttpInspector_Text(name);
     return object;
 }
 
@@ -126,12 +126,12 @@ bool Contains(const std::set<std::string>& set, const char* text) { return set.f
 void StationStatusCb(struct evhttp_request* request, void*)
 {
     Json::Value root;
-    if (!HttpInspector_ReadRequest(request, &root)) return;
+    if (!HttpInspector_ReadRequest(request, &root, "StationStatusCb")) return;
     std::vector<StationCopy> stations = SnapshotStations();
     Json::Value data(Json::arrayValue);
     for (const StationCopy& station : stations) {
         Json::Value object(Json::objectValue);
-        object["MountPoint"] = station.mountPoint;
+        object["MountPoint"] = HttpInspector_Text(station.mountPoint);
         data.append(object);
     }
     HttpReplyJson(request, INSPECTOR_STATUS_OK, Counted(INSPECTOR_MSG_STATIONS, data.size()).c_str(), data,
@@ -141,7 +141,7 @@ void StationStatusCb(struct evhttp_request* request, void*)
 void RoverStatusCb(struct evhttp_request* request, void*)
 {
     Json::Value root;
-    if (!HttpInspector_ReadRequest(request, &root)) return;
+    if (!HttpInspector_ReadRequest(request, &root, "RoverStatusCb")) return;
     std::vector<RoverCopy> rovers = SnapshotRovers();
     Json::Value data(Json::arrayValue);
     for (const RoverCopy& rover : rovers) data.append(UserNameObject(rover.userName));
@@ -152,10 +152,10 @@ void RoverStatusCb(struct evhttp_request* request, void*)
 void StationInfoCb(struct evhttp_request* request, void*)
 {
     Json::Value root;
-    if (!HttpInspector_ReadRequest(request, &root)) return;
+    if (!HttpInspector_ReadRequest(request, &root, "StationInfoCb")) return;
     std::set<std::string> mounts;
     if (!HttpInspector_CollectTexts(root, "MountPoint", false, &mounts)) {
-        HttpInspector_ReplyMalformed(request);
+        HttpInspector_ReplyMalformed(request, "StationInfoCb", "data is not a list of filter objects");
         return;
     }
     // One view of both registries, so each base's rovers are those bound to
@@ -177,15 +177,15 @@ void StationInfoCb(struct evhttp_request* request, void*)
             if (rover.boundChannelID == station.channelID) names.append(UserNameObject(rover.userName));
         }
         Json::Value object(Json::objectValue);
-        object["MountPoint"] = station.mountPoint;
-        object["Format"] = station.format;
+        object["MountPoint"] = HttpInspector_Text(station.mountPoint);
+        object["Format"] = HttpInspector_Text(station.format);
         object["Status"] = station.state;
         object["OnlineSec"] = static_cast<Json::Int64>(now - station.loginTime);
         object["Coord_B"] = station.latitude;
         object["Coord_L"] = station.longitude;
         object["Coord_H"] = station.height;
-        object["OnlineTime"] = station.loginTimeText;
-        object["IP"] = station.ip;
+        object["OnlineTime"] = HttpInspector_Text(station.loginTimeText);
+        object["IP"] = HttpInspector_Text(station.ip);
         object["Port"] = station.port;
         object["RoverNum"] = static_cast<Json::UInt>(names.size());
         object["RoverName"] = names.empty() ? Json::Value() : names;
@@ -198,11 +198,11 @@ void StationInfoCb(struct evhttp_request* request, void*)
 void RoverInfoCb(struct evhttp_request* request, void*)
 {
     Json::Value root;
-    if (!HttpInspector_ReadRequest(request, &root)) return;
+    if (!HttpInspector_ReadRequest(request, &root, "RoverInfoCb")) return;
     std::set<std::string> mounts, names;
     if (!HttpInspector_CollectTexts(root, "MountPoint", false, &mounts) ||
         !HttpInspector_CollectTexts(root, "UserName", false, &names)) {
-        HttpInspector_ReplyMalformed(request);
+        HttpInspector_ReplyMalformed(request, "RoverInfoCb", "data is not a list of filter objects");
         return;
     }
     std::vector<RoverCopy> rovers = SnapshotRovers();
@@ -213,9 +213,9 @@ void RoverInfoCb(struct evhttp_request* request, void*)
     for (const RoverCopy& rover : rovers) {
         if (!all && !Contains(mounts, rover.mountPoint) && !Contains(names, rover.userName)) continue;
         Json::Value object(Json::objectValue);
-        object["UserName"] = rover.userName;
-        object["MountPoint"] = rover.mountPoint;
-        object["UsePoint"] = rover.mountPoint;
+        object["UserName"] = HttpInspector_Text(rover.userName);
+        object["MountPoint"] = HttpInspector_Text(rover.mountPoint);
+        object["UsePoint"] = HttpInspector_Text(rover.mountPoint);
         object["Status"] = rover.fixQuality;
         object["SatNum"] = rover.satellites;
         object["OnlineSec"] = static_cast<Json::Int64>(now - rover.loginTime);
@@ -223,10 +223,10 @@ void RoverInfoCb(struct evhttp_request* request, void*)
         object["Coord_L"] = rover.longitude;
         object["Coord_H"] = rover.height;
         object["DiffDelay"] = rover.diffAge;
-        object["OnlineTime"] = rover.loginTimeText;
+        object["OnlineTime"] = HttpInspector_Text(rover.loginTimeText);
         object["Distance"] = rover.distance;
         object["RoverSpeed"] = rover.speed;
-        object["IP"] = rover.ip;
+        object["IP"] = HttpInspector_Text(rover.ip);
         object["Port"] = rover.port;
         data.append(object);
     }

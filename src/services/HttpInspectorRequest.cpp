@@ -1,6 +1,7 @@
 #include "services/HttpInspectorRequest.h"
 
 #include "runtime/Utf8Text.h"
+#include "store/UserTimeText.h"
 
 #include <cstring>
 #include <exception>
@@ -74,14 +75,16 @@ bool HttpInspector_CollectTexts(const Json::Value& root, const char* member, boo
     return true;
 }
 
-int HttpInspector_UserToAdd(const Json::Value& root, UserRecord* out, const char** message)
+int HttpInspector_UserToAdd(const Json::Value& root, UserRecord* out, const char** message, const char** reason)
 {
     memset(out, 0, sizeof(*out));
     *message = INSPECTOR_MSG_MALFORMED;
+    *reason = "no user object in data";
     const Json::Value& data = DataOf(root);
     if (!data.isArray() || data.empty()) return INSPECTOR_STATUS_FAILED;
     const Json::Value& user = data[0];
     if (!user.isObject() || user.empty()) return INSPECTOR_STATUS_FAILED;
+    *reason = "a required member is missing";
 
     if (!Has(user, "UserName")) {
         *message = INSPECTOR_MSG_NO_USER_NAME;
@@ -95,6 +98,7 @@ int HttpInspector_UserToAdd(const Json::Value& root, UserRecord* out, const char
         *message = INSPECTOR_MSG_NO_USER_TYPE;
         return INSPECTOR_STATUS_FAILED;
     }
+    *reason = "a member has the wrong type";
     const Json::Value& type = user["UserType"];
     if (type.type() != Json::intValue && type.type() != Json::uintValue) return INSPECTOR_STATUS_FAILED;
     if (!user["UserName"].isString() || !user["Password"].isString()) return INSPECTOR_STATUS_FAILED;
@@ -109,38 +113,62 @@ int HttpInspector_UserToAdd(const Json::Value& root, UserRecord* out, const char
     }
     if (out->name[0] == '\0') {
         *message = INSPECTOR_MSG_NO_USER_NAME;
+        *reason = "a required member is missing";
         return INSPECTOR_STATUS_FAILED;
     }
     if (Has(user, "Enabled")) {
+        // A boolean, or a number as the store's integer column holds it:
+        // asInt() is only asked of a value isInt() vouches for.
         const Json::Value& enabled = user["Enabled"];
         if (enabled.isBool()) {
             out->enabled = enabled.asBool() ? 1 : 0;
-        } else if (enabled.type() == Json::intValue || enabled.type() == Json::uintValue) {
-            out->enabled = enabled.asLargestInt() != 0 ? 1 : 0;
+        } else if ((enabled.type() == Json::intValue || enabled.type() == Json::uintValue) && enabled.isInt()) {
+            out->enabled = enabled.asInt() != 0 ? 1 : 0;
         } else {
+            *reason = "Enabled is neither a boolean nor a 32-bit integer";
             return INSPECTOR_STATUS_FAILED;
         }
     }
+    switch (UserRecord_CheckTexts(out)) {
+    case USER_TEXTS_OK:
+        break;
+    case USER_TEXTS_NOT_UTF8:
+        *reason = "a text is not UTF-8";
+        return INSPECTOR_STATUS_FAILED;
+    case USER_TEXTS_BAD_TIME:
+        *reason = "ExpireTime is not a date in range";
+        return INSPECTOR_STATUS_FAILED;
+    case USER_TEXTS_BAD_PERIOD:
+        *reason = "the activation period is out of range";
+        return INSPECTOR_STATUS_FAILED;
+    }
     if (!type.isInt() || (type.asInt() != USER_TYPE_BASE && type.asInt() != USER_TYPE_ROVER)) {
         *message = INSPECTOR_MSG_ADD_FAILED;
+        *reason = "UserType is neither base (2) nor rover (3)";
         return INSPECTOR_STATUS_FAILED;
     }
     out->type = type.asInt();
+    *reason = "";
     return INSPECTOR_STATUS_OK;
+}
+
+Json::Value HttpInspector_Text(const char* text)
+{
+    return text ? Json::Value(Utf8_Clean(text, strlen(text))) : Json::Value("");
 }
 
 Json::Value HttpInspector_UserObject(const UserRecord& user)
 {
     Json::Value object(Json::objectValue);
-    object["UserName"] = user.name;
-    object["Password"] = user.password;
+    object["UserName"] = HttpInspector_Text(user.name);
+    object["Password"] = HttpInspector_Text(user.password);
     object["UserType"] = user.type;
-    object["Contacts"] = user.contactperson;
-    object["PhoneNum"] = user.contacttele;
-    object["Mail"] = user.mail;
-    object["QQ"] = user.qq;
-    object["Company"] = user.company;
-    object["ExpireTime"] = user.expiredatetime;
+    object["Contacts"] = HttpInspector_Text(user.contactperson);
+    object["PhoneNum"] = HttpInspector_Text(user.contacttele);
+    object["Mail"] = HttpInspector_Text(user.mail);
+    object["QQ"] = HttpInspector_Text(user.qq);
+    object["Company"] = HttpInspector_Text(user.company);
+    object["ExpireTime"] = HttpInspector_Text(user.expiredatetime);
     object["Enabled"] = user.enabled != 0;
     return object;
 }

@@ -53,8 +53,15 @@ bool HttpInspector_CollectTexts(const Json::Value& root, const char* member, boo
 // INSPECTOR_STATUS_OK, or INSPECTOR_STATUS_FAILED with *message: malformed,
 // or the first required member missing ("UserName", "Password", "UserType",
 // in that order), or the add-failed text for a type other than base (2) or
-// rover (3): operator accounts are never made over HTTP.
-int HttpInspector_UserToAdd(const Json::Value& root, UserRecord* out, const char** message);
+// rover (3): operator accounts are never made over HTTP. Malformed are also
+// members of another type or out of range (an "Enabled" number beyond 32
+// bits), texts that are not UTF-8 and an expiry time that is not a date of
+// range (UserRecord_CheckTexts). *reason says why for the log (no secret).
+int HttpInspector_UserToAdd(const Json::Value& root, UserRecord* out, const char** message, const char** reason);
 
-// The ten members of a user object from a user_tb row.
+// A text of a stored record or a registry as a JSON string that strict
+// readers take: bytes that are not UTF-8 become '?' (Utf8_Clean).
+Json::Value HttpInspector_Text(const char* text);
+
+// The ten members of a user object from a user_tb row, texts cleaned.
 Json::Value HttpInspector_UserObject(const UserRecord& user);

@@ -16,10 +16,16 @@ void HttpReplyJson(struct evhttp_request* request, int status, const char* messa
 
 // The request's body parsed into *root; false after answering a malformed
 // request (status -2) when it is empty, not JSON or not a non-empty object.
-bool HttpInspector_ReadRequest(struct evhttp_request* request, Json::Value* root);
+// caller names the handler in the log line.
+bool HttpInspector_ReadRequest(struct evhttp_request* request, Json::Value* root, const char* caller);
 
-// Answers a malformed request: -2 with its text and empty data.
-void HttpInspector_ReplyMalformed(struct evhttp_request* request);
+// Logs a request that is answered with a failure: the handler, the peer and
+// why (reason; never a text of the body, which may hold a password).
+void HttpInspector_LogRefused(struct evhttp_request* request, const char* caller, const char* reason);
+
+// Answers a malformed request: -2 with its text and empty data, and logs
+// the peer and why (reason; never a text of the body).
+void HttpInspector_ReplyMalformed(struct evhttp_request* request, const char* caller, const char* reason);
 
 void UserGetCb(struct evhttp_request* request, void* arg);
 void UserAddCb(struct evhttp_request* request, void* arg);

@@ -46,11 +46,13 @@ void LoadIntoUserTable(const UserRecord& added)
 void UserAddCb(struct evhttp_request* request, void*)
 {
     Json::Value root;
-    if (!HttpInspector_ReadRequest(request, &root)) return;
+    if (!HttpInspector_ReadRequest(request, &root, "UserAddCb")) return;
     const Json::Value none(Json::arrayValue);
     UserRecord user;
     const char* message = nullptr;
-    if (HttpInspector_UserToAdd(root, &user, &message) != INSPECTOR_STATUS_OK) {
+    const char* reason = nullptr;
+    if (HttpInspector_UserToAdd(root, &user, &message, &reason) != INSPECTOR_STATUS_OK) {
+        HttpInspector_LogRefused(request, "UserAddCb", reason);
         HttpReplyJson(request, INSPECTOR_STATUS_FAILED, message, none);
         return;
     }
@@ -70,10 +72,10 @@ void UserAddCb(struct evhttp_request* request, void*)
 void UserGetCb(struct evhttp_request* request, void*)
 {
     Json::Value root;
-    if (!HttpInspector_ReadRequest(request, &root)) return;
+    if (!HttpInspector_ReadRequest(request, &root, "UserGetCb")) return;
     std::set<std::string> names;
     if (!HttpInspector_CollectTexts(root, "UserName", true, &names)) {
-        HttpInspector_ReplyMalformed(request);
+        HttpInspector_ReplyMalformed(request, "UserGetCb", "data is not a list of user objects");
         return;
     }
     Json::Value data(Json::arrayValue);

@@ -2,6 +2,16 @@
 
 #include "runtime/Log.h"
 
+#include <exception>
+
+namespace {
+
+// The only schemes an alarm may go out by: a url from the control centre
+// must not make the worker read local files or speak other protocols.
+const char* const ALLOWED_PROTOCOLS = "http,https";
+
+}  // namespace
+
 HttpPostClient::HttpPostClient()
     : handle_(curl_easy_init()),
       headers_(nullptr),
@@ -29,10 +39,16 @@ void HttpPostClient::Configure(const char* url, int32_t connectTimeout, int32_t 
     needsSetup_ = 1;
 }
 
-void HttpPostClient::Setup()
+bool HttpPostClient::Setup()
 {
     if (headers_) curl_slist_free_all(headers_);
     headers_ = curl_slist_append(nullptr, HTTP_POST_CONTENT_TYPE);
+    // Before the url: without the restriction in force nothing is sent.
+    if (curl_easy_setopt(handle_, CURLOPT_PROTOCOLS_STR, ALLOWED_PROTOCOLS) != CURLE_OK ||
+        curl_easy_setopt(handle_, CURLOPT_REDIR_PROTOCOLS_STR, ALLOWED_PROTOCOLS) != CURLE_OK) {
+        Log_Error("%s:cannot restrict the protocols to %s", "HttpPostClient::Setup", ALLOWED_PROTOCOLS);
+        return false;
+    }
     curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, headers_);
     curl_easy_setopt(handle_, CURLOPT_URL, url_.c_str());
     curl_easy_setopt(handle_, CURLOPT_POST, 1L);
@@ -43,6 +59,7 @@ void HttpPostClient::Setup()
     curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle_, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeout_));
     curl_easy_setopt(handle_, CURLOPT_TIMEOUT, static_cast<long>(totalTimeout_));
+    return true;
 }
 
 CURLcode HttpPostClient::Post(const char* body)
@@ -52,7 +69,7 @@ CURLcode HttpPostClient::Post(const char* body)
     {
         ScopedLock options(optionsLock_);
         if (needsSetup_) {
-            Setup();
+            if (!Setup()) return CURLE_UNSUPPORTED_PROTOCOL;
             needsSetup_ = 0;
         }
     }
@@ -71,9 +88,14 @@ size_t HttpPostClient::KeepResponse(char* data, size_t size, size_t count, void*
 {
     size_t bytes = size * count;
     std::string* text = static_cast<std::string*>(response);
-    if (text && text->size() < HTTP_POST_RESPONSE_MAX) {
-        size_t room = HTTP_POST_RESPONSE_MAX - text->size();
-        text->append(data, bytes < room ? bytes : room);
+    // Called from libcurl's C code, which no exception may cross.
+    try {
+        if (text && text->size() < HTTP_POST_RESPONSE_MAX) {
+            size_t room = HTTP_POST_RESPONSE_MAX - text->size();
+            text->append(data, bytes < room ? bytes : room);
+        }
+    } catch (const std::exception&) {
+        // Out of memory: the answer is not read anyway.
     }
     return bytes;
 }

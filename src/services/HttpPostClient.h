@@ -40,6 +40,8 @@ public:
 
     // POSTs body (a NUL-terminated text) to the configured url and returns
     // libcurl's result; blocks for the whole request, bounded by the time-outs.
+    // Only http and https urls are followed, redirects included; any other
+    // scheme gives CURLE_UNSUPPORTED_PROTOCOL and nothing is sent or read.
     CURLcode Post(const char* body);
 
     std::string GetUrl();
@@ -50,7 +52,8 @@ public:
 
 private:
     // Applies the options to the handle; handle lock and options lock held.
-    void Setup();
+    // False when the protocols cannot be restricted (nothing may go out).
+    bool Setup();
 
     CURL* handle_;
     struct curl_slist* headers_;

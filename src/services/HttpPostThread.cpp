@@ -3,6 +3,8 @@
 #include "platform/Thread.h"
 #include "runtime/Log.h"
 
+#include <exception>
+
 namespace {
 
 // Pause between two passes, so a steady trickle of bodies goes out in
@@ -100,7 +102,21 @@ size_t HttpPostThread::QueuedCount()
 
 unsigned HttpPostThread::PostMsgThreadFuc(void* arg)
 {
-    static_cast<HttpPostThread*>(arg)->Run();
+    HttpPostThread* self = static_cast<HttpPostThread*>(arg);
+    // No exception may end the process from this thread; one that reaches
+    // here (out of memory) ends the worker as a stop does, and the next
+    // Start runs it again.
+    try {
+        self->Run();
+    } catch (const std::exception& e) {
+        Log_Error("%s:worker failed: %s", "HttpPostThread::PostMsgThreadFuc", e.what());
+        std::lock_guard<std::mutex> guard(self->mutex_);
+        self->Exit();
+    } catch (...) {
+        Log_Error("%s:worker failed", "HttpPostThread::PostMsgThreadFuc");
+        std::lock_guard<std::mutex> guard(self->mutex_);
+        self->Exit();
+    }
     return 0;
 }
 
@@ -116,7 +132,13 @@ void HttpPostThread::Run()
             wake_ = 0;
             pass.swap(queue_);
         }
-        for (const std::string& body : pass) client_.Post(body.c_str());
+        for (const std::string& body : pass) {
+            try {
+                client_.Post(body.c_str());
+            } catch (const std::exception& e) {
+                Log_Error("%s:post failed: %s", "HttpPostThread::Run", e.what());  // dropped, as a failed post is
+            }
+        }
 
         std::unique_lock<std::mutex> lock(mutex_);
         if (stop_) return Exit();

@@ -323,6 +323,9 @@ bool VorlaneInstance::WriteConfig()
             item = atoi(o.second.second.c_str());
         }
     }
+    for (const auto& r : removed_) {
+        if (root[r.first].isObject()) root[r.first].removeMember(r.second);
+    }
     Json::StreamWriterBuilder writer;
     writer["indentation"] = "\t";
     return WriteFile(File("VorlaneConfig.json"), Json::writeString(writer, root) + "\n");

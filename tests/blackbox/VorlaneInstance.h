@@ -54,6 +54,9 @@ public:
     void SetNtrip(const std::string& key, int value) { SetConfig("ntrip_server", key, value); }
     // The process's open-files limit, soft and hard (so it cannot raise it).
     void SetOpenFileLimit(long limit) { process_.SetOpenFileLimit(limit); }
+    // Leaves the key out of its section (after the defaults and overrides),
+    // so the caster's own default applies.
+    void RemoveConfig(const std::string& section, const std::string& key) { removed_.push_back({section, key}); }
     // Launch without a "VorlaneConfig.json".
     void OmitConfig() { omitConfig_ = true; }
     // Run the process in another working directory than its own folder (to
@@ -133,6 +136,7 @@ private:
     std::vector<std::string> secrets_;
     // (section, key) -> (is text, value as written)
     std::map<std::pair<std::string, std::string>, std::pair<bool, std::string>> overrides_;
+    std::vector<std::pair<std::string, std::string>> removed_;  // (section, key)
 };
 
 // A loopback port that was free a moment ago (bound to port 0 and released).

@@ -61,8 +61,9 @@ TEST_F(VorlaneConfigFile, EmptySectionsGiveEveryDefault)
     EXPECT_EQ(r.ntrip.one_account_multi_user, 0);
     EXPECT_EQ(r.ntrip.user_count, 1);
     EXPECT_EQ(r.ntrip.rover_distance_limit, 5000);
-    // No http_server section at all: its three defaults.
-    EXPECT_STREQ(r.http.ip, "0.0.0.0");
+    // No http_server section at all: its three defaults, the inspector on
+    // loopback only.
+    EXPECT_STREQ(r.http.ip, "127.0.0.1");
     EXPECT_EQ(r.http.port, 7000);
     EXPECT_STREQ(r.http.salt, "pvhdnax48!=731R!!5k^^~wyt");
     // Zeroed records: the bytes after each text are 0, not left-overs.
@@ -119,7 +120,7 @@ TEST_F(VorlaneConfigFile, TextsAreCutToTheirFieldAndKeepTheirValue)
     EXPECT_EQ(r.ctrl.port, 9000);
     EXPECT_EQ(std::string(r.ntrip.ip), longIp.substr(0, 31));
     EXPECT_STREQ(r.http.salt, "s");
-    EXPECT_STREQ(r.http.ip, "0.0.0.0");
+    EXPECT_STREQ(r.http.ip, "127.0.0.1");
     EXPECT_TRUE(log_.Has("http_server.ip is not a string"));
 }
 
@@ -184,7 +185,7 @@ TEST_F(VorlaneConfigFile, SaveAddsMissingKeysAndKeepsEverythingElse)
               "\t\t\"broadcast_nearest\":\t1,\n\t\t\"one_account_multi_user\":\t0,\n"
               "\t\t\"user_count\":\t3\n\t},\n"
               "\t\"custom\":\t[1, \"two\"],\n"
-              "\t\"http_server\":\t{\n\t\t\"ip\":\t\"0.0.0.0\",\n\t\t\"port\":\t7000,\n"
+              "\t\"http_server\":\t{\n\t\t\"ip\":\t\"127.0.0.1\",\n\t\t\"port\":\t7000,\n"
               "\t\t\"salt\":\t\"pvhdnax48!=731R!!5k^^~wyt\"\n\t}\n"
               "}");
     EXPECT_TRUE(log_.Has("BaseLoginMode:0, RoverLoginMode:0, broadcast_Nearest:1, rover_gga_log:1"));

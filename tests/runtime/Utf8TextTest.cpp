@@ -90,3 +90,28 @@ TEST(Utf8IsValid, AcceptsWellFormedTextOnly)
     }
     EXPECT_TRUE(Utf8_IsValid(nullptr, 0));
 }
+
+TEST(Utf8Clean, GivesWellFormedTextForAnyBytes)
+{
+    struct Case {
+        std::string text;
+        std::string want;
+    } cases[] = {
+        {"", ""},
+        {"MNT-01", "MNT-01"},
+        {"\xE7\xAB\x99\xF0\x9F\x93\xA1", "\xE7\xAB\x99\xF0\x9F\x93\xA1"},  // valid: unchanged
+        {"ab\xFF\xFE" "c", "ab??c"},                                        // one '?' per bad byte
+        {"\x80x", "?x"},                                                    // stray continuation
+        {"\xC0\xAFz", "??z"},                                               // overlong
+        {"\xED\xA0\x80z", "???z"},                                          // surrogate
+        {"\xE4\xB8" "d", "??d"},                                            // continuation missing
+        {"ok\xE7\xAB", "ok"},                                               // cut at the end: left out
+        {"ok\xF0\x9F\x93", "ok"},
+    };
+    for (const Case& c : cases) {
+        std::string got = Utf8_Clean(c.text.data(), c.text.size());
+        EXPECT_EQ(got, c.want) << testing::PrintToString(c.text);
+        EXPECT_TRUE(Utf8_IsValid(got.data(), got.size())) << testing::PrintToString(c.text);
+    }
+    EXPECT_EQ(Utf8_Clean(nullptr, 0), "");
+}

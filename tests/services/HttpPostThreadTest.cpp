@@ -3,7 +3,9 @@
 // resume hold and release passes; a silent endpoint costs a post its time-out
 // and nothing more.
 #include "support/FakeAuthCentre.h"
+#include "support/Files.h"
 #include "support/LogCapture.h"
+#include "support/TempDir.h"
 #include "services/AlarmPost.h"
 #include "services/HttpPostClient.h"
 #include "services/HttpPostThread.h"
@@ -206,6 +208,51 @@ TEST(HttpPostClient, ReconfiguredUrlIsUsedByTheNextPost)
     EXPECT_EQ(client.Post("{\"n\":2}"), CURLE_OK);
     EXPECT_EQ(Bodies(first), std::vector<std::string>{"{\"n\":1}"});
     EXPECT_EQ(Bodies(second), std::vector<std::string>{"{\"n\":2}"});
+}
+
+namespace {
+
+// What the last posts got back, through the client's write callback.
+std::string g_received;
+
+size_t Receive(char* data, size_t size, size_t count, void*)
+{
+    g_received.append(data, size * count);
+    return size * count;
+}
+
+}  // namespace
+
+TEST(HttpPostClient, OnlyHttpAndHttpsUrlsAreFollowed)
+{
+    TempDir dir;
+    ASSERT_TRUE(WriteFile(dir.File("secret.txt"), "local file content"));
+    FakeAuthCentre server(Replying());
+    const std::string hostPort = "127.0.0.1:" + std::to_string(server.Port());
+    const std::string refused[] = {
+        "file://" + dir.File("secret.txt"),
+        "FILE://" + dir.File("secret.txt"),
+        "gopher://" + hostPort + "/x",
+        "smtp://" + hostPort,
+        "dict://" + hostPort + "/d:word",
+        "ftp://" + hostPort + "/x",
+        "telnet://" + hostPort,
+    };
+    HttpPostClient client;
+    g_received.clear();
+    for (const std::string& url : refused) {
+        client.Configure(url.c_str(), 2, 2, Receive);
+        EXPECT_EQ(client.Post("{\"alarm\":1}"), CURLE_UNSUPPORTED_PROTOCOL) << url;
+    }
+    EXPECT_EQ(g_received, "");
+    EXPECT_EQ(ReadFile(dir.File("secret.txt")), "local file content");
+    EXPECT_EQ(server.RequestCount(), 0u);
+
+    // The same client still posts to an http url.
+    client.Configure(server.Url().c_str(), 5, 5, Receive);
+    EXPECT_EQ(client.Post("{\"alarm\":2}"), CURLE_OK);
+    EXPECT_EQ(Bodies(server), std::vector<std::string>{"{\"alarm\":2}"});
+    EXPECT_EQ(g_received, "{\"ok\":true}");
 }
 
 TEST(ApplyWarningConfig, DisablePausesAndEnableResumesTheSameWorker)
