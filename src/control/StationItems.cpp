@@ -1,6 +1,7 @@
 #include "control/StationItems.h"
 
 #include "VIVOProtoDecoding/StationInfoMsg.pb.h"
+#include "runtime/Utf8Text.h"
 
 #include <cstring>
 
@@ -11,66 +12,14 @@ namespace {
 const int64_t BASE_RATE_FRESH_S = 6;
 const int64_t ROVER_RATE_FRESH_S = 5;
 
-bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
-// Bytes of the sequence a lead byte starts; 1 for ASCII and stray bytes.
-size_t LeadLength(unsigned char c)
-{
-    if (c >= 0xC2 && c <= 0xDF) return 2;
-    if (c >= 0xE0 && c <= 0xEF) return 3;
-    if (c >= 0xF0 && c <= 0xF4) return 4;
-    return 1;
-}
-
-// Length of the well-formed UTF-8 sequence at p (at most n bytes there), or 0.
-size_t SequenceAt(const unsigned char* p, size_t n)
-{
-    unsigned char c = p[0];
-    if (c < 0x80) return 1;
-    size_t need = LeadLength(c);
-    if (need == 1 || n < need) return 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (c == 0xE0) low = 0xA0;   // no overlong forms
-    if (c == 0xED) high = 0x9F;  // no surrogates
-    if (c == 0xF0) low = 0x90;
-    if (c == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-    if (p[1] < low || p[1] > high) return 0;
-    for (size_t k = 2; k < need; ++k) {
-        if (!IsContinuation(p[k])) return 0;
-    }
-    return need;
-}
-
 uint32_t Unsigned(int64_t v) { return v > 0 ? static_cast<uint32_t>(v) : 0; }
 
 }  // namespace
 
 std::string StationItem_Text(const char* text)
 {
-    std::string out;
-    if (!text) return out;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    size_t n = strlen(text);
-    out.reserve(n);
-    size_t i = 0;
-    while (i < n) {
-        size_t len = SequenceAt(p + i, n - i);
-        if (len > 0) {
-            out.append(text + i, len);
-            i += len;
-            continue;
-        }
-        // A lead byte whose sequence runs into the end of the field was cut
-        // there: the character is left out.
-        size_t rest = n - i;
-        bool cutAtEnd = rest < LeadLength(p[i]);
-        for (size_t k = 1; cutAtEnd && k < rest; ++k) cutAtEnd = IsContinuation(p[i + k]);
-        if (cutAtEnd) break;
-        out.push_back('?');
-        ++i;
-    }
-    return out;
+    if (!text) return std::string();
+    return Utf8_Clean(text, strlen(text));
 }
 
 void StationItem_FromBase(const BaseSnapshot& s, int64_t now, StationInfoMsg::BaseStationInfo* item)
