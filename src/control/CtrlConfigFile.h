@@ -11,6 +11,6 @@
 // when the directory cannot be found (or the path does not fit).
 bool CtrlConfig_FilePath(char* path, size_t size);
 
-// Held around every write of the file and the apply that follows it, and
-// around reads of the records the writers change.
+// Held around every write of the file and the apply that follows it.
+// Readers of the caster's settings take their published copy instead.
 std::mutex& CtrlConfig_Mutex();

@@ -18,6 +18,8 @@
 #include "VIVOProtoDecoding/ServiceOpMsg.pb.h"
 
 #include <cstring>
+#include <memory>
+#include <mutex>
 
 namespace {
 
@@ -42,30 +44,25 @@ bool ConfigInfo_IsValid(const ServiceOpMsg::ConfigServiceInfo& info)
            info.user_count() >= 0;
 }
 
-// The caster thread reads the live record field by field without a lock:
-// each field is replaced whole, so no read ever sees a torn value.
-void StoreField(int32_t* field, int32_t value) { __atomic_store_n(field, value, __ATOMIC_RELAXED); }
-int32_t LoadField(const int32_t* field) { return __atomic_load_n(field, __ATOMIC_RELAXED); }
-
 }  // namespace
 
 void NtripServerConfigToConfigServiceInfo(const NtripServerConfig* record, ServiceOpMsg::ConfigServiceInfo* info)
 {
-    int32_t protocol = LoadField(&record->protocol);
+    int32_t protocol = record->protocol;
     if (protocol == 1 || protocol == 2) info->set_protocol_type(static_cast<ServiceOpMsg::PROTOCOL_TYPE>(protocol));
-    info->set_port(LoadField(&record->port));
-    info->set_base_auto_offline_time(LoadField(&record->base_offline_time));
-    int32_t baseMode = LoadField(&record->base_login_mode);
+    info->set_port(record->port);
+    info->set_base_auto_offline_time(record->base_offline_time);
+    int32_t baseMode = record->base_login_mode;
     if (baseMode == 0 || baseMode == 1) info->set_base_login_mode(static_cast<ServiceOpMsg::STATION_LOGIN_MODE>(baseMode));
-    int32_t roverMode = LoadField(&record->rover_login_mode);
+    int32_t roverMode = record->rover_login_mode;
     if (roverMode == 0 || roverMode == 1) {
         info->set_rover_login_mode(static_cast<ServiceOpMsg::STATION_LOGIN_MODE>(roverMode));
     }
-    info->set_use_software_name(OneOrZero(LoadField(&record->use_software_name)));
-    info->set_broadcast_nearest(OneOrZero(LoadField(&record->broadcast_nearest)));
-    info->set_one_account_multi_user(OneOrZero(LoadField(&record->one_account_multi_user)));
-    info->set_user_count(LoadField(&record->user_count));
-    info->set_rover_gga_log(OneOrZero(LoadField(&record->rover_gga_log)));
+    info->set_use_software_name(OneOrZero(record->use_software_name));
+    info->set_broadcast_nearest(OneOrZero(record->broadcast_nearest));
+    info->set_one_account_multi_user(OneOrZero(record->one_account_multi_user));
+    info->set_user_count(record->user_count);
+    info->set_rover_gga_log(OneOrZero(record->rover_gga_log));
 }
 
 void ConfigServiceInfoToNtripServerConfig(const ServiceOpMsg::ConfigServiceInfo& info, NtripServerConfig* record)
@@ -86,11 +83,10 @@ void RequestProcess_GetServiceConfig(NHServer* server, uint64_t channelID, const
 {
     if (!unit) return;
     ServiceOpMsg::ConfigServiceResponse reply;
-    const NtripServerConfig* live = GetNtripServerConfig();
+    std::shared_ptr<const NtripServerConfig> live = GetNtripServerConfig();
     if (live) {
-        std::lock_guard<std::mutex> guard(CtrlConfig_Mutex());
         reply.set_ack_status(ACK_DONE);
-        NtripServerConfigToConfigServiceInfo(live, reply.mutable_config_info());
+        NtripServerConfigToConfigServiceInfo(live.get(), reply.mutable_config_info());
     } else {
         reply.set_ack_status(ACK_NO_RECORD);
     }
@@ -101,8 +97,7 @@ void RequestProcess_ServiceConfig(NHServer* server, uint64_t channelID, const RV
 {
     const ServiceOpMsg::ConfigServiceRequest* request =
         unit ? dynamic_cast<const ServiceOpMsg::ConfigServiceRequest*>(unit->body) : nullptr;
-    NtripServerConfig* live = GetNtripServerConfig();
-    if (!request || !live) return;
+    if (!request || !GetNtripServerConfig()) return;
 
     const ServiceOpMsg::ConfigServiceInfo& info = request->config_info();
     if (!ConfigInfo_IsValid(info)) {
@@ -120,7 +115,10 @@ void RequestProcess_ServiceConfig(NHServer* server, uint64_t channelID, const RV
     char path[CONFIG_PATH_SIZE];
     if (!CtrlConfig_FilePath(path, sizeof(path))) return;
 
+    // Under the lock no other writer publishes: the copy taken here is the
+    // one this write replaces.
     std::lock_guard<std::mutex> guard(CtrlConfig_Mutex());
+    std::shared_ptr<const NtripServerConfig> live = GetNtripServerConfig();
     NtripServerConfig fresh;
     memset(&fresh, 0, sizeof(fresh));
     // The address stays: a listener does not move at run time.
@@ -136,22 +134,14 @@ void RequestProcess_ServiceConfig(NHServer* server, uint64_t channelID, const RV
         CtrlReply_Send(server, channelID, MSG_WRITE_SERVICE_CONFIG_RESPONSE, unit->id, reply);
         return;
     }
-    StoreField(&live->port, fresh.port);
-    StoreField(&live->protocol, fresh.protocol);
-    StoreField(&live->base_offline_time, fresh.base_offline_time);
-    StoreField(&live->base_login_mode, fresh.base_login_mode);
-    StoreField(&live->rover_login_mode, fresh.rover_login_mode);
-    StoreField(&live->rover_gga_log, fresh.rover_gga_log);
-    StoreField(&live->use_software_name, fresh.use_software_name);
-    StoreField(&live->broadcast_nearest, fresh.broadcast_nearest);
-    StoreField(&live->one_account_multi_user, fresh.one_account_multi_user);
-    StoreField(&live->user_count, fresh.user_count);
-    StoreField(&live->rover_distance_limit, fresh.rover_distance_limit);
+    // Readers from here on take the new copy whole; one that started before
+    // keeps the old one to its end.
+    Ntrip::Vorlane_PublishNtripServerConfig(fresh);
     Log_Info("%s:service settings written and applied (port %d takes effect at the next start)",
              "RequestProcess_ServiceConfig", fresh.port);
 
     reply.set_ack_status(ACK_DONE);
-    NtripServerConfigToConfigServiceInfo(live, reply.mutable_config_info());
+    NtripServerConfigToConfigServiceInfo(GetNtripServerConfig().get(), reply.mutable_config_info());
     CtrlReply_Send(server, channelID, MSG_WRITE_SERVICE_CONFIG_RESPONSE, unit->id, reply);
 }
 

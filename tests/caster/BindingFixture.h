@@ -59,7 +59,8 @@ protected:
         scope.conns = conns.get();
         scope.bases = bases.get();
         scope.rovers = rovers.get();
-        scope.config = &config;
+        // Not owned: a test changes config in place between its steps.
+        scope.config = std::shared_ptr<const NtripServerConfig>(std::shared_ptr<void>(), &config);
         locks.reset(new RegistriesGuard);
     }
     void TearDown() override

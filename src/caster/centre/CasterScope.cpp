@@ -9,7 +9,7 @@ CasterScope CasterScope_Of(const Ntrip::Vorlane* center)
     scope.conns = center->connInfoTable;
     scope.bases = center->baseTable;
     scope.rovers = center->roverTable;
-    scope.config = center->ntripServerConfig;
+    scope.config = center->ntripServerConfig->Current();
     return scope;
 }
 

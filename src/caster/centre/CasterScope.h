@@ -1,6 +1,10 @@
 // The registries, server and configuration one piece of session code works
-// on: the caster's own (CasterScope_OfCenter) or a test's.
+// on: the caster's own (CasterScope_OfCenter) or a test's. A scope is made
+// for one operation (a login, a timer pass, a position): its configuration
+// is the copy in force when it was made, whatever is published meanwhile.
 #pragma once
+
+#include <memory>
 
 struct NHServer;
 struct NtripServerConfig;
@@ -13,7 +17,7 @@ struct CasterScope {
     ConnInfoTable* conns;
     BaseTable* bases;
     RoverTable* rovers;
-    const NtripServerConfig* config;
+    std::shared_ptr<const NtripServerConfig> config;
 };
 
 namespace Ntrip {

@@ -18,6 +18,11 @@ void Vorlane_SetCenter(Vorlane* center, StationListDb* stationListDb)
     g_stationListDb = stationListDb;
 }
 
+void Vorlane_PublishNtripServerConfig(const NtripServerConfig& record)
+{
+    g_center->ntripServerConfig->Publish(record);
+}
+
 void MailSetStatistics(const char* text)
 {
     if (g_center && g_center->mailer && g_center->hooks->mailerSetStatistics) {
@@ -45,8 +50,12 @@ NHServer* GetNetServer() { return g_center->netServer; }
 RelayAccountList* GetRelayAccountList() { return g_center->relayAccounts; }
 AuthCentreConfig* GetRoverAuthCentre() { return g_center->roverAuthCentre; }
 AuthCentreConfig* GetRelayRecheckAuthCentre() { return g_center->relayRecheckAuthCentre; }
-CtrlCenterConfig* GetCtrlCenterConfig() { return g_center->ctrlCenterConfig; }
-NtripServerConfig* GetNtripServerConfig() { return g_center->ntripServerConfig; }
-HttpServerConfig* GetHttpServerConfig() { return g_center->httpServerConfig; }
+const CtrlCenterConfig* GetCtrlCenterConfig() { return g_center->ctrlCenterConfig; }
+std::shared_ptr<const NtripServerConfig> GetNtripServerConfig()
+{
+    const ConfigSnapshot<NtripServerConfig>* live = g_center->ntripServerConfig;
+    return live ? live->Current() : nullptr;
+}
+const HttpServerConfig* GetHttpServerConfig() { return g_center->httpServerConfig; }
 PppRaTable* GetPppRaTable() { return g_center->pppRaTable; }
 WarningConfig* GetWarningConfig() { return g_center->warningConfig; }

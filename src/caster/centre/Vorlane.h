@@ -7,9 +7,11 @@
 #pragma once
 
 #include "config/ConfigRecords.h"
+#include "config/ConfigSnapshot.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 class ConnInfoTable;
 class BaseTable;
@@ -45,7 +47,8 @@ struct Vorlane {
     DecodeExecutor* baseExecutor;   // "BaseDecodeExecutor"
     DecodeExecutor* roverExecutor;  // "RoverDecodeExecutor"
     CtrlCenterConfig* ctrlCenterConfig;
-    NtripServerConfig* ntripServerConfig;
+    // Replaced whole by the control centre at run time; see GetNtripServerConfig.
+    ConfigSnapshot<NtripServerConfig>* ntripServerConfig;
     HttpServerConfig* httpServerConfig;
     DecodeExecutor* pppRtkExecutor;  // "PPP-RTK"
     PppRaTable* pppRaTable;
@@ -58,6 +61,9 @@ struct Vorlane {
 // GetStationListDb() returns. Creation calls it before it builds anything
 // else, so that whatever runs during creation finds both.
 void Vorlane_SetCenter(Vorlane* center, StationListDb* stationListDb);
+
+// Makes a copy of record the caster's settings from the next reader on.
+void Vorlane_PublishNtripServerConfig(const NtripServerConfig& record);
 
 // Hand the mail notifier its statistics text, or a notice to send at once;
 // nothing without a mailer.
@@ -78,8 +84,13 @@ RelayAccountList* GetRelayAccountList();
 // The authentication-centre clients of rover login and of the relay recheck.
 AuthCentreConfig* GetRoverAuthCentre();
 AuthCentreConfig* GetRelayRecheckAuthCentre();
-CtrlCenterConfig* GetCtrlCenterConfig();
-NtripServerConfig* GetNtripServerConfig();
-HttpServerConfig* GetHttpServerConfig();
+// Set at creation, unchanged after it.
+const CtrlCenterConfig* GetCtrlCenterConfig();
+// The caster's settings in force now, one immutable copy (null before
+// creation made them). A reader takes it once per operation (a login, a
+// timer pass) and reads every field from it.
+std::shared_ptr<const NtripServerConfig> GetNtripServerConfig();
+// Set at creation, unchanged after it.
+const HttpServerConfig* GetHttpServerConfig();
 PppRaTable* GetPppRaTable();
 WarningConfig* GetWarningConfig();

@@ -33,6 +33,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -155,19 +156,24 @@ Vorlane* Vorlane_Create(const ServiceHooks* hooks)
     }
 
     center->ctrlCenterConfig = NewZeroed<CtrlCenterConfig>("CtrlCenterConfig");
-    center->ntripServerConfig = NewZeroed<NtripServerConfig>("NtripServerConfig");
     // Without the control-centre link a "PPP-RTK" base's bytes reach nobody.
     if (center->hooks->pppRtkExecutorCreate) center->pppRtkExecutor = center->hooks->pppRtkExecutorCreate(center);
     if (center->hooks->pppRaTableCreate) center->pppRaTable = center->hooks->pppRaTableCreate();
     center->httpServerConfig = NewZeroed<HttpServerConfig>("HttpServerConfig");
 
-    LoadGlobalIpConfig(center->ctrlCenterConfig, center->ntripServerConfig, center->httpServerConfig);
-    if (!LoadJsonConfig(center->ctrlCenterConfig, center->ntripServerConfig, center->httpServerConfig)) {
+    // Loaded into a record of its own, then published as the first copy
+    // every reader takes.
+    NtripServerConfig ntrip;
+    memset(&ntrip, 0, sizeof(ntrip));
+    LoadGlobalIpConfig(center->ctrlCenterConfig, &ntrip, center->httpServerConfig);
+    if (!LoadJsonConfig(center->ctrlCenterConfig, &ntrip, center->httpServerConfig)) {
         Log_Fatal("%s:LoadConfig fail, abort", "Ntrip::Vorlane_Create");
     }
-    if (!SaveJsonConfig(center->ctrlCenterConfig, center->ntripServerConfig, center->httpServerConfig)) {
+    if (!SaveJsonConfig(center->ctrlCenterConfig, &ntrip, center->httpServerConfig)) {
         Log_Fatal("%s:SaveConfig fail, abort", "Ntrip::Vorlane_Create");
     }
+    center->ntripServerConfig = new (std::nothrow) ConfigSnapshot<NtripServerConfig>(ntrip);
+    if (!center->ntripServerConfig) Log_Fatal("%s:malloc %s error", "Ntrip::Vorlane_Create", "NtripServerConfig");
 
     std::string smtpConf;
     if (center->hooks->mailerCreate && ExePathOf(SMTP_CONF_FILE_NAME, &smtpConf)) {
@@ -272,7 +278,7 @@ int Vorlane_Run(Ntrip::Vorlane* center)
         printf("Local IP=%s\n", address.c_str());
     }
 
-    const NtripServerConfig* config = center->ntripServerConfig;
+    std::shared_ptr<const NtripServerConfig> config = center->ntripServerConfig->Current();
     Log_Info("RedivEvurer ip = %s, port = %d", config->ip, config->port);
     printf("RedivEvurer ip = %s, port = %d\n", config->ip, config->port);
     fflush(stdout);

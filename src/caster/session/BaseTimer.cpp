@@ -17,8 +17,10 @@ void Ntrip_TimerCallback(int, void* center)
 {
     const Vorlane* c = center ? static_cast<const Vorlane*>(center) : GetCenter();
     int64_t nowMs = ConnInfo_NowMs();
-    BaseTimer_Pass(CasterScope_Of(c), nowMs);
-    LoginTimeout_Pass(CasterScope_Of(c), nowMs);
+    // One pass, one copy of the settings.
+    CasterScope scope = CasterScope_Of(c);
+    BaseTimer_Pass(scope, nowMs);
+    LoginTimeout_Pass(scope, nowMs);
 }
 
 void BaseTimer_PassNow(const CasterScope& scope) { BaseTimer_Pass(scope, ConnInfo_NowMs()); }

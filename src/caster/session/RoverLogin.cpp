@@ -107,14 +107,16 @@ namespace {
 // answer when it was asked (centreChecked): the binding, the user table, the
 // per-user limit and the registration, under the registry locks.
 void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, uint64_t channelID,
-                         bool centreChecked);
+                         bool centreChecked, const NtripServerConfig& config);
 
 }  // namespace
 
 void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t channelID)
 {
     NHServer* server = GetNetServer();
-    const NtripServerConfig* config = GetNtripServerConfig();
+    // The whole login, also its part after the authentication centre's
+    // answer, reads the settings in force when it started.
+    std::shared_ptr<const NtripServerConfig> config = GetNtripServerConfig();
     const char* mount = request->mountPoint;
     const char* user = request->user;
     long long id = static_cast<long long>(channelID);
@@ -144,7 +146,7 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
     const AuthCentreConfig* centre = GetRoverAuthCentre();
     bool askCentre = relayMount && config->rover_login_mode == 0 && centre && centre->enabled != 0;
     if (!askCentre) {
-        RoverLogin_Register(request, channelID, false);
+        RoverLogin_Register(request, channelID, false, *config);
         return;
     }
     bool known;
@@ -167,7 +169,7 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
         return;
     }
     std::shared_ptr<Tarnek::LogRoot> copy(request->Clone());
-    AuthCentreQueue_Ask(centre, user, request->password, AUTH_NODE, [copy, channelID](int result) {
+    AuthCentreQueue_Ask(centre, user, request->password, AUTH_NODE, [copy, channelID, config](int result) {
         const auto* asked = static_cast<const NtripDecoding::NtripClientLoginRequest*>(copy.get());
         // Free for its next request before it can read this answer.
         {
@@ -184,17 +186,16 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
             RefusedRequest_Count(channelID, true);
             return;
         }
-        RoverLogin_Register(asked, channelID, true);
+        RoverLogin_Register(asked, channelID, true, *config);
     });
 }
 
 namespace {
 
 void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, uint64_t channelID,
-                         bool centreChecked)
+                         bool centreChecked, const NtripServerConfig& config)
 {
     NHServer* server = GetNetServer();
-    const NtripServerConfig* config = GetNtripServerConfig();
     const char* mount = request->mountPoint;
     const char* user = request->user;
     long long id = static_cast<long long>(channelID);
@@ -225,7 +226,7 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
         Log_Info("set one relay mode");
         mode = ROVER_BIND_RELAY;
     } else if (VirtualMount_HasPrefix(mount)) {
-        if (config->broadcast_nearest != 1 || bases->OnlineNames().found == 0) {
+        if (config.broadcast_nearest != 1 || bases->OnlineNames().found == 0) {
             NHServer_PostClose(server, channelID);
             return;
         }
@@ -244,7 +245,7 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
 
     UserRecord firstLogin;
     memset(&firstLogin, 0, sizeof(firstLogin));
-    if (config->rover_login_mode == 0 && !centreChecked) {
+    if (config.rover_login_mode == 0 && !centreChecked) {
         int error = 0;
         if (!GetRoverUserTable()->Verify(user, request->password, &error)) {
             locks.Release();
@@ -268,10 +269,10 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
     FixedText_Copy(rover.userKey, sizeof(rover.userKey), user);
     FixedText_Copy(rover.userName, sizeof(rover.userName), user);
     RoverRecord* older = nullptr;
-    if (config->one_account_multi_user == 1) {
+    if (config.one_account_multi_user == 1) {
         RoverRecord* latest = rovers->FindByText(user);
         if (latest) {
-            if (latest->loginNumber >= config->user_count) {
+            if (latest->loginNumber >= config.user_count) {
                 Log_Info("Rover login failed:%s, login count reach the limit.The blocked IP is:%s!", LogText_Escape(user).c_str(),
                          conn->ip);
                 NHServer_PostClose(server, channelID);
@@ -318,7 +319,7 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
 
     // Queued only (the user log's thread writes it), and ahead of the reply,
     // so that the line is as good as written by the time the rover reads it.
-    if (config->rover_gga_log == 1) {
+    if (config.rover_gga_log == 1) {
         char line[512];
         snprintf(line, sizeof(line), "[%d] [%s:%d]  %s login sucess, mountpoint is %s. \n", 1, rover.ip,
                  rover.port, LogText_Escape(rover.userName).c_str(), LogText_Escape(mount).c_str());
