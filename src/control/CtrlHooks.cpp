@@ -5,7 +5,7 @@
 #include "control/CtrlResponse.h"
 #include "control/CtrlWarnConfig.h"
 #include "control/NtripRespHandle.h"
-#include "control/StationItems.h"
+#include "runtime/Utf8Text.h"
 
 #include "VIVOProtoDecoding/StationInfoMsg.pb.h"
 
@@ -41,7 +41,7 @@ void CtrlHooks_Notify(int type, const Ntrip::CtrlNotice& notice)
         message.set_ack_status(ACK_DONE);
         StationInfoMsg::BaseStationInfo* item = message.add_base_station_info();
         if (type == Ntrip::CTRL_NOTIFY_BASE_TIMEOUT) item->set_id(notice.baseSequence);
-        if (notice.accessPoint) item->set_access_point(StationItem_Text(notice.accessPoint));
+        if (notice.accessPoint) item->set_access_point(Utf8_Clean(notice.accessPoint));
         CtrlResponse_SendNotify(type, message);
         break;
     }
@@ -50,8 +50,8 @@ void CtrlHooks_Notify(int type, const Ntrip::CtrlNotice& notice)
         StationInfoMsg::RoverStationInfoResponse message;
         message.set_ack_status(ACK_DONE);
         StationInfoMsg::RoverStationInfo* item = message.add_rover_station_info();
-        if (notice.roverName) item->set_rover_station_name(StationItem_Text(notice.roverName));
-        if (notice.accessPoint) item->set_access_point(StationItem_Text(notice.accessPoint));
+        if (notice.roverName) item->set_rover_station_name(Utf8_Clean(notice.roverName));
+        if (notice.accessPoint) item->set_access_point(Utf8_Clean(notice.accessPoint));
         CtrlResponse_SendNotify(type, message);
         break;
     }
