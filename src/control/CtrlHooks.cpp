@@ -2,18 +2,13 @@
 
 #include "caster/centre/CtrlNotify.h"
 #include "config/VorlaneConfig.h"
+#include "control/AckCodes.h"
 #include "control/CtrlResponse.h"
 #include "control/CtrlWarnConfig.h"
 #include "control/NtripRespHandle.h"
 #include "runtime/Utf8Text.h"
 
 #include "VIVOProtoDecoding/StationInfoMsg.pb.h"
-
-namespace {
-
-const int ACK_DONE = 20;
-
-}  // namespace
 
 bool CtrlHooks_Init(Ntrip::Vorlane*, const char* ip, int port)
 {

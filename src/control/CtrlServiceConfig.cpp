@@ -5,6 +5,7 @@
 #include "caster/centre/Vorlane.h"
 #include "config/ConfigPath.h"
 #include "config/VorlaneConfig.h"
+#include "control/AckCodes.h"
 #include "control/CtrlConfigFile.h"
 #include "control/CtrlReply.h"
 #include "control/CtrlServiceConfig.h"
@@ -21,9 +22,6 @@
 
 namespace {
 
-const int ACK_DONE = 20;
-const int ACK_NO_RECORD = 30;
-const int ACK_WRITE_FAILED = 40;
 const size_t LIVE_IP_KEPT = 30;
 // A written configuration re-binds rovers at the distance the file's
 // readers default to.

@@ -4,6 +4,7 @@
 
 #include "config/ConfigPath.h"
 #include "config/VorlaneConfig.h"
+#include "control/AckCodes.h"
 #include "control/CtrlConfigFile.h"
 #include "control/CtrlHandlers.h"
 #include "control/CtrlReply.h"
@@ -18,10 +19,6 @@
 #include <cstring>
 
 namespace {
-
-const int ACK_DONE = 20;
-const int ACK_NO_RECORD = 30;
-const int ACK_WRITE_FAILED = 40;
 
 std::atomic<bool> g_applied{false};
 CtrlWarningHooks g_hooks = {nullptr, nullptr};
