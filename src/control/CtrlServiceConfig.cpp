@@ -6,7 +6,6 @@
 #include "config/ConfigPath.h"
 #include "config/VorlaneConfig.h"
 #include "control/AckCodes.h"
-#include "control/CtrlConfigFile.h"
 #include "control/CtrlReply.h"
 #include "control/CtrlServiceConfig.h"
 #include "control/ManagementFrame.h"
@@ -14,6 +13,8 @@
 #include "control/RVZProtoMsg.h"
 #include "control/ReplyEncode.h"
 #include "net/NHServer.h"
+#include "runtime/ExeDir.h"
+#include "runtime/Lock.h"
 #include "runtime/Log.h"
 
 #include "VIVOProtoDecoding/ServiceOpMsg.pb.h"
@@ -86,7 +87,7 @@ void RequestProcess_GetServiceConfig(NHServer* server, uint64_t channelID, const
     ServiceOpMsg::ConfigServiceResponse reply;
     const NtripServerConfig* live = GetNtripServerConfig();
     if (live) {
-        std::lock_guard<std::mutex> guard(CtrlConfig_Mutex());
+        ScopedLock guard(VorlaneConfig_FileLock());
         reply.set_ack_status(ACK_DONE);
         NtripServerConfigToConfigServiceInfo(live, reply.mutable_config_info());
     } else {
@@ -116,9 +117,12 @@ void RequestProcess_ServiceConfig(NHServer* server, uint64_t channelID, const RV
     }
 
     char path[CONFIG_PATH_SIZE];
-    if (!CtrlConfig_FilePath(path, sizeof(path))) return;
+    if (!ExeDir_FindFile(VORLANE_CONFIG_FILE, path, sizeof(path), nullptr)) {
+        Log_Error("RequestProcess_ServiceConfig: GetExeDirPathInWin - failed");
+        return;
+    }
 
-    std::lock_guard<std::mutex> guard(CtrlConfig_Mutex());
+    ScopedLock guard(VorlaneConfig_FileLock());
     NtripServerConfig fresh;
     memset(&fresh, 0, sizeof(fresh));
     // The address stays: a listener does not move at run time.
