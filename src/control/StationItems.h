@@ -4,7 +4,7 @@
 // centre refuses a whole frame over one bad string.
 #pragma once
 
-#include "control/StationSnapshot.h"
+#include "caster/registry/RegistrySnapshot.h"
 
 #include <cstdint>
 
