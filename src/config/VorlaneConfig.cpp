@@ -11,14 +11,13 @@
 #include <cstring>
 #include <string>
 
-namespace {
-
-// Serializes the read-modify-write of the configuration file.
-Lock& ConfigFileLock()
+Lock& VorlaneConfig_FileLock()
 {
     static Lock lock;
     return lock;
 }
+
+namespace {
 
 // A fixed-size record field as text, safe even when the field is full.
 std::string FieldText(const char* field, size_t size)
@@ -212,7 +211,7 @@ bool WriteJsonConfig(const char* path, const NtripServerConfig* ntrip, const Ctr
                      const HttpServerConfig* http)
 {
     if (!path || !ntrip || !ctrl || !http) return false;
-    ScopedLock guard(ConfigFileLock());
+    ScopedLock guard(VorlaneConfig_FileLock());
 
     cJSON* root = LoadJsonFile(path);
     if (root && !cJSON_IsObject(root)) {
@@ -257,7 +256,7 @@ bool SaveJsonConfig(const CtrlCenterConfig* ctrl, const NtripServerConfig* ntrip
 bool WriteWarningJsonConfig(const char* path, const WarningConfig* warning)
 {
     if (!path || !warning) return false;
-    ScopedLock guard(ConfigFileLock());
+    ScopedLock guard(VorlaneConfig_FileLock());
 
     cJSON* root = LoadJsonFile(path);
     if (!root || !cJSON_IsObject(root)) {

@@ -8,10 +8,17 @@
 #pragma once
 
 #include "config/ConfigRecords.h"
+#include "runtime/Lock.h"
 
 #include <cJSON.h>
 
 #define VORLANE_CONFIG_FILE "VorlaneConfig.json"
+
+// The one lock of the file's read-modify-write (re-entrant). The writers below
+// take it themselves; a caller that must make a write and what follows it one
+// step (write, then apply to the live records) holds it around both, and
+// readers of the records such a step changes hold it too.
+Lock& VorlaneConfig_FileLock();
 
 // Fills both records (zeroed first) from "ctrl_center_server" and
 // "ntrip_server". False when an argument is null or either section is missing

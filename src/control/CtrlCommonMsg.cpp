@@ -1,6 +1,7 @@
 // Type 0: a JSON request carried in CommonMsg::MessageBody.msg.
 #include "control/CtrlHandlers.h"
 
+#include "control/AckCodes.h"
 #include "control/CtrlJson.h"
 #include "control/CtrlReply.h"
 #include "control/CtrlStationLists.h"
@@ -14,8 +15,6 @@
 
 
 namespace {
-
-const int ACK_DONE = 20;
 
 void Serve(NHServer* server, uint64_t channelID, const RVZ::RVZProtoMsg* unit, const CommonMsg::MessageBody* body)
 {

@@ -2,18 +2,13 @@
 
 #include "caster/centre/CtrlNotify.h"
 #include "config/VorlaneConfig.h"
+#include "control/AckCodes.h"
 #include "control/CtrlResponse.h"
 #include "control/CtrlWarnConfig.h"
 #include "control/NtripRespHandle.h"
-#include "control/StationItems.h"
+#include "runtime/Utf8Text.h"
 
 #include "VIVOProtoDecoding/StationInfoMsg.pb.h"
-
-namespace {
-
-const int ACK_DONE = 20;
-
-}  // namespace
 
 bool CtrlHooks_Init(Ntrip::Vorlane*, const char* ip, int port)
 {
@@ -41,7 +36,7 @@ void CtrlHooks_Notify(int type, const Ntrip::CtrlNotice& notice)
         message.set_ack_status(ACK_DONE);
         StationInfoMsg::BaseStationInfo* item = message.add_base_station_info();
         if (type == Ntrip::CTRL_NOTIFY_BASE_TIMEOUT) item->set_id(notice.baseSequence);
-        if (notice.accessPoint) item->set_access_point(StationItem_Text(notice.accessPoint));
+        if (notice.accessPoint) item->set_access_point(Utf8_Clean(notice.accessPoint));
         CtrlResponse_SendNotify(type, message);
         break;
     }
@@ -50,8 +45,8 @@ void CtrlHooks_Notify(int type, const Ntrip::CtrlNotice& notice)
         StationInfoMsg::RoverStationInfoResponse message;
         message.set_ack_status(ACK_DONE);
         StationInfoMsg::RoverStationInfo* item = message.add_rover_station_info();
-        if (notice.roverName) item->set_rover_station_name(StationItem_Text(notice.roverName));
-        if (notice.accessPoint) item->set_access_point(StationItem_Text(notice.accessPoint));
+        if (notice.roverName) item->set_rover_station_name(Utf8_Clean(notice.roverName));
+        if (notice.accessPoint) item->set_access_point(Utf8_Clean(notice.accessPoint));
         CtrlResponse_SendNotify(type, message);
         break;
     }

@@ -2,6 +2,7 @@
 // before an operator has logged in on it.
 #include "control/CtrlHandlers.h"
 
+#include "control/AckCodes.h"
 #include "control/CtrlReply.h"
 #include "control/ManagementFrame.h"
 #include "control/MessageTypes.h"
@@ -22,9 +23,6 @@
 namespace {
 
 const int OPERATOR_USER_TYPE = 1;
-const int ACK_LOGIN_ACCEPTED = 20;
-const int ACK_LOGIN_REFUSED = 21;
-const int ACK_LOGOUT = 30;
 const char* const CTRL_CENTER_VERSION = "V1.2.2";
 // Bytes of a claimed operator name that reach the log.
 const size_t LOGGED_NAME_MAX = 64;
@@ -93,7 +91,7 @@ bool RequestProcess_GetVersion(NHServer* server, uint64_t channelID, const RVZ::
 {
     if (!unit) return false;
     ServiceOpMsg::ConfigServiceResponse reply;
-    reply.set_ack_status(20);
+    reply.set_ack_status(ACK_DONE);
     reply.set_ctrl_center_version(CTRL_CENTER_VERSION);
     return CtrlReply_Send(server, channelID, MSG_VERSION_RESPONSE, unit->id, reply);
 }

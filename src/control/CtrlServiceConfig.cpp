@@ -5,7 +5,7 @@
 #include "caster/centre/Vorlane.h"
 #include "config/ConfigPath.h"
 #include "config/VorlaneConfig.h"
-#include "control/CtrlConfigFile.h"
+#include "control/AckCodes.h"
 #include "control/CtrlReply.h"
 #include "control/CtrlServiceConfig.h"
 #include "control/ManagementFrame.h"
@@ -13,19 +13,17 @@
 #include "control/RVZProtoMsg.h"
 #include "control/ReplyEncode.h"
 #include "net/NHServer.h"
+#include "runtime/ExeDir.h"
+#include "runtime/Lock.h"
 #include "runtime/Log.h"
 
 #include "VIVOProtoDecoding/ServiceOpMsg.pb.h"
 
 #include <cstring>
 #include <memory>
-#include <mutex>
 
 namespace {
 
-const int ACK_DONE = 20;
-const int ACK_NO_RECORD = 30;
-const int ACK_WRITE_FAILED = 40;
 const size_t LIVE_IP_KEPT = 30;
 // A written configuration re-binds rovers at the distance the file's
 // readers default to.
@@ -113,11 +111,14 @@ void RequestProcess_ServiceConfig(NHServer* server, uint64_t channelID, const RV
     }
 
     char path[CONFIG_PATH_SIZE];
-    if (!CtrlConfig_FilePath(path, sizeof(path))) return;
+    if (!ExeDir_FindFile(VORLANE_CONFIG_FILE, path, sizeof(path), nullptr)) {
+        Log_Error("RequestProcess_ServiceConfig: GetExeDirPathInWin - failed");
+        return;
+    }
 
     // Under the lock no other writer publishes: the copy taken here is the
     // one this write replaces.
-    std::lock_guard<std::mutex> guard(CtrlConfig_Mutex());
+    ScopedLock guard(VorlaneConfig_FileLock());
     std::shared_ptr<const NtripServerConfig> live = GetNtripServerConfig();
     NtripServerConfig fresh;
     memset(&fresh, 0, sizeof(fresh));

@@ -2,6 +2,7 @@
 // in as many frames as their items need.
 #include "control/CtrlHandlers.h"
 
+#include "control/AckCodes.h"
 #include "control/CtrlReply.h"
 #include "control/ManagementFrame.h"
 #include "control/MessageTypes.h"
@@ -18,7 +19,6 @@
 
 namespace {
 
-const int ACK_DONE = 20;
 // A body that reaches this size with its next item is sent first, so every
 // body stays within one 2048-byte frame.
 const size_t USER_LIST_SPLIT_BYTES = 2013;
@@ -26,9 +26,9 @@ const size_t SHORT_REPLY_SIZE = 512;
 
 int AckOfStoreResult(int result)
 {
-    if (result == 0) return 41;   // nothing found
-    if (result == -1) return 42;  // the store is not open
-    return 43;
+    if (result == 0) return ACK_LIST_NOTHING_FOUND;
+    if (result == -1) return ACK_LIST_STORE_CLOSED;
+    return ACK_LIST_FAILED;
 }
 
 typedef int (*ShortReplyEncoder)(int32_t id, int32_t ack, unsigned char* buffer, size_t size, size_t* length);

@@ -4,11 +4,13 @@
 
 #include "config/ConfigPath.h"
 #include "config/VorlaneConfig.h"
-#include "control/CtrlConfigFile.h"
+#include "control/AckCodes.h"
 #include "control/CtrlHandlers.h"
 #include "control/CtrlReply.h"
 #include "control/MessageTypes.h"
 #include "control/RVZProtoMsg.h"
+#include "runtime/ExeDir.h"
+#include "runtime/Lock.h"
 #include "runtime/Log.h"
 #include "runtime/Utf8Text.h"
 
@@ -18,10 +20,6 @@
 #include <cstring>
 
 namespace {
-
-const int ACK_DONE = 20;
-const int ACK_NO_RECORD = 30;
-const int ACK_WRITE_FAILED = 40;
 
 std::atomic<bool> g_applied{false};
 CtrlWarningHooks g_hooks = {nullptr, nullptr};
@@ -64,7 +62,10 @@ void RequestProcess_WarnConfig(NHServer* server, uint64_t channelID, const RVZ::
         unit ? dynamic_cast<const ServiceOpMsg::WarnConfigRequest*>(unit->body) : nullptr;
     if (!request) return;
     char path[CONFIG_PATH_SIZE];
-    if (!CtrlConfig_FilePath(path, sizeof(path))) return;
+    if (!ExeDir_FindFile(VORLANE_CONFIG_FILE, path, sizeof(path), nullptr)) {
+        Log_Error("RequestProcess_ServiceConfig: GetExeDirPathInWin - failed");
+        return;
+    }
 
     const ServiceOpMsg::WarningConfigInfo& info = request->warn_config();
     WarningConfig fresh;
@@ -77,7 +78,7 @@ void RequestProcess_WarnConfig(NHServer* server, uint64_t channelID, const RVZ::
 
     ServiceOpMsg::WarnConfigResponse reply;
     {
-        std::lock_guard<std::mutex> guard(CtrlConfig_Mutex());
+        ScopedLock guard(VorlaneConfig_FileLock());
         if (!WriteWarningJsonConfig(path, &fresh)) {
             Log_Error("%s:writing %s failed; the warning settings stay as they were", "RequestProcess_WarnConfig",
                       path);

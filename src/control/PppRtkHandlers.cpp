@@ -1,6 +1,7 @@
 #include "control/PppRtkHandlers.h"
 
 #include "caster/centre/Vorlane.h"
+#include "control/AckCodes.h"
 #include "control/CtrlReply.h"
 #include "control/FrameDecode.h"
 #include "control/FrameEncode.h"
@@ -23,7 +24,6 @@
 namespace {
 
 const int PPPRTK_WORKERS = 1;
-const int32_t PPPRTK_ACK = 1;
 
 bool Encode(uint32_t type, const google::protobuf::Message& body, std::vector<unsigned char>* reply)
 {
@@ -40,7 +40,7 @@ bool EncodeStationReply(uint32_t type, const PPPRAInfoMsg::PPPRAStationInfo& sta
                         std::vector<unsigned char>* reply)
 {
     PPPRAInfoMsg::PPPRAStationInfoResponse response;
-    response.set_ack_status(PPPRTK_ACK);
+    response.set_ack_status(ACK_PPPRTK);
     PPPRAInfoMsg::PPPRAStationInfo* item = response.add_client_info();
     item->set_station_id(station.station_id());
     item->set_station_name(CtrlReply_EchoText(station.station_name()));
@@ -112,7 +112,7 @@ bool RequestProcess_UpdClientInfo(PppRaTable* table, const UpdClientInfoMsg::Cli
     PppRaTable::Unlock();
 
     UpdClientInfoMsg::ClientInfoResponse response;
-    response.set_ack_status(PPPRTK_ACK);
+    response.set_ack_status(ACK_PPPRTK);
     UpdClientInfoMsg::ClientInfo* item = response.add_client_info();
     item->set_client_id(client.client_id());
     item->set_client_name(CtrlReply_EchoText(client.client_name()));

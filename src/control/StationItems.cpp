@@ -3,8 +3,6 @@
 #include "VIVOProtoDecoding/StationInfoMsg.pb.h"
 #include "runtime/Utf8Text.h"
 
-#include <cstring>
-
 namespace {
 
 // A base's input rate counts while it sent within the last 6 s, a rover's
@@ -16,18 +14,12 @@ uint32_t Unsigned(int64_t v) { return v > 0 ? static_cast<uint32_t>(v) : 0; }
 
 }  // namespace
 
-std::string StationItem_Text(const char* text)
-{
-    if (!text) return std::string();
-    return Utf8_Clean(text, strlen(text));
-}
-
 void StationItem_FromBase(const BaseSnapshot& s, int64_t now, StationInfoMsg::BaseStationInfo* item)
 {
     const BaseRecord& b = s.base;
     item->set_id(b.sequence);
-    item->set_access_point(StationItem_Text(b.mountPoint));
-    item->set_diff_format(StationItem_Text(b.format));
+    item->set_access_point(Utf8_Clean(b.mountPoint));
+    item->set_diff_format(Utf8_Clean(b.format));
     if (s.hasConn) {
         if (now - s.conn.lastActivity < BASE_RATE_FRESH_S) item->set_recv_speed(Unsigned(s.conn.inputRate));
         item->set_cumulative_data(s.conn.bytesReceived);
@@ -39,8 +31,8 @@ void StationItem_FromBase(const BaseSnapshot& s, int64_t now, StationInfoMsg::Ba
     blh->set_l(b.longitude);
     blh->set_h(b.height);
     item->set_rover_station_num(Unsigned(b.roverCount));
-    item->set_online_time(StationItem_Text(b.loginTimeText));
-    item->set_ip(StationItem_Text(b.ip));
+    item->set_online_time(Utf8_Clean(b.loginTimeText));
+    item->set_ip(Utf8_Clean(b.ip));
     item->set_port(Unsigned(b.port));
 }
 
@@ -48,12 +40,12 @@ void StationItem_FromRover(const RoverSnapshot& s, int64_t now, bool withMotion,
 {
     const RoverRecord& r = s.rover;
     item->set_id(r.sequence);
-    item->set_rover_station_name(StationItem_Text(r.userName));
-    item->set_access_point(StationItem_Text(r.mountPoint));
-    item->set_station_name(StationItem_Text(s.servingBase));
+    item->set_rover_station_name(Utf8_Clean(r.userName));
+    item->set_access_point(Utf8_Clean(r.mountPoint));
+    item->set_station_name(Utf8_Clean(s.servingBase));
     StationInfoMsg::BLH* base = item->mutable_base_station_blh();
     if (s.servingOnline) {
-        item->set_diff_format(StationItem_Text(s.servingFormat));
+        item->set_diff_format(Utf8_Clean(s.servingFormat));
         base->set_b(s.servingLatitude);
         base->set_l(s.servingLongitude);
         base->set_h(s.servingHeight);
@@ -67,8 +59,8 @@ void StationItem_FromRover(const RoverSnapshot& s, int64_t now, bool withMotion,
     own->set_b(r.latitude);
     own->set_l(r.longitude);
     own->set_h(r.height);
-    item->set_online_time(StationItem_Text(r.loginTimeText));
-    item->set_ip(StationItem_Text(r.ip));
+    item->set_online_time(Utf8_Clean(r.loginTimeText));
+    item->set_ip(Utf8_Clean(r.ip));
     item->set_port(Unsigned(r.port));
     item->set_gps_status(r.fixQuality);
     StationInfoMsg::GpsTime* t = item->mutable_gps_time();

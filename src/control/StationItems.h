@@ -4,10 +4,9 @@
 // centre refuses a whole frame over one bad string.
 #pragma once
 
-#include "control/StationSnapshot.h"
+#include "caster/registry/RegistrySnapshot.h"
 
 #include <cstdint>
-#include <string>
 
 namespace StationInfoMsg {
 class BaseStationInfo;
@@ -19,6 +18,3 @@ void StationItem_FromBase(const BaseSnapshot& s, int64_t now, StationInfoMsg::Ba
 // withMotion: the differential age, distance and speed (pages only).
 void StationItem_FromRover(const RoverSnapshot& s, int64_t now, bool withMotion,
                            StationInfoMsg::RoverStationInfo* item);
-
-// text as valid UTF-8 (see above).
-std::string StationItem_Text(const char* text);

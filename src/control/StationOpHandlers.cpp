@@ -6,6 +6,7 @@
 #include "caster/centre/Vorlane.h"
 #include "caster/session/ConnectionClose.h"
 #include "caster/session/StationRemoval.h"
+#include "control/AckCodes.h"
 #include "control/CtrlReply.h"
 #include "control/MessageTypes.h"
 #include "control/UnitBody.h"
@@ -14,8 +15,6 @@
 #include "VIVOProtoDecoding/StationInfoMsg.pb.h"
 
 namespace {
-
-const int32_t ACK_DONE = 20;
 
 const StationInfoMsg::BaseStationInfo* FirstBase(const RVZ::RVZProtoMsg* unit)
 {

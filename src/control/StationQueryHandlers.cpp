@@ -4,12 +4,12 @@
 #include "control/CtrlHandlers.h"
 
 #include "caster/centre/CasterScope.h"
+#include "caster/registry/RegistrySnapshot.h"
 #include "control/FrameEncode.h"
 #include "control/ManagementFrame.h"
 #include "control/MessageTypes.h"
 #include "control/SplitReply.h"
 #include "control/StationItems.h"
-#include "control/StationSnapshot.h"
 #include "control/UnitBody.h"
 
 #include "net/NHServer.h"
@@ -22,6 +22,14 @@
 namespace {
 
 int64_t Now() { return static_cast<int64_t>(time(nullptr)); }
+
+// The caster's three registries: the lists copy connection figures and, for
+// rovers, the serving base.
+RegistryTables CasterTables()
+{
+    CasterScope scope = CasterScope_OfCenter();
+    return RegistryTables{scope.conns, scope.bases, scope.rovers};
+}
 
 // The frames of one list reply, queued as one write. Thousands of rovers make
 // hundreds of frames; queued one by one, the loop would append them all in
@@ -91,8 +99,7 @@ void RequestProcess_PageOfBaseStation(NHServer* server, uint64_t channelID, int3
     int total = 0;
     std::vector<BaseSnapshot> bases;
     StationPage page = {request.start_index(), request.page_count()};
-    StationSnapshot_BasePage(CasterScope_OfCenter(), page, filter ? request.base_name() : std::string(), &total,
-                             &bases);
+    RegistrySnapshot_BasePage(CasterTables(), page, filter ? request.base_name() : std::string(), &total, &bases);
     StationInfoMsg::BaseStationInfoResponse response;
     response.set_total_count(total);
     SendBases(server, channelID, MSG_PAGE_OF_BASES_RESPONSE, id, bases, now, &response);
@@ -105,8 +112,8 @@ void RequestProcess_PageOfRoverStation(NHServer* server, uint64_t channelID, int
     int total = 0;
     std::vector<RoverSnapshot> rovers;
     StationPage page = {request.start_index(), request.page_count()};
-    StationSnapshot_RoverPage(CasterScope_OfCenter(), page, (mode & 1) ? request.base_name() : std::string(),
-                              (mode & 2) ? request.rover_name() : std::string(), &total, &rovers);
+    RegistrySnapshot_RoverPage(CasterTables(), page, (mode & 1) ? request.base_name() : std::string(),
+                               (mode & 2) ? request.rover_name() : std::string(), &total, &rovers);
     StationInfoMsg::RoverStationInfoResponse response;
     response.set_total_count(total);
     SendRovers(server, channelID, MSG_PAGE_OF_ROVERS_RESPONSE, id, rovers, now, true, &response);
@@ -119,7 +126,7 @@ void RequestProcess_BaseStationList(NHServer* server, uint64_t channelID, const 
     if (!UnitBody<StationInfoMsg::BaseStationInfoRequest>(unit)) return;
     int64_t now = Now();
     std::vector<BaseSnapshot> bases;
-    StationSnapshot_OnlineBases(CasterScope_OfCenter(), &bases);
+    RegistrySnapshot_OnlineBases(CasterTables(), &bases);
     StationInfoMsg::BaseStationInfoResponse response;
     SendBases(server, channelID, MSG_ALL_BASES_RESPONSE, unit->id, bases, now, &response);
 }
@@ -136,7 +143,7 @@ void RequestProcess_RoverStationList(NHServer* server, uint64_t channelID, const
     if (!UnitBody<StationInfoMsg::RoverStationInfoRequest>(unit)) return;
     int64_t now = Now();
     std::vector<RoverSnapshot> rovers;
-    StationSnapshot_Rovers(CasterScope_OfCenter(), &rovers);
+    RegistrySnapshot_Rovers(CasterTables(), &rovers);
     StationInfoMsg::RoverStationInfoResponse response;
     SendRovers(server, channelID, MSG_ALL_ROVERS_RESPONSE, unit->id, rovers, now, false, &response);
 }

@@ -5,6 +5,7 @@
 #include "control/CtrlHandlers.h"
 
 #include "caster/centre/CasterScope.h"
+#include "control/AckCodes.h"
 #include "control/CtrlReply.h"
 #include "control/ManagementFrame.h"
 #include "runtime/Log.h"
@@ -61,16 +62,16 @@ bool SendAddUserResponse(uint64_t channelID, const RVZ::RVZProtoMsg* unit, NHSer
     added->id = 0;
     added->enabled = 1;
     if (!AccountIsStorable(unit, *added, "SendAddUserResponse")) {
-        SendAck(server, channelID, EncodeUserOpResponse1011, unit->id, 33);  // not inserted
+        SendAck(server, channelID, EncodeUserOpResponse1011, unit->id, ACK_ADD_FAILED);  // not inserted
         return false;
     }
     int result = UserDb_Insert(added);
     int32_t ack;
     switch (result) {
-    case 1: ack = 20; break;
-    case -1: ack = 31; break;
-    case -2: ack = 32; break;  // a user of the same type and name exists
-    case 0: ack = 33; break;
+    case 1: ack = ACK_DONE; break;
+    case -1: ack = ACK_ADD_STORE_CLOSED; break;
+    case -2: ack = ACK_ADD_USER_EXISTS; break;
+    case 0: ack = ACK_ADD_FAILED; break;
     default: return false;
     }
     if (!SendAck(server, channelID, EncodeUserOpResponse1011, unit->id, ack) || result != 1) return false;
@@ -93,7 +94,7 @@ bool SendModifyUserResponse(uint64_t channelID, const RVZ::RVZProtoMsg* unit, NH
     if (request->user_info_size() != 1) Log_Debug("SendModifyUserResponse::dvk_dubug     size !=  1");
     UserInfo_ToRecord(request->user_info(0), changed);
     if (!AccountIsStorable(unit, *changed, "SendModifyUserResponse")) {
-        SendAck(server, channelID, EncodeUserOpResponse1013, unit->id, 53);  // not updated
+        SendAck(server, channelID, EncodeUserOpResponse1013, unit->id, ACK_MODIFY_FAILED);  // not updated
         return false;
     }
     // The update writes the activation column: every modify stores 0.
@@ -102,10 +103,10 @@ bool SendModifyUserResponse(uint64_t channelID, const RVZ::RVZProtoMsg* unit, NH
     int result = UserDb_Update(changed);
     int32_t ack;
     switch (result) {
-    case -2: ack = 51; break;  // no user with that id
-    case -1: ack = 52; break;
-    case 0: ack = 53; break;
-    case 1: ack = 20; break;
+    case -2: ack = ACK_MODIFY_NO_SUCH_ID; break;
+    case -1: ack = ACK_MODIFY_STORE_CLOSED; break;
+    case 0: ack = ACK_MODIFY_FAILED; break;
+    case 1: ack = ACK_DONE; break;
     default: Log_Debug("SendModifyUserResponse::dvk_debug  package failed!!!"); return false;
     }
     if (!SendAck(server, channelID, EncodeUserOpResponse1013, unit->id, ack)) {
@@ -137,14 +138,14 @@ void SendDeleteUserResponse(uint64_t channelID, const RVZ::RVZProtoMsg* unit, NH
     bool sent;
     if (result == 1) {
         UserOpMsg::UserOpResponse response;
-        response.set_ack_status(20);
+        response.set_ack_status(ACK_DONE);
         for (const UserOpMsg::UserInfo& info : request->user_info()) response.add_user_info()->set_id(info.id());
         // A long list of ids may outgrow the usual buffer: sized to the body.
         sent = CtrlReply_SendSized(server, channelID, MSG_DELETE_USERS_RESPONSE, unit->id, response);
     } else if (result == -1) {
-        sent = SendAck(server, channelID, EncodeUserOpResponse1014, unit->id, 61);
+        sent = SendAck(server, channelID, EncodeUserOpResponse1014, unit->id, ACK_DELETE_STORE_CLOSED);
     } else if (result == 0) {
-        sent = SendAck(server, channelID, EncodeUserOpResponse1014, unit->id, 62);
+        sent = SendAck(server, channelID, EncodeUserOpResponse1014, unit->id, ACK_DELETE_FAILED);
     } else {
         Log_Debug("SendDeleteUserResponse::dvk_debug  package failed");
         return;

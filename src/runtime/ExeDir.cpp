@@ -1,6 +1,7 @@
 #include "runtime/ExeDir.h"
 
 #include "platform/FileSystem.h"
+#include "runtime/Log.h"
 
 #include <cstdio>
 #include <cstring>
@@ -43,4 +44,17 @@ int ExeDir_FilePath(const char* name, char* path, size_t size)
     memset(dir, 0, sizeof(dir));
     if (!GetExeDirPathInWin(dir)) return EXE_FILE_PATH_NO_DIR;
     return ExeDir_Join(dir, name, path, size) ? EXE_FILE_PATH_OK : EXE_FILE_PATH_TOO_LONG;
+}
+
+bool ExeDir_FindFile(const char* name, char* path, size_t size, const char* who)
+{
+    int result = ExeDir_FilePath(name, path, size);
+    if (result != EXE_FILE_PATH_OK && who) {
+        if (result == EXE_FILE_PATH_NO_DIR) {
+            Log_Error("%s:GetExeDirPathInWin: failed", who);
+        } else {
+            Log_Error("%s:path too long for %s", who, name ? name : "(null)");
+        }
+    }
+    return result == EXE_FILE_PATH_OK;
 }

@@ -25,6 +25,12 @@ enum {
 // failure; each caller logs the failure in its own words.
 int ExeDir_FilePath(const char* name, char* path, size_t size);
 
+// ExeDir_FilePath for a caller that needs only to know whether it worked:
+// false, with path "", when the directory cannot be read or the result does
+// not fit, logged at error level as "<who>:GetExeDirPathInWin: failed" or
+// "<who>:path too long for <name>" (nothing is logged for a null who).
+bool ExeDir_FindFile(const char* name, char* path, size_t size, const char* who);
+
 // dir joined with name, with one '/' between them (dir may end with '/' or
 // not). False, with path "", when either is null or the result does not fit.
 bool ExeDir_Join(const char* dir, const char* name, char* path, size_t size);

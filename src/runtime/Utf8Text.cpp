@@ -109,3 +109,8 @@ std::string Utf8_Clean(const char* text, size_t length)
     }
     return out;
 }
+
+std::string Utf8_Clean(const char* text)
+{
+    return text ? Utf8_Clean(text, strlen(text)) : std::string();
+}

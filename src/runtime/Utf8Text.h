@@ -25,3 +25,5 @@ bool Utf8_IsValid(const char* text, size_t length);
 // does not start a well-formed sequence becomes '?', and a character cut at
 // the end (by a fixed-size field) is left out. Valid text comes back as it is.
 std::string Utf8_Clean(const char* text, size_t length);
+// The same for a NUL-terminated text; "" for null.
+std::string Utf8_Clean(const char* text);

@@ -1,7 +1,7 @@
 #include "services/AlarmEvents.h"
 
-#include "caster/centre/TimeText.h"
 #include "caster/centre/Vorlane.h"
+#include "runtime/TimeText.h"
 #include "services/AlarmPost.h"
 #include "services/HttpPostThread.h"
 

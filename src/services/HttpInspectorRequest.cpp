@@ -154,7 +154,7 @@ int HttpInspector_UserToAdd(const Json::Value& root, UserRecord* out, const char
 
 Json::Value HttpInspector_Text(const char* text)
 {
-    return text ? Json::Value(Utf8_Clean(text, strlen(text))) : Json::Value("");
+    return Json::Value(Utf8_Clean(text));
 }
 
 Json::Value HttpInspector_UserObject(const UserRecord& user)

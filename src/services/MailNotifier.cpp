@@ -1,8 +1,8 @@
 #include "services/MailNotifier.h"
 
-#include "caster/relay/SplitConfLine.h"
 #include "platform/Thread.h"
 #include "runtime/Log.h"
+#include "runtime/SplitConfLine.h"
 #include "services/SimpleSslSmtpEmail.h"
 
 #include <cerrno>

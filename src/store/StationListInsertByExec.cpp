@@ -41,10 +41,6 @@ int StationListDb_InsertByExecAt(const char* dbPath, const char* name, int list)
 int StationListDb_InsertByExec(const char* name, int list)
 {
     char path[EXE_FILE_PATH_SIZE];
-    int result = ExeDir_FilePath(STATION_DB_FILE, path, sizeof(path));
-    if (result != EXE_FILE_PATH_OK) {
-        if (result == EXE_FILE_PATH_NO_DIR) Log_Error("%s:GetExeDirPathInWin: failed", "StationListDb_InsertByExec");
-        return -1;
-    }
+    if (!ExeDir_FindFile(STATION_DB_FILE, path, sizeof(path), "StationListDb_InsertByExec")) return -1;
     return StationListDb_InsertByExecAt(path, name, list);
 }

@@ -1,11 +1,11 @@
-// The base and rover lists over copied records: which records a list or a
-// page takes, what an item says, how a long list is split into frames.
+// The base and rover lists over copied records: what an item says, how a long
+// list is split into frames.
 #include "caster/BindingFixture.h"
+#include "caster/registry/RegistrySnapshot.h"
 #include "control/FrameEncode.h"
 #include "control/ManagementFrame.h"
 #include "control/SplitReply.h"
 #include "control/StationItems.h"
-#include "control/StationSnapshot.h"
 
 #include "VIVOProtoDecoding/StationInfoMsg.pb.h"
 
@@ -73,93 +73,18 @@ TEST(SplitReplyTest, LongListsGoOutInFramesThatFitAndKeepTheOrder)
     }
 }
 
-TEST(StationTextTest, TextsGoOutAsValidUtf8)
-{
-    const std::string han = "\xE4\xB8\xAD";  // U+4E2D
-    struct Case {
-        std::string in;
-        std::string out;
-    } cases[] = {
-        {"", ""},
-        {"BASE-01", "BASE-01"},
-        {han + han, han + han},
-        {han + "\xE4\xB8", han},                  // cut by a field: the character is left out
-        {han + "\xF0\x9F", han},
-        {"a\xFF" "b", "a?b"},                     // not UTF-8 at all
-        {"\xC0\xAF", "??"},                       // overlong
-        {"\xED\xA0\x80", "???"},                  // surrogate
-        {"\xE4\xB8" "x", "??x"},                  // broken in the middle
-        {"caf\xC3\xA9", "caf\xC3\xA9"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(c.out, StationItem_Text(c.in.c_str())) << ::testing::PrintToString(c.in);
-    EXPECT_EQ("", StationItem_Text(nullptr));
-}
-
-class StationSnapshotTest : public BindingTest {
+// The items built from records copied out of the fixture's registries.
+class StationItemTest : public BindingTest {
 protected:
-    // Bases B00 .. B11 in login order, each with a connection record.
-    void AddBases(int n)
+    void SetUp() override
     {
-        for (int i = 0; i < n; ++i) {
-            char name[16];
-            snprintf(name, sizeof name, "B%02d", i);
-            AddConn(100 + i, 0);
-            AddBase(name, 100 + i, 30.0 + i, 114.0);
-        }
+        BindingTest::SetUp();
+        tables = RegistryTables{conns.get(), bases.get(), rovers.get()};
     }
-    static std::vector<std::string> Names(const std::vector<BaseSnapshot>& bases)
-    {
-        std::vector<std::string> out;
-        for (const BaseSnapshot& b : bases) out.push_back(b.base.mountPoint);
-        return out;
-    }
+    RegistryTables tables;
 };
 
-TEST_F(StationSnapshotTest, PagesCountFromStartInLoginOrder)
-{
-    AddBases(12);
-    struct Case {
-        int32_t start;
-        int32_t count;
-        std::vector<std::string> names;
-    } cases[] = {
-        {5, 10, {"B05", "B06", "B07", "B08", "B09", "B10", "B11"}},
-        {0, 0, {}},
-        {0, 2, {"B00", "B01"}},
-        {11, 1, {"B11"}},
-        {12, 5, {}},
-        {3, 2147483647, {"B03", "B04", "B05", "B06", "B07", "B08", "B09", "B10", "B11"}},
-    };
-    for (const Case& c : cases) {
-        int total = -1;
-        std::vector<BaseSnapshot> page;
-        StationSnapshot_BasePage(scope, StationPage{c.start, c.count}, "", &total, &page);
-        EXPECT_EQ(12, total) << c.start << "+" << c.count;
-        EXPECT_EQ(c.names, Names(page)) << c.start << "+" << c.count;
-    }
-}
-
-TEST_F(StationSnapshotTest, NameFilterListsOnlineBasesAndCountsEveryState)
-{
-    AddConn(1, 0);
-    AddBase("RTCM_A", 1, 30, 114);
-    AddBase("XRTCMX", 2, 30, 114)->state = BASE_STATE_BLACKLISTED;
-    AddBase("rtcm_low", 3, 30, 114);
-    AddBase("RTCM_B", 4, 30, 114);
-    int total = 0;
-    std::vector<BaseSnapshot> page;
-    StationSnapshot_BasePage(scope, StationPage{0, 10}, "RTCM", &total, &page);
-    EXPECT_EQ(3, total);
-    EXPECT_EQ((std::vector<std::string>{"RTCM_A", "RTCM_B"}), Names(page));
-    EXPECT_TRUE(page[0].hasConn);
-    EXPECT_FALSE(page[1].hasConn);
-
-    std::vector<BaseSnapshot> all;
-    StationSnapshot_OnlineBases(scope, &all);
-    EXPECT_EQ(3u, all.size()) << "the black-listed one is not online";
-}
-
-TEST_F(StationSnapshotTest, BaseItemTakesRatesOnlyWhileFresh)
+TEST_F(StationItemTest, BaseItemTakesRatesOnlyWhileFresh)
 {
     AddConn(1, 1000);
     BaseRecord* base = AddBase("B1", 1, 30.5, 114.25);
@@ -170,7 +95,7 @@ TEST_F(StationSnapshotTest, BaseItemTakesRatesOnlyWhileFresh)
     conn->inputRate = 512;
     conn->bytesReceived = 123456;
     std::vector<BaseSnapshot> all;
-    StationSnapshot_OnlineBases(scope, &all);
+    RegistrySnapshot_OnlineBases(tables, &all);
     ASSERT_EQ(1u, all.size());
 
     StationInfoMsg::BaseStationInfo item;
@@ -189,7 +114,7 @@ TEST_F(StationSnapshotTest, BaseItemTakesRatesOnlyWhileFresh)
     EXPECT_EQ(123456u, item.cumulative_data());
 }
 
-TEST_F(StationSnapshotTest, NearestRoverIsListedUnderItsBoundBase)
+TEST_F(StationItemTest, NearestRoverIsListedUnderItsBoundBase)
 {
     BaseRecord* b1 = AddBase("B1", 1, 30.5, 114.25);
     snprintf(b1->format, sizeof b1->format, "RTCM3");
@@ -203,7 +128,7 @@ TEST_F(StationSnapshotTest, NearestRoverIsListedUnderItsBoundBase)
     conns->Find(21)->outputRate = 100;
 
     std::vector<RoverSnapshot> all;
-    StationSnapshot_Rovers(scope, &all);
+    RegistrySnapshot_Rovers(tables, &all);
     ASSERT_EQ(2u, all.size());
     const RoverSnapshot& u = all[0].rover.channelID == 21 ? all[0] : all[1];
     const RoverSnapshot& v = all[0].rover.channelID == 21 ? all[1] : all[0];
@@ -227,43 +152,6 @@ TEST_F(StationSnapshotTest, NearestRoverIsListedUnderItsBoundBase)
     EXPECT_EQ("B9", item.station_name());
     EXPECT_EQ("", item.diff_format());
     EXPECT_EQ(0.0, item.base_station_blh().b());
-}
-
-TEST_F(StationSnapshotTest, RoverPageCountsByServingBaseButListsByRequestedMount)
-{
-    AddBase("B1", 1, 30, 114);
-    AddRover("a", "B1", 21, ROVER_BIND_NAMED);
-    RoverRecord* n = AddRover("b", "NEAREST", 22, ROVER_BIND_NEAREST);
-    snprintf(n->boundBaseName, sizeof n->boundBaseName, "B1");
-    AddRover("a", "B2", 23, ROVER_BIND_NAMED);
-    AddRover("c", "B1", 24, ROVER_BIND_NAMED);
-    struct Case {
-        std::string base;
-        std::string user;
-        int total;
-        std::vector<uint64_t> channels;
-    } cases[] = {
-        {"", "", 4, {21, 22, 23, 24}},
-        {"B1", "", 3, {21, 24}},
-        {"", "a", 2, {21, 23}},
-        {"B1", "a", 1, {21}},
-        {"B1", "z", 0, {}},
-    };
-    for (const Case& c : cases) {
-        int total = -1;
-        std::vector<RoverSnapshot> page;
-        StationSnapshot_RoverPage(scope, StationPage{0, 10}, c.base, c.user, &total, &page);
-        std::vector<uint64_t> channels;
-        for (const RoverSnapshot& r : page) channels.push_back(r.rover.channelID);
-        EXPECT_EQ(c.total, total) << c.base << "/" << c.user;
-        EXPECT_EQ(c.channels, channels) << c.base << "/" << c.user;
-    }
-    int total = 0;
-    std::vector<RoverSnapshot> page;
-    StationSnapshot_RoverPage(scope, StationPage{1, 2}, "", "", &total, &page);
-    ASSERT_EQ(2u, page.size());
-    EXPECT_EQ(22u, page[0].rover.channelID);
-    EXPECT_STREQ("B1", page[0].servingBase) << "bound by binding mode in a page";
 }
 
 }  // namespace

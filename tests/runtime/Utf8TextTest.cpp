@@ -115,3 +115,25 @@ TEST(Utf8Clean, GivesWellFormedTextForAnyBytes)
     }
     EXPECT_EQ(Utf8_Clean(nullptr, 0), "");
 }
+
+TEST(Utf8Clean, NulTerminatedTextComesOutValid)
+{
+    const std::string han = "\xE4\xB8\xAD";  // U+4E2D
+    struct Case {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"", ""},
+        {"BASE-01", "BASE-01"},
+        {han + han, han + han},
+        {han + "\xE4\xB8", han},                  // cut by a field: the character is left out
+        {han + "\xF0\x9F", han},
+        {"a\xFF" "b", "a?b"},                     // not UTF-8 at all
+        {"\xC0\xAF", "??"},                       // overlong
+        {"\xED\xA0\x80", "???"},                  // surrogate
+        {"\xE4\xB8" "x", "??x"},                  // broken in the middle
+        {"caf\xC3\xA9", "caf\xC3\xA9"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.out, Utf8_Clean(c.in.c_str())) << ::testing::PrintToString(c.in);
+    EXPECT_EQ("", Utf8_Clean(nullptr));
+}

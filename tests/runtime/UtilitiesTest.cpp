@@ -1,6 +1,7 @@
 #include "runtime/ExeDir.h"
 #include "runtime/Geodesy.h"
 #include "runtime/Lock.h"
+#include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -64,6 +65,26 @@ TEST(ExeDir, FilePathJoinsTheDirectoryAndTheName)
     char tiny[4];
     EXPECT_EQ(EXE_FILE_PATH_TOO_LONG, ExeDir_FilePath("user.db", tiny, sizeof(tiny)));
     EXPECT_STREQ("", tiny);
+}
+
+TEST(ExeDir, FindFileSaysOnlyWhetherItWorkedAndLogsUnderItsCaller)
+{
+    LogCapture log;
+    char dir[EXE_DIR_PATH_SIZE];
+    ASSERT_TRUE(GetExeDirPathInWin(dir));
+    char path[EXE_FILE_PATH_SIZE];
+    ASSERT_TRUE(ExeDir_FindFile("station.db", path, sizeof(path), "Caller::One"));
+    EXPECT_EQ(std::string(dir) + "station.db", path);
+
+    char tiny[4] = "abc";
+    EXPECT_FALSE(ExeDir_FindFile("station.db", tiny, sizeof(tiny), "Caller::Two"));
+    EXPECT_STREQ("", tiny);
+    EXPECT_TRUE(log.Has("Caller::Two:path too long for station.db"));
+    EXPECT_FALSE(ExeDir_FindFile("station.db", tiny, sizeof(tiny), nullptr));
+    EXPECT_FALSE(ExeDir_FindFile(nullptr, path, sizeof(path), "Caller::Three"));
+    EXPECT_STREQ("", path);
+    EXPECT_TRUE(log.Has("Caller::Three:path too long for (null)"));
+    EXPECT_FALSE(log.Has("Caller::One")) << "a success logs nothing";
 }
 
 TEST(Geodesy, GeodeticToEcefMatchesKnownPoints)

@@ -82,9 +82,10 @@ T* NewZeroed(const char* what)
 bool ExePathOf(const char* name, std::string* path)
 {
     char full[EXE_FILE_PATH_SIZE];
-    int result = ExeDir_FilePath(name, full, sizeof(full));
-    if (result == EXE_FILE_PATH_NO_DIR) Log_Info("exePath: %s", full);
-    if (result != EXE_FILE_PATH_OK) return false;
+    if (!ExeDir_FindFile(name, full, sizeof(full), nullptr)) {
+        Log_Info("exePath: %s", full);
+        return false;
+    }
     *path = full;
     return true;
 }

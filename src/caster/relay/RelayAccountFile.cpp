@@ -10,8 +10,8 @@
 // other lines are ignored. Tokens are separated by blanks or tabs.
 #include "caster/relay/RelayAccountFile.h"
 
-#include "caster/relay/SplitConfLine.h"
 #include "runtime/Log.h"
+#include "runtime/SplitConfLine.h"
 
 #include <cstdio>
 #include <cstdlib>

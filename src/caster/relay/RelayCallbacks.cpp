@@ -1,7 +1,6 @@
 #include "caster/relay/RelayCallbacks.h"
 
 #include "caster/centre/CtrlNotify.h"
-#include "caster/centre/TimeText.h"
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "caster/registry/ConnInfoTable.h"
@@ -12,6 +11,7 @@
 #include "net/PublisherTable.h"
 #include "runtime/FixedText.h"
 #include "runtime/Log.h"
+#include "runtime/TimeText.h"
 
 #include <cstdio>
 #include <cstring>

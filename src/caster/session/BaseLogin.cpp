@@ -2,7 +2,6 @@
 
 #include "caster/binding/NearestBinding.h"
 #include "caster/centre/CtrlNotify.h"
-#include "caster/centre/TimeText.h"
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "caster/registry/BaseUserTable.h"
@@ -16,6 +15,7 @@
 #include "runtime/FixedText.h"
 #include "runtime/Log.h"
 #include "runtime/LogText.h"
+#include "runtime/TimeText.h"
 #include "store/StationListDb.h"
 
 #include <cstring>

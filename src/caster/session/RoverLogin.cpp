@@ -1,7 +1,6 @@
 #include "caster/session/RoverLogin.h"
 
 #include "caster/centre/CtrlNotify.h"
-#include "caster/centre/TimeText.h"
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "caster/registry/ConnInfoTable.h"
@@ -22,6 +21,7 @@
 #include "runtime/FixedText.h"
 #include "runtime/Log.h"
 #include "runtime/LogText.h"
+#include "runtime/TimeText.h"
 
 #include <cctype>
 #include <cstdio>

@@ -1,6 +1,5 @@
 #include "caster/session/SourceTableAnswer.h"
 
-#include "caster/centre/TimeText.h"
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "caster/relay/RelayAccountList.h"
@@ -9,6 +8,7 @@
 #include "decoding/NtripDecoding/SourceTable.h"
 #include "net/NHServer.h"
 #include "runtime/Log.h"
+#include "runtime/TimeText.h"
 
 #include <cstdio>
 #include <cstring>

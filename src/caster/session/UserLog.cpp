@@ -73,11 +73,7 @@ bool LogToFile::GetExeDirPathInWin(std::string* dir)
 bool LogToFile::GetFileFullPath(const char* name, std::string* path)
 {
     char full[EXE_FILE_PATH_SIZE];
-    int result = ExeDir_FilePath(name ? name : "", full, sizeof(full));
-    if (result == EXE_FILE_PATH_NO_DIR) {
-        return false;
-    }
-    if (result != EXE_FILE_PATH_OK) return false;
+    if (!ExeDir_FindFile(name ? name : "", full, sizeof(full), "LogToFile::GetFileFullPath")) return false;
     *path = full;
     return true;
 }

@@ -53,13 +53,7 @@ int IntOf(const Json::Value& section, const char* key)
 bool GetFileFullPath(char* path, size_t size)
 {
     if (!path || size == 0) return false;
-    int result = ExeDir_FilePath(NTRIP_CONFIG_FILE_NAME, path, size);
-    if (result == EXE_FILE_PATH_NO_DIR) {
-        Log_Error("%s:GetExeDirPathInWin: failed", "NtripDecoding::GetFileFullPath");
-    } else if (result != EXE_FILE_PATH_OK) {
-        Log_Error("%s:path too long", "NtripDecoding::GetFileFullPath");
-    }
-    return result == EXE_FILE_PATH_OK;
+    return ExeDir_FindFile(NTRIP_CONFIG_FILE_NAME, path, size, "NtripDecoding::GetFileFullPath");
 }
 
 bool LoadNtripServerConfig(NtripServerSection* config)

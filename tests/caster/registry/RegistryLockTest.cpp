@@ -5,33 +5,18 @@
 #include "caster/registry/ConnInfoTable.h"
 #include "caster/registry/RegistryLock.h"
 #include "caster/registry/RoverTable.h"
+#include "support/OtherThread.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <future>
 #include <stdexcept>
-#include <thread>
 
 namespace {
 
-// True when another thread takes all three locks within the bound. A thread
-// left waiting on a lock that was never released is detached: the test has
-// failed by then and the process ends with it.
+// True when another thread takes all three locks within the bound.
 bool OtherThreadTakesAll()
 {
-    std::packaged_task<bool()> task([] {
-        RegistriesGuard locks;
-        return true;
-    });
-    std::future<bool> taken = task.get_future();
-    std::thread other(std::move(task));
-    if (taken.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
-        other.detach();
-        return false;
-    }
-    other.join();
-    return taken.get();
+    return FinishesOnOtherThread([] { RegistriesGuard locks; });
 }
 
 // Leaves its scope early, as a failed lookup does.

@@ -1,4 +1,4 @@
-#include "caster/relay/SplitConfLine.h"
+#include "runtime/SplitConfLine.h"
 
 int SplitConfLine(char* line, int* count, char** tokens, int max)
 {

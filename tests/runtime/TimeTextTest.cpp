@@ -1,5 +1,5 @@
 // The caster's time texts.
-#include "caster/centre/TimeText.h"
+#include "runtime/TimeText.h"
 #include "platform/LocalTime.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "caster/centre/TimeText.h"
+#include "runtime/TimeText.h"
 
 #include "platform/LocalTime.h"
 
