@@ -7,14 +7,20 @@
 // - the control port: management frames with random types, ids and bodies,
 //   broken CRCs, lying lengths and cut frames, from centres logged in or not;
 // - the "PPP-RTK" base: station reports, removals and client updates of
-//   every wrong shape, and frames of other types, on its caster connection.
-// (The HTTP inspector's case joins them here.)
+//   every wrong shape, and frames of other types, on its caster connection;
+// - the HTTP inspector: wrong methods, paths and versions, broken request
+//   lines and headers, header floods on both sides of its limit, bodies of
+//   wrong JSON (wrong types, huge numbers, deep nesting, bytes that are not
+//   UTF-8, cut short), requests half-sent and dropped, pipelined requests;
+//   every answer to a well-formed request is checked against its envelope.
 // After each, a good base must still reach a good rover byte for byte and a
 // logged-in control centre must be answered. The seed is printed;
 // VORLANE_FUZZ_SEED replays one.
-#include "blackbox/CasterFixture.h"
 #include "blackbox/GnssFrames.h"
+#include "blackbox/InspectorFixture.h"
 #include "support/CtrlCenterClient.h"
+
+#include <json/json.h>
 
 #include <atomic>
 #include <chrono>
@@ -22,7 +28,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -248,18 +257,421 @@ private:
     uint64_t Wide() { return (static_cast<uint64_t>(Below(1 << 30)) << 34) ^ static_cast<uint64_t>(Below(1 << 30)); }
 };
 
+const char* const kInspectorRoutes[] = {"/xqn_user/get",   "/xqn_user/add",     "/xqn_station_stat",
+                                        "/xqn_rover_stat", "/xqn_station_info", "/xqn_rover_info"};
+
+// HTTP requests and JSON bodies as a broken or hostile operator tool writes
+// them.
+class HttpJunk : public Junk {
+public:
+    explicit HttpJunk(uint32_t seed) : Junk(seed) {}
+
+    std::string Route() { return kInspectorRoutes[Below(6)]; }
+
+    // A route, one dressed up, or a path that is none of them.
+    std::string Path()
+    {
+        static const char* const kPaths[] = {"/", "", "*", "/xqn_user", "/xqn_user/get/", "/XQN_USER/GET",
+                                             "/xqn_user%2Fget", "//xqn_rover_stat", "/xqn_station_stat/../xqn_user/get",
+                                             "http://127.0.0.1/xqn_station_stat", "/xqn_rover_info#x", "/%00", "/%zz",
+                                             "/xqn_user/add%00", "/xqn_station_info;x", "xqn_user/get"};
+        if (Chance(50)) return Route() + (Chance(20) ? "?" + Text() : "");
+        if (Chance(80)) return kPaths[Below(sizeof(kPaths) / sizeof(kPaths[0]))];
+        if (Chance(30)) return "/" + std::string(static_cast<size_t>(6000 + Below(6000)), 'p');
+        return "/" + Text();
+    }
+
+    std::string Method()
+    {
+        static const char* const kMethods[] = {"POST", "POST", "POST",  "GET",   "PUT",  "DELETE",     "HEAD",
+                                               "OPTIONS", "TRACE", "CONNECT", "PATCH", "post", "BREW", "P OST",
+                                               "",     "\x16\x03\x01"};
+        return kMethods[Below(sizeof(kMethods) / sizeof(kMethods[0]))];
+    }
+
+    std::string Version()
+    {
+        static const char* const kVersions[] = {"HTTP/1.1", "HTTP/1.1", "HTTP/1.1",  "HTTP/1.0",          "HTTP/0.9",
+                                                "HTTP/2.0", "HTTP/1.",  "HTTP/11.1", "HTTP/1.1 x",        "http/1.1",
+                                                "HTTP/",    "",         "HTTP/1.1 HTTP/1.1", "HTTP/99999999999.1", "ICY"};
+        return kVersions[Below(sizeof(kVersions) / sizeof(kVersions[0]))];
+    }
+
+    // A number of every range; now and then one no JSON reader takes.
+    std::string JsonNumber()
+    {
+        static const char* const kNumbers[] = {
+            "0", "1", "2", "3", "-1", "2.5", "1e400", "-1e400", "1e-400", "99999999999999999999999",
+            "18446744073709551616", "18446744073709551615", "-9223372036854775809", "9223372036854775807",
+            "-9223372036854775808", "2147483648", "-2147483649", "-0", "1e308", "4294967296", "3.0"};
+        static const char* const kBroken[] = {"0x10", "01", "1.", "+1", ".5", "NaN", "Infinity", "-", "1e"};
+        if (Chance(3)) return kBroken[Below(sizeof(kBroken) / sizeof(kBroken[0]))];
+        return kNumbers[Below(sizeof(kNumbers) / sizeof(kNumbers[0]))];
+    }
+
+    // A JSON string: escapes to decode, bytes that are not UTF-8, control
+    // bytes, dates out of range; now and then an escape no reader takes or
+    // no closing quote.
+    std::string JsonString()
+    {
+        static const char* const kPieces[] = {"fz", "\\u0000", "\\udc00x", "\\u00e9", "\\ud83d\\ude00", "\\\"",
+                                              "\\\\", "\\n", "\\/", "\xff", "\xc0\xaf", "\xed\xa0\x80", "\xe6\xb5",
+                                              "\xf4\x90\x80\x80", "\xe4\xb8\xad\xe6\x96\x87", "'; drop table user_tb; --",
+                                              "%s%n", "\x01\x1b[2J", "\t", "2030/1/1 0:0:0", "2030/2/31 25:61:61",
+                                              "-2147483648/1/1 0:0:0", "MNT1", " "};
+        static const char* const kBroken[] = {"\\ud800", "\\x41", "\\u12", "\\", "\"", "\\U0041"};
+        std::string out = "\"";
+        int parts = Below(5);
+        for (int i = 0; i < parts; ++i) {
+            if (Chance(3)) {
+                out += kBroken[Below(sizeof(kBroken) / sizeof(kBroken[0]))];
+            } else if (Chance(85)) {
+                out += kPieces[Below(sizeof(kPieces) / sizeof(kPieces[0]))];
+            } else {
+                for (char c : Bytes(static_cast<size_t>(1 + Below(8)))) out += c == '"' || c == '\\' ? '?' : c;
+            }
+        }
+        if (Chance(5)) out += std::string(static_cast<size_t>(150 + Below(300)), 'S');
+        if (Chance(99)) out += "\"";
+        return out;
+    }
+
+    std::string JsonValue(int depth)
+    {
+        switch (Below(depth < 4 ? 8 : 5)) {
+        case 0: return "null";
+        case 1: return Chance(50) ? "true" : "false";
+        case 2: return JsonNumber();
+        case 3:
+        case 4: return JsonString();
+        case 5: {
+            std::string out = "[";
+            int n = Below(5);
+            for (int i = 0; i < n; ++i) out += (i ? "," : "") + JsonValue(depth + 1);
+            return out + "]";
+        }
+        case 6: {
+            std::string out = "{";
+            int n = Below(5);
+            for (int i = 0; i < n; ++i) out += (i ? "," : "") + Key() + ":" + JsonValue(depth + 1);
+            return out + "}";
+        }
+        default: return UserObject(depth + 1);
+        }
+    }
+
+    std::string Key()
+    {
+        static const char* const kKeys[] = {"UserName", "Password", "UserType", "Contacts", "PhoneNum",
+                                            "Mail",     "QQ",       "Company",  "ExpireTime", "Enabled",
+                                            "MountPoint", "data",   "",         "any"};
+        if (Chance(85)) return std::string("\"") + kKeys[Below(sizeof(kKeys) / sizeof(kKeys[0]))] + "\"";
+        return JsonString();
+    }
+
+    // An object of the routes' members, each mostly of its own type. Names
+    // start "fz", so no add takes the good peers' accounts.
+    std::string UserObject(int depth)
+    {
+        static const char* const kMembers[] = {"UserName", "Password", "UserType", "Contacts", "PhoneNum", "Mail",
+                                               "QQ",       "Company",  "ExpireTime", "Enabled", "MountPoint"};
+        if (Chance(25)) {
+            // One an add takes, so the store and the user tables see traffic.
+            std::string n = std::to_string(Below(100000));
+            return "{\"UserName\":\"fz" + n + "\",\"Password\":\"Fz-Pw-" + n + "\",\"UserType\":" +
+                   std::to_string(2 + Below(2)) + (Chance(50) ? ",\"Company\":\"\xe6\xb5\x8b\xe7\xbb\x98\"" : "") +
+                   (Chance(50) ? ",\"ExpireTime\":" + Typed("ExpireTime") : "") +
+                   (Chance(50) ? ",\"Enabled\":true" : "") + "}";
+        }
+        std::string out = "{";
+        bool first = true;
+        for (const char* member : kMembers) {
+            if (!Chance(member == kMembers[0] || member == kMembers[1] || member == kMembers[2] ? 85 : 35)) continue;
+            std::string value = Chance(85) ? Typed(member) : JsonValue(depth + 1);
+            out += (first ? "\"" : ",\"") + std::string(member) + "\":" + value;
+            first = false;
+            if (Chance(3)) out += ",\"" + std::string(member) + "\":" + JsonValue(depth + 1);  // twice
+        }
+        return out + "}";
+    }
+
+    // A JSON body for a route.
+    std::string Body()
+    {
+        std::string body;
+        int kind = Below(20);
+        if (kind == 0) {
+            body = JsonValue(0);  // any root
+        } else if (kind == 1) {
+            // Nested far deeper than a reader's stack limit, or just below it.
+            int n = Chance(50) ? 100 + Below(1500) : 2000 + Below(100000);
+            bool arrays = Chance(50);
+            std::string open = arrays ? "[" : "{\"data\":", close = arrays ? "]" : "}";
+            body = "{\"data\":";
+            for (int i = 0; i < n; ++i) body += open;
+            if (Chance(50)) {
+                for (int i = 0; i < n; ++i) body += close;
+                body += "}";
+            }
+        } else if (kind == 2) {
+            body = Bytes(static_cast<size_t>(1 + Below(400)));
+        } else if (kind == 3) {
+            body = "{\"any\":" + JsonValue(1) + "}";
+        } else {
+            body = "{\"data\":[";
+            int n = Chance(80) ? 1 : Below(4);
+            for (int i = 0; i < n; ++i) body += (i ? "," : "") + (Chance(80) ? UserObject(1) : JsonValue(1));
+            body += "]";
+            if (Chance(10)) body += "," + Key() + ":" + JsonValue(1);
+            body += "}";
+        }
+        if (Chance(10)) body = body.substr(0, static_cast<size_t>(Below(static_cast<int>(body.size()) + 1)));  // cut
+        if (Chance(4)) body.insert(static_cast<size_t>(Below(static_cast<int>(body.size()) + 1)), 1, '\0');
+        if (Chance(3)) body = "\xEF\xBB\xBF" + body;
+        if (Chance(3)) body += Chance(50) ? "/* x */" : Text();
+        return body;
+    }
+
+    // A request to a route that is well-formed HTTP, its body hostile, with
+    // filler headers of about flood bytes (at most 1 KB more).
+    std::string WellFormed(const std::string& route, const std::string& body, bool close, size_t flood = 0)
+    {
+        std::string filler;
+        for (int i = 0; filler.size() < flood; ++i) {
+            filler += "X-Filler-" + std::to_string(i) + ": " + std::string(static_cast<size_t>(50 + Below(900)), 'f') +
+                      "\r\n";
+        }
+        return "POST " + route + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n" + (close ? "Connection: close\r\n" : "") + filler +
+               "\r\n" + body;
+    }
+
+    // A request broken anywhere: its line, its headers, its length, its
+    // framing, its size; now and then cut short.
+    std::string Request()
+    {
+        std::string out;
+        switch (Below(12)) {
+        case 0: out = Bytes(static_cast<size_t>(1 + Below(2000))); break;
+        case 1: out = Text() + "\r\n\r\n"; break;
+        case 2: {
+            out = Method() + Gap() + Path() + Gap() + Version() + (Chance(70) ? "\r\n\r\n" : "\r\n");
+            break;
+        }
+        default: {
+            std::string body = Chance(1) ? std::string(static_cast<size_t>(1024 * 1024 + Below(100000)), ' ') + "{}" : Body();
+            out = Method() + " " + Path() + " " + Version() + "\r\n" + Headers(&body) + "\r\n" + body;
+            break;
+        }
+        }
+        if (Chance(10)) out = out.substr(0, static_cast<size_t>(Below(static_cast<int>(out.size()) + 1)));
+        return out;
+    }
+
+private:
+    // What a broken request line has between its method, path and version.
+    std::string Gap()
+    {
+        static const std::string kGaps[] = {" ", "  ", "\t", "", "\r\n", "\n", std::string(1, '\0')};
+        return kGaps[Below(sizeof(kGaps) / sizeof(kGaps[0]))];
+    }
+
+    std::string Typed(const char* member)
+    {
+        std::string name = member;
+        if (name == "UserType") return std::to_string(Chance(70) ? 2 + Below(2) : Below(5));
+        if (name == "Enabled") return Chance(70) ? (Chance(50) ? "true" : "false") : std::to_string(Below(3));
+        if (name == "UserName") {
+            std::string text = JsonString();
+            return "\"fz" + std::to_string(Below(100000)) + text.substr(1);
+        }
+        if (name == "ExpireTime" && Chance(50)) {
+            return "\"" + std::to_string(1900 + Below(300)) + "/" + std::to_string(Below(14)) + "/" +
+                   std::to_string(Below(33)) + " " + std::to_string(Below(26)) + ":" + std::to_string(Below(62)) + ":" +
+                   std::to_string(Below(62)) + "\"";
+        }
+        return JsonString();
+    }
+
+    // The header block for *body, which may be re-framed as chunks.
+    std::string Headers(std::string* body)
+    {
+        std::string h;
+        if (Chance(80)) h += "Host: 127.0.0.1\r\n";
+        int framing = Below(100);
+        if (framing < 65) {
+            h += "Content-Length: " + std::to_string(body->size()) + "\r\n";
+        } else if (framing < 70) {
+            h += "Content-Length: " + std::to_string(body->size() + 1 + static_cast<size_t>(Below(100))) + "\r\n";  // waits
+        } else if (framing < 75) {
+            h += "Content-Length: " + std::to_string(body->size() / 2) + "\r\n";  // the rest reads as the next request
+        } else if (framing < 80) {
+            static const char* const kLengths[] = {"-1", "99999999999999999999", "abc", "1e3", " 5", "0x10", "", "+4"};
+            h += std::string("Content-Length: ") + kLengths[Below(sizeof(kLengths) / sizeof(kLengths[0]))] + "\r\n";
+        } else if (framing < 84) {
+            h += "Content-Length: " + std::to_string(body->size()) + "\r\nContent-Length: " + std::to_string(Below(50)) +
+                 "\r\n";
+        } else if (framing < 94) {
+            h += "Transfer-Encoding: chunked\r\n";
+            *body = Chunked(*body);
+        }
+        if (Chance(10)) {
+            h += std::string("Connection: ") + (Chance(40) ? "close" : Chance(50) ? "keep-alive" : Text()) + "\r\n";
+        }
+        if (Chance(5)) h += "Expect: 100-continue\r\n";
+        int junk = Below(4);
+        for (int i = 0; i < junk; ++i) {
+            switch (Below(5)) {
+            case 0: h += "X-" + Text() + ": " + Text() + "\r\n"; break;
+            case 1: h += "NoColonHere\r\n"; break;
+            case 2: h += " folded onto the line before\r\n"; break;
+            case 3: h += "X-Bare: lf\n"; break;
+            default: h += ": no name\r\n"; break;
+            }
+        }
+        if (Chance(6)) {
+            // A flood just under the header limit or well over it.
+            size_t total = Chance(50) ? static_cast<size_t>(5000 + Below(2500)) : static_cast<size_t>(9000 + Below(200000));
+            for (int i = 0; h.size() < total; ++i) {
+                h += "X-Flood-" + std::to_string(i) + ": " + std::string(static_cast<size_t>(50 + Below(1500)), 'f') + "\r\n";
+            }
+        }
+        return h;
+    }
+
+    std::string Chunked(const std::string& body)
+    {
+        std::string out;
+        size_t at = 0;
+        while (at < body.size()) {
+            size_t n = std::min(body.size() - at, static_cast<size_t>(1 + Below(200)));
+            char size[32];
+            snprintf(size, sizeof(size), "%zx", n);
+            out += (Chance(5) ? std::string(Chance(50) ? "fffffffffffffffff" : "zz") : std::string(size)) + "\r\n" +
+                   body.substr(at, n) + "\r\n";
+            at += n;
+        }
+        if (Chance(90)) out += "0\r\n\r\n";
+        return out;
+    }
+};
+
+// The inspector's limits: a request's header block, open connections.
+const size_t kHeaderLimit = 8 * 1024;
+const int kInspectorCap = 128;
+
+// One HTTP answer of a stream of them.
+struct HttpAnswer {
+    std::string statusLine;
+    std::string body;
+};
+
+// Splits a stream of answers by their Content-Length. False when the stream
+// is not a whole number of answers.
+bool SplitAnswers(const std::string& stream, std::vector<HttpAnswer>* answers)
+{
+    size_t at = 0;
+    while (at < stream.size()) {
+        size_t end = stream.find("\r\n\r\n", at);
+        if (end == std::string::npos) return false;
+        std::string head = stream.substr(at, end + 4 - at);
+        HttpAnswer answer;
+        answer.statusLine = head.substr(0, head.find("\r\n"));
+        size_t length = head.find("\r\nContent-Length: ");
+        if (length == std::string::npos) return false;
+        size_t n = strtoul(head.c_str() + length + 18, nullptr, 10);
+        if (stream.size() < end + 4 + n) return false;
+        answer.body = stream.substr(end + 4, n);
+        answers->push_back(answer);
+        at = end + 4 + n;
+    }
+    return true;
+}
+
+// Why an answer of route is not an envelope the route gives; "" when it is.
+std::string EnvelopeFault(const std::string& route, const HttpAnswer& answer)
+{
+    Json::CharReaderBuilder builder;
+    builder["strictRoot"] = true;
+    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+    Json::Value json;
+    std::string errors;
+    if (!reader->parse(answer.body.data(), answer.body.data() + answer.body.size(), &json, &errors)) return "not JSON";
+    if (!json.isObject() || json.getMemberNames() != std::vector<std::string>{"data", "message", "status"}) {
+        return "not the three members";
+    }
+    if (!json["data"].isArray() || !json["status"].isInt() || !json["message"].isString()) return "wrong member types";
+    if (answer.body.find('\n') != answer.body.size() - 1) return "not one line";
+    int status = json["status"].asInt();
+    std::string message = json["message"].asString();
+    if (answer.statusLine != (status >= 0 ? "HTTP/1.1 200 OK" : "HTTP/1.1 400 Bad Request")) return "wrong HTTP status";
+    if (status < 0 && !json["data"].empty()) return "data on a failure";
+    std::set<std::string> allowed;
+    if (status == -2) {
+        allowed = {kMalformed};
+        if (route == "/xqn_user/add") {
+            allowed.insert({"没有设置用户名", "没有设置密码", "没有设置用户类型", "账号添加失败"});
+        }
+    } else if (status == -1 && route == "/xqn_user/add") {
+        allowed = {"账号已存在"};
+    } else if (status == -1 && route == "/xqn_user/get") {
+        allowed = {"账号不存在"};
+    } else if (status == 0 && route == "/xqn_user/add") {
+        allowed = {"账号添加成功"};
+    } else if (status == 0 && route == "/xqn_user/get") {
+        allowed = {"查询成功"};
+    } else if (status == 0) {
+        const char* counted = route == "/xqn_rover_stat"   ? "在线流动站数量:"
+                              : route == "/xqn_rover_info" ? "在线流动站信息,数量:"
+                                                           : "在线基站数量:";
+        allowed = {counted + std::to_string(json["data"].size())};
+    }
+    if (!allowed.count(message)) return "unexpected status and message";
+    return "";
+}
+
+// The first fault the clients met, and how many.
+class Faults {
+public:
+    void Add(const std::string& what)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (count_++ == 0) first_ = what;
+    }
+    int Count() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return count_;
+    }
+    std::string First() const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return first_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    int count_ = 0;
+    std::string first_;
+};
+
 const char* const kOperator = "fuzz-op";
 const char* const kOperatorPassword = "Fuzz-Op-Pw-1";
 
-class BlackboxHostileFuzz : public CasterTest {
+class BlackboxHostileFuzz : public BlackboxInspector {
 protected:
-    // The accounts of the good peers, then the caster.
-    void StartForFuzz()
+    // The accounts of the good peers, then the caster (and, when asked, its
+    // inspector listening).
+    void StartForFuzz(bool withInspector = false)
     {
         ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
         ASSERT_TRUE(vorlane.AddRoverAccount("fuzzrover", "Fuzz-Pw-1"));
         ASSERT_TRUE(vorlane.AddOperatorAccount(kOperator, kOperatorPassword));
-        ASSERT_NO_FATAL_FAILURE(StartCaster());
+        if (withInspector) {
+            ASSERT_NO_FATAL_FAILURE(StartInspector());
+        } else {
+            ASSERT_NO_FATAL_FAILURE(StartCaster());
+        }
         bool accepts = false;
         for (int i = 0; i < 100 && !(accepts = PortAccepts(vorlane.ControlPort(), 100)); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -468,6 +880,155 @@ TEST_F(BlackboxHostileFuzz, SeededMalformedFramesOfThePppRtkBaseLeaveEveryPortSe
     std::string answer = base.ReadUntil("good", 5000);
     EXPECT_NE(answer.find("\xAA\x41\x13\x42"), std::string::npos) << "no answer to a good client update";
     ExpectGoodPeersServed();
+}
+
+TEST_F(BlackboxHostileFuzz, SeededMalformedHttpRequestsLeaveTheInspectorAndEveryPortServing)
+{
+    ASSERT_TRUE(vorlane.AddRoverAccount("fuzzwatch", "Watch-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartForFuzz(true));
+    const uint32_t seed = FuzzSeed() ^ 0x5eed0003u;
+    std::cout << "inspector fuzz seed " << seed << std::endl;
+    SCOPED_TRACE("inspector fuzz seed " + std::to_string(seed) + ": VORLANE_FUZZ_SEED=" + std::to_string(FuzzSeed()) +
+                 " replays it");
+    // A base and a rover online, so the registry routes have records to list.
+    TestClient streamingBase, watcher;
+    ASSERT_TRUE(RawPeers::LoginBase(&streamingBase, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_TRUE(streamingBase.Send(GnssFrames::Rtcm1005(1, 48.1, 11.5, 500.0)));
+    ASSERT_TRUE(RawPeers::LoginRover(&watcher, Port(), "MNT1", "fuzzwatch", "Watch-Pw-1"));
+
+    // Each client holds one connection at a time: far below the cap.
+    const int kHttpClients = 6, kBudget = 12000, kMaxRequests = 4000;
+    std::atomic<int> requests{0}, checked{0};
+    Faults faults;
+    Clock::time_point start = Clock::now();
+    auto timeLeft = [&] { return Clock::now() - start < std::chrono::milliseconds(kBudget); };
+    std::vector<std::thread> clients;
+    for (int t = 0; t < kHttpClients; ++t) {
+        clients.emplace_back([&, t] {
+            HttpJunk junk(seed * 31u + static_cast<uint32_t>(t));
+            while (timeLeft() && requests < kMaxRequests) {
+                TestClient c;
+                if (!c.Connect(vorlane.HttpPort())) continue;
+                if (junk.Chance(30)) {
+                    // Well-formed HTTP, hostile bodies, pipelined now and
+                    // then: every one is answered with its route's envelope.
+                    int n = junk.Chance(80) ? 1 : 2 + junk.Below(4);
+                    // Now and then headers just under the limit, or over it.
+                    size_t flood = 0;
+                    if (n == 1 && junk.Chance(10)) {
+                        flood = static_cast<size_t>(junk.Chance(50) ? 4000 + junk.Below(2500) : 9000 + junk.Below(100000));
+                    }
+                    std::vector<std::string> routes;
+                    std::string burst;
+                    for (int i = 0; i < n; ++i) {
+                        routes.push_back(junk.Route());
+                        burst += junk.WellFormed(routes.back(), junk.Body(), i == n - 1, flood);
+                    }
+                    requests += n;
+                    bool sent = c.Send(burst);
+                    bool closed = false;
+                    std::string stream = c.ReadUntilEof(10000, &closed);
+                    if (flood > kHeaderLimit) {
+                        // Refused and closed; the answer may be lost to the
+                        // reset of the bytes the inspector never read.
+                        if (!closed || (!stream.empty() && stream.rfind("HTTP/1.1 4", 0) != 0)) {
+                            faults.Add("headers over the limit not refused: " + Printable(stream));
+                        }
+                        continue;
+                    }
+                    checked += n;
+                    if (!sent) {
+                        faults.Add("a well-formed request was not taken: " + Printable(burst));
+                        continue;
+                    }
+                    std::vector<HttpAnswer> answers;
+                    if (!closed || !SplitAnswers(stream, &answers) || answers.size() != routes.size()) {
+                        faults.Add("not " + std::to_string(n) + " whole answers to " + Printable(burst) + ": " +
+                                   Printable(stream));
+                        continue;
+                    }
+                    for (size_t i = 0; i < answers.size(); ++i) {
+                        std::string fault = EnvelopeFault(routes[i], answers[i]);
+                        if (!fault.empty()) {
+                            faults.Add(fault + ": " + Printable(burst) + " answered " + Printable(stream));
+                        }
+                    }
+                } else if (junk.Chance(10)) {
+                    // Its first pieces dribbled, the rest at once, then dropped.
+                    std::string r = junk.Request();
+                    size_t at = 0;
+                    for (int piece = 0; piece < 30 && at < r.size(); ++piece) {
+                        size_t n = static_cast<size_t>(1 + junk.Below(200));
+                        if (!c.Send(r.substr(at, n))) break;
+                        at += n;
+                        std::this_thread::sleep_for(std::chrono::milliseconds(junk.Below(10)));
+                    }
+                    if (at < r.size()) c.Send(r.substr(at));
+                    ++requests;
+                } else {
+                    int n = 1 + junk.Below(junk.Chance(20) ? 10 : 2);
+                    std::string burst;
+                    for (int i = 0; i < n; ++i) burst += junk.Request();
+                    c.Send(burst);  // fails once the inspector has given up on it
+                    requests += n;
+                    // Whatever comes back is HTTP (of the version asked in).
+                    std::string reply = c.ReadAvailable(junk.Below(30));
+                    if (!reply.empty() && reply.rfind("HTTP/", 0) != 0) {
+                        faults.Add("not HTTP: " + Printable(reply) + " to " + Printable(burst));
+                    }
+                }
+                c.Close();
+                std::this_thread::sleep_for(std::chrono::milliseconds(junk.Below(20)));
+            }
+        });
+    }
+    for (std::thread& t : clients) t.join();
+    std::cout << requests.load() << " hostile HTTP requests (" << checked.load() << " well-formed, their answers checked) in "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count() << " ms"
+              << std::endl;
+    EXPECT_GE(requests.load(), 2000) << "the fuzz sent too little to mean much";
+    EXPECT_EQ(faults.Count(), 0) << "first: " << faults.First();
+    ASSERT_TRUE(vorlane.Running()) << vorlane.Diagnostics();
+
+    // None of the fuzz's connections holds a place under the cap.
+    std::vector<std::unique_ptr<TestClient>> idle;
+    for (int i = 0; i < kInspectorCap - 1; ++i) {
+        idle.emplace_back(new TestClient);
+        idle.back()->Connect(vorlane.HttpPort());
+    }
+    Answer a;
+    EXPECT_TRUE(WaitAnswer("/xqn_station_stat", "{\"any\":1}", [](const Answer& x) { return x.http == 200; }, &a))
+        << Printable(a.raw);
+    for (auto& c : idle) {
+        c->ReadAvailable(1);
+        EXPECT_FALSE(c->PeerClosed()) << "an idle client under the cap was closed";
+    }
+    idle.clear();
+
+    streamingBase.Close();
+    watcher.Close();
+    ExpectGoodPeersServed();
+
+    // The inspector answers well-formed queries as before the fuzz.
+    Answer user = Ask("/xqn_user/get", "{\"data\":[{\"UserName\":\"fuzzrover\"}]}");
+    ExpectEnvelope(user, 0, "查询成功", "the good rover's account");
+    ASSERT_EQ(user.json["data"].size(), 1u) << Printable(user.raw);
+    EXPECT_EQ(user.json["data"][0]["UserName"].asString(), "fuzzrover");
+    EXPECT_EQ(user.json["data"][0]["Password"].asString(), "Fuzz-Pw-1");
+    EXPECT_EQ(user.json["data"][0]["UserType"].asInt(), 3);
+    TestClient base;
+    bool in = false;
+    for (int i = 0; i < 40 && !(in = RawPeers::LoginBase(&base, Port(), "MNT1", "Base-Pw-1")); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(in) << "the good base could not log in again";
+    Answer stations;
+    auto onlyTheGoodBase = [](const Answer& x) {
+        return Names(x.json["data"], "MountPoint") == std::set<std::string>{"MNT1"};
+    };
+    EXPECT_TRUE(WaitAnswer("/xqn_station_stat", "{\"any\":1}", onlyTheGoodBase, &stations))
+        << Printable(stations.raw);
+    ExpectEnvelope(stations, 0, "在线基站数量:1", "the good base online");
 }
 
 }  // namespace
