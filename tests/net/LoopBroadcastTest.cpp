@@ -59,7 +59,7 @@ TEST_F(NetTest, ALaggingSubscriberGetsEveryByteInOrderOnceItReads)
     rec.onRead = [&](uint64_t id, const char* bytes, int n) {
         if (id != publisher.load()) return;
         NHServer_Broadcast(s.server, id, bytes, static_cast<size_t>(n));
-        long waiting = TcpConnection_OutputLength(s.server->table, slow.load());
+        long waiting = TcpConnection_OutputLength(NHServer_ConnectionTable(s.server), slow.load());
         if (waiting > slowWaitingMax.load()) slowWaitingMax = waiting;
     };
     rec.onOpen = [&](uint64_t id) {
@@ -99,7 +99,7 @@ TEST_F(NetTest, ALaggingSubscriberGetsEveryByteInOrderOnceItReads)
         EXPECT_EQ(all.size(), toQuick);
         EXPECT_EQ(all.size(), toSlow);
     }
-    EXPECT_EQ(0, TcpConnection_OutputLength(s.server->table, slow.load()));
+    EXPECT_EQ(0, TcpConnection_OutputLength(NHServer_ConnectionTable(s.server), slow.load()));
     rec.onRead = nullptr;
     rec.onOpen = nullptr;
 }
