@@ -161,10 +161,11 @@ int RunServer(int controlFd, int reportFd)
     g_server.controlFd = controlFd;
     g_server.reportFd = reportFd;
     fcntl(controlFd, F_SETFL, O_NONBLOCK);
-    g_server.server = NHServer_Create();
-    NHServer_SetOpenCallback(g_server.server, ServerOpen);
-    NHServer_SetCloseCallback(g_server.server, ServerClose);
-    NHServer_SetReadCallback(g_server.server, ServerRead);
+    NHServerCallbacks callbacks = {};
+    callbacks.open = ServerOpen;
+    callbacks.close = ServerClose;
+    callbacks.read = ServerRead;
+    g_server.server = NHServer_Create(&callbacks);
     NHServer_SetTimer(g_server.server, ServerTimer, 20, nullptr);
     int result = NHServer_Run(g_server.server, "127.0.0.1", 0, NHSERVER_MODE_LISTEN);
 

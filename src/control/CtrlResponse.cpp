@@ -90,7 +90,7 @@ bool IsNotifyType(int type)
 
 bool CtrlResponse_Init(const char* ip, int port)
 {
-    NHServer* server = NHServer_Create();
+    NHServer* server = RTS::NtripRespHandle_NewServer();
     if (!server) return false;
     SetCtrlCenterServer(server);
     return RTS::NtripRespHandle_Create(server, CtrlFrameScan, CtrlResponse_Dispatch, CtrlResponse_SendServiceStatus, ip,

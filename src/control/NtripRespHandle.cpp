@@ -66,7 +66,7 @@ void ResumeReading(void* arg)
 {
     NtripRespHandleRecord* record = g_record.load();
     uint64_t channelID = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(arg));
-    if (record) TcpConnection_ResumeRead(record->server->table, channelID);
+    if (record) NHServer_ResumeRead(record->server, channelID);
 }
 
 // Decode thread: hands the resume to the loop, which alone reads.
@@ -98,6 +98,15 @@ bool StartFramework(NtripRespHandleRecord* record, CtrlConnection* entry)
 
 namespace RTS {
 
+NHServer* NtripRespHandle_NewServer()
+{
+    NHServerCallbacks callbacks = {};
+    callbacks.open = NtripRespHandle_TcpOpenCallback;
+    callbacks.close = NtripRespHandle_TcpCloseCallback;
+    callbacks.read = NtripRespHandle_TcpReadCallback;
+    return NHServer_Create(&callbacks, CTRL_MAX_CONNECTIONS);
+}
+
 bool NtripRespHandle_Create(NHServer* server, DecodeFunc decode, DFW::DispatchFunc dispatch,
                             NtripRespTimerFunc timer, const char* ip, int port)
 {
@@ -120,11 +129,7 @@ bool NtripRespHandle_Create(NHServer* server, DecodeFunc decode, DFW::DispatchFu
     record->decode = decode;
     record->dispatch = dispatch;
     record->timer = timer;
-    NHServer_SetOpenCallback(server, NtripRespHandle_TcpOpenCallback);
-    NHServer_SetCloseCallback(server, NtripRespHandle_TcpCloseCallback);
-    NHServer_SetReadCallback(server, NtripRespHandle_TcpReadCallback);
     NHServer_SetTimer(server, NtripRespHandle_TimerCallback, NTRIP_RESP_TIMER_MS, nullptr);
-    NHServer_SetConnectionCap(server, CTRL_MAX_CONNECTIONS);
     g_record.store(record);
     return true;
 }
@@ -274,7 +279,7 @@ void NtripRespHandle_TcpReadCallback(uint64_t channelID, const char* bytes, int 
         Log_Warn("%s:channelID:%lld ring full, %d bytes dropped", "RTS::NtripRespHandle_TcpReadCallback",
                  static_cast<long long>(channelID), n);
     }
-    if (pause) TcpConnection_PauseRead(record->server->table, channelID);
+    if (pause) NHServer_PauseRead(record->server, channelID);
 }
 
 void NtripRespHandle_TimerCallback(int, void*)

@@ -73,9 +73,13 @@ static const int NTRIP_RESP_TIMER_MS = 3000;
 
 typedef void (*NtripRespTimerFunc)(int status);
 
+// A server for the control port: the open, close and read callbacks below
+// and at most CTRL_MAX_CONNECTIONS connections at once.
+NHServer* NtripRespHandle_NewServer();
+
 // False when the record exists already, ip is null or longer than 28
-// characters. Otherwise records the values, installs the open, close and
-// read callbacks and the 3000 ms timer on server, and returns true. Binds
+// characters. Otherwise records the values, installs the 3000 ms timer on
+// server (made by NtripRespHandle_NewServer), and returns true. Binds
 // nothing.
 bool NtripRespHandle_Create(NHServer* server, DecodeFunc decode, DFW::DispatchFunc dispatch,
                             NtripRespTimerFunc timer, const char* ip, int port);

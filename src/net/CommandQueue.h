@@ -4,8 +4,8 @@
 // run function of the queue's owner, and frees each after it has run.
 //
 // The queue knows nothing of what an event means: kind and payload are the
-// owner's (the network server's commands, NHServer_Commands.h). It does not
-// wake anyone either; the owner pushes and then wakes its draining thread.
+// owner's (the network server's commands, listed below). It does not wake
+// anyone either; the owner pushes and then wakes its draining thread.
 //
 // Semantics the owner relies on:
 // - events run in push order (the lock orders pushes from different
@@ -21,6 +21,20 @@
 #include "runtime/Lock.h"
 
 #include <cstdint>
+
+// The kinds of DecodingEvent a network server runs.
+enum DecodingEventKind {
+    DECODING_EVENT_CLOSE = 1,
+    DECODING_EVENT_SEND = 2,
+    DECODING_EVENT_ADD_PUBLISHER = 3,
+    DECODING_EVENT_REMOVE_PUBLISHER = 4,
+    DECODING_EVENT_SUBSCRIBE = 5,
+    DECODING_EVENT_UNSUBSCRIBE = 6,
+    DECODING_EVENT_BROADCAST = 7,
+    DECODING_EVENT_SHUTDOWN = 8,
+    DECODING_EVENT_CLOSE_AFTER_FLUSH = 9,
+    DECODING_EVENT_CALL = 10,
+};
 
 struct DecodingEvent {
     DecodingEvent* next;

@@ -4,6 +4,7 @@
 // table has no lock.
 #pragma once
 
+#include "net/NHServer.h"
 #include "net/SharedChunk.h"
 #include "runtime/CommonDataChain.h"
 #include "runtime/HashTable.h"
@@ -14,28 +15,11 @@
 struct bufferevent;
 struct TcpConnectionTable;
 
-// kind: 0 accepted connection, 1 outgoing relay connection.
-typedef void (*NetHandleOpenCb)(uint64_t channelID, const char* ip, int port, int kind);
-// reason: 1 closed by a command, 2 closed after a connection event.
-typedef void (*NetHandleCloseCb)(uint64_t channelID, int reason);
-typedef void (*NetHandleReadCb)(uint64_t channelID, const char* bytes, int length);
-// (channelID, bytes written, 0)
-typedef void (*NetHandleWriteCb)(uint64_t channelID, int bytes, int unused);
-
-static const int TCP_CONNECTION_CLOSE_BY_COMMAND = 1;
-static const int TCP_CONNECTION_CLOSE_BY_EVENT = 2;
-
 // Reads reach the read callback in pieces of at most this many bytes.
 static const size_t TCP_CONNECTION_READ_CHUNK = 2048;
 // A chain is refused once more than this many bytes wait unsent.
 static const size_t TCP_CONNECTION_MAX_UNSENT = 204800;
 static const size_t TCP_CONNECTION_IP_SIZE = 239;
-
-// Told once when a connection leaves its table, however it is closed: after
-// the close callback, or when the table is freed with the connection in it.
-// The connection's bufferevent is still valid during the call and is freed
-// right after it.
-typedef void (*TcpConnectionCloseHook)(uint64_t channelID, void* arg);
 
 struct TcpConnection {
     uint64_t channelID;

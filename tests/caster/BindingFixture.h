@@ -8,8 +8,7 @@
 #include "caster/registry/ConnInfoTable.h"
 #include "caster/registry/RoverTable.h"
 #include "config/ConfigRecords.h"
-#include "net/CommandQueue.h"
-#include "net/NHServer.h"
+#include "net/NHServerTesting.h"
 
 #include <gtest/gtest.h>
 
@@ -47,7 +46,7 @@ class BindingTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        server = NHServer_Create();
+        server = NHServer_Create(nullptr);
         conns.reset(ConnInfoTable::Create());
         bases.reset(BaseTable::Create());
         rovers.reset(RoverTable::Create());

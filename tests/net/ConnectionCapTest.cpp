@@ -19,8 +19,7 @@ size_t Opened(NetRecorder& rec)
 
 TEST_F(NetTest, ConnectionsPastTheCapAreClosedAtAcceptWithOneLineASecond)
 {
-    ServerThread s;
-    NHServer_SetConnectionCap(s.server, 3);
+    ServerThread s(NetRecorder::Callbacks(), 3);
     ASSERT_TRUE(s.Start());
     TestClient kept[3];
     uint64_t ids[3];
@@ -55,7 +54,7 @@ TEST_F(NetTest, ConnectionsPastTheCapAreClosedAtAcceptWithOneLineASecond)
 NHServer* g_pausedServer = nullptr;
 void ResumeOnLoop(void* arg)
 {
-    TcpConnection_ResumeRead(g_pausedServer->table, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(arg)));
+    NHServer_ResumeRead(g_pausedServer, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(arg)));
 }
 
 TEST_F(NetTest, APausedConnectionKeepsItsBytesInTheKernelUntilResumed)
@@ -64,7 +63,7 @@ TEST_F(NetTest, APausedConnectionKeepsItsBytesInTheKernelUntilResumed)
     g_pausedServer = s.server;
     std::atomic<bool> pauseOnRead{true};
     rec.onRead = [&](uint64_t ch, const char*, int) {
-        if (pauseOnRead.load()) TcpConnection_PauseRead(s.server->table, ch);
+        if (pauseOnRead.load()) NHServer_PauseRead(s.server, ch);
     };
     ASSERT_TRUE(s.Start());
     TestClient c;

@@ -59,7 +59,7 @@ TEST_F(NetTest, ALaggingSubscriberGetsEveryByteInOrderOnceItReads)
     rec.onRead = [&](uint64_t id, const char* bytes, int n) {
         if (id != publisher.load()) return;
         NHServer_Broadcast(s.server, id, bytes, static_cast<size_t>(n));
-        long waiting = TcpConnection_OutputLength(s.server->table, slow.load());
+        long waiting = TcpConnection_OutputLength(NHServer_ConnectionTable(s.server), slow.load());
         if (waiting > slowWaitingMax.load()) slowWaitingMax = waiting;
     };
     rec.onOpen = [&](uint64_t id) {
@@ -101,10 +101,10 @@ TEST_F(NetTest, ALaggingSubscriberGetsEveryByteInOrderOnceItReads)
     }
     // The peer can read the last bytes before the loop has drained them from
     // the output: wait for the drain, not for the read.
-    long unsent = TcpConnection_OutputLength(s.server->table, slow.load());
+    long unsent = TcpConnection_OutputLength(NHServer_ConnectionTable(s.server), slow.load());
     for (int i = 0; i < 500 && unsent != 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        unsent = TcpConnection_OutputLength(s.server->table, slow.load());
+        unsent = TcpConnection_OutputLength(NHServer_ConnectionTable(s.server), slow.load());
     }
     EXPECT_EQ(0, unsent);
     rec.onRead = nullptr;

@@ -1,11 +1,18 @@
-// Calls posted onto the loop, the per-connection close hook and the loop's
-// resolver: what outgoing connections build on.
+// Calls posted onto the loop, the per-connection close hook, the loop's
+// resolver, and the outgoing connections and publisher changes an owner
+// makes on the loop with them.
 #include "NetHarness.h"
 
+#include <arpa/inet.h>
+#include <event2/bufferevent.h>
 #include <event2/dns.h>
+#include <event2/event.h>
 #include <event2/util.h>
+#include <netinet/in.h>
 
+#include <algorithm>
 #include <atomic>
+#include <map>
 #include <thread>
 
 namespace {
@@ -34,6 +41,25 @@ void RecordingHook(uint64_t id, void* arg)
 {
     std::lock_guard<std::mutex> guard(Hooks().mutex);
     Hooks().events.push_back("hook:" + std::to_string(id) + ":" + static_cast<const char*>(arg));
+}
+
+std::mutex g_kindsMutex;
+std::map<uint64_t, int> g_openKinds;
+
+void RecordingOpen(uint64_t id, const char* ip, int port, int kind)
+{
+    {
+        std::lock_guard<std::mutex> guard(g_kindsMutex);
+        g_openKinds[id] = kind;
+    }
+    NetRecorder::Open(id, ip, port, kind);
+}
+
+int OpenKind(uint64_t id)
+{
+    std::lock_guard<std::mutex> guard(g_kindsMutex);
+    auto it = g_openKinds.find(id);
+    return it == g_openKinds.end() ? -1 : it->second;
 }
 
 std::vector<std::string> HookEvents()
@@ -92,7 +118,7 @@ TEST_F(NetTest, PostedCallsRunOnTheLoopInOrderWithOtherCommands)
     auto probe = [](void* arg) {
         Probe* p = static_cast<Probe*>(arg);
         std::lock_guard<std::mutex> guard(*p->mutex);
-        p->seen->push_back(TcpConnection_Find(p->server->table, p->id) != nullptr);
+        p->seen->push_back(TcpConnection_Find(NHServer_ConnectionTable(p->server), p->id) != nullptr);
     };
     Probe before{s.server, id, &openWhenRun, &mutex};
     Probe after{s.server, id, &openWhenRun, &mutex};
@@ -109,17 +135,18 @@ TEST_F(NetTest, PostedCallsRunOnTheLoopInOrderWithOtherCommands)
 TEST_F(NetTest, CloseHookRunsOnceAfterTheCloseCallbackOnEveryKindOfClose)
 {
     static const char* kinds[] = {"command", "peer", "teardown"};
-    ServerThread s;
-    NHServer_SetCloseCallback(s.server, RecordingClose);
+    NHServerCallbacks callbacks = NetRecorder::Callbacks();
+    callbacks.close = RecordingClose;
+    ServerThread s(callbacks);
     ASSERT_TRUE(s.Start());
     TestClient a, b, c;
     uint64_t ida = s.Connect(a), idb = s.Connect(b), idc = s.Connect(c);
     ASSERT_TRUE(ida && idb && idc);
     OnLoop(s.server, [&] {
-        EXPECT_EQ(0, TcpConnection_SetCloseHook(s.server->table, ida, RecordingHook, (void*)kinds[0]));
-        EXPECT_EQ(0, TcpConnection_SetCloseHook(s.server->table, idb, RecordingHook, (void*)kinds[1]));
-        EXPECT_EQ(0, TcpConnection_SetCloseHook(s.server->table, idc, RecordingHook, (void*)kinds[2]));
-        EXPECT_EQ(-1, TcpConnection_SetCloseHook(s.server->table, 999999, RecordingHook, nullptr));
+        EXPECT_EQ(0, TcpConnection_SetCloseHook(NHServer_ConnectionTable(s.server), ida, RecordingHook, (void*)kinds[0]));
+        EXPECT_EQ(0, TcpConnection_SetCloseHook(NHServer_ConnectionTable(s.server), idb, RecordingHook, (void*)kinds[1]));
+        EXPECT_EQ(0, TcpConnection_SetCloseHook(NHServer_ConnectionTable(s.server), idc, RecordingHook, (void*)kinds[2]));
+        EXPECT_EQ(-1, TcpConnection_SetCloseHook(NHServer_ConnectionTable(s.server), 999999, RecordingHook, nullptr));
     });
 
     NHServer_PostClose(s.server, ida);
@@ -181,4 +208,114 @@ TEST_F(NetTest, ResolverLooksUpNamesWithoutBlockingTheLoop)
     ASSERT_TRUE(lookup.done.wait_for(lock, std::chrono::seconds(3), [&] { return lookup.finished; }));
     EXPECT_EQ(0, lookup.result);
     EXPECT_EQ("127.0.0.1", lookup.address);
+}
+
+// An outgoing connection made on the loop, as a relay makes one, joins the
+// server once it stands: a channelID of the same counter, the open callback
+// with kind 1, its reads through the server's read callback, and an end
+// through the close callback and then its hook.
+TEST_F(NetTest, AnOutgoingConnectionJoinsTheServerAndEndsThroughItsClose)
+{
+    NHServerCallbacks callbacks = NetRecorder::Callbacks();
+    callbacks.open = RecordingOpen;
+    callbacks.close = RecordingClose;
+    ServerThread s(callbacks);
+    ASSERT_TRUE(s.Start());
+
+    struct Outgoing {
+        NHServer* server;
+        int port;
+        std::atomic<uint64_t> id{0};
+    } out;
+    out.server = s.server;
+    out.port = s.Port();
+    uint64_t before = NetHandle_LastChannelId();
+    OnLoop(s.server, [&] {
+        struct event_base* base = NHServer_EventBase(s.server);
+        ASSERT_NE(nullptr, base);
+        struct bufferevent* bev = bufferevent_socket_new(base, -1, BEV_OPT_CLOSE_ON_FREE);
+        ASSERT_NE(nullptr, bev);
+        bufferevent_setcb(
+            bev,
+            [](struct bufferevent* b, void* arg) {
+                Outgoing* o = static_cast<Outgoing*>(arg);
+                NHServer_ReadConnection(o->server, o->id.load(), b);
+            },
+            nullptr,
+            [](struct bufferevent* b, short events, void* arg) {
+                Outgoing* o = static_cast<Outgoing*>(arg);
+                if (!(events & BEV_EVENT_CONNECTED)) return;
+                o->id = NHServer_OpenOutgoing(o->server, b, "127.0.0.1", o->port, RecordingHook,
+                                              const_cast<char*>("outgoing"));
+            },
+            &out);
+        struct sockaddr_in address;
+        memset(&address, 0, sizeof(address));
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<uint16_t>(out.port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(0, bufferevent_socket_connect(bev, reinterpret_cast<struct sockaddr*>(&address), sizeof(address)));
+        bufferevent_enable(bev, EV_READ);
+    });
+    // Both ends are the server's: the accepted one and the outgoing one.
+    ASSERT_TRUE(rec.WaitFor([&] { return rec.opened.size() >= 2 && out.id.load() != 0; }));
+    uint64_t outgoing = out.id.load();
+    uint64_t accepted = 0;
+    {
+        std::lock_guard<std::mutex> guard(rec.mutex);
+        for (uint64_t id : rec.opened) {
+            if (id > before && id != outgoing) accepted = id;
+        }
+    }
+    ASSERT_NE(0u, accepted);
+    EXPECT_GT(outgoing, before);
+    EXPECT_EQ(1, OpenKind(outgoing));
+    EXPECT_EQ(0, OpenKind(accepted));
+
+    NHServer_PostSend(s.server, accepted, "hello", 5);
+    ASSERT_TRUE(rec.WaitFor([&] { return rec.received[outgoing] == "hello"; }));
+
+    OnLoop(s.server, [&] {
+        EXPECT_EQ(1, NHServer_CloseNow(s.server, outgoing, TCP_CONNECTION_CLOSE_BY_EVENT));
+        EXPECT_EQ(0, NHServer_CloseNow(s.server, outgoing, TCP_CONNECTION_CLOSE_BY_EVENT));
+    });
+    {
+        std::lock_guard<std::mutex> guard(rec.mutex);
+        EXPECT_EQ(TCP_CONNECTION_CLOSE_BY_EVENT, rec.closed[outgoing]);
+    }
+    std::vector<std::string> events = HookEvents();
+    auto at = [&](const std::string& e) { return std::find(events.begin(), events.end(), e) - events.begin(); };
+    std::string o1 = std::to_string(outgoing);
+    EXPECT_EQ(1, std::count(events.begin(), events.end(), "hook:" + o1 + ":outgoing"));
+    EXPECT_LT(at("close:" + o1), at("hook:" + o1 + ":outgoing"));
+    // The accepted end sees the outgoing one go.
+    ASSERT_TRUE(rec.WaitFor([&] { return rec.closed.count(accepted) == 1; }));
+    EXPECT_EQ(TCP_CONNECTION_CLOSE_BY_EVENT, rec.closed[accepted]);
+}
+
+// Any thread can ask whether a channel publishes; the loop changes the
+// publishers at once, ahead of its own queued commands.
+TEST_F(NetTest, PublishersAreSeenFromAnyThreadAndChangedAtOnceOnTheLoop)
+{
+    ServerThread s;
+    ASSERT_TRUE(s.Start());
+    EXPECT_FALSE(NHServer_HasPublisher(s.server, 41));
+    NHServer_PostAddPublisher(s.server, 41);
+    OnLoop(s.server, [] {});
+    EXPECT_TRUE(NHServer_HasPublisher(s.server, 41));
+
+    OnLoop(s.server, [&] {
+        EXPECT_EQ(0, NHServer_Subscribe(s.server, 42, 7));  // no such publisher yet
+        EXPECT_EQ(1, NHServer_AddPublisher(s.server, 42));
+        EXPECT_TRUE(NHServer_HasPublisher(s.server, 42));
+        EXPECT_EQ(1, NHServer_Subscribe(s.server, 42, 7));
+        EXPECT_EQ(1, NHServer_Subscribe(s.server, 42, 7));  // once only
+        EXPECT_EQ(1, NHServer_Subscribe(s.server, 42, 8));
+    });
+    std::vector<uint64_t> subscribers;
+    EXPECT_TRUE(PublisherTable_CopySubscribers(NHServer_PublisherTable(s.server), 42, &subscribers));
+    EXPECT_EQ((std::vector<uint64_t>{7, 8}), subscribers);
+    NHServer_PostRemovePublisher(s.server, 42);
+    OnLoop(s.server, [] {});
+    EXPECT_FALSE(NHServer_HasPublisher(s.server, 42));
 }

@@ -154,14 +154,14 @@ TEST_F(NetTest, PostsBeforeTheLoopStartsRunAtItsFirstDrain)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_EQ(0u, NHServer_QueuedCommands(s.server));
-    EXPECT_TRUE(PublisherTable_CopySubscribers(s.server->publishers, 5, &subs));
+    EXPECT_TRUE(PublisherTable_CopySubscribers(NHServer_PublisherTable(s.server), 5, &subs));
     EXPECT_EQ((std::vector<uint64_t>{6, 7}), subs);
 }
 
 // Commands queued but never run (the loop ended first) are freed with the server.
 TEST_F(NetTest, CommandsLeftInTheQueueAreFreedWithTheServer)
 {
-    NHServer* server = NHServer_Create();
+    NHServer* server = NHServer_Create(nullptr);
     std::string big = Pattern(20000, 9);
     NHServer_PostSend(server, 1, big.data(), big.size());
     NHServer_PostBroadcast(server, 2, big.data(), big.size());

@@ -70,7 +70,7 @@ TEST_F(NetTest, UnsentLimitAllows204800AndRefuses204801)
         size_t takenByKernel = 0;
     } seen;
     rec.onOpen = [&](uint64_t id) {
-        TcpConnectionTable* table = s.server->table;
+        TcpConnectionTable* table = NHServer_ConnectionTable(s.server);
         CommonDataChain* fill = ChainOf(std::string(4096, 'k'));
         for (int i = 0; i < 100000 && TcpConnection_OutputLength(table, id) == 0; ++i) {
             TcpConnection_Write(table, fill, id, nullptr);
@@ -186,11 +186,11 @@ TEST_F(NetTest, ShutdownCommandEndsTheSocketAndTheEventCloses)
 TEST_F(NetTest, AnIpThatIsNotDottedIpv4Returns2)
 {
     for (const char* ip : {"not-an-ip", "127.0.0.256", "1.2.3", "", "::1"}) {
-        NHServer* server = NHServer_Create();
+        NHServer* server = NHServer_Create(nullptr);
         EXPECT_EQ(NHSERVER_ERR_ADDRESS, NHServer_Run(server, ip, 0, NHSERVER_MODE_LISTEN)) << ip;
         NHServer_Free(server);
     }
-    NHServer* server = NHServer_Create();
+    NHServer* server = NHServer_Create(nullptr);
     EXPECT_EQ(NHSERVER_ERR_ADDRESS, NHServer_Run(server, nullptr, 0, NHSERVER_MODE_LISTEN));
     NHServer_Free(server);
     EXPECT_TRUE(LogHas("[err] NetHandle:LibeventServerLoop:inet_addr fail"));
@@ -209,7 +209,7 @@ TEST_F(NetTest, APortInUseReturns3)
     getsockname(holder, reinterpret_cast<sockaddr*>(&addr), &len);
     int port = ntohs(addr.sin_port);
 
-    NHServer* server = NHServer_Create();
+    NHServer* server = NHServer_Create(nullptr);
     EXPECT_EQ(NHSERVER_ERR_BIND, NHServer_Run(server, "127.0.0.1", port, NHSERVER_MODE_LISTEN));
     NHServer_Free(server);
     close(holder);
@@ -218,7 +218,7 @@ TEST_F(NetTest, APortInUseReturns3)
 
 TEST_F(NetTest, DestroyBeforeTheLoopStartsEndsTheRunAtOnce)
 {
-    NHServer* server = NHServer_Create();
+    NHServer* server = NHServer_Create(nullptr);
     NHServer_Destroy(server);
     EXPECT_EQ(NHSERVER_OK, NHServer_Run(server, "127.0.0.1", 0, NHSERVER_MODE_LISTEN));
     NHServer_Free(server);
@@ -228,10 +228,11 @@ TEST_F(NetTest, DestroyBeforeTheLoopStartsEndsTheRunAtOnce)
 
 TEST_F(NetTest, TimerRunsThePeriodicCallbackThenTheTick)
 {
-    ServerThread s;
+    NHServerCallbacks callbacks = NetRecorder::Callbacks();
+    callbacks.tick = NetRecorder::Tick;
+    ServerThread s(callbacks);
     EXPECT_EQ(-1, NHServer_SetTimer(s.server, NetRecorder::Timer, 0, nullptr));
     EXPECT_EQ(0, NHServer_SetTimer(s.server, NetRecorder::Timer, 15, nullptr));
-    EXPECT_EQ(1, NHServer_SetTickCallback(s.server, NetRecorder::Tick));
     ASSERT_TRUE(s.Start());
     ASSERT_TRUE(rec.WaitFor([&] { return rec.timerCalls.size() >= 6; }));
     std::lock_guard<std::mutex> guard(rec.mutex);

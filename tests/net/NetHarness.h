@@ -3,7 +3,7 @@
 // process collects them from every server the test starts.
 #pragma once
 
-#include "net/NHServer.h"
+#include "net/NHServerTesting.h"
 #include "runtime/Log.h"
 #include "support/Files.h"
 #include "support/TempDir.h"
@@ -41,6 +41,17 @@ struct NetRecorder {
     {
         static NetRecorder recorder;
         return recorder;
+    }
+
+    // The open, close, read and write callbacks below, for a server.
+    static NHServerCallbacks Callbacks()
+    {
+        NHServerCallbacks callbacks = {};
+        callbacks.open = Open;
+        callbacks.close = Close;
+        callbacks.read = Read;
+        callbacks.write = Write;
+        return callbacks;
     }
 
     // Waits until pred() (called with the mutex held) is true.
@@ -110,16 +121,13 @@ struct NetRecorder {
     }
 };
 
-// One server with the recorder's callbacks, run on its own thread.
+// One server with the recorder's callbacks (or those given), run on its
+// own thread.
 class ServerThread {
 public:
-    ServerThread()
+    explicit ServerThread(const NHServerCallbacks& callbacks = NetRecorder::Callbacks(), int maxConnections = 0)
     {
-        server = NHServer_Create();
-        NHServer_SetOpenCallback(server, NetRecorder::Open);
-        NHServer_SetCloseCallback(server, NetRecorder::Close);
-        NHServer_SetReadCallback(server, NetRecorder::Read);
-        NHServer_SetWriteCallback(server, NetRecorder::Write);
+        server = NHServer_Create(&callbacks, maxConnections);
     }
     ~ServerThread()
     {
@@ -218,7 +226,7 @@ private:
 // peer that does not read makes its bytes wait in the server's output soon.
 inline void ShrinkSendBuffer(NHServer* server, uint64_t channelID)
 {
-    TcpConnection* record = TcpConnection_Find(server->table, channelID);
+    TcpConnection* record = TcpConnection_Find(NHServer_ConnectionTable(server), channelID);
     int small = 4096;
     if (record) setsockopt(bufferevent_getfd(record->bev), SOL_SOCKET, SO_SNDBUF, &small, sizeof(small));
 }

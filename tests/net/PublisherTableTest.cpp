@@ -230,10 +230,10 @@ TEST_F(NetTest, ASlowSubscriberIsClosedAtTheLimitWhileOthersKeepReceiving)
     NHServer_PostAddPublisher(s.server, publisher);
     for (uint64_t sub : {f1, slow.load(), f2}) NHServer_PostSubscribe(s.server, publisher, sub);
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (Subs(s.server->publishers, publisher).size() < 3 && std::chrono::steady_clock::now() < end) {
+    while (Subs(NHServer_PublisherTable(s.server), publisher).size() < 3 && std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    ASSERT_EQ(3u, Subs(s.server->publishers, publisher).size());
+    ASSERT_EQ(3u, Subs(NHServer_PublisherTable(s.server), publisher).size());
 
     const size_t round = 64 * 1024;
     int rounds = 0;

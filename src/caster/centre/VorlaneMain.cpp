@@ -205,17 +205,15 @@ Vorlane* Vorlane_Create(const ServiceHooks* hooks)
     MailSetStatistics(stateLine);
     MailPostNotice("Vorlane is runing\n");
 
-    center->netServer = NHServer_Create();
-    NHServer_SetOpenCallback(center->netServer, Ntrip_OpenCallback);
-    NHServer_SetCloseCallback(center->netServer, Ntrip_CloseCallback);
-    NHServer_SetReadCallback(center->netServer, Ntrip_ReadCallback);
-    NHServer_SetWriteCallback(center->netServer, Ntrip_WriteCallback);
-    NHServer_SetTimer(center->netServer, Ntrip_TimerCallback, BASE_TIMER_PERIOD_MS, center);
-    NHServer_SetRelayConnectedCallback(center->netServer, RelaySetChannel);
-    NHServer_SetRelayVerifiedCallback(center->netServer, RelayOpenCallback);
-    NHServer_SetRelayClosedCallback(center->netServer, RelayCloseCallback);
+    NHServerCallbacks callbacks = {};
+    callbacks.open = Ntrip_OpenCallback;
+    callbacks.close = Ntrip_CloseCallback;
+    callbacks.read = Ntrip_ReadCallback;
+    callbacks.write = Ntrip_WriteCallback;
     // Shares the timer's period and argument, and runs right after it.
-    NHServer_SetTickCallback(center->netServer, RelayRestartCallback);
+    callbacks.tick = RelayRestartCallback;
+    center->netServer = NHServer_Create(&callbacks);
+    NHServer_SetTimer(center->netServer, Ntrip_TimerCallback, BASE_TIMER_PERIOD_MS, center);
 
     if (center->hooks->ctrlInit) {
         const CtrlCenterConfig* ctrl = center->ctrlCenterConfig;

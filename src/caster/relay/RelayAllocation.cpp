@@ -5,6 +5,7 @@
 #include "caster/registry/RoverTable.h"
 #include "caster/relay/AuthCentreQueue.h"
 #include "caster/relay/RelayAccountList.h"
+#include "caster/relay/RelayCallbacks.h"
 #include "caster/relay/RelayClient.h"
 #include "config/ConfigRecords.h"
 #include "decoding/NEMADecoding/NemaLog.h"
@@ -81,6 +82,7 @@ bool RelayAllocation_Start(const CasterScope& scope, RelayAccountList* pool, con
     RelayContext* context = RelayContext_New();
     // The first message is the sentence up to its first line feed.
     RelayContext_Init(context, request, scope.server, mount, channelID, userKey, gga.rawSentence);
+    context->callbacks = &RELAY_CALLBACKS;
     // Marked before the start: the relay's end (which unmarks it) may come
     // at any moment after it.
     pool->MarkUsed(userKey);

@@ -8,7 +8,6 @@
 #include "caster/relay/RelayAccountList.h"
 #include "caster/relay/RelayClient.h"
 #include "net/NHServer.h"
-#include "net/PublisherTable.h"
 #include "runtime/FixedText.h"
 #include "runtime/Log.h"
 #include "runtime/TimeText.h"
@@ -33,6 +32,8 @@ bool NameHeld(BaseTable* bases, const char* name)
 }
 
 }  // namespace
+
+const RelayClientCallbacks RELAY_CALLBACKS = {RelaySetChannel, RelayOpenCallback, RelayCloseCallback};
 
 void RelaySetChannel(uint64_t relayChannelID, void* relayContext)
 {
@@ -85,7 +86,7 @@ void RelayOpenCallback(void* relayContext)
             NotifyCtrlCenter(CTRL_NOTIFY_BASE_LOGIN, notice);
             Log_Info("Base login ok:%s, ip:%s, port:%d, channelID:%lld.", context->name, host, port, id);
             // This is the loop thread, which owns the publisher table's commands.
-            AddPublisher(server->publishers, relayID);
+            NHServer_AddPublisher(server, relayID);
         }
     }
     guard.Release();
@@ -107,7 +108,7 @@ void RelayOpenCallback(void* relayContext)
         if (rover) {
             rover->boundChannelID = relayID;
             FixedText_Copy(rover->boundBaseName, sizeof(rover->boundBaseName), context->name);
-            Subscribe(server->publishers, relayID, rover->channelID);
+            NHServer_Subscribe(server, relayID, rover->channelID);
         }
     }
     if (!present) {
@@ -162,6 +163,7 @@ void RelayRestartCallback(int, void* arg)
         RelayRequest_FromMount(request, mount, mount->systemAccount);
         RelayContext* context = RelayContext_New();
         RelayContext_Init(context, request, center->netServer, mount->localName, 0, nullptr, nullptr);
+        context->callbacks = &RELAY_CALLBACKS;
         Log_Info("ReStart a realy item ,local mount:%s", mount->localName);
         // Its end, however early, gives the account back.
         Relay_Connect(context);

@@ -17,7 +17,13 @@
 
 #include <cstdint>
 
+struct RelayClientCallbacks;
+
 namespace Ntrip {
+
+// The first three below, for every relay the caster starts
+// (context->callbacks).
+extern const RelayClientCallbacks RELAY_CALLBACKS;
 
 // The relay connected callback: the relay client has already stored the
 // channel in the context; nothing more is needed here.

@@ -1,6 +1,5 @@
 #include "caster/relay/RelayClient.h"
 
-#include "net/EventLoop.h"
 #include "net/NHServer.h"
 #include "runtime/FixedText.h"
 #include "runtime/Log.h"
@@ -59,9 +58,8 @@ void RelayFinish(RelayContext* context)
         if (context->ownsBev) bufferevent_free(context->bev);
         context->bev = nullptr;
     }
-    NHServer* server = context->server;
-    if (server && server->relayClosedCb) {
-        server->relayClosedCb(context);
+    if (context->callbacks && context->callbacks->closed) {
+        context->callbacks->closed(context);
     } else {
         Log_Info("%s:no relay closed callback, relay %s ends", "RelayClient", context->name);
     }
@@ -82,10 +80,8 @@ void RelayChannelClosed(uint64_t, void* arg)
 // has a channel, directly when it never stood.
 void RelayEnd(RelayContext* context)
 {
-    NHServer* server = context->server;
     if (context->relayChannelID && !context->ownsBev &&
-        TcpConnection_Find(server->table, context->relayChannelID)) {
-        TcpConnnection_Close(server->table, server->closeCb, context->relayChannelID, TCP_CONNECTION_CLOSE_BY_EVENT);
+        NHServer_CloseNow(context->server, context->relayChannelID, TCP_CONNECTION_CLOSE_BY_EVENT)) {
         return;  // RelayChannelClosed has finished it
     }
     RelayFinish(context);
@@ -125,7 +121,7 @@ void RelayResolved(RelayContext* context, int result, struct evutil_addrinfo* ad
     }
     address.sin_port = htons(static_cast<uint16_t>(context->request->upstreamPort & 0xffff));
 
-    struct event_base* base = context->server->base.load();
+    struct event_base* base = NHServer_EventBase(context->server);
     // Made, used and freed on the loop thread only: no lock of its own.
     struct bufferevent* bev = bufferevent_socket_new(base, -1, BEV_OPT_CLOSE_ON_FREE);
     if (!bev) {
@@ -173,7 +169,7 @@ void RelayStart(void* arg)
 {
     RelayContext* context = static_cast<RelayContext*>(arg);
     NHServer* server = context->server;
-    struct event_base* base = server->base.load();
+    struct event_base* base = NHServer_EventBase(server);
     struct evdns_base* dns = NHServer_DnsBase(server);
     if (!base || !dns) {
         RelayFailed(context, "no resolver");
@@ -305,7 +301,7 @@ int Relay_Connect(RelayContext* context)
     if (!context->server || !context->request) {
         Log_Info("%s:relay %s has no %s", "Relay_Connect", context->name, context->server ? "request" : "server");
         context->state = -1;
-        if (context->server && context->server->relayClosedCb) context->server->relayClosedCb(context);
+        if (context->server && context->callbacks && context->callbacks->closed) context->callbacks->closed(context);
         RelayContext_Free(context);
         return 1;
     }
@@ -385,13 +381,11 @@ void RelayConnectCallback(struct bufferevent* bev, short events, void* arg)
     if (events & BEV_EVENT_CONNECTED) {
         NHServer* server = context->server;
         const RelayRequest* request = context->request;
-        uint64_t channelID = TcpConnection_OpenEvent(server->table, server->openCb, 1, request->upstreamHost,
-                                                     request->upstreamPort & 0xffff, bev);
-        bufferevent_set_tag(bev, channelID);
+        uint64_t channelID = NHServer_OpenOutgoing(server, bev, request->upstreamHost, request->upstreamPort & 0xffff,
+                                                   RelayChannelClosed, context);
         context->relayChannelID = channelID;
         context->ownsBev = false;
-        TcpConnection_SetCloseHook(server->table, channelID, RelayChannelClosed, context);
-        if (server->relayConnectedCb) server->relayConnectedCb(channelID, context);
+        if (context->callbacks && context->callbacks->connected) context->callbacks->connected(channelID, context);
         if (Relay_SendRequest(bev, request) != 0) {
             Log_Error("%s:request to %s not sent", "RelayConnectCallback", request->upstreamHost);
             context->state = -1;
@@ -441,16 +435,15 @@ void RelayVerifyCallback(struct bufferevent* bev, void* arg)
         if (context->firstMessageLength > 0) bufferevent_write(bev, context->firstMessage, context->firstMessageLength);
         context->state = 1;
         bufferevent_setcb(bev, RelayReadDataCallback, nullptr, RelayEventCallback, context);
-        NHServer* server = context->server;
         // The callback may end the relay; the context is not touched after it.
-        if (server->relayVerifiedCb) server->relayVerifiedCb(context);
+        if (context->callbacks && context->callbacks->verified) context->callbacks->verified(context);
         return;
     }
 
     Log_Info("Ntrip verify failed");
     LogReplyLine(context, reply, static_cast<size_t>(got));
     context->state = -2;
-    if (context->roverChannelID) TcpConnection_Shutdown(context->server->table, context->roverChannelID);
+    if (context->roverChannelID) NHServer_Shutdown(context->server, context->roverChannelID);
     RelayEnd(context);
 }
 
@@ -461,8 +454,7 @@ void RelayReadDataCallback(struct bufferevent* bev, void* arg)
         Log_Info("%s: arg is null", "RelayReadDataCallback");
         return;
     }
-    NHServer* server = context->server;
-    TcpConnection_ReadDataEvent(server->table, server->readCb, context->relayChannelID, bev);
+    NHServer_ReadConnection(context->server, context->relayChannelID, bev);
 }
 
 void RelayEventCallback(struct bufferevent*, short events, void* arg)

@@ -10,7 +10,7 @@
 // checked. From the accepted reply on, the upstream's bytes reach the
 // server's read callback under the relay channel like a base's bytes.
 //
-// The server's relay callbacks are called on the loop thread:
+// The starter's callbacks (context->callbacks) are called on the loop thread:
 //   connected (relay channelID, context)  once the TCP connection stands;
 //   verified (context)                   once the upstream has accepted;
 //   closed (context)                     exactly once per context, at its end,
@@ -58,6 +58,13 @@ enum {
 #define RELAY_USER_AGENT_VERSION "2.4.3"
 #define RELAY_SYSTEM_ACCOUNT "SYSTEM"
 
+// What a relay tells its starter (see above).
+struct RelayClientCallbacks {
+    void (*connected)(uint64_t relayChannelID, void* relayContext);
+    void (*verified)(void* relayContext);
+    void (*closed)(void* relayContext);
+};
+
 // What one relay needs to know, filled by the starter.
 struct RelayRequest {
     int32_t protocol;  // RELAY_PROTOCOL_NTRIP2, or NTRIP 1.0
@@ -87,6 +94,9 @@ struct RelayContext {
     uint64_t relayChannelID;  // 0 until connected
     int32_t state;            // 0 new, 1 verified, -1 failed, -2 refused
     NHServer* server;
+    // The starter's, set after RelayContext_Init; not owned. None: the relay
+    // runs and ends untold.
+    const RelayClientCallbacks* callbacks;
     char mountName[RELAY_CONTEXT_MOUNT_SIZE];  // the local mount, for messages
     uint64_t roverChannelID;                   // 0 for a system relay
     // The relay's user: the rover's per-user key, or "SYSTEM".

@@ -11,7 +11,6 @@
 #include "caster/session/RefusedRequests.h"
 #include "decoding/NtripDecoding/NtripResponse.h"
 #include "net/NHServer.h"
-#include "net/PublisherTable.h"
 #include "runtime/FixedText.h"
 #include "runtime/Log.h"
 #include "runtime/LogText.h"
@@ -57,11 +56,7 @@ void TakePeer(BaseRecord* base, const ConnInfo* conn)
 // connection and get no second reply. Connection and base locks held.
 void MoveRovers(NHServer* server, const char* mount, uint64_t oldID, uint64_t newID)
 {
-    bool hadPublisher;
-    {
-        PublisherTableGuard guard(server->publishers);
-        hadPublisher = FindPublisher(server->publishers, oldID) != nullptr;
-    }
+    bool hadPublisher = NHServer_HasPublisher(server, oldID);
     NHServer_PostAddPublisher(server, newID);
     if (!hadPublisher) {
         Log_Info("Add Publisher Msg, base:%s, channelID:%lld.", LogText_Escape(mount).c_str(), static_cast<long long>(newID));

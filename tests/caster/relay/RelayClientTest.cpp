@@ -2,7 +2,7 @@
 // the request bytes, the reply check, the first message, and one end per
 // relay whatever ends it, without blocking the loop or leaking sockets.
 #include "caster/relay/RelayClient.h"
-#include "net/NHServer.h"
+#include "net/NHServerTesting.h"
 #include "runtime/Log.h"
 #include "support/FakeUpstream.h"
 #include "support/TempDir.h"
@@ -25,7 +25,7 @@
 
 namespace {
 
-// What the server's callbacks saw, in order. The callbacks carry no context
+// What the server's and the relay's callbacks saw, in order. The callbacks carry no context
 // argument, so one recorder serves the test process.
 struct Recorder {
     struct Closed {
@@ -139,6 +139,8 @@ struct Recorder {
     }
 };
 
+const RelayClientCallbacks kRelayCallbacks = {Recorder::Connected, Recorder::Verified, Recorder::RelayClosed};
+
 int OpenFileCount()
 {
     int n = 0;
@@ -178,13 +180,11 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(0, Log_Init(tmp_.File("relay").c_str()));
-        server_ = NHServer_Create();
-        NHServer_SetOpenCallback(server_, Recorder::Open);
-        NHServer_SetCloseCallback(server_, Recorder::Close);
-        NHServer_SetReadCallback(server_, Recorder::Read);
-        NHServer_SetRelayConnectedCallback(server_, Recorder::Connected);
-        NHServer_SetRelayVerifiedCallback(server_, Recorder::Verified);
-        NHServer_SetRelayClosedCallback(server_, Recorder::RelayClosed);
+        NHServerCallbacks callbacks = {};
+        callbacks.open = Recorder::Open;
+        callbacks.close = Recorder::Close;
+        callbacks.read = Recorder::Read;
+        server_ = NHServer_Create(&callbacks);
         loop_ = std::thread([this] { NHServer_Run(server_, "127.0.0.1", 0, NHSERVER_MODE_LISTEN); });
         auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (NHServer_ListenPort(server_) == 0 && std::chrono::steady_clock::now() < end) {
@@ -215,6 +215,7 @@ protected:
         RelayAccountList::Base64Encode(request->credentialsBase64, sizeof(request->credentialsBase64), "user:pass");
         RelayContext* context = RelayContext_New();
         RelayContext_Init(context, request, server_, "LOCAL", roverChannelID, "alice", firstMessage);
+        context->callbacks = &kRelayCallbacks;
         return context;
     }
 

@@ -1,4 +1,7 @@
-#include "net/NHServer_Connections.h"
+// The listener of a server, the callbacks of its connections, the close that
+// waits until a connection's output has reached the peer, and the calls with
+// which the owner brings in and drives its outgoing connections.
+#include "net/NHServerInternal.h"
 
 #include "net/EventLoop.h"
 #include "platform/SteadyClock.h"
@@ -15,6 +18,19 @@
 #include <cstring>
 
 namespace {
+
+// How long a close-after-flush waits for the peer to take more bytes.
+const int NHSERVER_FLUSH_TIMEOUT_S = 30;
+// The shortest time between two lines about connections refused at the cap.
+const int NHSERVER_REFUSAL_LOG_MS = 1000;
+// How long accepting pauses after an accept error (EMFILE and the like):
+// long enough for connections to close and free descriptors, short enough
+// that new clients barely notice.
+const int ACCEPT_PAUSE_MS = 1000;
+
+void ReadDataCallback(struct bufferevent* bev, void* server);
+void EventCallback(struct bufferevent* bev, short events, void* server);
+void FlushedCloseCallback(struct bufferevent* bev, void* server);
 
 const char* Flag(short events, short flag, const char* word) { return (events & flag) ? word : "-"; }
 
@@ -59,8 +75,7 @@ bool RefusedAtCap(NHServer* server, int fd)
     return true;
 }
 
-}  // namespace
-
+// Gives the accepted socket a buffered connection and a channelID.
 void AcceptCallback(struct evconnlistener* listener, int fd, struct sockaddr*, int, void* arg)
 {
     NHServer* server = static_cast<NHServer*>(arg);
@@ -92,10 +107,9 @@ void ReadDataCallback(struct bufferevent* bev, void* arg)
         return;
     }
     TcpConnection_ReadDataEvent(server->table, server->readCb, bufferevent_get_tag(bev), bev);
-    if (server->afterRead) server->afterRead(server);
+    // Sends what the read gathered for a publisher's subscribers.
+    NHServer_FlushBroadcast(server);
 }
-
-namespace {
 
 // The last step of a close-after-flush: the output has reached the socket.
 // Closing now while input waits unread would make the kernel reset the
@@ -135,7 +149,78 @@ void FlushedEventCallback(struct bufferevent* bev, short events, void* arg)
     EventCallback(bev, events, arg);
 }
 
+void FlushedCloseCallback(struct bufferevent* bev, void* arg)
+{
+    NHServer* server = static_cast<NHServer*>(arg);
+    if (!server || evbuffer_get_length(bufferevent_get_output(bev)) > 0) return;
+    FinishFlushedClose(server, bev);
+}
+
+void EventCallback(struct bufferevent* bev, short events, void* arg)
+{
+    NHServer* server = static_cast<NHServer*>(arg);
+    uint64_t channelID = bufferevent_get_tag(bev);
+    Log_Info("NT:EventCallback:channelID=%.0f, %s, %s, %s, %s, %s, %s", static_cast<double>(channelID),
+             Flag(events, BEV_EVENT_READING, "read"), Flag(events, BEV_EVENT_WRITING, "write"),
+             Flag(events, BEV_EVENT_EOF, "eof"), Flag(events, BEV_EVENT_ERROR, "error"),
+             Flag(events, BEV_EVENT_TIMEOUT, "timeout"), Flag(events, BEV_EVENT_CONNECTED, "connected"));
+    if (!server) return;
+    TcpConnnection_Close(server->table, server->closeCb, channelID, TCP_CONNECTION_CLOSE_BY_EVENT);
+}
+
+
+void ResumeAccept(evutil_socket_t, short, void* arg)
+{
+    NHServer* server = static_cast<NHServer*>(arg);
+    if (server->listener) {
+        evconnlistener_enable(server->listener);
+        Log_Info("%s:accepting again", "AcceptErrorCallback");
+    }
+}
+
+void AcceptErrorCallback(struct evconnlistener* listener, void* arg)
+{
+    // Running out of descriptors (EMFILE, ENFILE) or buffers is passing:
+    // leaving the loop would end the service for good. Pause accepting so the
+    // still readable listener does not spin, and try again shortly.
+    int error = EVUTIL_SOCKET_ERROR();
+    NHServer* server = static_cast<NHServer*>(arg);
+    Log_Error("%s:accept error %d (%s), accepting again in %d ms", "AcceptErrorCallback", error,
+              evutil_socket_error_to_string(error), ACCEPT_PAUSE_MS);
+    evconnlistener_disable(listener);
+    if (server && server->acceptResume) {
+        struct timeval pause;
+        pause.tv_sec = ACCEPT_PAUSE_MS / 1000;
+        pause.tv_usec = (ACCEPT_PAUSE_MS % 1000) * 1000;
+        evtimer_add(server->acceptResume, &pause);
+    }
+}
+
 }  // namespace
+
+bool NHServer_Listen(NHServer* server, struct event_base* base, const struct sockaddr_in* address)
+{
+    server->listener = evconnlistener_new_bind(
+        base, AcceptCallback, server,
+        LEV_OPT_CLOSE_ON_FREE | LEV_OPT_REUSEABLE | LEV_OPT_THREADSAFE | LEV_OPT_CLOSE_ON_EXEC, -1,
+        reinterpret_cast<const struct sockaddr*>(address), sizeof(*address));
+    if (!server->listener) return false;
+    evconnlistener_set_error_cb(server->listener, AcceptErrorCallback);
+    server->acceptResume = evtimer_new(base, ResumeAccept, server);
+    return true;
+}
+
+void NHServer_CloseListener(NHServer* server)
+{
+    if (server->listener) {
+        evconnlistener_free(server->listener);
+        server->listener = nullptr;
+    }
+    if (server->acceptResume) {
+        event_free(server->acceptResume);
+        server->acceptResume = nullptr;
+    }
+}
 
 void NHServer_CloseAfterFlush(NHServer* server, uint64_t channelID)
 {
@@ -160,22 +245,36 @@ void NHServer_CloseAfterFlush(NHServer* server, uint64_t channelID)
     if (evbuffer_get_length(bufferevent_get_output(bev)) == 0) FinishFlushedClose(server, bev);
 }
 
-void FlushedCloseCallback(struct bufferevent* bev, void* arg)
+uint64_t NHServer_OpenOutgoing(NHServer* server, struct bufferevent* bev, const char* ip, int port,
+                               TcpConnectionCloseHook hook, void* hookArg)
 {
-    NHServer* server = static_cast<NHServer*>(arg);
-    if (!server || evbuffer_get_length(bufferevent_get_output(bev)) > 0) return;
-    FinishFlushedClose(server, bev);
+    uint64_t channelID = TcpConnection_OpenEvent(server->table, server->openCb, 1, ip, port, bev);
+    bufferevent_set_tag(bev, channelID);
+    if (hook) TcpConnection_SetCloseHook(server->table, channelID, hook, hookArg);
+    return channelID;
 }
 
-void EventCallback(struct bufferevent* bev, short events, void* arg)
+void NHServer_ReadConnection(NHServer* server, uint64_t channelID, struct bufferevent* bev)
 {
-    NHServer* server = static_cast<NHServer*>(arg);
-    uint64_t channelID = bufferevent_get_tag(bev);
-    Log_Info("NT:EventCallback:channelID=%.0f, %s, %s, %s, %s, %s, %s", static_cast<double>(channelID),
-             Flag(events, BEV_EVENT_READING, "read"), Flag(events, BEV_EVENT_WRITING, "write"),
-             Flag(events, BEV_EVENT_EOF, "eof"), Flag(events, BEV_EVENT_ERROR, "error"),
-             Flag(events, BEV_EVENT_TIMEOUT, "timeout"), Flag(events, BEV_EVENT_CONNECTED, "connected"));
-    if (!server) return;
-    TcpConnnection_Close(server->table, server->closeCb, channelID, TCP_CONNECTION_CLOSE_BY_EVENT);
+    // Its broadcast is written out by the loop hook, after this iteration.
+    TcpConnection_ReadDataEvent(server->table, server->readCb, channelID, bev);
 }
 
+int NHServer_CloseNow(NHServer* server, uint64_t channelID, int reason)
+{
+    if (!TcpConnection_Find(server->table, channelID)) return 0;
+    TcpConnnection_Close(server->table, server->closeCb, channelID, reason);
+    return 1;
+}
+
+void NHServer_Shutdown(NHServer* server, uint64_t channelID) { TcpConnection_Shutdown(server->table, channelID); }
+
+int NHServer_PauseRead(NHServer* server, uint64_t channelID)
+{
+    return TcpConnection_PauseRead(server->table, channelID);
+}
+
+int NHServer_ResumeRead(NHServer* server, uint64_t channelID)
+{
+    return TcpConnection_ResumeRead(server->table, channelID);
+}

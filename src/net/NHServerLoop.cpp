@@ -1,4 +1,5 @@
-#include "net/NHServer.h"
+#include "net/NHServerInternal.h"
+#include "net/NHServerTesting.h"
 
 #include "net/EventLoop.h"
 #include "platform/Process.h"
@@ -21,11 +22,6 @@
 
 namespace {
 
-// How long accepting pauses after an accept error (EMFILE and the like):
-// long enough for connections to close and free descriptors, short enough
-// that new clients barely notice.
-const int ACCEPT_PAUSE_MS = 1000;
-
 // Once per process: a server holds thousands of connections, and a peer that
 // resets its connection must give EPIPE on write, not end the process.
 void PrepareProcessOnce()
@@ -38,29 +34,13 @@ void PrepareProcessOnce()
     });
 }
 
-void ResumeAccept(evutil_socket_t, short, void* arg)
-{
-    NHServer* server = static_cast<NHServer*>(arg);
-    if (server->listener) {
-        evconnlistener_enable(server->listener);
-        Log_Info("%s:accepting again", "AcceptErrorCallback");
-    }
-}
-
 // What is left when the loop has ended: the listener, the timer and the
 // connections belong to the base and go with it.
 void TearDown(NHServer* server, struct event_base* base)
 {
     server->base.store(nullptr);
     server->loopThread.store(std::thread::id());
-    if (server->listener) {
-        evconnlistener_free(server->listener);
-        server->listener = nullptr;
-    }
-    if (server->acceptResume) {
-        event_free(server->acceptResume);
-        server->acceptResume = nullptr;
-    }
+    NHServer_CloseListener(server);
     if (server->timerEvent && event_initialized(server->timerEvent)) event_del(server->timerEvent);
     TcpConnectionTable* table = server->table;
     table->records.Clear([](TcpConnection* record) {
@@ -82,97 +62,18 @@ void TearDown(NHServer* server, struct event_base* base)
     EventLoop_FreeBase(base);
 }
 
-}  // namespace
-
-NHServer* NHServer_Create()
+void TimerCallback(int, short, void* arg)
 {
-    NHServer* server = new (std::nothrow) NHServer();
-    if (!server) Log_Fatal("%s:malloc error", "NHServer_Create");
-    event_set_log_callback(LibeventLogCb);
-    server->queue = CommandQueue_Create();
-    server->afterRead = NHServer_FlushBroadcast;
-    server->table = TcpConnection_CreateHashTable();
-    server->publishers = PublisherTable_Create();
-    return server;
-}
-
-void NHServer_Free(NHServer* server)
-{
-    if (!server) return;
-    CommandQueue_Free(server->queue);
-    TcpConnection_FreeHashTable(server->table);
-    PublisherTable_Free(server->publishers);
-    free(server->timerEvent);
-    delete server;
-}
-
-int NHServer_SetOpenCallback(NHServer* server, NetHandleOpenCb cb)
-{
-    server->openCb = cb;
-    return 1;
-}
-
-int NHServer_SetCloseCallback(NHServer* server, NetHandleCloseCb cb)
-{
-    server->closeCb = cb;
-    return 1;
-}
-
-int NHServer_SetReadCallback(NHServer* server, NetHandleReadCb cb)
-{
-    server->readCb = cb;
-    return 1;
-}
-
-int NHServer_SetWriteCallback(NHServer* server, NetHandleWriteCb cb)
-{
-    server->writeCb = cb;
-    return 1;
-}
-
-int NHServer_SetRelayConnectedCallback(NHServer* server, NetHandleRelayConnectedCb cb)
-{
-    server->relayConnectedCb = cb;
-    return 1;
-}
-
-int NHServer_SetRelayVerifiedCallback(NHServer* server, NetHandleRelayVerifiedCb cb)
-{
-    server->relayVerifiedCb = cb;
-    return 1;
-}
-
-int NHServer_SetRelayClosedCallback(NHServer* server, NetHandleRelayClosedCb cb)
-{
-    server->relayClosedCb = cb;
-    return 1;
-}
-
-int NHServer_SetTickCallback(NHServer* server, NetHandleTimerCb cb)
-{
-    server->tickCb = cb;
-    return 1;
-}
-
-int NHServer_SetConnectionCap(NHServer* server, int maxConnections)
-{
-    server->maxConnections = maxConnections > 0 ? maxConnections : 0;
-    return 1;
-}
-
-int NHServer_SetTimer(NHServer* server, NetHandleTimerCb cb, int periodMs, void* arg)
-{
-    if (periodMs < 1) return -1;
-    if (!server->timerEvent) {
-        server->timerEvent = static_cast<struct event*>(calloc(1, event_get_struct_event_size()));
-        if (!server->timerEvent) Log_Fatal("%s:malloc error", "NHServer_SetTimer");
+    NHServer* server = static_cast<NHServer*>(arg);
+    if (server->timerCb) {
+        server->timerCb(server->timerPeriodMs, server->timerArg);
+    } else {
+        Log_Info("NHServer:timeout callback is null");
     }
-    server->timerCb = cb;
-    server->timerPeriodMs = periodMs;
-    server->timerArg = arg;
-    return 0;
+    if (server->tickCb) server->tickCb(server->timerPeriodMs, server->timerArg);
 }
 
+// Adds the timer to the running base: 0, or -1 without a timer.
 int NHServer_StartTimer(NHServer* server)
 {
     struct event_base* base = server->base.load();
@@ -185,13 +86,7 @@ int NHServer_StartTimer(NHServer* server)
     return 0;
 }
 
-int NHServer_Run(NHServer* server, const char* ip, int port, int mode)
-{
-    int result = LibeventServerLoop(server, ip, port, mode);
-    Log_Info("%s:exit", "NHServer_Run");
-    return result;
-}
-
+// The whole run of NHServer_Run on the calling thread.
 int LibeventServerLoop(NHServer* server, const char* ip, int port, int mode)
 {
     PrepareProcessOnce();
@@ -218,17 +113,11 @@ int LibeventServerLoop(NHServer* server, const char* ip, int port, int mode)
     }
 
     if (mode == NHSERVER_MODE_LISTEN) {
-        server->listener = evconnlistener_new_bind(
-            base, AcceptCallback, server,
-            LEV_OPT_CLOSE_ON_FREE | LEV_OPT_REUSEABLE | LEV_OPT_THREADSAFE | LEV_OPT_CLOSE_ON_EXEC, -1,
-            reinterpret_cast<struct sockaddr*>(&address), sizeof(address));
-        if (!server->listener) {
+        if (!NHServer_Listen(server, base, &address)) {
             Log_Error("NetHandle:new bind is error, code = %d", errno);
             EventLoop_FreeBase(base);
             return NHSERVER_ERR_BIND;
         }
-        evconnlistener_set_error_cb(server->listener, AcceptErrorCallback);
-        server->acceptResume = evtimer_new(base, ResumeAccept, server);
     }
 
     event_base_set_loop_hook(base, CommandQueue_LoopHook, server);
@@ -243,6 +132,57 @@ int LibeventServerLoop(NHServer* server, const char* ip, int port, int mode)
     Log_Info("%s:exit", "LibeventServerLoop");
     TearDown(server, base);
     return NHSERVER_OK;
+}
+
+}  // namespace
+
+NHServer* NHServer_Create(const NHServerCallbacks* callbacks, int maxConnections)
+{
+    NHServer* server = new (std::nothrow) NHServer();
+    if (!server) Log_Fatal("%s:malloc error", "NHServer_Create");
+    event_set_log_callback(LibeventLogCb);
+    if (callbacks) {
+        server->openCb = callbacks->open;
+        server->closeCb = callbacks->close;
+        server->readCb = callbacks->read;
+        server->writeCb = callbacks->write;
+        server->tickCb = callbacks->tick;
+    }
+    server->maxConnections = maxConnections > 0 ? maxConnections : 0;
+    server->queue = CommandQueue_Create();
+    server->table = TcpConnection_CreateHashTable();
+    server->publishers = PublisherTable_Create();
+    return server;
+}
+
+void NHServer_Free(NHServer* server)
+{
+    if (!server) return;
+    CommandQueue_Free(server->queue);
+    TcpConnection_FreeHashTable(server->table);
+    PublisherTable_Free(server->publishers);
+    free(server->timerEvent);
+    delete server;
+}
+
+int NHServer_SetTimer(NHServer* server, NetHandleTimerCb cb, int periodMs, void* arg)
+{
+    if (periodMs < 1) return -1;
+    if (!server->timerEvent) {
+        server->timerEvent = static_cast<struct event*>(calloc(1, event_get_struct_event_size()));
+        if (!server->timerEvent) Log_Fatal("%s:malloc error", "NHServer_SetTimer");
+    }
+    server->timerCb = cb;
+    server->timerPeriodMs = periodMs;
+    server->timerArg = arg;
+    return 0;
+}
+
+int NHServer_Run(NHServer* server, const char* ip, int port, int mode)
+{
+    int result = LibeventServerLoop(server, ip, port, mode);
+    Log_Info("%s:exit", "NHServer_Run");
+    return result;
 }
 
 void NHServer_Destroy(NHServer* server)
@@ -267,6 +207,8 @@ int NHServer_ListenPort(NHServer* server)
     return ntohs(bound.sin_port);
 }
 
+struct event_base* NHServer_EventBase(NHServer* server) { return server ? server->base.load() : nullptr; }
+
 struct evdns_base* NHServer_DnsBase(NHServer* server)
 {
     if (!server) return nullptr;
@@ -279,35 +221,6 @@ struct evdns_base* NHServer_DnsBase(NHServer* server)
         if (!server->dnsBase) Log_Error("%s:evdns_base_new fail", "NHServer_DnsBase");
     }
     return server->dnsBase;
-}
-
-void AcceptErrorCallback(struct evconnlistener* listener, void* arg)
-{
-    // Running out of descriptors (EMFILE, ENFILE) or buffers is passing:
-    // leaving the loop would end the service for good. Pause accepting so the
-    // still readable listener does not spin, and try again shortly.
-    int error = EVUTIL_SOCKET_ERROR();
-    NHServer* server = static_cast<NHServer*>(arg);
-    Log_Error("%s:accept error %d (%s), accepting again in %d ms", "AcceptErrorCallback", error,
-              evutil_socket_error_to_string(error), ACCEPT_PAUSE_MS);
-    evconnlistener_disable(listener);
-    if (server && server->acceptResume) {
-        struct timeval pause;
-        pause.tv_sec = ACCEPT_PAUSE_MS / 1000;
-        pause.tv_usec = (ACCEPT_PAUSE_MS % 1000) * 1000;
-        evtimer_add(server->acceptResume, &pause);
-    }
-}
-
-void TimerCallback(int, short, void* arg)
-{
-    NHServer* server = static_cast<NHServer*>(arg);
-    if (server->timerCb) {
-        server->timerCb(server->timerPeriodMs, server->timerArg);
-    } else {
-        Log_Info("NHServer:timeout callback is null");
-    }
-    if (server->tickCb) server->tickCb(server->timerPeriodMs, server->timerArg);
 }
 
 void LibeventLogCb(int severity, const char* message)

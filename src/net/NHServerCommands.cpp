@@ -1,7 +1,9 @@
-#include "net/NHServer_Commands.h"
+// The commands of a server: the posters, the drain that runs them on the
+// loop, the broadcast, and the publisher table's calls.
+#include "net/NHServerInternal.h"
+#include "net/NHServerTesting.h"
 
 #include "net/EventLoop.h"
-#include "net/NHServer_Connections.h"
 #include "runtime/Log.h"
 
 #include <cstring>
@@ -51,10 +53,71 @@ TcpConnectionPayload PayloadOf(DecodingEvent* event)
     return payload;
 }
 
+// Wakes the server's loop so that its queue is drained; nothing before the
+// loop has a base (its first drain runs what is queued).
+void Wake(NHServer* server)
+{
+    struct event_base* base = server->base.load();
+    if (base) event_base_notify(base);
+}
+
+void DoSend(DecodingEvent* event, NHServer* server)
+{
+    int result;
+    if (event->payload) {
+        TcpConnectionPayload payload = PayloadOf(event);
+        result = TcpConnection_WritePayload(server->table, &payload, event->channelID, server->writeCb);
+    } else {
+        result = TcpConnection_Write(server->table, event->chain, event->channelID, server->writeCb);
+    }
+    if (result != 0) NHServer_PostClose(server, event->channelID);
+    Wake(server);
+}
+
+// Writes one payload to every subscriber of the publisher, in list order; a
+// subscriber over the unsent limit gets a posted close.
+void BroadcastPayload(NHServer* server, uint64_t publisherID, TcpConnectionPayload* payload)
+{
+    // The list is copied under the table's lock and written without it: the
+    // write callback and the posted closes must not run inside that lock.
+    // The copy is taken out of the server while it is walked, so a broadcast
+    // started from inside this one cannot overwrite it.
+    std::vector<uint64_t> subscribers;
+    subscribers.swap(server->broadcastScratch);
+    if (PublisherTable_CopySubscribers(server->publishers, publisherID, &subscribers)) {
+        for (uint64_t subscriber : subscribers) {
+            // A posted close wakes the loop itself.
+            if (TcpConnection_WritePayload(server->table, payload, subscriber, server->writeCb) != 0) {
+                NHServer_PostClose(server, subscriber);
+            }
+        }
+    }
+    subscribers.swap(server->broadcastScratch);
+}
+
+void DoBroadcast(DecodingEvent* event, NHServer* server)
+{
+    if (event->payload) {
+        TcpConnectionPayload payload = PayloadOf(event);
+        BroadcastPayload(server, event->channelID, &payload);
+        return;
+    }
+    if (!event->chain) return;
+    // A chain someone queued by hand: one payload of all its bytes.
+    event->payload = CopyChain(event->chain);
+    TcpConnectionPayload payload = PayloadOf(event);
+    BroadcastPayload(server, event->channelID, &payload);
+}
+
+void DoShutdown(DecodingEvent* event, NHServer* server)
+{
+    TcpConnection_Shutdown(server->table, event->channelID);
+}
+
 void Post(NHServer* server, DecodingEvent* event)
 {
     CommandQueue_Push(server->queue, event);
-    NHServer_Wake(server);
+    Wake(server);
 }
 
 void RunCommand(DecodingEvent* event, void* server)
@@ -72,16 +135,6 @@ void CommandQueue_LoopHook(struct event_base*, void* server)
     // callback (a relay's) leaves its broadcast for here.
     NHServer_FlushBroadcast(s);
     if (s->queue) CommandQueue_Drain(s->queue, RunCommand, s);
-}
-
-uint32_t NHServer_QueuedCommands(NHServer* server)
-{
-    return server && server->queue ? CommandQueue_Count(server->queue) : 0;
-}
-
-void NHServer_TakeQueuedCommands(NHServer* server, CommandQueueRunFn visit, void* context)
-{
-    if (server && server->queue) CommandQueue_Drain(server->queue, visit, context);
 }
 
 void DecodingEvent_Process(DecodingEvent* event, NHServer* server)
@@ -122,52 +175,6 @@ void DecodingEvent_Process(DecodingEvent* event, NHServer* server)
     }
 }
 
-void DoSend(DecodingEvent* event, NHServer* server)
-{
-    int result;
-    if (event->payload) {
-        TcpConnectionPayload payload = PayloadOf(event);
-        result = TcpConnection_WritePayload(server->table, &payload, event->channelID, server->writeCb);
-    } else {
-        result = TcpConnection_Write(server->table, event->chain, event->channelID, server->writeCb);
-    }
-    if (result != 0) NHServer_PostClose(server, event->channelID);
-    NHServer_Wake(server);
-}
-
-void NHServer_BroadcastPayload(NHServer* server, uint64_t publisherID, TcpConnectionPayload* payload)
-{
-    // The list is copied under the table's lock and written without it: the
-    // write callback and the posted closes must not run inside that lock.
-    // The copy is taken out of the server while it is walked, so a broadcast
-    // started from inside this one cannot overwrite it.
-    std::vector<uint64_t> subscribers;
-    subscribers.swap(server->broadcastScratch);
-    if (PublisherTable_CopySubscribers(server->publishers, publisherID, &subscribers)) {
-        for (uint64_t subscriber : subscribers) {
-            // A posted close wakes the loop itself.
-            if (TcpConnection_WritePayload(server->table, payload, subscriber, server->writeCb) != 0) {
-                NHServer_PostClose(server, subscriber);
-            }
-        }
-    }
-    subscribers.swap(server->broadcastScratch);
-}
-
-void DoBroadcast(DecodingEvent* event, NHServer* server)
-{
-    if (event->payload) {
-        TcpConnectionPayload payload = PayloadOf(event);
-        NHServer_BroadcastPayload(server, event->channelID, &payload);
-        return;
-    }
-    if (!event->chain) return;
-    // A chain someone queued by hand: one payload of all its bytes.
-    event->payload = CopyChain(event->chain);
-    TcpConnectionPayload payload = PayloadOf(event);
-    NHServer_BroadcastPayload(server, event->channelID, &payload);
-}
-
 void NHServer_Broadcast(NHServer* server, uint64_t publisherID, const void* bytes, size_t length)
 {
     if (!server) return;
@@ -189,14 +196,9 @@ void NHServer_FlushBroadcast(NHServer* server)
     // Most subscribers take the bytes straight from the gathering buffer; the
     // shared copy is made only when one of them has to keep some.
     TcpConnectionPayload payload = {server->batchBytes.data(), server->batchBytes.size(), nullptr};
-    NHServer_BroadcastPayload(server, server->batchPublisher, &payload);
+    BroadcastPayload(server, server->batchPublisher, &payload);
     TcpConnectionPayload_Release(&payload);
     server->batchBytes.clear();
-}
-
-void DoShutdown(DecodingEvent* event, NHServer* server)
-{
-    TcpConnection_Shutdown(server->table, event->channelID);
 }
 
 void NHServer_PostClose(NHServer* server, uint64_t channelID)
@@ -274,8 +276,19 @@ void NHServer_PostCall(NHServer* server, NHServerCallFn fn, void* arg)
     Post(server, event);
 }
 
-void NHServer_Wake(NHServer* server)
+bool NHServer_HasPublisher(NHServer* server, uint64_t channelID)
 {
-    struct event_base* base = server->base.load();
-    if (base) event_base_notify(base);
+    if (!server) return false;
+    PublisherTableGuard guard(server->publishers);
+    return FindPublisher(server->publishers, channelID) != nullptr;
+}
+
+int NHServer_AddPublisher(NHServer* server, uint64_t channelID)
+{
+    return server ? AddPublisher(server->publishers, channelID) : 0;
+}
+
+int NHServer_Subscribe(NHServer* server, uint64_t publisherID, uint64_t subscriberID)
+{
+    return server ? Subscribe(server->publishers, publisherID, subscriberID) : 0;
 }
