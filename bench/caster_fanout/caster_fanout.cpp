@@ -13,6 +13,8 @@
 // References, run in the same invocation on the same CPUs:
 // - epoll: a bare epoll broadcaster (bench/epoll_broadcaster, one send() per
 //   subscriber per piece read, nothing else), the floor for one loop thread;
+// - blocking: a bare blocking broadcaster (bench/blocking_broadcaster, one
+//   read of up to 64 KiB from the base, then one blocking write() per rover);
 // - str2str: RTKLIB's own caster (str2str -in tcpsvr://:P -out
 //   ntripc://:Q/MNT1); it serves at most 32 rovers, so it runs with min(N, 32).
 //
@@ -32,12 +34,19 @@
 // once a second while the stream runs; each answer is timed from the request
 // to its last frame, and the fan-out latency shows what the lists cost.
 //
+// With --login-rate, --login-clients P connections (default 8) each log a
+// rover in and out, one after the other, as fast as the caster answers while
+// the stream runs; reports the logins per second. Against the references it
+// is the rate of a bare accept and reply.
+//
 // The casters run on --server-cpus (default: the first half of the CPUs this
-// process may use), the base and the rovers' readers on the others.
+// process may use), the base, the rovers' 4 reader processes and the other
+// clients on the others.
 //
 //   caster_fanout [--rovers 1000,5000,10000] [--chunk 1024] [--interval-ms 100]
-//                 [--seconds 10] [--target vorlane,epoll[,str2str]] [--server-cpus 0-3]
+//                 [--seconds 10] [--target vorlane,epoll,blocking[,str2str]] [--server-cpus 0-3]
 //                 [--poll-inspector] [--churn 100] [--ctrl-clients 2] [--query-control] [--drop]
+//                 [--login-rate] [--login-clients 8]
 //   (a target "vorlane-before=PATH" runs the vorlane binary at PATH as one more caster)
 //   caster_fanout --rate   (a rover's real rate: 3072 B once a second to 10000
 //                           rovers for 30 s; the other options still apply)
@@ -56,14 +65,18 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sched.h>
+#include <fcntl.h>
 #include <sys/epoll.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <map>
+#include <new>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -84,6 +97,7 @@ using Bench::NowNs;
 using Bench::ParseCounts;
 
 const int kStr2StrMaxRovers = 32;  // RTKLIB's caster answers no more clients than this
+const int kReaderProcesses = 4;
 
 bool WriteAll(int fd, const void* data, size_t n)
 {
@@ -167,20 +181,27 @@ struct Rover {
     uint64_t orderErrors = 0;
 };
 
-struct Shared {
-    size_t chunk = 0;
-    std::string expectedReply;
+// Counters the reader processes and this one share (in shared memory).
+struct Live {
     std::atomic<bool> stop{false};
     std::atomic<uint64_t> delivered{0};
     std::atomic<int> ready{0};
     std::atomic<int> closed{0};
 };
 
-// What one reader thread saw: every rover's latency per chunk, and per chunk
-// the latest arrival among its rovers.
+struct Shared {
+    size_t chunk = 0;
+    std::string expectedReply;
+    Live* live = nullptr;
+};
+
+// What one reader process saw: every rover's latency per chunk, and per
+// chunk the latest arrival among its rovers.
 struct ReaderStats {
     Histogram perRover;
     std::vector<uint64_t> lastBySeq;  // ns from the base's write to the last of its rovers' reads
+    uint64_t orderErrors = 0;
+    uint64_t badReplies = 0;
 };
 
 void Consume(Rover& r, const unsigned char* data, size_t n, Shared& shared, ReaderStats& stats)
@@ -194,7 +215,7 @@ void Consume(Rover& r, const unsigned char* data, size_t n, Shared& shared, Read
             if (r.reply.size() == shared.expectedReply.size()) {
                 r.ready = true;
                 r.badReply = r.reply != shared.expectedReply;
-                ++shared.ready;
+                ++shared.live->ready;
             }
             continue;
         }
@@ -202,7 +223,7 @@ void Consume(Rover& r, const unsigned char* data, size_t n, Shared& shared, Read
         if (r.offset < HEADER) memcpy(r.header + r.offset, data, std::min(take, HEADER - r.offset));
         r.offset += take;
         r.received += take;
-        shared.delivered += take;
+        shared.live->delivered += take;
         data += take;
         n -= take;
         if (r.offset == shared.chunk) {
@@ -222,7 +243,7 @@ void Consume(Rover& r, const unsigned char* data, size_t n, Shared& shared, Read
     }
 }
 
-void ReaderLoop(std::vector<Rover*> mine, Shared* shared, ReaderStats* stats)
+void ReaderLoop(const std::vector<Rover*>& mine, Shared* shared, ReaderStats* stats)
 {
     int ep = epoll_create1(EPOLL_CLOEXEC);
     for (Rover* r : mine) {
@@ -233,7 +254,7 @@ void ReaderLoop(std::vector<Rover*> mine, Shared* shared, ReaderStats* stats)
     }
     std::vector<epoll_event> events(256);
     std::vector<unsigned char> buffer(65536);
-    while (!shared->stop.load()) {
+    while (!shared->live->stop.load()) {
         int n = epoll_wait(ep, events.data(), static_cast<int>(events.size()), 50);
         for (int i = 0; i < n; ++i) {
             Rover* r = static_cast<Rover*>(events[i].data.ptr);
@@ -242,12 +263,136 @@ void ReaderLoop(std::vector<Rover*> mine, Shared* shared, ReaderStats* stats)
                 Consume(*r, buffer.data(), static_cast<size_t>(got), *shared, *stats);
             } else if (got == 0 || (errno != EAGAIN && errno != EINTR)) {
                 r->closed = true;
-                ++shared->closed;
+                ++shared->live->closed;
                 epoll_ctl(ep, EPOLL_CTL_DEL, r->fd, nullptr);
             }
         }
     }
     close(ep);
+    for (Rover* r : mine) {
+        stats->orderErrors += r->orderErrors;
+        if (r->badReply) ++stats->badReplies;
+    }
+}
+
+// ---- the reader processes ----------------------------------------------------------
+//
+// The rovers are read by processes of their own (on the clients' CPUs), as
+// independent receivers would be; each takes every k-th rover and hands its
+// figures back through a pipe when told to stop.
+
+bool ReadAllFrom(int fd, void* data, size_t n)
+{
+    char* p = static_cast<char*>(data);
+    while (n > 0) {
+        ssize_t r = read(fd, p, n);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+bool WriteAllTo(int fd, const void* data, size_t n)
+{
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+        ssize_t w = write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+bool SendStats(int fd, const ReaderStats& s)
+{
+    uint64_t seqs = s.lastBySeq.size();
+    return WriteAllTo(fd, s.perRover.fine.data(), s.perRover.fine.size() * sizeof(uint64_t)) &&
+           WriteAllTo(fd, s.perRover.coarse.data(), s.perRover.coarse.size() * sizeof(uint64_t)) &&
+           WriteAllTo(fd, &s.perRover.count, sizeof(uint64_t)) && WriteAllTo(fd, &s.perRover.maxNs, sizeof(uint64_t)) &&
+           WriteAllTo(fd, &s.orderErrors, sizeof(uint64_t)) && WriteAllTo(fd, &s.badReplies, sizeof(uint64_t)) &&
+           WriteAllTo(fd, &seqs, sizeof(seqs)) && WriteAllTo(fd, s.lastBySeq.data(), seqs * sizeof(uint64_t));
+}
+
+bool ReceiveStats(int fd, ReaderStats* s)
+{
+    uint64_t seqs = 0;
+    if (!ReadAllFrom(fd, s->perRover.fine.data(), s->perRover.fine.size() * sizeof(uint64_t)) ||
+        !ReadAllFrom(fd, s->perRover.coarse.data(), s->perRover.coarse.size() * sizeof(uint64_t)) ||
+        !ReadAllFrom(fd, &s->perRover.count, sizeof(uint64_t)) || !ReadAllFrom(fd, &s->perRover.maxNs, sizeof(uint64_t)) ||
+        !ReadAllFrom(fd, &s->orderErrors, sizeof(uint64_t)) || !ReadAllFrom(fd, &s->badReplies, sizeof(uint64_t)) ||
+        !ReadAllFrom(fd, &seqs, sizeof(seqs)) || seqs > 1000000) {
+        return false;
+    }
+    s->lastBySeq.resize(seqs);
+    return ReadAllFrom(fd, s->lastBySeq.data(), seqs * sizeof(uint64_t));
+}
+
+struct ReaderProcess {
+    pid_t pid = -1;
+    int pipe = -1;  // its figures come through here
+};
+
+// Starts `count` reader processes over the rovers (every count-th each); this
+// process keeps none of the rovers' ends. Returns the processes started.
+std::vector<ReaderProcess> StartReaders(std::vector<Rover>* rovers, Shared* shared, int base, unsigned count)
+{
+    std::vector<ReaderProcess> out;
+    fflush(stdout);
+    fflush(stderr);
+    for (unsigned k = 0; k < count; ++k) {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0) break;
+        pid_t pid = fork();
+        if (pid < 0) {
+            close(ends[0]);
+            close(ends[1]);
+            break;
+        }
+        if (pid == 0) {
+            close(ends[0]);
+            close(base);
+            for (const ReaderProcess& p : out) close(p.pipe);
+            std::vector<Rover*> mine;
+            for (size_t i = 0; i < rovers->size(); ++i) {
+                Rover& r = (*rovers)[i];
+                if (i % count == k) {
+                    mine.push_back(&r);
+                } else if (r.fd >= 0) {
+                    close(r.fd);
+                }
+            }
+            ReaderStats stats;
+            ReaderLoop(mine, shared, &stats);
+            _exit(SendStats(ends[1], stats) ? 0 : 1);
+        }
+        close(ends[1]);
+        out.push_back({pid, ends[0]});
+    }
+    for (Rover& r : *rovers) {
+        if (r.fd >= 0) close(r.fd);
+        r.fd = -1;
+    }
+    return out;
+}
+
+// Collects every reader's figures once they were told to stop; false when one failed.
+bool JoinReaders(const std::vector<ReaderProcess>& readers, std::vector<ReaderStats>* stats)
+{
+    bool all = true;
+    stats->assign(readers.size(), ReaderStats());
+    for (size_t i = 0; i < readers.size(); ++i) {
+        if (!ReceiveStats(readers[i].pipe, &(*stats)[i])) all = false;
+        close(readers[i].pipe);
+        int status = 0;
+        if (waitpid(readers[i].pid, &status, 0) != readers[i].pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            all = false;
+        }
+    }
+    return all;
 }
 
 // ---- the operator at the HTTP inspector ---------------------------------------
@@ -389,7 +534,7 @@ double Slowest(const std::vector<double>& v) { return v.empty() ? 0 : *std::max_
 
 struct Options {
     std::vector<int> counts{1000, 5000, 10000};
-    std::vector<std::string> targets{"vorlane", "epoll"};
+    std::vector<std::string> targets{"vorlane", "epoll", "blocking"};
     size_t chunk = 1024;
     int intervalMs = 100;
     double seconds = 10;
@@ -399,6 +544,8 @@ struct Options {
     int churnPerSecond = 0;
     int ctrlClients = 0;
     bool drop = false;  // the drop-and-relog run instead of the stream
+    bool loginRate = false;  // rovers log in and out as fast as they can beside the stream
+    int loginClients = 8;    // connections logging in at once
 };
 
 // A caster under test: where rovers and the base connect, how the base logs
@@ -425,6 +572,7 @@ struct Result {
     double coreShare = 0;      // caster CPU while streaming, share of one core
     double idleKbPerRover = 0;
     double peakKbPerRover = 0;
+    double loginsPerSecond = 0;  // with --login-rate
 };
 
 // ---- CPUs: the casters on one set, the clients on the rest -----------------
@@ -497,6 +645,38 @@ void ChurnRovers(int port, int perSecond, const std::atomic<bool>* stop, ChurnSt
         if (WriteAll(fd, request.data(), request.size()) && ReadExactly(fd, &reply, NtripTexts::kIcyOk.size(), 2000) &&
             reply == NtripTexts::kIcyOk) {
             ++stats->logins;
+        }
+        close(fd);
+    }
+}
+
+// Login after login on one connection at a time, each closed right after its
+// reply, until stop: the rate a caster takes rovers in.
+struct LoginStats {
+    uint64_t ok = 0;
+    uint64_t failed = 0;
+    Histogram ms;  // from the connect to the whole reply
+};
+
+void LogInAndOut(int port, std::string expected, unsigned client, const std::atomic<bool>* stop, LoginStats* stats)
+{
+    std::string reply;
+    for (uint64_t k = 0; !stop->load(); ++k) {
+        uint64_t t0 = NowNs();
+        int fd = Connect(port);
+        if (fd < 0) {
+            ++stats->failed;
+            continue;
+        }
+        char user[40];
+        snprintf(user, sizeof(user), "login%02u-%08llu", client, static_cast<unsigned long long>(k));
+        std::string request = NtripTexts::GetRequest("MNT1", user, "bench");
+        if (WriteAll(fd, request.data(), request.size()) && ReadExactly(fd, &reply, expected.size(), 5000) &&
+            reply == expected) {
+            ++stats->ok;
+            stats->ms.Add(NowNs() - t0);
+        } else {
+            ++stats->failed;
         }
         close(fd);
     }
@@ -575,6 +755,21 @@ bool StartStr2Str(ChildProcess* process, const TempDir& dir, Caster* c)
     return process->Running();
 }
 
+// Waits for a reference broadcaster's "listening" line in its output.
+bool WaitListening(ChildProcess* process, const std::string& out)
+{
+    for (int i = 0; i < 500; ++i) {
+        FILE* f = fopen(out.c_str(), "r");
+        char line[64] = {0};
+        bool listening = f && fgets(line, sizeof(line), f) && strncmp(line, "listening", 9) == 0;
+        if (f) fclose(f);
+        if (listening) break;
+        if (!process->Running()) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return process->Running();
+}
+
 bool StartEpoll(ChildProcess* process, const TempDir& dir, Caster* c)
 {
     c->name = "epoll";
@@ -585,19 +780,27 @@ bool StartEpoll(ChildProcess* process, const TempDir& dir, Caster* c)
         fprintf(stderr, "%s cannot be run\n", EPOLL_BROADCASTER_PATH);
         return false;
     }
-    for (int i = 0; i < 500; ++i) {
-        FILE* f = fopen(out.c_str(), "r");
-        char line[64] = {0};
-        bool listening = f && fgets(line, sizeof(line), f) && strncmp(line, "listening", 9) == 0;
-        if (f) fclose(f);
-        if (listening) break;
-        if (!process->Running()) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
     c->baseLogin = "";
     c->reply = NtripTexts::kIcyOk;
     c->pid = process->Pid();
-    return process->Running();
+    return WaitListening(process, out);
+}
+
+// One port, as the caster: the base logs in with SOURCE, rovers with GET.
+bool StartBlocking(ChildProcess* process, const TempDir& dir, Caster* c)
+{
+    c->name = "blocking";
+    c->roverPort = c->basePort = FreeLoopbackPort();
+    std::string out = dir.File("blocking.out");
+    if (!process->Spawn({BLOCKING_BROADCASTER_PATH, std::to_string(c->roverPort)}, dir.Path(), out,
+                        dir.File("blocking.err"))) {
+        fprintf(stderr, "%s cannot be run\n", BLOCKING_BROADCASTER_PATH);
+        return false;
+    }
+    c->baseLogin = NtripTexts::SourceRequest("bench", "MNT1");
+    c->reply = NtripTexts::kIcyOk;
+    c->pid = process->Pid();
+    return WaitListening(process, out);
 }
 
 // ---- one run -------------------------------------------------------------------
@@ -622,9 +825,21 @@ Result RunOne(const Options& o, const Caster& caster, int n)
         }
     }
 
+    // The counters live in memory the reader processes share.
+    void* liveMemory = mmap(nullptr, sizeof(Live), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (liveMemory == MAP_FAILED) {
+        perror("mmap");
+        return result;
+    }
     Shared shared;
     shared.chunk = o.chunk;
     shared.expectedReply = caster.reply;
+    shared.live = new (liveMemory) Live();
+    Live& live = *shared.live;
+    struct Unmap {
+        void* memory;
+        ~Unmap() { munmap(memory, sizeof(Live)); }
+    } unmap{liveMemory};
     std::vector<Rover> rovers(static_cast<size_t>(n));
     uint64_t loginStart = NowNs();
     for (int i = 0; i < n; ++i) {
@@ -638,21 +853,18 @@ Result RunOne(const Options& o, const Caster& caster, int n)
             return result;
         }
     }
-    unsigned threads = static_cast<unsigned>(std::min(n, 4));
-    std::vector<ReaderStats> stats(threads);
-    std::vector<std::thread> readers;
-    for (unsigned t = 0; t < threads; ++t) {
-        std::vector<Rover*> mine;
-        for (size_t i = t; i < rovers.size(); i += threads) mine.push_back(&rovers[i]);
-        readers.emplace_back(ReaderLoop, mine, &shared, &stats[t]);
+    unsigned processes = static_cast<unsigned>(std::min(n, kReaderProcesses));
+    std::vector<ReaderProcess> readers = StartReaders(&rovers, &shared, base, processes);
+    if (readers.size() != processes) {
+        fprintf(stderr, "%s: only %zu of %u reader processes started\n", caster.name.c_str(), readers.size(),
+                processes);
     }
     uint64_t loginDeadline = NowNs() + 60000000000ull;
-    while (shared.ready.load() + shared.closed.load() < n && NowNs() < loginDeadline) {
+    while (live.ready.load() + live.closed.load() < n && NowNs() < loginDeadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     double loginSeconds = (NowNs() - loginStart) / 1e9;
-    int loggedIn = shared.ready.load();
-    int badReplies = 0;
+    int loggedIn = live.ready.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));  // subscriptions follow the replies
     long idleKb = ProcessMemoryKb(caster.pid, "VmRSS");
 
@@ -684,6 +896,13 @@ Result RunOne(const Options& o, const Caster& caster, int n)
     ChurnStats churn;
     std::thread churner;
     if (o.churnPerSecond > 0) churner = std::thread(ChurnRovers, caster.roverPort, o.churnPerSecond, &pollStop, &churn);
+    bool loggingIn = o.loginRate && caster.name != "str2str";  // str2str has too few client slots
+    std::vector<LoginStats> logins(loggingIn ? static_cast<size_t>(o.loginClients) : 0);
+    std::vector<std::thread> loginThreads;
+    for (size_t i = 0; i < logins.size(); ++i) {
+        loginThreads.emplace_back(LogInAndOut, caster.roverPort, caster.reply, static_cast<unsigned>(i), &pollStop,
+                                  &logins[i]);
+    }
 
     // Stream, paced: one chunk every interval.
     std::vector<unsigned char> chunk(o.chunk);
@@ -713,27 +932,25 @@ Result RunOne(const Options& o, const Caster& caster, int n)
     if (querier.joinable()) querier.join();
     if (churner.joinable()) churner.join();
     for (std::thread& t : centres) t.join();
+    for (std::thread& t : loginThreads) t.join();
 
     // Let the last chunks arrive: stop once every rover has them all or
     // nothing has moved for two seconds.
     uint64_t expected = sent * static_cast<uint64_t>(loggedIn);
-    AwaitDelivery(shared.delivered, expected);
+    AwaitDelivery(live.delivered, expected);
     double cpuEnd = ProcessCpuSeconds(caster.pid);
     long peakKb = ProcessMemoryKb(caster.pid, "VmHWM");
-    shared.stop = true;
-    for (std::thread& r : readers) r.join();
-
-    uint64_t orderErrors = 0;
-    for (Rover& r : rovers) {
-        orderErrors += r.orderErrors;
-        if (r.badReply) ++badReplies;
-        close(r.fd);
-    }
+    live.stop = true;
+    std::vector<ReaderStats> stats;
+    bool readersReported = JoinReaders(readers, &stats) && readers.size() == processes;
     close(base);
 
     Histogram all, last;
     std::vector<uint64_t> lastBySeq;
+    uint64_t orderErrors = 0, badReplies = 0;
     for (const ReaderStats& s : stats) {
+        orderErrors += s.orderErrors;
+        badReplies += s.badReplies;
         all.Merge(s.perRover);
         if (lastBySeq.size() < s.lastBySeq.size()) lastBySeq.resize(s.lastBySeq.size(), 0);
         for (size_t i = 0; i < s.lastBySeq.size(); ++i) lastBySeq[i] = std::max(lastBySeq[i], s.lastBySeq[i]);
@@ -741,12 +958,14 @@ Result RunOne(const Options& o, const Caster& caster, int n)
     for (uint64_t ns : lastBySeq) {
         if (ns > 0) last.Add(ns);
     }
-    uint64_t delivered = shared.delivered.load();
+    uint64_t delivered = live.delivered.load();
+    int closedRovers = live.closed.load();
     double streamCpu = cpuEnd - cpuStart;
     double chunksDelivered = static_cast<double>(delivered) / static_cast<double>(o.chunk);
     printf("%s N=%d chunk=%zu B every %d ms, %.1f s\n", caster.name.c_str(), n, o.chunk, o.intervalMs, streamSeconds);
-    printf("  rovers logged in %d of %d in %.2f s (bad replies %d, closed %d)\n", loggedIn, n, loginSeconds, badReplies,
-           shared.closed.load());
+    printf("  rovers logged in %d of %d in %.2f s (bad replies %llu, closed %d), read by %zu processes%s\n", loggedIn, n,
+           loginSeconds, static_cast<unsigned long long>(badReplies), closedRovers, readers.size(),
+           readersReported ? "" : " (NOT ALL REPORTED)");
     printf("  bytes sent %llu, expected at rovers %llu, delivered %llu: %s; order errors %llu\n",
            static_cast<unsigned long long>(sent), static_cast<unsigned long long>(expected),
            static_cast<unsigned long long>(delivered), delivered == expected ? "equal" : "NOT EQUAL",
@@ -780,6 +999,20 @@ Result RunOne(const Options& o, const Caster& caster, int n)
         printf("  churn: %d rover logins and logouts (%.0f per second)\n", churn.logins.load(),
                churn.logins.load() / streamSeconds);
     }
+    LoginStats loginTotal;
+    for (const LoginStats& l : logins) {
+        loginTotal.ok += l.ok;
+        loginTotal.failed += l.failed;
+        loginTotal.ms.Merge(l.ms);
+    }
+    double loginsPerSecond = streamSeconds > 0 ? loginTotal.ok / streamSeconds : 0.0;
+    if (loggingIn) {
+        printf("  login rate: %llu rover logins and logouts in %.1f s from %zu connections in parallel: %.0f per second "
+               "(%llu failed); login ms p50 %.2f p99 %.2f max %.2f\n",
+               static_cast<unsigned long long>(loginTotal.ok), streamSeconds, logins.size(), loginsPerSecond,
+               static_cast<unsigned long long>(loginTotal.failed), loginTotal.ms.QuantileMs(0.5),
+               loginTotal.ms.QuantileMs(0.99), loginTotal.ms.maxNs / 1e6);
+    }
     if (wantedCentres > 0) {
         printf("  control centres: %d logged in, %ld notifications and %ld heartbeats received in all\n",
                ctrl.loggedIn.load(), ctrl.notices.load(), ctrl.heartbeats.load());
@@ -787,7 +1020,8 @@ Result RunOne(const Options& o, const Caster& caster, int n)
     fflush(stdout);
 
     result.allDelivered = delivered == expected && loggedIn == n;
-    result.good = result.allDelivered && badReplies == 0 && orderErrors == 0 &&
+    result.good = result.allDelivered && readersReported && badReplies == 0 && orderErrors == 0 &&
+                  (!loggingIn || (loginTotal.ok > 0 && loginTotal.failed == 0)) &&
                   (!polling || (polls.polls > 0 && polls.answered == polls.polls)) &&
                   (!querying || (queries.asks > 0 && queries.listsComplete == queries.asks &&
                                  queries.pagesComplete == queries.asks));
@@ -798,6 +1032,7 @@ Result RunOne(const Options& o, const Caster& caster, int n)
     result.coreShare = streamSeconds > 0 ? streamCpu / streamSeconds : 0.0;
     result.idleKbPerRover = n > 0 ? static_cast<double>(idleKb - baselineKb) / n : 0.0;
     result.peakKbPerRover = n > 0 ? static_cast<double>(peakKb - baselineKb) / n : 0.0;
+    result.loginsPerSecond = loggingIn ? loginsPerSecond : 0.0;
     return result;
 }
 
@@ -840,7 +1075,7 @@ Result RunTarget(const Options& o, const std::string& target, int n, const std::
         }
         ExitStatus status = vorlane.Stop();
         if (!status.Success()) fprintf(stderr, "vorlane at its stop: %s\n", status.Describe().c_str());
-    } else if (target == "epoll" || target == "str2str") {
+    } else if (target == "epoll" || target == "blocking" || target == "str2str") {
         TempDir dir;
         ChildProcess process;
         Caster caster;
@@ -848,6 +1083,8 @@ Result RunTarget(const Options& o, const std::string& target, int n, const std::
         bool started;
         if (target == "epoll") {
             started = StartEpoll(&process, dir, &caster);
+        } else if (target == "blocking") {
+            started = StartBlocking(&process, dir, &caster);
         } else {
             m = std::min(n, kStr2StrMaxRovers);
             if (m < n) printf("(str2str serves at most %d rovers: run with %d of %d)\n", kStr2StrMaxRovers, m, n);
@@ -863,26 +1100,42 @@ Result RunTarget(const Options& o, const std::string& target, int n, const std::
     return result;
 }
 
-// The figures of every target at one N beside the first target's, with the
-// ratio to the epoll floor when it ran.
-void PrintComparison(const std::vector<Result>& results)
+// "1.23x", or "-" when the reference has no figure.
+std::string Ratio(double value, double reference)
 {
-    const Result* floor = nullptr;
-    for (const Result& r : results) {
-        if (r.name == "epoll") floor = &r;
-    }
+    if (reference <= 0) return "-";
+    char text[32];
+    snprintf(text, sizeof(text), "%.2fx", value / reference);
+    return text;
+}
+
+// The figures of every target at one N, then each target's ratios to both
+// floors (the epoll and the blocking broadcaster) that ran.
+void PrintComparison(const std::vector<Result>& results, bool loginRate)
+{
     printf("| caster | N | delivered = sent x N | p50 / p99 ms | last rover p99 ms | CPU us per delivered chunk | "
-           "CPU of one core | RSS KB per rover idle / peak |\n");
+           "CPU of one core | RSS KB per rover idle / peak |%s\n",
+           loginRate ? " logins per second |" : "");
     for (const Result& r : results) {
-        printf("| %s | %d | %s | %.2f / %.2f | %.1f | %.2f | %.0f %% | %.1f / %.1f |\n", r.name.c_str(), r.rovers,
+        printf("| %s | %d | %s | %.2f / %.2f | %.1f | %.2f | %.0f %% | %.1f / %.1f |", r.name.c_str(), r.rovers,
                r.allDelivered ? "yes" : "NO", r.p50, r.p99, r.lastP99, r.cpuUsPerChunk, 100 * r.coreShare,
                r.idleKbPerRover, r.peakKbPerRover);
+        if (loginRate) printf(" %.0f |", r.loginsPerSecond);
+        printf("\n");
     }
-    if (!floor || floor->p99 <= 0 || floor->cpuUsPerChunk <= 0) return;
-    for (const Result& r : results) {
-        if (&r == floor) continue;
-        printf("  %s / epoll at N=%d: p99 %.2fx, CPU per delivered chunk %.2fx\n", r.name.c_str(), r.rovers,
-               r.p99 / floor->p99, r.cpuUsPerChunk / floor->cpuUsPerChunk);
+    for (const char* reference : {"epoll", "blocking"}) {
+        const Result* floor = nullptr;
+        for (const Result& r : results) {
+            if (r.name == reference) floor = &r;
+        }
+        if (!floor) continue;
+        for (const Result& r : results) {
+            if (&r == floor) continue;
+            printf("  %s / %s at N=%d: p99 %s, CPU per delivered chunk %s", r.name.c_str(), reference, r.rovers,
+                   Ratio(r.p99, floor->p99).c_str(), Ratio(r.cpuUsPerChunk, floor->cpuUsPerChunk).c_str());
+            if (loginRate) printf(", logins per second %s", Ratio(r.loginsPerSecond, floor->loginsPerSecond).c_str());
+            printf("\n");
+        }
     }
     fflush(stdout);
 }
@@ -890,7 +1143,7 @@ void PrintComparison(const std::vector<Result>& results)
 std::vector<std::string> ParseTargets(const std::string& text)
 {
     if (text == "both") return {"vorlane", "str2str"};
-    if (text == "all") return {"vorlane", "epoll", "str2str"};
+    if (text == "all") return {"vorlane", "epoll", "blocking", "str2str"};
     std::vector<std::string> out;
     size_t at = 0;
     while (at <= text.size()) {
@@ -1091,6 +1344,11 @@ int main(int argc, char** argv)
             o.queryControl = true;
         } else if (a == "--drop") {
             o.drop = true;
+        } else if (a == "--login-rate") {
+            o.loginRate = true;
+        } else if (a == "--login-clients" && v) {
+            o.loginClients = atoi(v);
+            ++i;
         } else if (a == "--target" && v) {
             o.targets = ParseTargets(v);
             ++i;
@@ -1100,13 +1358,14 @@ int main(int argc, char** argv)
         } else {
             fprintf(stderr,
                     "usage: caster_fanout [--rovers 1000,5000,10000] [--chunk 1024] [--interval-ms 100] "
-                    "[--seconds 10] [--target vorlane,epoll,str2str] [--server-cpus 0-3] [--rate] "
-                    "[--poll-inspector] [--churn 100] [--ctrl-clients 2] [--query-control] [--drop]\n");
+                    "[--seconds 10] [--target vorlane,epoll,blocking,str2str] [--server-cpus 0-3] [--rate] "
+                    "[--poll-inspector] [--churn 100] [--ctrl-clients 2] [--query-control] [--drop] "
+                    "[--login-rate] [--login-clients 8]\n");
             return 1;
         }
     }
-    if (o.chunk < HEADER || o.intervalMs <= 0) {
-        fprintf(stderr, "chunk must be at least %zu bytes, interval positive\n", HEADER);
+    if (o.chunk < HEADER || o.intervalMs <= 0 || o.loginClients <= 0) {
+        fprintf(stderr, "chunk must be at least %zu bytes, interval and login clients positive\n", HEADER);
         return 1;
     }
     rlimit rl;
@@ -1140,7 +1399,7 @@ int main(int argc, char** argv)
             results.push_back(RunTarget(o, target, n, serverCpus, clientCpus));
             if (!results.back().good) worst = std::max(worst, results.back().rovers == 0 ? 1 : 2);
         }
-        if (!o.drop) PrintComparison(results);
+        if (!o.drop) PrintComparison(results, o.loginRate);
     }
     return worst;
 }
