@@ -44,7 +44,6 @@ BaseUserTable* GetBaseUserTable() { return g_center->baseUserTable; }
 NHServer* GetNetServer() { return g_center->netServer; }
 RelayAccountList* GetRelayAccountList() { return g_center->relayAccounts; }
 AuthCentreConfig* GetRoverAuthCentre() { return g_center->roverAuthCentre; }
-AuthCentreConfig* GetRelayRecheckAuthCentre() { return g_center->relayRecheckAuthCentre; }
 CtrlCenterConfig* GetCtrlCenterConfig() { return g_center->ctrlCenterConfig; }
 NtripServerConfig* GetNtripServerConfig() { return g_center->ntripServerConfig; }
 HttpServerConfig* GetHttpServerConfig() { return g_center->httpServerConfig; }

@@ -77,7 +77,6 @@ NHServer* GetNetServer();
 RelayAccountList* GetRelayAccountList();
 // The authentication-centre clients of rover login and of the relay recheck.
 AuthCentreConfig* GetRoverAuthCentre();
-AuthCentreConfig* GetRelayRecheckAuthCentre();
 CtrlCenterConfig* GetCtrlCenterConfig();
 NtripServerConfig* GetNtripServerConfig();
 HttpServerConfig* GetHttpServerConfig();

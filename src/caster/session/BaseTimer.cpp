@@ -21,8 +21,6 @@ void Ntrip_TimerCallback(int, void* center)
     LoginTimeout_Pass(CasterScope_Of(c), nowMs);
 }
 
-void BaseTimer_PassNow(const CasterScope& scope) { BaseTimer_Pass(scope, ConnInfo_NowMs()); }
-
 void BaseTimer_Pass(const CasterScope& scope, int64_t nowMs)
 {
     ConnInfoTable::Guard conns;
