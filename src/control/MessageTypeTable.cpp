@@ -129,24 +129,6 @@ const MessageTypeEntry* MessageType_Find(uint32_t type)
     return nullptr;
 }
 
-const MessageTypeEntry* MessageType_Entries(size_t* count)
-{
-    if (count) *count = kTableSize;
-    return kTable;
-}
-
-int32_t MessageType_ReplyOf(uint32_t requestType)
-{
-    const MessageTypeEntry* entry = MessageType_Find(requestType);
-    return entry ? entry->replyType : -1;
-}
-
-google::protobuf::Message* MessageType_NewBody(uint32_t type)
-{
-    const MessageTypeEntry* entry = MessageType_Find(type);
-    return entry ? entry->newBody() : nullptr;
-}
-
 RVZ::RVZProtoMsg* DecodeBody(const unsigned char* frame, uint32_t bodyLength)
 {
     if (!frame || bodyLength > INT_MAX) return nullptr;

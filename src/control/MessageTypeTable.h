@@ -37,15 +37,6 @@ struct MessageTypeEntry {
 // The row of a type, or nullptr when the type is not in the table.
 const MessageTypeEntry* MessageType_Find(uint32_t type);
 
-// Every row, lowest types first.
-const MessageTypeEntry* MessageType_Entries(size_t* count);
-
-// The reply type of a request type; -1 when it is not answered or unknown.
-int32_t MessageType_ReplyOf(uint32_t requestType);
-
-// A new empty body of the type's class (owned by the caller), or nullptr.
-google::protobuf::Message* MessageType_NewBody(uint32_t type);
-
 // The decoder of every type in the table: frame starts at its sync and
 // holds at least 29 + bodyLength bytes. A new unit (owned by the caller), or
 // nullptr when the type is unknown, the id breaks the type's rule, or the

@@ -206,14 +206,6 @@ int NtripRespHandle_CloseWithoutLogin(int64_t nowMs, int64_t timeoutMs)
     return static_cast<int>(late.size());
 }
 
-size_t NtripRespHandle_Count()
-{
-    NtripRespHandleRecord* record = g_record.load();
-    if (!record) return 0;
-    ScopedLock guard(g_ctrlLock);
-    return record->connections->Count();
-}
-
 void NtripRespHandle_TcpOpenCallback(uint64_t channelID, const char* ip, int port, int)
 {
     NtripRespHandleRecord* record = g_record.load();

@@ -104,9 +104,6 @@ bool NtripRespHandle_NoteLogin(uint64_t channelID, bool accepted, CtrlLoginNote*
 // open (control loop thread; the 3000 ms timer runs it). Returns how many.
 int NtripRespHandle_CloseWithoutLogin(int64_t nowMs, int64_t timeoutMs = CTRL_LOGIN_TIMEOUT_MS);
 
-// Open connections (tests and benchmarks).
-size_t NtripRespHandle_Count();
-
 // Server callbacks (control loop thread).
 void NtripRespHandle_TcpOpenCallback(uint64_t channelID, const char* ip, int port, int kind);
 void NtripRespHandle_TcpCloseCallback(uint64_t channelID, int reason);

@@ -10,10 +10,9 @@
 // long as you use them, across a find, a walk and a rekey that belong
 // together.
 //
-// Lock order: the publisher table's lock is the innermost lock of the
-// system: connection registry, base registry, rover registry, then this one.
-// Nothing else is taken while it is held; in particular the broadcast copies
-// the subscriber list under the lock and writes to the subscribers after
+// Lock order (src/LOCKING.md): taken under the registries, and nothing but
+// the log is taken while it is held; in particular the broadcast copies the
+// subscriber list under the lock and writes to the subscribers after
 // releasing it, so the write and close callbacks never run inside it.
 #pragma once
 

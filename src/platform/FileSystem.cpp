@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <string>
 
 bool Platform_GetExePath(char* dst, size_t size)
 {
@@ -32,15 +31,3 @@ bool Platform_MakeDir(const char* path)
     return errno == EEXIST && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool Platform_MakeDirs(const char* path)
-{
-    if (!path || !*path) return false;
-    std::string p(path);
-    for (size_t i = 1; i < p.size(); ++i) {
-        if (p[i] == '/') {
-            std::string parent = p.substr(0, i);
-            if (!Platform_MakeDir(parent.c_str())) return false;
-        }
-    }
-    return Platform_MakeDir(p.c_str());
-}

@@ -12,5 +12,3 @@ bool Platform_PathExists(const char* path);
 // Creates one directory (mode 0755). True when it exists afterwards.
 bool Platform_MakeDir(const char* path);
 
-// Creates a directory and every missing parent. True when it exists afterwards.
-bool Platform_MakeDirs(const char* path);

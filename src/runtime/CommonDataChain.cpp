@@ -76,13 +76,6 @@ CommonDataChain* CommonDataChain_Copy(const CommonDataChain* chain)
     return head;
 }
 
-uint64_t CommonDataChain_Length(const CommonDataChain* chain)
-{
-    uint64_t total = 0;
-    for (; chain; chain = chain->next) total += chain->len;
-    return total;
-}
-
 void CommonDataChain_Free(CommonDataChain* chain)
 {
     while (chain) {

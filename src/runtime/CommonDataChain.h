@@ -26,7 +26,4 @@ int CommonDataChain_AppendAll(CommonDataChain* chain, const void* bytes, uint64_
 // A deep copy with the same blocks, data and lengths; nullptr for no chain.
 CommonDataChain* CommonDataChain_Copy(const CommonDataChain* chain);
 
-// Total of the block lengths.
-uint64_t CommonDataChain_Length(const CommonDataChain* chain);
-
 void CommonDataChain_Free(CommonDataChain* chain);

@@ -3,8 +3,11 @@
 // Every lock of the process, its place in the one lock order and the rules
 // around them (no disk write, blocking call or console print under a registry
 // lock or on a loop thread) are listed in src/LOCKING.md. In short: connection,
-// base, rover registries; user tables; stores; relay pool; publisher table;
-// control lock; command queue; the log last.
+// base, rover registries; user tables; stores and the control centre's
+// settings; the configuration file and the warning record; relay pool;
+// publisher table; control lock; alarm-post worker; command queue; decoding;
+// the event loop's; the queues of the user log and the authentication
+// centre; the log last.
 #pragma once
 
 #include "platform/CriticalSection.h"

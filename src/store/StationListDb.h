@@ -7,9 +7,9 @@
 // them again, so adding one fails and leaves the lists as they were.
 //
 // Locks: each list has its own lock, held across the database change and the
-// list change so that the two never disagree. They are innermost locks
-// (taken under the base registry lock by station removal); nothing is called
-// under them but SQLite, and the two are never held together.
+// list change so that the two never disagree. They are taken with no registry
+// lock held (the database is written under them); nothing is called under
+// them but SQLite and the log, and the two are never held together.
 #pragma once
 
 #include "runtime/Lock.h"

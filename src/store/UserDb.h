@@ -3,9 +3,9 @@
 // (first-login writes) all call in.
 //
 // Every operation runs under the store's one lock, from reset and bind to the
-// last row read, because the prepared SELECTs are shared; the lock is an
-// innermost one (taken under the user-table locks by the expiry test), and
-// nothing but SQLite runs under it. Values are always bound, never written
+// last row read, because the prepared SELECTs are shared; it is taken with no
+// other lock held (the first-login write runs after the rover-user lock is
+// left), and nothing but SQLite and the log runs under it. Values are always bound, never written
 // into SQL text. A NULL cell reads as an empty text or 0.
 //
 // Results: -1 the store is not open (or a null record); the rest per

@@ -84,12 +84,3 @@ TEST(Platform, ExePathIsAbsoluteAndBoundsChecked)
     EXPECT_FALSE(Platform_GetExePath(tiny, sizeof(tiny)));
 }
 
-TEST(Platform, MakeDirsCreatesParents)
-{
-    TempDir tmp;
-    std::string deep = tmp.File("a/b/c");
-    EXPECT_FALSE(Platform_PathExists(deep.c_str()));
-    EXPECT_TRUE(Platform_MakeDirs(deep.c_str()));
-    EXPECT_TRUE(Platform_PathExists(deep.c_str()));
-    EXPECT_TRUE(Platform_MakeDirs(deep.c_str()));  // existing is fine
-}

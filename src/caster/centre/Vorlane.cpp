@@ -49,7 +49,6 @@ BaseUserTable* GetBaseUserTable() { return g_center->baseUserTable; }
 NHServer* GetNetServer() { return g_center->netServer; }
 RelayAccountList* GetRelayAccountList() { return g_center->relayAccounts; }
 AuthCentreConfig* GetRoverAuthCentre() { return g_center->roverAuthCentre; }
-AuthCentreConfig* GetRelayRecheckAuthCentre() { return g_center->relayRecheckAuthCentre; }
 const CtrlCenterConfig* GetCtrlCenterConfig() { return g_center->ctrlCenterConfig; }
 std::shared_ptr<const NtripServerConfig> GetNtripServerConfig()
 {

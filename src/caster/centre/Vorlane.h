@@ -81,9 +81,8 @@ RoverUserTable* GetRoverUserTable();
 BaseUserTable* GetBaseUserTable();
 NHServer* GetNetServer();
 RelayAccountList* GetRelayAccountList();
-// The authentication-centre clients of rover login and of the relay recheck.
+// The authentication-centre client of rover login.
 AuthCentreConfig* GetRoverAuthCentre();
-AuthCentreConfig* GetRelayRecheckAuthCentre();
 // Set at creation, unchanged after it.
 const CtrlCenterConfig* GetCtrlCenterConfig();
 // The caster's settings in force now, one immutable copy (null before

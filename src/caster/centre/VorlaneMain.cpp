@@ -63,9 +63,10 @@ std::atomic<NHServer*> g_runningServer{nullptr};
 // exit() (and its leak check) with no thread of ours still decoding.
 void StopWorkers(Ntrip::Vorlane* center)
 {
-    DecodeExecutor* executors[] = {center->loginExecutor, center->baseExecutor, center->roverExecutor};
+    DecodeExecutor* executors[] = {center->loginExecutor, center->baseExecutor, center->roverExecutor,
+                                   center->pppRtkExecutor};
     for (DecodeExecutor* executor : executors) DecodeExecutor_Destroy(executor);
-    center->loginExecutor = center->baseExecutor = center->roverExecutor = nullptr;
+    center->loginExecutor = center->baseExecutor = center->roverExecutor = center->pppRtkExecutor = nullptr;
 }
 #endif
 

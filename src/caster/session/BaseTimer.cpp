@@ -23,8 +23,6 @@ void Ntrip_TimerCallback(int, void* center)
     LoginTimeout_Pass(scope, nowMs);
 }
 
-void BaseTimer_PassNow(const CasterScope& scope) { BaseTimer_Pass(scope, ConnInfo_NowMs()); }
-
 void BaseTimer_Pass(const CasterScope& scope, int64_t nowMs)
 {
     ConnInfoTable::Guard conns;

@@ -23,8 +23,5 @@ void Ntrip_TimerCallback(int periodMs, void* center);
 // One pass of that timer at the steady-clock time nowMs (ConnInfo_NowMs), on
 // the given registries. Takes the connection lock, then the base lock.
 void BaseTimer_Pass(const CasterScope& scope, int64_t nowMs);
-// The timer's own pass: at the steady clock's present time, so that setting
-// the wall clock neither closes a base early nor keeps a silent one open.
-void BaseTimer_PassNow(const CasterScope& scope);
 
 }  // namespace Ntrip

@@ -10,8 +10,6 @@ void CloseBaseConnection(const char* mountPoint) { CloseBaseConnection_In(Caster
 
 void CloseRoverConnection(const char* userName) { CloseRoverConnection_In(CasterScope_OfCenter(), userName); }
 
-int CloseAccountRovers(const char* userKey) { return CloseAccountRovers_In(CasterScope_OfCenter(), userKey); }
-
 void CloseBaseConnection_In(const CasterScope& scope, const char* mountPoint)
 {
     if (!mountPoint) return;

@@ -12,12 +12,11 @@ void CloseBaseConnection(const char* mountPoint);
 // Posts the close of the first rover in bucket order whose user name
 // ("u" or "u~2") equals the name. Takes the rover lock.
 void CloseRoverConnection(const char* userName);
-// Posts the close of every rover of the account (all of "u", "u~2", ...):
-// a changed password or a deleted account ends all of its logins. Returns
-// how many closes were posted. Takes the rover lock.
-int CloseAccountRovers(const char* userKey);
 
 // The same on the given registries and server.
 void CloseBaseConnection_In(const CasterScope& scope, const char* mountPoint);
 void CloseRoverConnection_In(const CasterScope& scope, const char* userName);
+// Posts the close of every rover of the account (all of "u", "u~2", ...):
+// a changed password or a deleted account ends all of its logins. Returns
+// how many closes were posted. Takes the rover lock.
 int CloseAccountRovers_In(const CasterScope& scope, const char* userKey);

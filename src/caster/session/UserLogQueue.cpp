@@ -39,7 +39,6 @@ struct UserLogState {
     uint64_t dropped = 0;
     bool running = false;
     std::string root;
-    size_t writers = 0;  // per-user writers held by the thread
 };
 
 UserLogState& State()
@@ -93,7 +92,6 @@ void Run()
         s.bytes -= bytes;
         s.done += batch.size();
         s.linesDone += lines;
-        s.writers = users.size();
         s.drained.notify_all();
         batch.clear();
     }
@@ -149,13 +147,6 @@ bool UserLogQueue_Flush(int timeoutMs, uint64_t* linesLeft)
     // The thread works in order: every line done beyond the target came after it.
     if (linesLeft) *linesLeft = s.linesDone >= linesTarget ? 0 : linesTarget - s.linesDone;
     return flushed;
-}
-
-size_t UserLogQueue_WriterCount()
-{
-    UserLogState& s = State();
-    std::lock_guard<std::mutex> lock(s.mutex);
-    return s.writers;
 }
 
 void UserLogQueue_SetRoot(const char* dir)

@@ -26,8 +26,6 @@ void UserLogQueue_Release(const char* userName);
 // bounds the wait. False when it gave up; *linesLeft (may be null) gets how
 // many of the lines queued before the call were not written by then.
 bool UserLogQueue_Flush(int timeoutMs, uint64_t* linesLeft = nullptr);
-// Per-user writers the thread holds now.
-size_t UserLogQueue_WriterCount();
 // The folder the tree is rooted in (default: the executable's directory);
 // only before the first post, for tests.
 void UserLogQueue_SetRoot(const char* dir);

@@ -37,15 +37,6 @@ void FillRecord(const unsigned char* frame, uint16_t length, BinaryLoginRecord* 
 
 }  // namespace
 
-bool HasBinaryMarker(const unsigned char* bytes, size_t n)
-{
-    if (!bytes) return false;
-    for (size_t i = 0; i + 2 < n; ++i) {
-        if (IsSync(bytes + i)) return true;
-    }
-    return false;
-}
-
 void ScanBinaryLoginFrames(const unsigned char* bytes, size_t n, std::vector<BinaryLoginFrame>* frames)
 {
     if (!bytes || !frames) return;

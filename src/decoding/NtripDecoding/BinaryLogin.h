@@ -28,9 +28,6 @@ struct BinaryLoginFrame {
     size_t end;     // index just past the CRC
 };
 
-// Whether AA 55 DD occurs with all three bytes inside the buffer.
-bool HasBinaryMarker(const unsigned char* bytes, size_t n);
-
 // Lists the CRC-valid login frames (type 1, payload below 200 bytes) of the
 // buffer in order. Valid frames of other kinds are stepped over whole; a CRC
 // mismatch moves on by one byte.

@@ -57,13 +57,13 @@ TEST_F(SteadyTimeoutTest, WallClockStepsNeitherCloseEarlyNorKeepLate)
     // The wall clock jumps a day ahead: 9.999 s of silence is still under 10 s.
     g_wall = g_wall.load() + 86400;
     g_steadyMs += 9999;
-    Ntrip::BaseTimer_PassNow(scope);
+    Ntrip::BaseTimer_Pass(scope, ConnInfo_NowMs());
     EXPECT_EQ(V{}, Taken()) << "a forward step closes no base early";
 
     // And back two days: at 10 s of silence the base goes all the same.
     g_wall = g_wall.load() - 2 * 86400;
     g_steadyMs += 1;
-    Ntrip::BaseTimer_PassNow(scope);
+    Ntrip::BaseTimer_Pass(scope, ConnInfo_NowMs());
     EXPECT_EQ(V{Close(11)}, Taken()) << "a backward step keeps no silent base open";
 }
 
@@ -76,13 +76,13 @@ TEST_F(SteadyTimeoutTest, EveryBaseIsJudgedOnItsOwnSilence)
     Taken();
     g_wall = g_wall.load() + 3600;  // an hour ahead between two passes
     g_steadyMs += 4000;
-    Ntrip::BaseTimer_PassNow(scope);
+    Ntrip::BaseTimer_Pass(scope, ConnInfo_NowMs());
     EXPECT_EQ(V{Close(11)}, Taken());
     g_steadyMs += 5999;
-    Ntrip::BaseTimer_PassNow(scope);
+    Ntrip::BaseTimer_Pass(scope, ConnInfo_NowMs());
     EXPECT_EQ(V{Close(11)}, Taken()) << "B2 at 9.999 s stays; B1's close is still pending";
     g_steadyMs += 1;
-    Ntrip::BaseTimer_PassNow(scope);
+    Ntrip::BaseTimer_Pass(scope, ConnInfo_NowMs());
     EXPECT_EQ((V{Close(11), Close(12)}), Taken());
 }
 

@@ -1,4 +1,5 @@
 #include "decoding/NtripDecoding/BinaryLogin.h"
+#include "decoding/NtripDecoding/ByteSpan.h"
 #include "decoding/NtripDecoding/LoginFrameCrc16.h"
 #include "decoding/NtripDecoding/NtripRequestDecode.h"
 
@@ -197,7 +198,7 @@ TEST(BinaryLogin, ScanListsEveryLoginFrameWithItsPlace)
     EXPECT_EQ(2u, frames[1].record.payloadLength);
     EXPECT_EQ(0, memcmp(frames[1].record.payload, "bb", 2));
 
-    EXPECT_TRUE(HasBinaryMarker(a.data(), 3));
-    EXPECT_FALSE(HasBinaryMarker(a.data(), 2));
+    EXPECT_TRUE(ByteSpan_HasBinaryMarker(ByteSpan_Make(a.data(), 3)));
+    EXPECT_FALSE(ByteSpan_HasBinaryMarker(ByteSpan_Make(a.data(), 2)));
     EXPECT_EQ(nullptr, DecodeBinaryLogin(a.data(), a.size() - 1, nullptr));
 }
