@@ -129,6 +129,12 @@ const MessageTypeEntry* MessageType_Find(uint32_t type)
     return nullptr;
 }
 
+const MessageTypeEntry* MessageType_Entries(size_t* count)
+{
+    if (count) *count = kTableSize;
+    return kTable;
+}
+
 RVZ::RVZProtoMsg* DecodeBody(const unsigned char* frame, uint32_t bodyLength)
 {
     if (!frame || bodyLength > INT_MAX) return nullptr;

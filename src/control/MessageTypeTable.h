@@ -37,6 +37,9 @@ struct MessageTypeEntry {
 // The row of a type, or nullptr when the type is not in the table.
 const MessageTypeEntry* MessageType_Find(uint32_t type);
 
+// Every row, lowest types first (the frame fuzzer picks its types from them).
+const MessageTypeEntry* MessageType_Entries(size_t* count);
+
 // The decoder of every type in the table: frame starts at its sync and
 // holds at least 29 + bodyLength bytes. A new unit (owned by the caller), or
 // nullptr when the type is unknown, the id breaks the type's rule, or the
