@@ -281,54 +281,30 @@ void ReaderLoop(const std::vector<Rover*>& mine, Shared* shared, ReaderStats* st
 // independent receivers would be; each takes every k-th rover and hands its
 // figures back through a pipe when told to stop.
 
-bool ReadAllFrom(int fd, void* data, size_t n)
-{
-    char* p = static_cast<char*>(data);
-    while (n > 0) {
-        ssize_t r = read(fd, p, n);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
 
-bool WriteAllTo(int fd, const void* data, size_t n)
-{
-    const char* p = static_cast<const char*>(data);
-    while (n > 0) {
-        ssize_t w = write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
 
 bool SendStats(int fd, const ReaderStats& s)
 {
     uint64_t seqs = s.lastBySeq.size();
-    return WriteAllTo(fd, s.perRover.fine.data(), s.perRover.fine.size() * sizeof(uint64_t)) &&
-           WriteAllTo(fd, s.perRover.coarse.data(), s.perRover.coarse.size() * sizeof(uint64_t)) &&
-           WriteAllTo(fd, &s.perRover.count, sizeof(uint64_t)) && WriteAllTo(fd, &s.perRover.maxNs, sizeof(uint64_t)) &&
-           WriteAllTo(fd, &s.orderErrors, sizeof(uint64_t)) && WriteAllTo(fd, &s.badReplies, sizeof(uint64_t)) &&
-           WriteAllTo(fd, &seqs, sizeof(seqs)) && WriteAllTo(fd, s.lastBySeq.data(), seqs * sizeof(uint64_t));
+    return Bench::WriteAll(fd, s.perRover.fine.data(), s.perRover.fine.size() * sizeof(uint64_t)) &&
+           Bench::WriteAll(fd, s.perRover.coarse.data(), s.perRover.coarse.size() * sizeof(uint64_t)) &&
+           Bench::WriteAll(fd, &s.perRover.count, sizeof(uint64_t)) && Bench::WriteAll(fd, &s.perRover.maxNs, sizeof(uint64_t)) &&
+           Bench::WriteAll(fd, &s.orderErrors, sizeof(uint64_t)) && Bench::WriteAll(fd, &s.badReplies, sizeof(uint64_t)) &&
+           Bench::WriteAll(fd, &seqs, sizeof(seqs)) && Bench::WriteAll(fd, s.lastBySeq.data(), seqs * sizeof(uint64_t));
 }
 
 bool ReceiveStats(int fd, ReaderStats* s)
 {
     uint64_t seqs = 0;
-    if (!ReadAllFrom(fd, s->perRover.fine.data(), s->perRover.fine.size() * sizeof(uint64_t)) ||
-        !ReadAllFrom(fd, s->perRover.coarse.data(), s->perRover.coarse.size() * sizeof(uint64_t)) ||
-        !ReadAllFrom(fd, &s->perRover.count, sizeof(uint64_t)) || !ReadAllFrom(fd, &s->perRover.maxNs, sizeof(uint64_t)) ||
-        !ReadAllFrom(fd, &s->orderErrors, sizeof(uint64_t)) || !ReadAllFrom(fd, &s->badReplies, sizeof(uint64_t)) ||
-        !ReadAllFrom(fd, &seqs, sizeof(seqs)) || seqs > 1000000) {
+    if (!Bench::ReadAll(fd, s->perRover.fine.data(), s->perRover.fine.size() * sizeof(uint64_t)) ||
+        !Bench::ReadAll(fd, s->perRover.coarse.data(), s->perRover.coarse.size() * sizeof(uint64_t)) ||
+        !Bench::ReadAll(fd, &s->perRover.count, sizeof(uint64_t)) || !Bench::ReadAll(fd, &s->perRover.maxNs, sizeof(uint64_t)) ||
+        !Bench::ReadAll(fd, &s->orderErrors, sizeof(uint64_t)) || !Bench::ReadAll(fd, &s->badReplies, sizeof(uint64_t)) ||
+        !Bench::ReadAll(fd, &seqs, sizeof(seqs)) || seqs > 1000000) {
         return false;
     }
     s->lastBySeq.resize(seqs);
-    return ReadAllFrom(fd, s->lastBySeq.data(), seqs * sizeof(uint64_t));
+    return Bench::ReadAll(fd, s->lastBySeq.data(), seqs * sizeof(uint64_t));
 }
 
 struct ReaderProcess {

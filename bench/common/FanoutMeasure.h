@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -20,6 +21,34 @@
 #include <vector>
 
 namespace Bench {
+
+// Writes all n bytes to a pipe or socket; false on an error.
+inline bool WriteAll(int fd, const void* data, size_t n)
+{
+    const char* p = static_cast<const char*>(data);
+    while (n > 0) {
+        ssize_t w = write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<size_t>(w);
+    }
+    return true;
+}
+
+// Reads exactly n bytes from a pipe or socket; false at its end or an error.
+inline bool ReadAll(int fd, void* data, size_t n)
+{
+    char* p = static_cast<char*>(data);
+    while (n > 0) {
+        ssize_t r = read(fd, p, n);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
 
 // Each chunk starts with its send time (ns) and its sequence number.
 const size_t HEADER = 16;

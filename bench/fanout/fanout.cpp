@@ -67,31 +67,7 @@ long ResidentKb()
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-bool WriteAll(int fd, const void* data, size_t n)
-{
-    const char* p = static_cast<const char*>(data);
-    while (n > 0) {
-        ssize_t w = write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return true;
-}
 
-bool ReadAll(int fd, void* data, size_t n)
-{
-    char* p = static_cast<char*>(data);
-    while (n > 0) {
-        ssize_t r = read(fd, p, n);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
-}
 
 // ---- the server process ---------------------------------------------------
 
@@ -144,7 +120,7 @@ void ServerTimer(int, void*)
         if (port == 0) return;
         g_server.report.baselineKb = ResidentKb();
         g_server.report.port = port;
-        WriteAll(g_server.reportFd, &port, sizeof(port));
+        Bench::WriteAll(g_server.reportFd, &port, sizeof(port));
         g_server.portSent = true;
     }
     char c;
@@ -173,7 +149,7 @@ int RunServer(int controlFd, int reportFd)
     rusage ru;
     getrusage(RUSAGE_SELF, &ru);
     g_server.report.peakKb = ru.ru_maxrss;
-    WriteAll(reportFd, &g_server.report, sizeof(g_server.report));
+    Bench::WriteAll(reportFd, &g_server.report, sizeof(g_server.report));
     std::string cleanup = "rm -rf '" + std::string(dir) + "'";
     if (system(cleanup.c_str()) != 0) {
     }
@@ -284,14 +260,14 @@ int RunOne(const Options& o, int n, const std::string& mode)
     close(control[0]);
     close(report[1]);
     int port = 0;
-    if (!ReadAll(report[0], &port, sizeof(port))) {
+    if (!Bench::ReadAll(report[0], &port, sizeof(port))) {
         fprintf(stderr, "server did not start\n");
         return 1;
     }
 
     int publisher = Connect(port);
     char mark = 0;
-    if (publisher < 0 || !ReadAll(publisher, &mark, 1) || mark != 'P') {
+    if (publisher < 0 || !Bench::ReadAll(publisher, &mark, 1) || mark != 'P') {
         fprintf(stderr, "publisher not accepted\n");
         return 1;
     }
@@ -335,7 +311,7 @@ int RunOne(const Options& o, int n, const std::string& mode)
         uint64_t stamp = NowNs();
         memcpy(chunk.data(), &stamp, 8);
         memcpy(chunk.data() + 8, &seq, 8);
-        if (!WriteAll(publisher, chunk.data(), chunk.size())) break;
+        if (!Bench::WriteAll(publisher, chunk.data(), chunk.size())) break;
         sent += chunk.size();
         ++seq;
         if (paced) {
@@ -353,9 +329,9 @@ int RunOne(const Options& o, int n, const std::string& mode)
     shared.stop = true;
     for (std::thread& r : readers) r.join();
 
-    if (!WriteAll(control[1], "Q", 1)) return 1;
+    if (!Bench::WriteAll(control[1], "Q", 1)) return 1;
     ServerReport server{};
-    bool gotReport = ReadAll(report[0], &server, sizeof(server));
+    bool gotReport = Bench::ReadAll(report[0], &server, sizeof(server));
     int status = 0;
     waitpid(child, &status, 0);
     close(control[1]);
