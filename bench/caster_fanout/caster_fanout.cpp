@@ -51,6 +51,7 @@
 #include "common/FanoutMeasure.h"
 #include "support/CtrlCenterClient.h"
 #include "support/TempDir.h"
+#include "support/TestClient.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -552,9 +553,9 @@ bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
 
 void TwoFreePorts(Caster* c)
 {
-    c->basePort = FreeLoopbackPort();
-    c->roverPort = FreeLoopbackPort();
-    while (c->roverPort == c->basePort) c->roverPort = FreeLoopbackPort();
+    c->basePort = TestClient_FreePort();
+    c->roverPort = TestClient_FreePort();
+    while (c->roverPort == c->basePort) c->roverPort = TestClient_FreePort();
 }
 
 bool StartStr2Str(ChildProcess* process, const TempDir& dir, Caster* c)

@@ -2,11 +2,7 @@
 // and the start-ups that must fail loudly (no configuration, a caster port
 // it cannot listen on).
 #include "blackbox/CasterFixture.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/HeldPort.h"
 
 #include <csignal>
 
@@ -53,35 +49,9 @@ TEST_F(BlackboxStartFailure, MissingConfigurationEndsNonZeroWithTheFatalLine)
     EXPECT_NE(vorlane.LogText().find("Start Vorlane"), std::string::npos);
 }
 
-// A listening socket on a loopback port, held for the test.
-class HeldPort {
-public:
-    HeldPort()
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof(addr);
-        if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 && listen(fd_, 4) == 0 &&
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-            port_ = ntohs(addr.sin_port);
-        }
-    }
-    ~HeldPort()
-    {
-        if (fd_ >= 0) close(fd_);
-    }
-    int Port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
-
 TEST_F(BlackboxStartFailure, CasterPortInUseEndsNonZero)
 {
-    HeldPort held;
+    HeldPort held(HeldPort::kListening);
     ASSERT_GT(held.Port(), 0);
     vorlane.SetNtrip("port", held.Port());
     ASSERT_TRUE(vorlane.Launch());
