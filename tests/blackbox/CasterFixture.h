@@ -6,6 +6,7 @@
 
 #include "blackbox/RawPeers.h"
 #include "blackbox/VorlaneInstance.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -58,6 +59,12 @@ protected:
     }
 
     int Port() const { return vorlane.CasterPort(); }
+
+    // Waits until the log holds text at least n times.
+    bool WaitCount(const std::string& text, int n, int timeoutMs = 5000)
+    {
+        return WaitFor([&] { return vorlane.CountInLog(text) >= n; }, timeoutMs);
+    }
 
     void TearDown() override
     {

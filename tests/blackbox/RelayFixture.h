@@ -108,17 +108,6 @@ protected:
     // The caster's open descriptors.
     int OpenFileCount() const { return vorlane.OpenFileCount(); }
 
-    // Waits until the log holds text at least n times.
-    bool WaitCount(const std::string& text, int n, int timeoutMs)
-    {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (vorlane.CountInLog(text) < n) {
-            if (std::chrono::steady_clock::now() >= end) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
-    }
-
     // A rover logged in on mount with its own account (made before the start).
     bool LoginRover(TestClient* rover, const std::string& mount, const std::string& user,
                     std::string* reply = nullptr)

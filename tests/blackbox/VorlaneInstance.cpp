@@ -3,6 +3,7 @@
 #include "support/Files.h"
 #include "support/TestClient.h"
 #include "support/TestEnv.h"
+#include "support/WaitFor.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -376,12 +377,7 @@ std::string VorlaneInstance::LogText() const
 
 bool VorlaneInstance::WaitForLog(const std::string& text, int timeoutMs) const
 {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (LogText().find(text) != std::string::npos) return true;
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    return WaitFor([&] { return LogText().find(text) != std::string::npos; }, timeoutMs);
 }
 
 int VorlaneInstance::CountInLog(const std::string& text) const
