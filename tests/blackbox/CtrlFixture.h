@@ -43,6 +43,8 @@ protected:
             << "the control port never accepted";
     }
 
+    void StartServing() override { StartWithOperator(); }
+
     // A control centre connected and, when asked, logged in (ack 20).
     std::unique_ptr<CtrlCenterClient> Centre(bool login = true)
     {

@@ -102,8 +102,7 @@ protected:
     {
         ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
         ASSERT_TRUE(vorlane.AddRoverAccount("alice", "Alice-Pw-731"));
-        ASSERT_NO_FATAL_FAILURE(StartCaster());
-        ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "Base-Pw-1"));
+        ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
         std::string reply;
         ASSERT_TRUE(LoginRover(&rover, Port(), "MNT1", "alice", "Alice-Pw-731", &reply)) << Printable(reply);
         std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
@@ -286,8 +285,7 @@ TEST_F(BlackboxHostile, ControlCharactersInClientTextsCannotForgeLogLines)
     vorlane.SetNtrip("rover_login_mode", 1);  // any user name logs in
     vorlane.SetNtrip("rover_gga_log", 1);
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
 
     const std::string forged = "FORGED [info] Base login ok";
     const std::string user = "eve\r\n" + forged + "\x1b[2J";

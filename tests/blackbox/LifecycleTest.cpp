@@ -8,7 +8,6 @@
 
 namespace {
 
-using RawPeers::LoginBase;
 using RawPeers::LoginRover;
 
 class BlackboxLifecycle : public CasterTest, public ::testing::WithParamInterface<int> {};
@@ -17,9 +16,8 @@ TEST_P(BlackboxLifecycle, StopSignalWhileServingEndsWithStatusZero)
 {
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
     ASSERT_TRUE(vorlane.AddRoverAccount("alice", "Alice-Pw-731"));
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
     TestClient base, rover;
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
     ASSERT_TRUE(LoginRover(&rover, Port(), "MNT1", "alice", "Alice-Pw-731"));
     ASSERT_TRUE(base.Send(GnssFrames::RtcmFiller(1074, 300, 1)));
 

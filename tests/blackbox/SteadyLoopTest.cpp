@@ -21,7 +21,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using RawPeers::LoginBase;
 using RawPeers::LoginRover;
 namespace fs = std::filesystem;
 
@@ -68,9 +67,8 @@ void BlockGeneralUserLog(const std::string& dir)
 TEST_F(BlackboxSteadyLoop, AUserLogThatBlocksStallsNoStreamAndNoLogin)
 {
     BlockGeneralUserLog(vorlane.Dir());
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
     TestClient base;
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "any"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "any"));
     RawPeers::CounterStream stream(&base, 100, 100);
     stream.Start();
 
@@ -139,9 +137,8 @@ TEST_F(BlackboxSteadyLoop, AUserLogThatBlocksStallsNoStreamAndNoLogin)
 TEST_F(BlackboxSteadyLoop, UserLogWritersFollowTheRoversOnline)
 {
     vorlane.SetNtrip("base_offline_time", 3600);  // MNT1 sends nothing for the whole run
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
     TestClient base;
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "any"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "any"));
     const std::string gga = GnssFrames::Gga(30.5, 114.3, 25.0) + "\r\n";
 
     auto batch = [&](int first, int count) {
