@@ -60,6 +60,7 @@
 #include "common/FanoutMeasure.h"
 #include "support/CtrlCenterClient.h"
 #include "support/TempDir.h"
+#include "support/TestClient.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -708,9 +709,9 @@ bool StartVorlane(VorlaneInstance* vorlane, Caster* c)
 
 void TwoFreePorts(Caster* c)
 {
-    c->basePort = FreeLoopbackPort();
-    c->roverPort = FreeLoopbackPort();
-    while (c->roverPort == c->basePort) c->roverPort = FreeLoopbackPort();
+    c->basePort = TestClient_FreePort();
+    c->roverPort = TestClient_FreePort();
+    while (c->roverPort == c->basePort) c->roverPort = TestClient_FreePort();
 }
 
 bool StartStr2Str(ChildProcess* process, const TempDir& dir, Caster* c)
@@ -766,7 +767,7 @@ bool StartEpoll(ChildProcess* process, const TempDir& dir, Caster* c)
 bool StartBlocking(ChildProcess* process, const TempDir& dir, Caster* c)
 {
     c->name = "blocking";
-    c->roverPort = c->basePort = FreeLoopbackPort();
+    c->roverPort = c->basePort = TestClient_FreePort();
     std::string out = dir.File("blocking.out");
     if (!process->Spawn({BLOCKING_BROADCASTER_PATH, std::to_string(c->roverPort)}, dir.Path(), out,
                         dir.File("blocking.err"))) {

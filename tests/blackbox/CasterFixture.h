@@ -6,6 +6,7 @@
 
 #include "blackbox/RawPeers.h"
 #include "blackbox/VorlaneInstance.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -57,7 +58,25 @@ protected:
         started_ = true;
     }
 
+    // How the fixture starts the caster; one with more to start says so.
+    virtual void StartServing() { StartCaster(); }
+
+    // The opening of most stories: the caster started, and a base logged in
+    // with "SOURCE" and answered "ICY 200 OK".
+    void StartWithBase(TestClient* base, const std::string& mount, const std::string& password)
+    {
+        ASSERT_NO_FATAL_FAILURE(StartServing());
+        std::string reply;
+        ASSERT_TRUE(RawPeers::LoginBase(base, Port(), mount, password, &reply)) << mount << ": " << Printable(reply);
+    }
+
     int Port() const { return vorlane.CasterPort(); }
+
+    // Waits until the log holds text at least n times.
+    bool WaitCount(const std::string& text, int n, int timeoutMs = 5000)
+    {
+        return WaitFor([&] { return vorlane.CountInLog(text) >= n; }, timeoutMs);
+    }
 
     void TearDown() override
     {

@@ -39,12 +39,11 @@ protected:
         ASSERT_TRUE(vorlane.AddOperatorAccount(CtrlTexts::kOperator, CtrlTexts::kOperatorPassword));
         ASSERT_NO_FATAL_FAILURE(StartCaster());
         // The control loop starts on its own thread beside the caster's.
-        bool accepts = false;
-        for (int i = 0; i < 100 && !(accepts = PortAccepts(vorlane.ControlPort(), 100)); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        ASSERT_TRUE(accepts) << "the control port never accepted";
+        ASSERT_TRUE(WaitFor([&] { return PortAccepts(vorlane.ControlPort(), 100); }, 10000, 50))
+            << "the control port never accepted";
     }
+
+    void StartServing() override { StartWithOperator(); }
 
     // A control centre connected and, when asked, logged in (ack 20).
     std::unique_ptr<CtrlCenterClient> Centre(bool login = true)

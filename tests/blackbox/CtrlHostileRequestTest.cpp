@@ -50,8 +50,7 @@ protected:
     {
         ASSERT_TRUE(vorlane.AddBaseAccount("HB1", "Base-Pw-1"));
         ASSERT_TRUE(vorlane.AddRoverAccount("hr1", "Rover-Pw-1"));
-        ASSERT_NO_FATAL_FAILURE(StartWithOperator());
-        ASSERT_TRUE(RawPeers::LoginBase(&base_, Port(), "HB1", "Base-Pw-1"));
+        ASSERT_NO_FATAL_FAILURE(StartWithBase(&base_, "HB1", "Base-Pw-1"));
         ASSERT_TRUE(RawPeers::LoginRover(&rover_, Port(), "HB1", "hr1", "Rover-Pw-1"));
         centre_ = Centre();
         ASSERT_NO_FATAL_FAILURE(ExpectStillStreaming());
@@ -453,9 +452,8 @@ protected:
 TEST_F(BlackboxPppRtkHostileRequest, StationAndClientNamesOfKilobytesAreEchoedCut)
 {
     vorlane.SetNtrip("base_login_mode", 1);
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
     TestClient base;
-    ASSERT_TRUE(RawPeers::LoginBase(&base, Port(), "PPP-RTK", "any"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "PPP-RTK", "any"));
     const std::string name = WideName(5000);
 
     struct Case {

@@ -68,9 +68,8 @@ TEST_F(BlackboxCtrlStationLists, QueryUpdateAndInsertMoveNamesBetweenTheLists)
 TEST_F(BlackboxCtrlStationLists, BlackListingAnOnlineBaseClosesIt)
 {
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
-    ASSERT_NO_FATAL_FAILURE(StartWithOperator());
     TestClient base;
-    ASSERT_TRUE(RawPeers::LoginBase(&base, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
     auto c = Centre();
 
     EXPECT_EQ(AskJson(c.get(), R"({"MsgId": 1001, "MsgData": {"blacklist": ["MNT1"]}})"), "");

@@ -54,9 +54,8 @@ protected:
 TEST_F(BlackboxCtrlUserOps, AddedRoverLogsInAtOnceAndReceivesTheStream)
 {
     ASSERT_TRUE(vorlane.AddBaseAccount("UB1", "Base-Pw-1"));
-    ASSERT_NO_FATAL_FAILURE(StartWithOperator());
     TestClient base;
-    ASSERT_TRUE(RawPeers::LoginBase(&base, Port(), "UB1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "UB1", "Base-Pw-1"));
     auto c = Centre();
 
     TestClient early;
@@ -85,9 +84,8 @@ TEST_F(BlackboxCtrlUserOps, AddedRoverLogsInAtOnceAndReceivesTheStream)
 TEST_F(BlackboxCtrlUserOps, BaseIsClosedWhenItsPasswordChangesAndOnlyThen)
 {
     ASSERT_TRUE(vorlane.AddBaseAccount("UB1", "Base-Pw-1"));
-    ASSERT_NO_FATAL_FAILURE(StartWithOperator());
     TestClient base;
-    ASSERT_TRUE(RawPeers::LoginBase(&base, Port(), "UB1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "UB1", "Base-Pw-1"));
     auto c = Centre();
     uint32_t id = IdOf(c.get(), 2, "UB1");
     ASSERT_NE(id, 0u);
@@ -117,9 +115,8 @@ TEST_F(BlackboxCtrlUserOps, AnAccountMadeABaseNoLongerLogsInAsARover)
 {
     ASSERT_TRUE(vorlane.AddBaseAccount("UB1", "Base-Pw-1"));
     ASSERT_TRUE(vorlane.AddRoverAccount("shifter", "Shift-Pw-1"));
-    ASSERT_NO_FATAL_FAILURE(StartWithOperator());
     TestClient base;
-    ASSERT_TRUE(RawPeers::LoginBase(&base, Port(), "UB1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "UB1", "Base-Pw-1"));
     TestClient rover;
     std::string reply;
     ASSERT_TRUE(RawPeers::LoginRover(&rover, Port(), "UB1", "shifter", "Shift-Pw-1", &reply)) << Printable(reply);
@@ -141,9 +138,8 @@ TEST_F(BlackboxCtrlUserOps, DeletedRoversAreClosedAndRefused)
 {
     ASSERT_TRUE(vorlane.AddBaseAccount("UB1", "Base-Pw-1"));
     for (const char* user : {"del-a", "del-b", "del-c", "keep"}) ASSERT_TRUE(vorlane.AddRoverAccount(user, "Del-Pw"));
-    ASSERT_NO_FATAL_FAILURE(StartWithOperator());
     TestClient base;
-    ASSERT_TRUE(RawPeers::LoginBase(&base, Port(), "UB1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "UB1", "Base-Pw-1"));
     auto c = Centre();
     std::map<std::string, uint32_t> ids;
     std::map<std::string, std::unique_ptr<TestClient>> rovers;

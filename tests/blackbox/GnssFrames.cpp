@@ -1,5 +1,7 @@
 #include "blackbox/GnssFrames.h"
 
+#include "support/NmeaSentence.h"
+
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -123,11 +125,7 @@ std::string Gga(double latitudeDeg, double longitudeDeg, double heightM)
     char body[160];
     snprintf(body, sizeof(body), "GPGGA,120000.00,%s,%c,%s,%c,1,10,1.0,%.3f,M,0.000,M,,", lat.c_str(), ns,
              lon.c_str(), ew, heightM);
-    unsigned char sum = 0;
-    for (const char* c = body; *c; ++c) sum ^= static_cast<unsigned char>(*c);
-    char tail[8];
-    snprintf(tail, sizeof(tail), "*%02X", sum);
-    return std::string("$") + body + tail;
+    return NmeaSentence(body);
 }
 
 std::string RtcmFeed(size_t n, uint32_t seed)

@@ -6,6 +6,7 @@
 #include "blackbox/GnssFrames.h"
 #include "blackbox/RelayFixture.h"
 #include "support/Files.h"
+#include "support/NmeaSentence.h"
 #include "support/TestSecrets.h"
 
 #include <atomic>
@@ -31,16 +32,6 @@ const int kSettleMs = 200;
 long long MsSince(Clock::time_point start)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// "$" + body + "*" + its checksum.
-std::string Nmea(const std::string& body)
-{
-    unsigned sum = 0;
-    for (char c : body) sum ^= static_cast<unsigned char>(c);
-    char digits[4];
-    snprintf(digits, sizeof(digits), "%02X", sum & 0xff);
-    return "$" + body + "*" + digits;
 }
 
 // Lines of the daily log that say something (a message ending in "\n" is
@@ -111,8 +102,7 @@ protected:
     {
         ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
         ASSERT_TRUE(vorlane.AddRoverAccount("alice", "Alice-Pw-731"));
-        ASSERT_NO_FATAL_FAILURE(StartCaster());
-        ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "Base-Pw-1"));
+        ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
         std::string reply;
         ASSERT_TRUE(LoginRover(&rover, Port(), "MNT1", "alice", "Alice-Pw-731", &reply)) << Printable(reply);
         std::this_thread::sleep_for(std::chrono::milliseconds(kSettleMs));
@@ -295,14 +285,13 @@ TEST_F(BlackboxHostile, ControlCharactersInClientTextsCannotForgeLogLines)
     vorlane.SetNtrip("rover_login_mode", 1);  // any user name logs in
     vorlane.SetNtrip("rover_gga_log", 1);
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
 
     const std::string forged = "FORGED [info] Base login ok";
     const std::string user = "eve\r\n" + forged + "\x1b[2J";
     std::string reply;
     ASSERT_TRUE(LoginRover(&rover, Port(), "MNT1", user, "any", &reply)) << Printable(reply);
-    const std::string gga = Nmea("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M\r\n" + forged + "\x1b[0m,46.9,M,,");
+    const std::string gga = NmeaSentence("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M\r\n" + forged + "\x1b[0m,46.9,M,,");
     ASSERT_TRUE(rover.Send(gga + "\r\n"));
     ASSERT_TRUE(vorlane.WaitForLog("Rover login ok:eve"));
 
@@ -347,15 +336,15 @@ TEST_F(BlackboxHostile, AbsurdPositionsAreHarmless)
     std::string sentences;
     for (const char* v : values) {
         std::string s(v);
-        sentences += Nmea("GPGGA,123519," + s + ",N," + s + ",E,1,08,0.9,545.4,M,46.9,M,,") + "\r\n";
-        sentences += Nmea("GNGGA,123519,4807.038,S,01131.000,W,1,08," + s + "," + s + ",M," + s + ",M," + s + ",0001") + "\r\n";
+        sentences += NmeaSentence("GPGGA,123519," + s + ",N," + s + ",E,1,08,0.9,545.4,M,46.9,M,,") + "\r\n";
+        sentences += NmeaSentence("GNGGA,123519,4807.038,S,01131.000,W,1,08," + s + "," + s + ",M," + s + ",M," + s + ",0001") + "\r\n";
         // time, longitude, latitude, height, 5 skipped, quality, 2 skipped,
         // satellites, 6 skipped, differential age.
         std::string ksxt = "KSXT,20190909084745.00," + s + "," + s + "," + s + ",299.72,-67.84,95.20,0.000,,2,,,10";
         ksxt += ",,,,,,," + s;
-        sentences += Nmea(ksxt) + "\r\n";
+        sentences += NmeaSentence(ksxt) + "\r\n";
     }
-    sentences += Nmea("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,") + "\r\n";
+    sentences += NmeaSentence("GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,") + "\r\n";
     ASSERT_TRUE(rover.Send(sentences));
     ASSERT_TRUE(nearest.Send(sentences));
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));

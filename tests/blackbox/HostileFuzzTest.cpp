@@ -19,6 +19,7 @@
 #include "blackbox/GnssFrames.h"
 #include "blackbox/InspectorFixture.h"
 #include "support/CtrlCenterClient.h"
+#include "support/NmeaSentence.h"
 
 #include <json/json.h>
 
@@ -109,13 +110,9 @@ public:
             body = "KSXT,20190909084745.00," + Number() + "," + Number() + "," + Number() + ",,,,,," +
                    std::to_string(Below(4)) + ",,," + Number() + ",,,,,,," + Number();
         }
-        unsigned sum = 0;
-        for (char c : body) sum ^= static_cast<unsigned char>(c);
-        if (Chance(20)) sum ^= 1 + Below(255);
-        char digits[4];
-        snprintf(digits, sizeof(digits), "%02X", sum & 0xff);
+        unsigned flip = Chance(20) ? 1 + Below(255) : 0;
         std::string tail = Chance(80) ? "\r\n" : Text();
-        return "$" + body + "*" + digits + tail;
+        return NmeaSentence(body, true, flip) + tail;
     }
 
     // An AA 55 DD frame: header fields, payload and CRC-16 random or right.

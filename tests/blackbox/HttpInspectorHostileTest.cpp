@@ -29,17 +29,6 @@ const int kIdleTimeoutS = 30;
 
 class InspectorHostile : public BlackboxInspector {
 protected:
-    // The caster's resident set, in KB.
-    long RssKb() const
-    {
-        std::ifstream status("/proc/" + std::to_string(vorlane.Pid()) + "/status");
-        std::string line;
-        while (std::getline(status, line)) {
-            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-        }
-        return 0;
-    }
-
     // The local addresses (hex "ADDR:PORT" of /proc/net/tcp and tcp6) the
     // caster listens on at port.
     std::vector<std::string> ListeningAddresses(int port) const
@@ -194,7 +183,7 @@ TEST_F(InspectorHostile, OversizedHeadersAreRefusedAndMemoryStaysFlat)
 {
     ASSERT_NO_FATAL_FAILURE(StartInspector());
     ExpectEnvelope(Ask("/xqn_station_stat", "{\"any\":1}"), 0, "在线基站数量:0", "before");
-    long before = RssKb();
+    long before = vorlane.StatusField("VmRSS");
     ASSERT_GT(before, 0);
 
     // Ten clients at once, each with 2 MB of headers: held, that would be
@@ -214,7 +203,7 @@ TEST_F(InspectorHostile, OversizedHeadersAreRefusedAndMemoryStaysFlat)
             EXPECT_EQ(reply.rfind("HTTP/1.1 4", 0), 0u) << Printable(reply);
         }
     }
-    long after = RssKb();
+    long after = vorlane.StatusField("VmRSS");
     EXPECT_LT(after - before, 8 * 1024) << "VmRSS " << before << " kB before, " << after << " kB after";
 
     // Headers of an ordinary size still pass.

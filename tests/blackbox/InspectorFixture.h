@@ -30,11 +30,8 @@ protected:
     void StartInspector()
     {
         ASSERT_NO_FATAL_FAILURE(StartCaster());
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!PortAccepts(vorlane.HttpPort(), 200)) {
-            ASSERT_LT(std::chrono::steady_clock::now(), end) << "the inspector never listened";
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        ASSERT_TRUE(WaitFor([&] { return PortAccepts(vorlane.HttpPort(), 200); }, 10000, 50))
+            << "the inspector never listened";
         EXPECT_TRUE(vorlane.WaitForLog("HttpInspectorLoop:http ip:127.0.0.1, port=" +
                                        std::to_string(vorlane.HttpPort()) + ", start ok"));
     }
@@ -85,12 +82,9 @@ protected:
     template <typename Pred>
     bool WaitAnswer(const std::string& route, const std::string& body, Pred pred, Answer* last)
     {
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        for (;;) {
+        return WaitFor([&] {
             *last = Ask(route, body);
-            if (pred(*last)) return true;
-            if (std::chrono::steady_clock::now() >= end) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
+            return pred(*last);
+        }, 5000, 100);
     }
 };

@@ -2,17 +2,12 @@
 // and the start-ups that must fail loudly (no configuration, a caster port
 // it cannot listen on).
 #include "blackbox/CasterFixture.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "support/HeldPort.h"
 
 #include <csignal>
 
 namespace {
 
-using RawPeers::LoginBase;
 using RawPeers::LoginRover;
 
 class BlackboxLifecycle : public CasterTest, public ::testing::WithParamInterface<int> {};
@@ -21,9 +16,8 @@ TEST_P(BlackboxLifecycle, StopSignalWhileServingEndsWithStatusZero)
 {
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
     ASSERT_TRUE(vorlane.AddRoverAccount("alice", "Alice-Pw-731"));
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
     TestClient base, rover;
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
     ASSERT_TRUE(LoginRover(&rover, Port(), "MNT1", "alice", "Alice-Pw-731"));
     ASSERT_TRUE(base.Send(GnssFrames::RtcmFiller(1074, 300, 1)));
 
@@ -53,35 +47,9 @@ TEST_F(BlackboxStartFailure, MissingConfigurationEndsNonZeroWithTheFatalLine)
     EXPECT_NE(vorlane.LogText().find("Start Vorlane"), std::string::npos);
 }
 
-// A listening socket on a loopback port, held for the test.
-class HeldPort {
-public:
-    HeldPort()
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof(addr);
-        if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 && listen(fd_, 4) == 0 &&
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-            port_ = ntohs(addr.sin_port);
-        }
-    }
-    ~HeldPort()
-    {
-        if (fd_ >= 0) close(fd_);
-    }
-    int Port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
-
 TEST_F(BlackboxStartFailure, CasterPortInUseEndsNonZero)
 {
-    HeldPort held;
+    HeldPort held(HeldPort::kListening);
     ASSERT_GT(held.Port(), 0);
     vorlane.SetNtrip("port", held.Port());
     ASSERT_TRUE(vorlane.Launch());

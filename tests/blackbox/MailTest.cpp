@@ -51,14 +51,17 @@ protected:
     // Waits until some mail's body holds text; that body, or "".
     std::string WaitMailWith(const std::string& text, int timeoutMs)
     {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
+        std::string found;
+        WaitFor([&] {
             for (const std::string& body : Bodies()) {
-                if (body.find(text) != std::string::npos) return body;
+                if (body.find(text) != std::string::npos) {
+                    found = body;
+                    return true;
+                }
             }
-            if (std::chrono::steady_clock::now() >= end) return "";
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+            return false;
+        }, timeoutMs);
+        return found;
     }
 
     static std::string StateLine(int accounts, int left, int dayUsers, int dayMaxUse)

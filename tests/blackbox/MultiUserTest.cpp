@@ -12,7 +12,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using RawPeers::LoginBase;
 using RawPeers::LoginRover;
 
 class BlackboxMultiUser : public CasterTest {
@@ -59,9 +58,8 @@ TEST_F(BlackboxMultiUser, NamesStayDenseWhenARoverLeaves)
     vorlane.SetNtrip("user_count", 3);
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
     ASSERT_TRUE(vorlane.AddRoverAccount("u", "U-Pw-1"));
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
     TestClient base;
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
 
     TestClient rovers[3];
     std::string reply;

@@ -51,16 +51,6 @@ protected:
         }
     }
 
-    bool WaitCount(const std::string& text, int n, int timeoutMs = 5000)
-    {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (vorlane.CountInLog(text) < n) {
-            if (std::chrono::steady_clock::now() >= end) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
-    }
-
     // The stretches of a rover's bytes so far, up to the last whole chunk;
     // false (with *error) for bytes that are not whole chunks in order.
     static bool Judge(const std::string& bytes, std::vector<TaggedStreams::Stretch>* stretches, std::string* error)

@@ -14,7 +14,6 @@
 
 namespace {
 
-using RawPeers::LoginBase;
 using RawPeers::LoginRover;
 using RawPeers::StaysQuiet;
 using TaggedStreams::AsSent;

@@ -37,11 +37,8 @@ protected:
         vorlane.SetNtrip("base_login_mode", 1);
         ASSERT_TRUE(vorlane.AddRoverAccount("demo", "Demo-Pw-17"));
         ASSERT_NO_FATAL_FAILURE(StartWithOperator());
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!PortAccepts(vorlane.HttpPort(), 200)) {
-            ASSERT_LT(std::chrono::steady_clock::now(), end) << "the inspector never listened";
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        ASSERT_TRUE(WaitFor([&] { return PortAccepts(vorlane.HttpPort(), 200); }, 10000, 50))
+            << "the inspector never listened";
         ASSERT_TRUE(LoginBase(&baseA, Port(), "AAA", "any"));
         ASSERT_TRUE(LoginBase(&baseB, Port(), "BBB", "any"));
     }

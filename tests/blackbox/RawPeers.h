@@ -6,6 +6,7 @@
 #include "blackbox/GnssFrames.h"
 #include "blackbox/NtripTexts.h"
 #include "support/TestClient.h"
+#include "support/WaitFor.h"
 
 #include <atomic>
 #include <chrono>
@@ -50,12 +51,8 @@ inline std::string FetchSourceTable(int port, const std::string& gga = "", bool*
 // Polls the source table until it lists the mount (true) or the time is up.
 inline bool WaitListed(int port, const std::string& mount, int timeoutMs = kReplyMs)
 {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (FetchSourceTable(port).find(NtripTexts::StrLine(mount)) != std::string::npos) return true;
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    return WaitFor([&] { return FetchSourceTable(port).find(NtripTexts::StrLine(mount)) != std::string::npos; },
+                   timeoutMs, 50);
 }
 
 // Nothing arrives within ms (and the connection stays open).
@@ -92,10 +89,7 @@ public:
     // Waits for a bounded stream to finish; false on time-out (or send failure).
     bool Finish(int timeoutMs)
     {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (!done_ && std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        WaitFor([this] { return done_.load(); }, timeoutMs, 10);
         Stop();
         return done_ && !failed_;
     }

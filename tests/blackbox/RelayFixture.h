@@ -15,6 +15,7 @@
 #include "blackbox/RawPeers.h"
 #include "support/FakeUpstream.h"
 #include "support/Files.h"
+#include "support/HeldPort.h"
 #include "support/TempDir.h"
 #include "support/TestEnv.h"
 
@@ -65,43 +66,13 @@ private:
     TempDir tree_;
 };
 
-// A loopback port bound and never listened on, for as long as the object
-// lives: a connection to it is refused, and no other program can take it
-// meanwhile (as it could a port merely found free).
-class RefusingPort {
-public:
-    RefusingPort()
-    {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof(addr);
-        if (fd_ >= 0 && bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-            getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-            port_ = ntohs(addr.sin_port);
-        }
-    }
-    ~RefusingPort()
-    {
-        if (fd_ >= 0) close(fd_);
-    }
-    RefusingPort(const RefusingPort&) = delete;
-    RefusingPort& operator=(const RefusingPort&) = delete;
-    int Port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
-
 // Base classes are made in order: the tree (and its environment) first.
 class RelayTest : private RelaySourceTree, public CasterTest {
 protected:
     // A port nobody answers on, for the rest of the test.
     int RefusedPort()
     {
-        refusing_.emplace_back(new RefusingPort);
+        refusing_.emplace_back(new HeldPort(HeldPort::kRefusing));
         return refusing_.back()->Port();
     }
 
@@ -137,17 +108,6 @@ protected:
     // The caster's open descriptors.
     int OpenFileCount() const { return vorlane.OpenFileCount(); }
 
-    // Waits until the log holds text at least n times.
-    bool WaitCount(const std::string& text, int n, int timeoutMs)
-    {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (vorlane.CountInLog(text) < n) {
-            if (std::chrono::steady_clock::now() >= end) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return true;
-    }
-
     // A rover logged in on mount with its own account (made before the start).
     bool LoginRover(TestClient* rover, const std::string& mount, const std::string& user,
                     std::string* reply = nullptr)
@@ -163,5 +123,5 @@ protected:
     }
 
 private:
-    std::vector<std::unique_ptr<RefusingPort>> refusing_;
+    std::vector<std::unique_ptr<HeldPort>> refusing_;
 };

@@ -10,7 +10,6 @@
 namespace {
 
 using namespace NtripTexts;
-using RawPeers::LoginBase;
 using RawPeers::LoginRover;
 using RawPeers::StaysQuiet;
 
@@ -33,10 +32,9 @@ TEST_P(BlackboxRoverRefusal, IsA401ThenTheSameConnectionLogsInAndReceives)
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
     ASSERT_TRUE(vorlane.AddRoverAccount("alice", kAlicePassword));
     ASSERT_TRUE(vorlane.AddRoverAccount("olduser", "Old-Pw-913", VorlaneInstance::ExpiryText(-86400)));
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
 
     TestClient base;
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
 
     TestClient rover;
     ASSERT_TRUE(rover.Connect(Port()));
@@ -81,10 +79,9 @@ TEST_F(BlackboxRoverLimit, SharedAccountAdmitsUserCountRoversAndClosesTheNext)
     vorlane.SetNtrip("user_count", 3);
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
     ASSERT_TRUE(vorlane.AddRoverAccount("u", "U-Pw-1"));
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
 
     TestClient base;
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
     std::vector<std::unique_ptr<TestClient>> rovers;
     for (int i = 0; i < 3; ++i) {
         rovers.push_back(std::make_unique<TestClient>());
@@ -127,10 +124,9 @@ TEST_F(BlackboxRoverLimit, SingleUserAccountClosesTheOlderRover)
 {
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
     ASSERT_TRUE(vorlane.AddRoverAccount("u", "U-Pw-1"));
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
 
     TestClient base;
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
     TestClient first;
     TestClient second;
     std::string reply;

@@ -161,9 +161,8 @@ TEST_F(RoverRelayTest, SourceTableListsTheRelayMounts)
     vorlane.SetNtrip("base_login_mode", 1);
     ASSERT_TRUE(WriteRelayList(SharedLine("ZEBRA", 2101, "Z", kAccount1) + SharedLine("APPLE", 2101, "A", kAccount2) +
                                SystemLine("SYSTEM1", RefusedPort(), "S", "s:s")));
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
     TestClient base;
-    ASSERT_TRUE(RawPeers::LoginBase(&base, Port(), "STATION1", "any"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "STATION1", "any"));
     bool closed = false;
     std::string table = RawPeers::FetchSourceTable(Port(), "", &closed);
     EXPECT_TRUE(closed);

@@ -62,9 +62,8 @@ TEST_F(BlackboxSourceTable, TwoBasesOnlineAreBothListed)
 {
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT2", "Base-Pw-2"));
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
     TestClient one, two;
-    ASSERT_TRUE(LoginBase(&one, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&one, "MNT1", "Base-Pw-1"));
     ASSERT_TRUE(LoginBase(&two, Port(), "MNT2", "Base-Pw-2"));
 
     bool closed = false;
@@ -80,9 +79,8 @@ TEST_F(BlackboxSourceTable, RoverNamingAnOfflineMountGetsTheTableAndMayAskAgain)
 {
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
     ASSERT_TRUE(vorlane.AddRoverAccount("alice", "Alice-Pw-731"));
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
     TestClient base;
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
 
     TestClient rover;
     ASSERT_TRUE(rover.Connect(Port()));
@@ -100,9 +98,8 @@ TEST_F(BlackboxSourceTable, RoverNamingAnOfflineMountGetsTheTableAndMayAskAgain)
 TEST_F(BlackboxSourceTable, CurlReadsTheTable)
 {
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
     TestClient base;
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
 
     const std::string out = vorlane.File("curl-table.txt");
     ExitStatus status = ToolPeers::RunCurlSourceTable(vorlane.Dir(), Port(), out, 5000);

@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,7 +20,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using RawPeers::LoginBase;
 using RawPeers::LoginRover;
 namespace fs = std::filesystem;
 
@@ -32,17 +30,6 @@ protected:
         vorlane.SetNtrip("base_login_mode", 1);
         vorlane.SetNtrip("rover_login_mode", 1);
         vorlane.SetNtrip("rover_gga_log", 1);
-    }
-
-    // The resident set of the caster, in KB.
-    long RssKb() const
-    {
-        std::ifstream status("/proc/" + std::to_string(vorlane.Pid()) + "/status");
-        std::string line;
-        while (std::getline(status, line)) {
-            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-        }
-        return 0;
     }
 };
 
@@ -68,9 +55,8 @@ void BlockGeneralUserLog(const std::string& dir)
 TEST_F(BlackboxSteadyLoop, AUserLogThatBlocksStallsNoStreamAndNoLogin)
 {
     BlockGeneralUserLog(vorlane.Dir());
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
     TestClient base;
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "any"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "any"));
     RawPeers::CounterStream stream(&base, 100, 100);
     stream.Start();
 
@@ -139,9 +125,8 @@ TEST_F(BlackboxSteadyLoop, AUserLogThatBlocksStallsNoStreamAndNoLogin)
 TEST_F(BlackboxSteadyLoop, UserLogWritersFollowTheRoversOnline)
 {
     vorlane.SetNtrip("base_offline_time", 3600);  // MNT1 sends nothing for the whole run
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
     TestClient base;
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "any"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "any"));
     const std::string gga = GnssFrames::Gga(30.5, 114.3, 25.0) + "\r\n";
 
     auto batch = [&](int first, int count) {
@@ -190,13 +175,13 @@ TEST_F(BlackboxSteadyLoop, UserLogWritersFollowTheRoversOnline)
     // The allocator and the threads warm up at the same load first.
     ASSERT_TRUE(round(0, kBatch * kClients));
     ASSERT_TRUE(settled(kBatch * kClients));
-    long start = RssKb();
+    long start = vorlane.StatusField("VmRSS");
     ASSERT_TRUE(round(kBatch * kClients, kNames)) << "a batch of logins failed";
     ASSERT_TRUE(settled(kBatch * kClients + kNames)) << "every writer freed";
     // The resident set is reported, not judged: the allocator keeps some of
     // what 800 connections at a time have used, writers or not.
     RecordProperty("rss_kb_start", static_cast<int>(start));
-    RecordProperty("rss_kb_after", static_cast<int>(RssKb()));
+    RecordProperty("rss_kb_after", static_cast<int>(vorlane.StatusField("VmRSS")));
 }
 
 }  // namespace

@@ -29,10 +29,9 @@ TEST_F(BlackboxStreaming, SecondBaseTakesTheMountOverAndItsRoverKeepsReceiving)
 {
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
     ASSERT_TRUE(vorlane.AddRoverAccount("alice", "Alice-Pw-731"));
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
 
     TestClient first;
-    ASSERT_TRUE(LoginBase(&first, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&first, "MNT1", "Base-Pw-1"));
     TestClient rover;
     std::string reply;
     ASSERT_TRUE(LoginRover(&rover, Port(), "MNT1", "alice", "Alice-Pw-731", &reply)) << Printable(reply);
@@ -69,10 +68,9 @@ TEST_F(BlackboxStreaming, TwentyRoversJoiningA100KBsStreamEachGetTheReplyFirst)
     const int kRovers = 20;
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
     for (int i = 0; i < kRovers; ++i) ASSERT_TRUE(vorlane.AddRoverAccount("r" + std::to_string(i), "R-Pw"));
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
 
     TestClient base;
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
     RawPeers::CounterStream stream(&base, 1000, 10);  // 100 KB/s
     stream.Start();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -160,10 +158,9 @@ TEST_F(BlackboxStreaming, RoverThatNeverReadsIsClosedWhileTheOtherKeepsReceiving
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
     ASSERT_TRUE(vorlane.AddRoverAccount("reader", "Reader-Pw"));
     ASSERT_TRUE(vorlane.AddRoverAccount("sleeper", "Sleeper-Pw"));
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
 
     TestClient base;
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
     TestClient reader;
     std::string reply;
     ASSERT_TRUE(LoginRover(&reader, Port(), "MNT1", "reader", "Reader-Pw", &reply)) << Printable(reply);

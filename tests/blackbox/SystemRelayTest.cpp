@@ -260,7 +260,7 @@ TEST_F(SystemRelayTest, Str2StrCasterAsTheUpstream)
 {
     std::string str2str = ToolPeers::Str2StrPath();
     if (str2str.empty()) GTEST_SKIP() << "str2str is not installed";
-    int upstreamPort = FreeLoopbackPort();
+    int upstreamPort = TestClient_FreePort();
     std::string feed = GnssFrames::RtcmFeed(20000, 11);
     const int startDelayMs = 10000;  // the relay is up and the rover logged in by then
     ASSERT_TRUE(ToolPeers::WriteTimedFeed(vorlane.File("feed.rtcm3"), feed, 1000, 100, startDelayMs));

@@ -1,6 +1,7 @@
 #include "blackbox/ToolPeers.h"
 
 #include "support/Files.h"
+#include "support/WaitFor.h"
 
 #include <sys/stat.h>
 
@@ -124,12 +125,7 @@ CurlReply CurlPost(const std::string& dir, int port, const std::string& path, co
 
 bool WaitFileSize(const std::string& path, size_t n, int timeoutMs)
 {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (FileSize(path) >= n) return true;
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    return WaitFor([&] { return FileSize(path) >= n; }, timeoutMs);
 }
 
 }  // namespace ToolPeers

@@ -12,7 +12,6 @@
 
 namespace {
 
-using RawPeers::LoginBase;
 using RawPeers::LoginRover;
 
 namespace fs = std::filesystem;
@@ -27,10 +26,9 @@ TEST_F(BlackboxUserLog, UserNameCannotLeaveTheDayFolder)
     const std::string user = "../../../../" + tag;
     ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
     ASSERT_TRUE(vorlane.AddRoverAccount(user, "Esc-Pw-1"));
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
 
     TestClient base;
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "Base-Pw-1"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
     TestClient rover;
     std::string reply;
     ASSERT_TRUE(LoginRover(&rover, Port(), "MNT1", user, "Esc-Pw-1", &reply)) << Printable(reply);
@@ -76,9 +74,8 @@ TEST_F(BlackboxUserLog, EveryLoginLineIsWrittenBeforeAStopEndsTheProcess)
     vorlane.SetNtrip("base_login_mode", 1);
     vorlane.SetNtrip("rover_login_mode", 1);
     vorlane.SetNtrip("rover_gga_log", 1);
-    ASSERT_NO_FATAL_FAILURE(StartCaster());
     TestClient base;
-    ASSERT_TRUE(LoginBase(&base, Port(), "MNT1", "any"));
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "any"));
 
     std::vector<TestClient> rovers(kRovers);
     auto name = [](int i) { return "stopper" + std::to_string(i); };

@@ -1,7 +1,9 @@
 #include "blackbox/VorlaneInstance.h"
 
 #include "support/Files.h"
+#include "support/TestClient.h"
 #include "support/TestEnv.h"
+#include "support/WaitFor.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -56,24 +58,6 @@ bool ConnectOnce(int port, int timeoutMs)
 }
 
 }  // namespace
-
-int FreeLoopbackPort()
-{
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = 0;
-    int port = 0;
-    socklen_t len = sizeof(addr);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
-        port = ntohs(addr.sin_port);
-    }
-    close(fd);
-    return port;
-}
 
 bool PortAccepts(int port, int timeoutMs) { return port > 0 && ConnectOnce(port, timeoutMs); }
 
@@ -343,13 +327,13 @@ void VorlaneInstance::RemoveDailyLogs() const
 bool VorlaneInstance::Launch()
 {
     if (!Ready()) return false;
-    casterPort_ = FreeLoopbackPort();
-    controlPort_ = FreeLoopbackPort();
-    httpPort_ = FreeLoopbackPort();
+    casterPort_ = TestClient_FreePort();
+    controlPort_ = TestClient_FreePort();
+    httpPort_ = TestClient_FreePort();
     // Three binds to port 0 in a row give three ports; a repeat would make
     // the caster fight itself.
-    while (controlPort_ == casterPort_) controlPort_ = FreeLoopbackPort();
-    while (httpPort_ == casterPort_ || httpPort_ == controlPort_) httpPort_ = FreeLoopbackPort();
+    while (controlPort_ == casterPort_) controlPort_ = TestClient_FreePort();
+    while (httpPort_ == casterPort_ || httpPort_ == controlPort_) httpPort_ = TestClient_FreePort();
     auto port = overrides_.find({"ntrip_server", "port"});
     if (port != overrides_.end()) casterPort_ = atoi(port->second.second.c_str());
 
@@ -393,12 +377,7 @@ std::string VorlaneInstance::LogText() const
 
 bool VorlaneInstance::WaitForLog(const std::string& text, int timeoutMs) const
 {
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (LogText().find(text) != std::string::npos) return true;
-        if (std::chrono::steady_clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    return WaitFor([&] { return LogText().find(text) != std::string::npos; }, timeoutMs);
 }
 
 int VorlaneInstance::CountInLog(const std::string& text) const

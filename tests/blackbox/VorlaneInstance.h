@@ -139,7 +139,5 @@ private:
     std::vector<std::pair<std::string, std::string>> removed_;  // (section, key)
 };
 
-// A loopback port that was free a moment ago (bound to port 0 and released).
-int FreeLoopbackPort();
 // True when a TCP connection to 127.0.0.1:port is accepted within timeoutMs.
 bool PortAccepts(int port, int timeoutMs);

@@ -1,6 +1,7 @@
 #include "decoding/DecodeFramework.h"
 
 #include "support/LogCapture.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -75,8 +76,7 @@ bool Write(DecodeFramework* f, const std::string& bytes)
 
 bool WaitForFrames(size_t n)
 {
-    std::unique_lock<std::mutex> guard(g_mutex);
-    return g_changed.wait_for(guard, std::chrono::seconds(10), [n] { return g_frames.size() >= n; });
+    return WaitFor(g_mutex, g_changed, [n] { return g_frames.size() >= n; }, 10000);
 }
 
 // Drives DecodeOnce by hand, without a thread.

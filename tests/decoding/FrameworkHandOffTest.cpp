@@ -5,6 +5,7 @@
 #include "decoding/DecodeFramework.h"
 
 #include "support/LogCapture.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -52,8 +53,7 @@ struct Gate {
     template <typename Pred>
     bool WaitFor(Pred pred)
     {
-        std::unique_lock<std::mutex> guard(mutex);
-        return changed.wait_for(guard, std::chrono::seconds(10), pred);
+        return ::WaitFor(mutex, changed, pred, 10000);
     }
     void Open()
     {

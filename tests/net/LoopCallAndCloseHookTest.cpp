@@ -2,6 +2,7 @@
 // resolver, and the outgoing connections and publisher changes an owner
 // makes on the loop with them.
 #include "NetHarness.h"
+#include "support/OnLoop.h"
 
 #include <arpa/inet.h>
 #include <event2/bufferevent.h>
@@ -68,27 +69,6 @@ std::vector<std::string> HookEvents()
     return Hooks().events;
 }
 
-// Runs fn on the server's loop thread and waits for it.
-template <typename F>
-void OnLoop(NHServer* server, F fn)
-{
-    struct Job {
-        explicit Job(F f) : fn(f) {}
-        F fn;
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
-    } job(fn);
-    NHServer_PostCall(server, [](void* arg) {
-        Job* j = static_cast<Job*>(arg);
-        j->fn();
-        std::lock_guard<std::mutex> guard(j->mutex);
-        j->finished = true;
-        j->done.notify_all();
-    }, &job);
-    std::unique_lock<std::mutex> lock(job.mutex);
-    ASSERT_TRUE(job.done.wait_for(lock, std::chrono::seconds(3), [&] { return job.finished; }));
-}
 
 }  // namespace
 
@@ -103,10 +83,10 @@ TEST_F(NetTest, PostedCallsRunOnTheLoopInOrderWithOtherCommands)
     std::thread::id loopThread;
     std::vector<bool> openWhenRun;
     std::mutex mutex;
-    OnLoop(s.server, [&] {
+    ASSERT_TRUE(OnLoop(s.server, [&] {
         std::lock_guard<std::mutex> guard(mutex);
         loopThread = std::this_thread::get_id();
-    });
+    }));
     EXPECT_NE(std::this_thread::get_id(), loopThread);
 
     struct Probe {
@@ -125,7 +105,7 @@ TEST_F(NetTest, PostedCallsRunOnTheLoopInOrderWithOtherCommands)
     NHServer_PostCall(s.server, probe, &before);
     NHServer_PostClose(s.server, id);
     NHServer_PostCall(s.server, probe, &after);
-    OnLoop(s.server, [] {});
+    ASSERT_TRUE(OnLoop(s.server, [] {}));
     std::lock_guard<std::mutex> guard(mutex);
     EXPECT_EQ((std::vector<bool>{true, false}), openWhenRun);
 }
@@ -142,12 +122,12 @@ TEST_F(NetTest, CloseHookRunsOnceAfterTheCloseCallbackOnEveryKindOfClose)
     TestClient a, b, c;
     uint64_t ida = s.Connect(a), idb = s.Connect(b), idc = s.Connect(c);
     ASSERT_TRUE(ida && idb && idc);
-    OnLoop(s.server, [&] {
+    ASSERT_TRUE(OnLoop(s.server, [&] {
         EXPECT_EQ(0, TcpConnection_SetCloseHook(NHServer_ConnectionTable(s.server), ida, RecordingHook, (void*)kinds[0]));
         EXPECT_EQ(0, TcpConnection_SetCloseHook(NHServer_ConnectionTable(s.server), idb, RecordingHook, (void*)kinds[1]));
         EXPECT_EQ(0, TcpConnection_SetCloseHook(NHServer_ConnectionTable(s.server), idc, RecordingHook, (void*)kinds[2]));
         EXPECT_EQ(-1, TcpConnection_SetCloseHook(NHServer_ConnectionTable(s.server), 999999, RecordingHook, nullptr));
-    });
+    }));
 
     NHServer_PostClose(s.server, ida);
     NHServer_PostClose(s.server, ida);  // a second close finds nothing
@@ -181,7 +161,7 @@ TEST_F(NetTest, ResolverLooksUpNamesWithoutBlockingTheLoop)
         int result = -1;
         std::string address;
     } lookup;
-    OnLoop(s.server, [&] {
+    ASSERT_TRUE(OnLoop(s.server, [&] {
         struct evdns_base* dns = NHServer_DnsBase(s.server);
         ASSERT_NE(nullptr, dns);
         EXPECT_EQ(dns, NHServer_DnsBase(s.server));  // one per loop
@@ -203,7 +183,7 @@ TEST_F(NetTest, ResolverLooksUpNamesWithoutBlockingTheLoop)
             l->finished = true;
             l->done.notify_all();
         }, &lookup);
-    });
+    }));
     std::unique_lock<std::mutex> lock(lookup.mutex);
     ASSERT_TRUE(lookup.done.wait_for(lock, std::chrono::seconds(3), [&] { return lookup.finished; }));
     EXPECT_EQ(0, lookup.result);
@@ -230,7 +210,7 @@ TEST_F(NetTest, AnOutgoingConnectionJoinsTheServerAndEndsThroughItsClose)
     out.server = s.server;
     out.port = s.Port();
     uint64_t before = NetHandle_LastChannelId();
-    OnLoop(s.server, [&] {
+    ASSERT_TRUE(OnLoop(s.server, [&] {
         struct event_base* base = NHServer_EventBase(s.server);
         ASSERT_NE(nullptr, base);
         struct bufferevent* bev = bufferevent_socket_new(base, -1, BEV_OPT_CLOSE_ON_FREE);
@@ -256,7 +236,7 @@ TEST_F(NetTest, AnOutgoingConnectionJoinsTheServerAndEndsThroughItsClose)
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         ASSERT_EQ(0, bufferevent_socket_connect(bev, reinterpret_cast<struct sockaddr*>(&address), sizeof(address)));
         bufferevent_enable(bev, EV_READ);
-    });
+    }));
     // Both ends are the server's: the accepted one and the outgoing one.
     ASSERT_TRUE(rec.WaitFor([&] { return rec.opened.size() >= 2 && out.id.load() != 0; }));
     uint64_t outgoing = out.id.load();
@@ -275,10 +255,10 @@ TEST_F(NetTest, AnOutgoingConnectionJoinsTheServerAndEndsThroughItsClose)
     NHServer_PostSend(s.server, accepted, "hello", 5);
     ASSERT_TRUE(rec.WaitFor([&] { return rec.received[outgoing] == "hello"; }));
 
-    OnLoop(s.server, [&] {
+    ASSERT_TRUE(OnLoop(s.server, [&] {
         EXPECT_EQ(1, NHServer_CloseNow(s.server, outgoing, TCP_CONNECTION_CLOSE_BY_EVENT));
         EXPECT_EQ(0, NHServer_CloseNow(s.server, outgoing, TCP_CONNECTION_CLOSE_BY_EVENT));
-    });
+    }));
     {
         std::lock_guard<std::mutex> guard(rec.mutex);
         EXPECT_EQ(TCP_CONNECTION_CLOSE_BY_EVENT, rec.closed[outgoing]);
@@ -301,21 +281,21 @@ TEST_F(NetTest, PublishersAreSeenFromAnyThreadAndChangedAtOnceOnTheLoop)
     ASSERT_TRUE(s.Start());
     EXPECT_FALSE(NHServer_HasPublisher(s.server, 41));
     NHServer_PostAddPublisher(s.server, 41);
-    OnLoop(s.server, [] {});
+    ASSERT_TRUE(OnLoop(s.server, [] {}));
     EXPECT_TRUE(NHServer_HasPublisher(s.server, 41));
 
-    OnLoop(s.server, [&] {
+    ASSERT_TRUE(OnLoop(s.server, [&] {
         EXPECT_EQ(0, NHServer_Subscribe(s.server, 42, 7));  // no such publisher yet
         EXPECT_EQ(1, NHServer_AddPublisher(s.server, 42));
         EXPECT_TRUE(NHServer_HasPublisher(s.server, 42));
         EXPECT_EQ(1, NHServer_Subscribe(s.server, 42, 7));
         EXPECT_EQ(1, NHServer_Subscribe(s.server, 42, 7));  // once only
         EXPECT_EQ(1, NHServer_Subscribe(s.server, 42, 8));
-    });
+    }));
     std::vector<uint64_t> subscribers;
     EXPECT_TRUE(PublisherTable_CopySubscribers(NHServer_PublisherTable(s.server), 42, &subscribers));
     EXPECT_EQ((std::vector<uint64_t>{7, 8}), subscribers);
     NHServer_PostRemovePublisher(s.server, 42);
-    OnLoop(s.server, [] {});
+    ASSERT_TRUE(OnLoop(s.server, [] {}));
     EXPECT_FALSE(NHServer_HasPublisher(s.server, 42));
 }

@@ -1,6 +1,7 @@
 #include "runtime/Log.h"
 
 #include "support/Files.h"
+#include "support/FrozenClock.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -82,22 +83,17 @@ TEST(Log, LongMessagesAreCutTo1023Characters)
     EXPECT_EQ(1023u, lines[1].size() - start);
 }
 
-namespace {
-PlatformLocalTime g_fakeNow;
-void FakeClock(PlatformLocalTime* out) { *out = g_fakeNow; }
-}  // namespace
-
 TEST(Log, ANewDateSwitchesToAFileWithoutExtension)
 {
     TempDir tmp;
     std::string prefix = tmp.File("day");
-    g_fakeNow = PlatformLocalTime{2026, 12, 31, 23, 59, 59, 998, 4};
-    Platform_SetLocalTimeSource(FakeClock);
-    ASSERT_EQ(0, Log_Init(prefix.c_str()));
-    Log_Info("before midnight");
-    g_fakeNow = PlatformLocalTime{2027, 1, 1, 0, 0, 0, 5, 5};
-    Log_Info("after midnight");
-    Platform_SetLocalTimeSource(nullptr);
+    {
+        FrozenClock clock(PlatformLocalTime{2026, 12, 31, 23, 59, 59, 998, 4});
+        ASSERT_EQ(0, Log_Init(prefix.c_str()));
+        Log_Info("before midnight");
+        clock.Set(PlatformLocalTime{2027, 1, 1, 0, 0, 0, 5, 5});
+        Log_Info("after midnight");
+    }
 
     std::vector<std::string> old = SplitLines(ReadFile(prefix + "_2026-12-31.log"));
     ASSERT_EQ(2u, old.size());

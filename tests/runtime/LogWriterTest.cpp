@@ -4,6 +4,7 @@
 #include "runtime/Log.h"
 
 #include "support/Files.h"
+#include "support/FrozenClock.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -81,26 +82,17 @@ TEST_F(LogWriterTest, LinesKeepTheirFormatAndEachThreadsOrder)
 
 // Lines carry the moment they were written: one written before midnight
 // lands in that day's file even when the writer gets to it after.
-std::atomic<int> g_day{31};
-void FakeClock(PlatformLocalTime* out)
-{
-    *out = PlatformLocalTime{2026, g_day.load() == 31 ? 12 : 1, g_day.load(), 23, 59, 59, 500, 0};
-    if (g_day.load() == 31) return;
-    out->year = 2027;
-    out->hour = out->minute = out->second = 0;
-}
-
 TEST_F(LogWriterTest, ALineGoesToTheFileOfItsOwnDate)
 {
     std::string prefix = dir_.Path() + "/d";
-    Platform_SetLocalTimeSource(FakeClock);
-    g_day = 31;
-    ASSERT_EQ(0, Log_Init(prefix.c_str()));
-    Log_Info("before midnight");
-    g_day = 1;
-    Log_Info("after midnight");
-    ASSERT_TRUE(Log_Flush(10000));
-    Platform_SetLocalTimeSource(nullptr);
+    {
+        FrozenClock clock(PlatformLocalTime{2026, 12, 31, 23, 59, 59, 500, 0});
+        ASSERT_EQ(0, Log_Init(prefix.c_str()));
+        Log_Info("before midnight");
+        clock.Set(PlatformLocalTime{2027, 1, 1, 0, 0, 0, 500, 0});
+        Log_Info("after midnight");
+        ASSERT_TRUE(Log_Flush(10000));
+    }
     std::string old = ReadFile(prefix + "_2026-12-31.log");
     std::string fresh = ReadFile(prefix + "_2027-01-01");
     EXPECT_NE(std::string::npos, old.find("before midnight"));

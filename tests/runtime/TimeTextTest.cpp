@@ -1,23 +1,16 @@
 // The caster's time texts.
 #include "runtime/TimeText.h"
 #include "platform/LocalTime.h"
+#include "support/FrozenClock.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <ctime>
 
-namespace {
-
-PlatformLocalTime g_now;
-void FrozenClock(PlatformLocalTime* out) { *out = g_now; }
-
-}  // namespace
-
 TEST(TimeText, IsTheLocalTimeCutToTheBuffer)
 {
-    g_now = PlatformLocalTime{2026, 7, 4, 8, 9, 5, 0, 0};
-    Platform_SetLocalTimeSource(FrozenClock);
+    FrozenClock clock(PlatformLocalTime{2026, 7, 4, 8, 9, 5, 0, 0});
     char text[30];
     GetTimeString(text, sizeof(text));
     EXPECT_STREQ("2026-07-04 08:09:05", text);
@@ -29,7 +22,6 @@ TEST(TimeText, IsTheLocalTimeCutToTheBuffer)
     GetTimeString(one, 1);  // no room for a character: untouched
     EXPECT_EQ('x', one[0]);
     GetTimeString(nullptr, 30);
-    Platform_SetLocalTimeSource(nullptr);
 }
 
 TEST(TimeText, ReadsBackAsTheMomentItNames)

@@ -6,6 +6,7 @@
 #include "store/StationListDb.h"
 #include "store/UserDb.h"
 #include "support/Files.h"
+#include "support/FrozenClock.h"
 #include "support/StoreTestSupport.h"
 #include "support/TempDir.h"
 #include "support/TestEnv.h"
@@ -20,9 +21,6 @@
 #include <vector>
 
 namespace {
-
-PlatformLocalTime g_now;
-void FrozenClock(PlatformLocalTime* out) { *out = g_now; }
 
 UserRecord User(int type, const char* name, const char* password, const char* expire, int activation,
                 int period)
@@ -47,18 +45,9 @@ protected:
         ASSERT_FALSE(schema.empty()) << "schema/user.sql";
         ASSERT_TRUE(RunSql(path, schema));
         ASSERT_EQ(1, UserDb_Open(path.c_str()));
-        memset(&g_now, 0, sizeof g_now);
-        g_now.year = 2026;
-        g_now.month = 12;
-        g_now.day = 10;
-        g_now.hour = 9;
-        g_now.minute = 5;
-        g_now.second = 7;
-        Platform_SetLocalTimeSource(FrozenClock);
     }
     void TearDown() override
     {
-        Platform_SetLocalTimeSource(nullptr);
         UserDb_Close();
     }
 
@@ -79,6 +68,10 @@ protected:
         }));
     }
 
+    // 9:05:07 on a day of December 2026.
+    static PlatformLocalTime Day(int day) { return PlatformLocalTime{2026, 12, day, 9, 5, 7, 0, 0}; }
+
+    FrozenClock clock{Day(10)};
     TempDir dir;
     std::string path;
 };
@@ -119,9 +112,9 @@ TEST_F(UserTablesOverStore, FirstLoginOfAFreshAccountLandsInUserDbAndSurvivesARe
     std::unique_ptr<BaseUserTable> bases2(BaseUserTable::Create());
     std::unique_ptr<RoverUserTable> rovers2(RoverUserTable::Create(UserDb_UpdateExpireAndFirstOnline));
     Load(bases2.get(), rovers2.get());
-    g_now.day = 19;
+    clock.Set(Day(19));
     EXPECT_TRUE(rovers2->IsValid("fresh"));
-    g_now.day = 20;
+    clock.Set(Day(20));
     EXPECT_FALSE(rovers2->IsValid("fresh"));
     EXPECT_EQ((std::vector<std::string>{"2026/12/20 00:00:00", "2026/12/10 9:5:7"}),
               Rows(path, "select expiredatetime, firstonlinetime from user_tb where name='fresh'"));

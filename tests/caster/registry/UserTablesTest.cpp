@@ -1,6 +1,7 @@
 #include "caster/registry/BaseUserTable.h"
 #include "caster/registry/RoverUserTable.h"
 #include "platform/LocalTime.h"
+#include "support/FrozenClock.h"
 
 #include <gtest/gtest.h>
 
@@ -145,10 +146,7 @@ TEST(BaseUserTable, LoadsType2RowsAndCutsLongTexts)
     EXPECT_EQ(0, t->LoadRows(nullptr));
 }
 
-// A frozen local clock and a first-login writer that keeps what it got.
-PlatformLocalTime g_now;
-void FrozenClock(PlatformLocalTime* out) { *out = g_now; }
-
+// A first-login writer that keeps what it got.
 std::vector<UserRecord> g_written;
 int g_writerResult = 1;
 int RecordWriter(const UserRecord* record)
@@ -164,20 +162,9 @@ protected:
         SetNow(2026, 12, 10, 9, 5, 7);
         g_written.clear();
         g_writerResult = 1;
-        Platform_SetLocalTimeSource(FrozenClock);
         table.reset(RoverUserTable::Create(RecordWriter));
     }
-    void TearDown() override { Platform_SetLocalTimeSource(nullptr); }
-    static void SetNow(int y, int mo, int d, int h, int mi, int s)
-    {
-        memset(&g_now, 0, sizeof g_now);
-        g_now.year = y;
-        g_now.month = mo;
-        g_now.day = d;
-        g_now.hour = h;
-        g_now.minute = mi;
-        g_now.second = s;
-    }
+    void SetNow(int y, int mo, int d, int h, int mi, int s) { clock.Set(PlatformLocalTime{y, mo, d, h, mi, s, 0, 0}); }
     void Put(const RoverUser& u) { ASSERT_TRUE(table->Insert(&u)); }
     RoverUser Stored(uint32_t id)
     {
@@ -186,6 +173,7 @@ protected:
         return u;
     }
 
+    FrozenClock clock;
     std::unique_ptr<RoverUserTable> table;
 };
 

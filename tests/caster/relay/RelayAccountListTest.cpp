@@ -3,6 +3,7 @@
 #include "platform/LocalTime.h"
 #include "runtime/Log.h"
 #include "support/Files.h"
+#include "support/FrozenClock.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -18,13 +19,6 @@
 
 namespace {
 
-PlatformLocalTime g_now;
-void FixedClock(PlatformLocalTime* out) { *out = g_now; }
-void SetDate(int year, int month, int day)
-{
-    g_now = PlatformLocalTime{year, month, day, 12, 0, 0, 0, 1};
-}
-
 std::vector<std::string> Credentials(const RelayMount* mount)
 {
     std::vector<std::string> out;
@@ -37,12 +31,12 @@ protected:
     void SetUp() override
     {
         SetDate(2026, 3, 5);
-        Platform_SetLocalTimeSource(FixedClock);
         logPrefix_ = tmp_.File("pool");
         ASSERT_EQ(0, Log_Init(logPrefix_.c_str()));
         pool_.reset(RelayAccountList::Create());
     }
-    void TearDown() override { Platform_SetLocalTimeSource(nullptr); }
+    // Noon of the day.
+    void SetDate(int year, int month, int day) { clock.Set(PlatformLocalTime{year, month, day, 12, 0, 0, 0, 1}); }
 
     void Load(const std::string& text)
     {
@@ -61,10 +55,12 @@ protected:
     std::string LogText()
     {
         char date[32];
-        snprintf(date, sizeof(date), "_%04d-%02d-%02d.log", g_now.year, g_now.month, g_now.day);
+        PlatformLocalTime now = clock.Get();
+        snprintf(date, sizeof(date), "_%04d-%02d-%02d.log", now.year, now.month, now.day);
         return ReadFile(logPrefix_ + date);
     }
 
+    FrozenClock clock;
     TempDir tmp_;
     std::string logPrefix_;
     std::unique_ptr<RelayAccountList> pool_;

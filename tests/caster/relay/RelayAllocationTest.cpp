@@ -14,7 +14,9 @@
 #include "decoding/NEMADecoding/NemaLog.h"
 #include "platform/SteadyClock.h"
 #include "support/FakeAuthCentre.h"
+#include "support/HeldPort.h"
 #include "support/TestClient.h"
+#include "support/WaitFor.h"
 
 #include <gtest/gtest.h>
 
@@ -98,17 +100,11 @@ protected:
     bool WaitAnswered(uint64_t channel, int timeoutMs = 20000)
     {
         locks.reset();
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        bool answered = false;
-        for (;;) {
-            {
-                RoverTable::Guard guard;
-                RoverRecord* rover = rovers->Find(channel);
-                answered = !rover || rover->recheckAsking == 0;
-            }
-            if (answered || std::chrono::steady_clock::now() >= end) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
+        bool answered = WaitFor([&] {
+            RoverTable::Guard guard;
+            RoverRecord* rover = rovers->Find(channel);
+            return !rover || rover->recheckAsking == 0;
+        }, timeoutMs, 5);
         locks.reset(new RegistriesGuard);
         return answered;
     }
@@ -275,15 +271,9 @@ TEST_F(RelayAllocationTest, WithoutACentreNoRoverIsEverClosedByTheRecheck)
 
 TEST_F(RelayAllocationTest, AnUnreachableCentreClosesTheRoverAtItsRecheck)
 {
-    // Bound and never listened on: refused, and no other program can take it meanwhile.
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(addr);
-    ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)));
-    ASSERT_EQ(0, getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len));
-    snprintf(centre.url, sizeof(centre.url), "http://127.0.0.1:%d/auth", ntohs(addr.sin_port));
+    HeldPort refusing(HeldPort::kRefusing);
+    ASSERT_GT(refusing.Port(), 0);
+    snprintf(centre.url, sizeof(centre.url), "http://127.0.0.1:%d/auth", refusing.Port());
     centre.enabled = 1;
     RoverRecord* rover = AddRelayRover("alice", 11);
     rover->relayFlag = 1;
@@ -293,7 +283,6 @@ TEST_F(RelayAllocationTest, AnUnreachableCentreClosesTheRoverAtItsRecheck)
     std::vector<Posted> posted;
     Started(&posted);
     EXPECT_EQ((std::vector<Posted>{Close(11)}), posted);
-    close(fd);
 }
 
 std::atomic<int64_t> g_steadyMs{0};

@@ -5,8 +5,10 @@
 #include "net/NHServerTesting.h"
 #include "runtime/Log.h"
 #include "support/FakeUpstream.h"
+#include "support/OnLoop.h"
 #include "support/TempDir.h"
 #include "support/TestClient.h"
+#include "support/WaitFor.h"
 
 #include <dirent.h>
 #include <event2/dns.h>
@@ -61,8 +63,7 @@ struct Recorder {
     template <typename Pred>
     bool WaitFor(Pred pred, int timeoutMs = 3000)
     {
-        std::unique_lock<std::mutex> lock(mutex);
-        return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), pred);
+        return ::WaitFor(mutex, changed, pred, timeoutMs);
     }
     size_t ClosedCount()
     {
@@ -153,28 +154,6 @@ int OpenFileCount()
     return n - 1;  // the directory itself
 }
 
-// Runs fn on the loop thread and waits for it.
-template <typename F>
-bool OnLoop(NHServer* server, F fn, int timeoutMs = 3000)
-{
-    struct Job {
-        explicit Job(F f) : fn(f) {}
-        F fn;
-        std::mutex mutex;
-        std::condition_variable done;
-        bool finished = false;
-    } job(fn);
-    NHServer_PostCall(server, [](void* arg) {
-        Job* j = static_cast<Job*>(arg);
-        j->fn();
-        std::lock_guard<std::mutex> guard(j->mutex);
-        j->finished = true;
-        j->done.notify_all();
-    }, &job);
-    std::unique_lock<std::mutex> lock(job.mutex);
-    return job.done.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return job.finished; });
-}
-
 class RelayClientTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -186,10 +165,7 @@ protected:
         callbacks.read = Recorder::Read;
         server_ = NHServer_Create(&callbacks);
         loop_ = std::thread([this] { NHServer_Run(server_, "127.0.0.1", 0, NHSERVER_MODE_LISTEN); });
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (NHServer_ListenPort(server_) == 0 && std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        WaitFor([this] { return NHServer_ListenPort(server_) != 0; }, 5000, 1);
         ASSERT_NE(0, NHServer_ListenPort(server_));
     }
 

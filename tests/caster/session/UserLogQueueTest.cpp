@@ -7,6 +7,7 @@
 #include "caster/session/UserLogQueue.h"
 #include "platform/LocalTime.h"
 #include "support/Files.h"
+#include "support/FrozenClock.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -21,20 +22,16 @@
 
 namespace {
 
-void FrozenClock(PlatformLocalTime* out) { *out = PlatformLocalTime{2026, 3, 14, 9, 26, 53, 0, 6}; }
-
 class UserLogQueueTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Platform_SetLocalTimeSource(FrozenClock);
         UserLogQueue_SetRoot(root.Path().c_str());
         std::filesystem::create_directories(root.File("UserLog/2026/0314"));
     }
-    void TearDown() override { Platform_SetLocalTimeSource(nullptr); }
-
     std::string GeneralFile() const { return root.File("UserLog/2026/0314/UserLog_20260314_092653.dat"); }
 
+    FrozenClock clock{PlatformLocalTime{2026, 3, 14, 9, 26, 53, 0, 6}};
     TempDir root;
 };
 

@@ -4,6 +4,7 @@
 #include "platform/FileSystem.h"
 #include "platform/LocalTime.h"
 #include "support/Files.h"
+#include "support/FrozenClock.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -17,14 +18,6 @@
 #include <vector>
 
 namespace {
-
-PlatformLocalTime g_now;
-void FrozenClock(PlatformLocalTime* out) { *out = g_now; }
-
-void SetNow(int year, int month, int day, int hour, int minute, int second, int ms = 0)
-{
-    g_now = PlatformLocalTime{year, month, day, hour, minute, second, ms, 0};
-}
 
 // Every regular file under dir, as paths relative to it, sorted.
 void ListFiles(const std::string& dir, const std::string& prefix, std::vector<std::string>* out)
@@ -54,8 +47,11 @@ std::vector<std::string> Files(const TempDir& root)
 
 class UserLogTest : public ::testing::Test {
 protected:
-    void SetUp() override { Platform_SetLocalTimeSource(FrozenClock); }
-    void TearDown() override { Platform_SetLocalTimeSource(nullptr); }
+    void SetNow(int year, int month, int day, int hour, int minute, int second, int ms = 0)
+    {
+        clock.Set(PlatformLocalTime{year, month, day, hour, minute, second, ms, 0});
+    }
+    FrozenClock clock;
     TempDir root;
 };
 

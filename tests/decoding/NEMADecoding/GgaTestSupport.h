@@ -6,6 +6,7 @@
 
 #include "decoding/LogRoot.h"
 #include "decoding/NEMADecoding/NemaLog.h"
+#include "support/NmeaSentence.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -23,14 +24,7 @@ inline std::string Bytes(const std::vector<int>& values)
 }
 
 // "$" + body + "*" + two hex digits of the XOR of the body.
-inline std::string Sentence(const std::string& body, bool uppercase = true)
-{
-    unsigned sum = 0;
-    for (unsigned char c : body) sum ^= c;
-    char digits[3];
-    snprintf(digits, sizeof(digits), uppercase ? "%02X" : "%02x", sum);
-    return "$" + body + "*" + digits;
-}
+inline std::string Sentence(const std::string& body, bool uppercase = true) { return NmeaSentence(body, uppercase); }
 
 // CRC-16, polynomial 0x3D65, initial 0, most significant bit first.
 inline uint16_t FrameCrc16(const std::string& bytes)
