@@ -23,13 +23,6 @@ namespace {
 const std::string kSampleBody = "GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,";
 const std::string kSample = "$" + kSampleBody + "*47";
 
-struct Decoded {
-    bool got = false;
-    size_t consumed = 0;
-    std::unique_ptr<Tarnek::LogRoot> unit;
-    const NEMA_GPGGA* gga() const { return AsGga(unit.get()); }
-};
-
 Decoded Decode(const std::string& bytes)
 {
     Decoded d;

@@ -18,13 +18,6 @@ namespace {
 const std::string kGga = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n";
 const std::string kGgaSouth = Sentence("GPGGA,123520,3000.000,S,01000.000,W,4,10,0.7,12.5,M,3.1,M,1.0,0042") + "\r\n";
 
-struct Decoded {
-    bool got = false;
-    size_t consumed = 0;
-    std::unique_ptr<Tarnek::LogRoot> unit;
-    const NEMA_GPGGA* gga() const { return AsGga(unit.get()); }
-};
-
 Decoded Decode(const std::string& bytes)
 {
     Decoded d;

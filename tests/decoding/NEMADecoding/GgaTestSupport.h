@@ -78,6 +78,14 @@ inline const NEMADecoding::NEMA_GPGGA* AsGga(const Tarnek::LogRoot* unit)
     return dynamic_cast<const NEMADecoding::NEMA_GPGGA*>(unit);
 }
 
+// What one decode call gave: whether a unit came, the bytes it took, the unit.
+struct Decoded {
+    bool got = false;
+    size_t consumed = 0;
+    std::unique_ptr<Tarnek::LogRoot> unit;
+    const NEMADecoding::NEMA_GPGGA* gga() const { return AsGga(unit.get()); }
+};
+
 // Feeds the chunks one after another into a byte queue and decodes after
 // each, as the rover executor does: decode, hand on the unit, drop the
 // consumed bytes, again until nothing is consumed.
