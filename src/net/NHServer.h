@@ -21,6 +21,7 @@
 //   the first drain of the loop runs it.
 #pragma once
 
+#include "net/ConnTraffic.h"
 #include "runtime/CommonDataChain.h"
 
 #include <cstddef>
@@ -51,7 +52,10 @@ struct NHServerCallbacks {
     NetHandleOpenCb open;
     NetHandleCloseCb close;
     NetHandleReadCb read;
-    // Counts what a written chain or broadcast gave a connection.
+    // Told what a written chain or broadcast gave a connection. Owners
+    // that keep figures count them with NHServer_CountWrites instead: this
+    // runs once per subscriber and chunk. It must not close a connection
+    // other than the one it is told of, nor run commands.
     NetHandleWriteCb write;
     // Runs right after every timer callback, with its period and argument.
     NetHandleTimerCb tick;
@@ -149,6 +153,11 @@ int NHServer_Subscribe(NHServer* server, uint64_t publisherID, uint64_t subscrib
 // flush reads again (what comes is discarded). 0, or -1 for an unknown channel.
 int NHServer_PauseRead(NHServer* server, uint64_t channelID);
 int NHServer_ResumeRead(NHServer* server, uint64_t channelID);
+
+// Loop thread (the open callback): counts every later write to the
+// connection, sends and broadcasts, into traffic (retained until the
+// connection is freed). 0, or -1 for an unknown channel.
+int NHServer_CountWrites(NHServer* server, uint64_t channelID, ConnTraffic* traffic);
 
 // Outgoing connections, made by the owner on the server's loop.
 //

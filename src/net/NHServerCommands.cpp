@@ -75,24 +75,27 @@ void DoSend(DecodingEvent* event, NHServer* server)
 }
 
 // Writes one payload to every subscriber of the publisher, in list order; a
-// subscriber over the unsent limit gets a posted close.
+// subscriber over the unsent limit, or whose connection is gone, gets a
+// posted close. The list is walked in place: only the loop changes the table,
+// and no command runs during the walk (a broadcast started from inside it is
+// posted, and closes are posted). The clock is read once for all of them.
 void BroadcastPayload(NHServer* server, uint64_t publisherID, TcpConnectionPayload* payload)
 {
-    // The list is copied under the table's lock and written without it: the
-    // write callback and the posted closes must not run inside that lock.
-    // The copy is taken out of the server while it is walked, so a broadcast
-    // started from inside this one cannot overwrite it.
-    std::vector<uint64_t> subscribers;
-    subscribers.swap(server->broadcastScratch);
-    if (PublisherTable_CopySubscribers(server->publishers, publisherID, &subscribers)) {
-        for (uint64_t subscriber : subscribers) {
-            // A posted close wakes the loop itself.
-            if (TcpConnection_WritePayload(server->table, payload, subscriber, server->writeCb) != 0) {
-                NHServer_PostClose(server, subscriber);
-            }
+    PublisherEntry* entry = server->publishers->entries.Find(publisherID);
+    if (!entry || !entry->first) return;
+    ConnTrafficClock now = ConnTraffic_Now();
+    ++server->broadcasting;
+    for (SubscriberNode* node = entry->first; node;) {
+        // A write callback may close the connection at hand (and so unhook
+        // this node's connection), never the node itself.
+        SubscriberNode* next = node->next;
+        // A posted close wakes the loop itself.
+        if (TcpConnection_WritePayloadTo(node->conn, payload, server->writeCb, now) != 0) {
+            NHServer_PostClose(server, node->channelID);
         }
+        node = next;
     }
-    subscribers.swap(server->broadcastScratch);
+    --server->broadcasting;
 }
 
 void DoBroadcast(DecodingEvent* event, NHServer* server)
@@ -178,7 +181,8 @@ void DecodingEvent_Process(DecodingEvent* event, NHServer* server)
 void NHServer_Broadcast(NHServer* server, uint64_t publisherID, const void* bytes, size_t length)
 {
     if (!server) return;
-    if (server->loopThread.load() != std::this_thread::get_id() || server->queue->draining) {
+    if (server->loopThread.load() != std::this_thread::get_id() || server->queue->draining ||
+        server->broadcasting > 0) {
         NHServer_PostBroadcast(server, publisherID, bytes, length);
         return;
     }

@@ -48,7 +48,7 @@ struct NHServer {
     struct event* acceptResume;  // re-enables the listener after an accept error
     std::atomic<bool> stopRequested;
     std::atomic<std::thread::id> loopThread{std::thread::id()};  // the thread running the loop, while one does
-    std::vector<uint64_t> broadcastScratch;
+    int broadcasting;  // walks of a subscriber list under way (a write callback may start one)
     // The pieces of one read of a publisher, broadcast as one write per
     // subscriber when the read is done (NHServer_Broadcast).
     std::vector<unsigned char> batchBytes;

@@ -1,6 +1,6 @@
 #include "net/TcpConnection.h"
 
-#include "net/EventLoop.h"
+#include "net/SubscriberNode.h"
 #include "runtime/Log.h"
 
 #include <event2/buffer.h>
@@ -51,10 +51,11 @@ void FlushOutput(struct bufferevent* bev)
 
 void FreeRecord(TcpConnection* record)
 {
-    if (record->bev) {
-        bufferevent_clear_tag(record->bev);
-        bufferevent_free(record->bev);
-    }
+    // The publishers' nodes that name it stay until their unsubscription,
+    // without a connection.
+    while (record->subscriptions) SubscriberNode_Unhook(record->subscriptions);
+    if (record->bev) bufferevent_free(record->bev);
+    ConnTraffic_Release(record->traffic);
     free(record);
 }
 
@@ -84,11 +85,15 @@ bool RefuseOverLimit(uint64_t channelID, struct bufferevent* bev)
 
 // The connection a write may go to; nullptr for an unknown channel or one
 // given up at the limit.
+struct bufferevent* AcceptingWrite(TcpConnection* record)
+{
+    if (!record || RefuseOverLimit(record->channelID, record->bev)) return nullptr;
+    return record->bev;
+}
+
 struct bufferevent* AcceptingWrite(TcpConnectionTable* table, uint64_t channelID)
 {
-    TcpConnection* record = table ? table->records.Find(channelID) : nullptr;
-    if (!record || RefuseOverLimit(channelID, record->bev)) return nullptr;
-    return record->bev;
+    return AcceptingWrite(table ? table->records.Find(channelID) : nullptr);
 }
 
 // Hands the kernel what it takes of the bytes now, when nothing waits before
@@ -170,6 +175,11 @@ void TcpConnection_FreeHashTable(TcpConnectionTable* table)
     delete table;
 }
 
+void TcpConnection_Free(TcpConnection* record)
+{
+    if (record) FreeRecord(record);
+}
+
 uint64_t TcpConnection_OpenEvent(TcpConnectionTable* table, NetHandleOpenCb cb, int kind, const char* ip,
                                  int port, struct bufferevent* bev)
 {
@@ -214,10 +224,12 @@ int TcpConnection_Write(TcpConnectionTable* table, const CommonDataChain* chain,
     struct bufferevent* bev = AcceptingWrite(table, channelID);
     if (!bev) return 1;
 
-    // The callback runs before the bytes go, so whoever watches the figures
-    // never sees a peer ahead of them.
+    // Counted before the bytes go, so whoever watches the figures never
+    // sees a peer ahead of them.
     uint64_t total = 0;
     for (const CommonDataChain* block = chain; block; block = block->next) total += BlockLength(block);
+    TcpConnection* record = table->records.Find(channelID);
+    if (record->traffic) ConnTraffic_Count(record->traffic, total, ConnTraffic_Now());
     if (cb) cb(channelID, static_cast<int>(total), 0);
     for (const CommonDataChain* block = chain; block; block = block->next) {
         if (BlockLength(block) > 0) WritePiece(channelID, bev, block->data, BlockLength(block), nullptr);
@@ -235,10 +247,31 @@ void TcpConnectionPayload_Release(TcpConnectionPayload* payload)
 int TcpConnection_WritePayload(TcpConnectionTable* table, TcpConnectionPayload* payload, uint64_t channelID,
                                NetHandleWriteCb cb)
 {
-    struct bufferevent* bev = AcceptingWrite(table, channelID);
+    TcpConnection* record = table ? table->records.Find(channelID) : nullptr;
+    if (!record) return 1;
+    ConnTrafficClock now = {0, 0};
+    if (record->traffic) now = ConnTraffic_Now();
+    return TcpConnection_WritePayloadTo(record, payload, cb, now);
+}
+
+int TcpConnection_WritePayloadTo(TcpConnection* record, TcpConnectionPayload* payload, NetHandleWriteCb cb,
+                                 const ConnTrafficClock& now)
+{
+    struct bufferevent* bev = AcceptingWrite(record);
     if (!bev) return 1;
-    if (cb) cb(channelID, static_cast<int>(payload->length), 0);
-    if (payload->length > 0) WritePiece(channelID, bev, payload->bytes, payload->length, payload);
+    if (record->traffic) ConnTraffic_Count(record->traffic, payload->length, now);
+    if (cb) cb(record->channelID, static_cast<int>(payload->length), 0);
+    if (payload->length > 0) WritePiece(record->channelID, bev, payload->bytes, payload->length, payload);
+    return 0;
+}
+
+int TcpConnection_SetTraffic(TcpConnectionTable* table, uint64_t channelID, ConnTraffic* traffic)
+{
+    TcpConnection* record = TcpConnection_Find(table, channelID);
+    if (!record) return -1;
+    ConnTraffic_Retain(traffic);
+    ConnTraffic_Release(record->traffic);
+    record->traffic = traffic;
     return 0;
 }
 
