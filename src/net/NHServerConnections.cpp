@@ -205,9 +205,13 @@ void AcceptErrorCallback(struct evconnlistener* listener, void* arg)
 
 bool NHServer_Listen(NHServer* server, struct event_base* base, const struct sockaddr_in* address)
 {
+    // The library's default backlog (128) overflows when thousands of rovers
+    // come back at once (after a restart): each dropped connect then waits
+    // for the client's SYN retry, a second and then ever longer, while the
+    // loop idles. The kernel caps the backlog at its own limit.
     server->listener = evconnlistener_new_bind(
         base, AcceptCallback, server,
-        LEV_OPT_CLOSE_ON_FREE | LEV_OPT_REUSEABLE | LEV_OPT_THREADSAFE | LEV_OPT_CLOSE_ON_EXEC, -1,
+        LEV_OPT_CLOSE_ON_FREE | LEV_OPT_REUSEABLE | LEV_OPT_THREADSAFE | LEV_OPT_CLOSE_ON_EXEC, SOMAXCONN,
         reinterpret_cast<const struct sockaddr*>(address), sizeof(*address));
     if (!server->listener) return false;
     evconnlistener_set_error_cb(server->listener, AcceptErrorCallback);

@@ -10,10 +10,9 @@ namespace {
 
 SubscriberNode* FindNode(PublisherEntry* entry, uint64_t subscriberID)
 {
-    for (SubscriberNode* node = entry->first; node; node = node->next) {
-        if (node->channelID == subscriberID) return node;
-    }
-    return nullptr;
+    if (!entry->bySubscriber) return nullptr;
+    auto found = entry->bySubscriber->find(subscriberID);
+    return found == entry->bySubscriber->end() ? nullptr : found->second;
 }
 
 void HookToConnection(SubscriberNode* node, TcpConnection* conn)
@@ -33,6 +32,9 @@ void AppendNode(PublisherTable* table, PublisherEntry* entry, uint64_t subscribe
     // for good.
     TcpConnection* conn = table->connections ? TcpConnection_Find(table->connections, subscriberID) : nullptr;
     if (conn) HookToConnection(node, conn);
+    if (!entry->bySubscriber) entry->bySubscriber = new (std::nothrow) std::unordered_map<uint64_t, SubscriberNode*>;
+    if (!entry->bySubscriber) Log_Fatal("%s:malloc error", "Subscribe");
+    (*entry->bySubscriber)[subscriberID] = node;
     node->channelID = subscriberID;
     node->next = nullptr;
     node->back = entry->tail;
@@ -43,6 +45,7 @@ void AppendNode(PublisherTable* table, PublisherEntry* entry, uint64_t subscribe
 void UnlinkNode(PublisherEntry* entry, SubscriberNode* node)
 {
     SubscriberNode_Unhook(node);
+    if (entry->bySubscriber) entry->bySubscriber->erase(node->channelID);
     if (node->next) {
         node->next->back = node->back;
     } else {
@@ -60,6 +63,7 @@ void FreeEntry(PublisherEntry* entry)
         free(node);
         node = next;
     }
+    delete entry->bySubscriber;
     free(entry);
 }
 

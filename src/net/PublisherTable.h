@@ -25,6 +25,7 @@
 #include "runtime/Lock.h"
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 struct TcpConnectionTable;
@@ -35,6 +36,9 @@ struct PublisherEntry {
     uint64_t channelID;
     SubscriberNode* first;
     SubscriberNode** tail;  // the last node's next, or &first when empty
+    // The nodes by subscriber: a login's subscription and a logout's
+    // unsubscription do not walk a list of thousands. Made at the first node.
+    std::unordered_map<uint64_t, SubscriberNode*>* bySubscriber;
 };
 
 struct PublisherTable {
