@@ -134,8 +134,9 @@ void NHServer_PostCall(NHServer* server, NHServerCallFn fn, void* arg);
 // or a re-binding posted before takes effect before the chunk, exactly as if
 // the broadcast had been queued behind it; commands posted during the read
 // run after it. Anywhere else (another thread, or inside a command) this is
-// NHServer_PostBroadcast. No lock of a registry may be held: the commands and
-// the write callbacks take them.
+// NHServer_PostBroadcast. No lock of a registry may be held: the commands
+// take them. A broadcast started while one is being written (by a write
+// callback) is posted too.
 void NHServer_Broadcast(NHServer* server, uint64_t publisherID, const void* bytes, size_t length);
 
 // Whether the channel is a publisher now (commands still queued not counted).
