@@ -178,6 +178,29 @@ void DecodingEvent_Process(DecodingEvent* event, NHServer* server)
     }
 }
 
+namespace {
+
+bool BatchEmpty(const NHServer* server) { return server->batchBytes.empty() && server->batchViewLength == 0; }
+
+// Whether the bytes lie in the input of the read under way.
+bool InReadRegion(const NHServer* server, const unsigned char* bytes, size_t length)
+{
+    const unsigned char* region = server->readRegion;
+    return region && bytes >= region && length <= server->readRegionLength &&
+           static_cast<size_t>(bytes - region) <= server->readRegionLength - length;
+}
+
+// The view becomes a copy: the next piece does not follow it in the input.
+void CopyView(NHServer* server)
+{
+    if (server->batchViewLength == 0) return;
+    server->batchBytes.insert(server->batchBytes.end(), server->batchView, server->batchView + server->batchViewLength);
+    server->batchView = nullptr;
+    server->batchViewLength = 0;
+}
+
+}  // namespace
+
 void NHServer_Broadcast(NHServer* server, uint64_t publisherID, const void* bytes, size_t length)
 {
     if (!server) return;
@@ -186,23 +209,52 @@ void NHServer_Broadcast(NHServer* server, uint64_t publisherID, const void* byte
         NHServer_PostBroadcast(server, publisherID, bytes, length);
         return;
     }
-    if (!server->batchBytes.empty() && server->batchPublisher != publisherID) NHServer_FlushBroadcast(server);
-    if (server->batchBytes.empty()) CommandQueue_Drain(server->queue, RunCommand, server);
+    if (!BatchEmpty(server) && server->batchPublisher != publisherID) NHServer_FlushBroadcast(server);
+    if (BatchEmpty(server)) CommandQueue_Drain(server->queue, RunCommand, server);
     if (length == 0 || !bytes) return;
     const unsigned char* at = static_cast<const unsigned char*>(bytes);
-    server->batchBytes.insert(server->batchBytes.end(), at, at + length);
     server->batchPublisher = publisherID;
+    // The pieces of one read follow each other in its input: the batch
+    // points at them there until the read's end writes it out.
+    if (server->batchBytes.empty() && InReadRegion(server, at, length)) {
+        if (server->batchViewLength == 0) {
+            server->batchView = at;
+            server->batchViewLength = length;
+            return;
+        }
+        if (server->batchView + server->batchViewLength == at) {
+            server->batchViewLength += length;
+            return;
+        }
+    }
+    CopyView(server);
+    server->batchBytes.insert(server->batchBytes.end(), at, at + length);
 }
 
 void NHServer_FlushBroadcast(NHServer* server)
 {
-    if (!server || server->batchBytes.empty()) return;
-    // Most subscribers take the bytes straight from the gathering buffer; the
-    // shared copy is made only when one of them has to keep some.
+    if (!server || BatchEmpty(server)) return;
+    // Most subscribers take the bytes straight from the read's input or the
+    // gathering buffer; the shared copy is made only when one of them has to
+    // keep some.
     TcpConnectionPayload payload = {server->batchBytes.data(), server->batchBytes.size(), nullptr};
+    if (server->batchViewLength > 0) payload = {server->batchView, server->batchViewLength, nullptr};
     BroadcastPayload(server, server->batchPublisher, &payload);
     TcpConnectionPayload_Release(&payload);
     server->batchBytes.clear();
+    server->batchView = nullptr;
+    server->batchViewLength = 0;
+}
+
+void NHServer_ReadRegion(void* arg, const unsigned char* bytes, size_t length)
+{
+    NHServer* server = static_cast<NHServer*>(arg);
+    if (!server) return;
+    // The end of the read: what it gathered goes out while its bytes are
+    // still in the input.
+    if (!bytes) NHServer_FlushBroadcast(server);
+    server->readRegion = bytes;
+    server->readRegionLength = bytes ? length : 0;
 }
 
 void NHServer_PostClose(NHServer* server, uint64_t channelID)

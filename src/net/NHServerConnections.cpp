@@ -110,7 +110,7 @@ void ReadDataCallback(struct bufferevent* bev, void* arg)
         Log_Info("%s: arg is null", "ReadDataCallback");
         return;
     }
-    TcpConnection_ReadDataEvent(server->table, server->readCb, record->channelID, bev);
+    TcpConnection_ReadDataEvent(server->table, server->readCb, record->channelID, bev, NHServer_ReadRegion, server);
     // Sends what the read gathered for a publisher's subscribers.
     NHServer_FlushBroadcast(server);
 }
@@ -264,8 +264,7 @@ uint64_t NHServer_OpenOutgoing(NHServer* server, struct bufferevent* bev, const 
 
 void NHServer_ReadConnection(NHServer* server, uint64_t channelID, struct bufferevent* bev)
 {
-    // Its broadcast is written out by the loop hook, after this iteration.
-    TcpConnection_ReadDataEvent(server->table, server->readCb, channelID, bev);
+    TcpConnection_ReadDataEvent(server->table, server->readCb, channelID, bev, NHServer_ReadRegion, server);
 }
 
 int NHServer_CloseNow(NHServer* server, uint64_t channelID, int reason)

@@ -276,10 +276,12 @@ int TcpConnection_SetTraffic(TcpConnectionTable* table, uint64_t channelID, Conn
 }
 
 void TcpConnection_ReadDataEvent(TcpConnectionTable* table, NetHandleReadCb cb, uint64_t channelID,
-                                 struct bufferevent* bev)
+                                 struct bufferevent* bev, TcpConnectionReadRegionFn region, void* regionArg)
 {
     if (!bev) return;
     bufferevent_lock(bev);
+    // Held across the pieces: a callback that closes the connection frees
+    // the bufferevent only after this call, so the input stays readable.
     bufferevent_incref(bev);
 
     TcpConnection* record = table ? table->records.Find(channelID) : nullptr;
@@ -289,27 +291,27 @@ void TcpConnection_ReadDataEvent(TcpConnectionTable* table, NetHandleReadCb cb, 
     } else {
         struct evbuffer* input = bufferevent_get_input(bev);
         size_t waiting = evbuffer_get_length(input);
-        char chunk[TCP_CONNECTION_READ_CHUNK];
-        while (waiting > 0) {
+        const unsigned char* bytes = waiting > 0 ? evbuffer_pullup(input, -1) : nullptr;
+        if (waiting > 0 && !bytes) {
+            Log_Fatal("%s:channel id = %.0f, abort1", "TcpConnection_ReadDataEvent", static_cast<double>(channelID));
+        }
+        if (waiting > 0 && region) region(regionArg, bytes, waiting);
+        size_t handed = 0;
+        while (handed < waiting) {
             if (!cb) {
                 Log_Fatal("%s:channel id = %.0f, NetHandleReadCb is NULL", "TcpConnection_ReadDataEvent",
                           static_cast<double>(channelID));
             }
-            size_t want = waiting < sizeof(chunk) ? waiting : sizeof(chunk);
-            int got = evbuffer_remove(input, chunk, want);
-            if (got < 0 || static_cast<size_t>(got) != want) {
-                if (want == sizeof(chunk)) {
-                    Log_Fatal("%s:channel id = %.0f, abort1", "TcpConnection_ReadDataEvent",
-                              static_cast<double>(channelID));
-                }
-                Log_Fatal("%s:channel id = %.0f, abort2", "TcpConnection_ReadDataEvent", static_cast<double>(channelID));
-            }
-            cb(channelID, chunk, got);
-            waiting -= want;
+            size_t left = waiting - handed;
+            size_t piece = left < TCP_CONNECTION_READ_CHUNK ? left : TCP_CONNECTION_READ_CHUNK;
+            cb(channelID, reinterpret_cast<const char*>(bytes + handed), static_cast<int>(piece));
+            handed += piece;
             // A callback that closed the connection directly (relay paths
             // run on this thread) must not be handed the rest.
-            if (waiting > 0 && !table->records.Find(channelID)) break;
+            if (handed < waiting && !table->records.Find(channelID)) break;
         }
+        if (waiting > 0 && region) region(regionArg, nullptr, 0);
+        evbuffer_drain(input, handed);
     }
 
     bufferevent_unlock(bev);

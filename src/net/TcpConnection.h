@@ -103,10 +103,18 @@ int TcpConnection_WritePayloadTo(TcpConnection* record, TcpConnectionPayload* pa
 // second call replaces the first): 0, or -1 for an unknown channel.
 int TcpConnection_SetTraffic(TcpConnectionTable* table, uint64_t channelID, ConnTraffic* traffic);
 
+// Told of the bytes one read hands over, before the first piece (the whole
+// region the pieces point into), and with (nullptr, 0) after the last one,
+// while the bytes are still in the input.
+typedef void (*TcpConnectionReadRegionFn)(void* arg, const unsigned char* bytes, size_t length);
+
 // Hands the bytes waiting in the connection's input to the read callback in
-// pieces of at most TCP_CONNECTION_READ_CHUNK bytes.
+// pieces of at most TCP_CONNECTION_READ_CHUNK bytes. The pieces point into
+// the input itself (made contiguous once, no copy for a read that came in
+// one block); the bytes leave the input after the last piece.
 void TcpConnection_ReadDataEvent(TcpConnectionTable* table, NetHandleReadCb cb, uint64_t channelID,
-                                 struct bufferevent* bev);
+                                 struct bufferevent* bev, TcpConnectionReadRegionFn region = nullptr,
+                                 void* regionArg = nullptr);
 
 // Shuts the socket down in both directions; the close follows from its event.
 void TcpConnection_Shutdown(TcpConnectionTable* table, uint64_t channelID);
