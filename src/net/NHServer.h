@@ -129,7 +129,9 @@ void NHServer_PostCall(NHServer* server, NHServerCallFn fn, void* arg);
 // thread, outside a drain, the pieces one read hands the read callback are
 // gathered and, once the read is done, written to every subscriber at once
 // as one piece: one system call per subscriber, no event, no wake-up, and a
-// copy only for a subscriber whose kernel does not take it all. Before the
+// copy only for a subscriber whose kernel does not take it all. Pieces that
+// come straight from the read's input are written from there; other bytes
+// are copied at the call. Before the
 // first piece of a read every command queued so far runs, so a subscription
 // or a re-binding posted before takes effect before the chunk, exactly as if
 // the broadcast had been queued behind it; commands posted during the read
