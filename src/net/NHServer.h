@@ -21,6 +21,7 @@
 //   the first drain of the loop runs it.
 #pragma once
 
+#include "net/ConnTraffic.h"
 #include "runtime/CommonDataChain.h"
 
 #include <cstddef>
@@ -51,7 +52,10 @@ struct NHServerCallbacks {
     NetHandleOpenCb open;
     NetHandleCloseCb close;
     NetHandleReadCb read;
-    // Counts what a written chain or broadcast gave a connection.
+    // Told what a written chain or broadcast gave a connection. Owners
+    // that keep figures count them with NHServer_CountWrites instead: this
+    // runs once per subscriber and chunk. It must not close a connection
+    // other than the one it is told of, nor run commands.
     NetHandleWriteCb write;
     // Runs right after every timer callback, with its period and argument.
     NetHandleTimerCb tick;
@@ -125,13 +129,16 @@ void NHServer_PostCall(NHServer* server, NHServerCallFn fn, void* arg);
 // thread, outside a drain, the pieces one read hands the read callback are
 // gathered and, once the read is done, written to every subscriber at once
 // as one piece: one system call per subscriber, no event, no wake-up, and a
-// copy only for a subscriber whose kernel does not take it all. Before the
+// copy only for a subscriber whose kernel does not take it all. Pieces that
+// come straight from the read's input are written from there; other bytes
+// are copied at the call. Before the
 // first piece of a read every command queued so far runs, so a subscription
 // or a re-binding posted before takes effect before the chunk, exactly as if
 // the broadcast had been queued behind it; commands posted during the read
 // run after it. Anywhere else (another thread, or inside a command) this is
-// NHServer_PostBroadcast. No lock of a registry may be held: the commands and
-// the write callbacks take them.
+// NHServer_PostBroadcast. No lock of a registry may be held: the commands
+// take them. A broadcast started while one is being written (by a write
+// callback) is posted too.
 void NHServer_Broadcast(NHServer* server, uint64_t publisherID, const void* bytes, size_t length);
 
 // Whether the channel is a publisher now (commands still queued not counted).
@@ -149,6 +156,11 @@ int NHServer_Subscribe(NHServer* server, uint64_t publisherID, uint64_t subscrib
 // flush reads again (what comes is discarded). 0, or -1 for an unknown channel.
 int NHServer_PauseRead(NHServer* server, uint64_t channelID);
 int NHServer_ResumeRead(NHServer* server, uint64_t channelID);
+
+// Loop thread (the open callback): counts every later write to the
+// connection, sends and broadcasts, into traffic (retained until the
+// connection is freed). 0, or -1 for an unknown channel.
+int NHServer_CountWrites(NHServer* server, uint64_t channelID, ConnTraffic* traffic);
 
 // Outgoing connections, made by the owner on the server's loop.
 //

@@ -75,24 +75,27 @@ void DoSend(DecodingEvent* event, NHServer* server)
 }
 
 // Writes one payload to every subscriber of the publisher, in list order; a
-// subscriber over the unsent limit gets a posted close.
+// subscriber over the unsent limit, or whose connection is gone, gets a
+// posted close. The list is walked in place: only the loop changes the table,
+// and no command runs during the walk (a broadcast started from inside it is
+// posted, and closes are posted). The clock is read once for all of them.
 void BroadcastPayload(NHServer* server, uint64_t publisherID, TcpConnectionPayload* payload)
 {
-    // The list is copied under the table's lock and written without it: the
-    // write callback and the posted closes must not run inside that lock.
-    // The copy is taken out of the server while it is walked, so a broadcast
-    // started from inside this one cannot overwrite it.
-    std::vector<uint64_t> subscribers;
-    subscribers.swap(server->broadcastScratch);
-    if (PublisherTable_CopySubscribers(server->publishers, publisherID, &subscribers)) {
-        for (uint64_t subscriber : subscribers) {
-            // A posted close wakes the loop itself.
-            if (TcpConnection_WritePayload(server->table, payload, subscriber, server->writeCb) != 0) {
-                NHServer_PostClose(server, subscriber);
-            }
+    PublisherEntry* entry = server->publishers->entries.Find(publisherID);
+    if (!entry || !entry->first) return;
+    ConnTrafficClock now = ConnTraffic_Now();
+    ++server->broadcasting;
+    for (SubscriberNode* node = entry->first; node;) {
+        // A write callback may close the connection at hand (and so unhook
+        // this node's connection), never the node itself.
+        SubscriberNode* next = node->next;
+        // A posted close wakes the loop itself.
+        if (TcpConnection_WritePayloadTo(node->conn, payload, server->writeCb, now) != 0) {
+            NHServer_PostClose(server, node->channelID);
         }
+        node = next;
     }
-    subscribers.swap(server->broadcastScratch);
+    --server->broadcasting;
 }
 
 void DoBroadcast(DecodingEvent* event, NHServer* server)
@@ -175,30 +178,83 @@ void DecodingEvent_Process(DecodingEvent* event, NHServer* server)
     }
 }
 
+namespace {
+
+bool BatchEmpty(const NHServer* server) { return server->batchBytes.empty() && server->batchViewLength == 0; }
+
+// Whether the bytes lie in the input of the read under way.
+bool InReadRegion(const NHServer* server, const unsigned char* bytes, size_t length)
+{
+    const unsigned char* region = server->readRegion;
+    return region && bytes >= region && length <= server->readRegionLength &&
+           static_cast<size_t>(bytes - region) <= server->readRegionLength - length;
+}
+
+// The view becomes a copy: the next piece does not follow it in the input.
+void CopyView(NHServer* server)
+{
+    if (server->batchViewLength == 0) return;
+    server->batchBytes.insert(server->batchBytes.end(), server->batchView, server->batchView + server->batchViewLength);
+    server->batchView = nullptr;
+    server->batchViewLength = 0;
+}
+
+}  // namespace
+
 void NHServer_Broadcast(NHServer* server, uint64_t publisherID, const void* bytes, size_t length)
 {
     if (!server) return;
-    if (server->loopThread.load() != std::this_thread::get_id() || server->queue->draining) {
+    if (server->loopThread.load() != std::this_thread::get_id() || server->queue->draining ||
+        server->broadcasting > 0) {
         NHServer_PostBroadcast(server, publisherID, bytes, length);
         return;
     }
-    if (!server->batchBytes.empty() && server->batchPublisher != publisherID) NHServer_FlushBroadcast(server);
-    if (server->batchBytes.empty()) CommandQueue_Drain(server->queue, RunCommand, server);
+    if (!BatchEmpty(server) && server->batchPublisher != publisherID) NHServer_FlushBroadcast(server);
+    if (BatchEmpty(server)) CommandQueue_Drain(server->queue, RunCommand, server);
     if (length == 0 || !bytes) return;
     const unsigned char* at = static_cast<const unsigned char*>(bytes);
-    server->batchBytes.insert(server->batchBytes.end(), at, at + length);
     server->batchPublisher = publisherID;
+    // The pieces of one read follow each other in its input: the batch
+    // points at them there until the read's end writes it out.
+    if (server->batchBytes.empty() && InReadRegion(server, at, length)) {
+        if (server->batchViewLength == 0) {
+            server->batchView = at;
+            server->batchViewLength = length;
+            return;
+        }
+        if (server->batchView + server->batchViewLength == at) {
+            server->batchViewLength += length;
+            return;
+        }
+    }
+    CopyView(server);
+    server->batchBytes.insert(server->batchBytes.end(), at, at + length);
 }
 
 void NHServer_FlushBroadcast(NHServer* server)
 {
-    if (!server || server->batchBytes.empty()) return;
-    // Most subscribers take the bytes straight from the gathering buffer; the
-    // shared copy is made only when one of them has to keep some.
+    if (!server || BatchEmpty(server)) return;
+    // Most subscribers take the bytes straight from the read's input or the
+    // gathering buffer; the shared copy is made only when one of them has to
+    // keep some.
     TcpConnectionPayload payload = {server->batchBytes.data(), server->batchBytes.size(), nullptr};
+    if (server->batchViewLength > 0) payload = {server->batchView, server->batchViewLength, nullptr};
     BroadcastPayload(server, server->batchPublisher, &payload);
     TcpConnectionPayload_Release(&payload);
     server->batchBytes.clear();
+    server->batchView = nullptr;
+    server->batchViewLength = 0;
+}
+
+void NHServer_ReadRegion(void* arg, const unsigned char* bytes, size_t length)
+{
+    NHServer* server = static_cast<NHServer*>(arg);
+    if (!server) return;
+    // The end of the read: what it gathered goes out while its bytes are
+    // still in the input.
+    if (!bytes) NHServer_FlushBroadcast(server);
+    server->readRegion = bytes;
+    server->readRegionLength = bytes ? length : 0;
 }
 
 void NHServer_PostClose(NHServer* server, uint64_t channelID)

@@ -89,24 +89,28 @@ void AcceptCallback(struct evconnlistener* listener, int fd, struct sockaddr*, i
         evutil_closesocket(fd);
         return;
     }
-    bufferevent_setcb(bev, ReadDataCallback, nullptr, EventCallback, server);
-    bufferevent_enable(bev, EV_READ | EV_WRITE);
-
     char text[66] = {0};
     int port = 0;
     PeerText(fd, text, sizeof(text), &port);
     uint64_t channelID = TcpConnection_OpenEvent(server->table, server->openCb, 0, text, port, bev);
-    bufferevent_set_tag(bev, channelID);
+    // The callbacks get the record itself: no look-up of the channel on a read.
+    TcpConnection* record = TcpConnection_Find(server->table, channelID);
+    bufferevent_setcb(bev, ReadDataCallback, nullptr, EventCallback, record);
+    bufferevent_enable(bev, EV_READ | EV_WRITE);
 }
+
+// The server of a connection the loop's callbacks were given.
+NHServer* ServerOf(TcpConnection* record) { return record && record->table ? record->table->server : nullptr; }
 
 void ReadDataCallback(struct bufferevent* bev, void* arg)
 {
-    NHServer* server = static_cast<NHServer*>(arg);
+    TcpConnection* record = static_cast<TcpConnection*>(arg);
+    NHServer* server = ServerOf(record);
     if (!server) {
         Log_Info("%s: arg is null", "ReadDataCallback");
         return;
     }
-    TcpConnection_ReadDataEvent(server->table, server->readCb, bufferevent_get_tag(bev), bev);
+    TcpConnection_ReadDataEvent(server->table, server->readCb, record->channelID, bev, NHServer_ReadRegion, server);
     // Sends what the read gathered for a publisher's subscribers.
     NHServer_FlushBroadcast(server);
 }
@@ -116,9 +120,8 @@ void ReadDataCallback(struct bufferevent* bev, void* arg)
 // connection and drop what the peer has not read yet. So the write side is
 // shut down (the peer reads everything, then the end) and the close follows
 // the peer's own end, or the read time-out.
-void FinishFlushedClose(NHServer* server, struct bufferevent* bev)
+void FinishFlushedClose(NHServer* server, uint64_t channelID, struct bufferevent* bev)
 {
-    uint64_t channelID = bufferevent_get_tag(bev);
     // The library stops reading at the peer's end: nothing can arrive after it.
     if (!(bufferevent_get_enabled(bev) & EV_READ)) {
         TcpConnnection_Close(server->table, server->closeCb, channelID, TCP_CONNECTION_CLOSE_BY_COMMAND);
@@ -137,13 +140,13 @@ void DiscardInputCallback(struct bufferevent* bev, void*)
 
 void FlushedEventCallback(struct bufferevent* bev, short events, void* arg)
 {
-    NHServer* server = static_cast<NHServer*>(arg);
+    TcpConnection* record = static_cast<TcpConnection*>(arg);
+    NHServer* server = ServerOf(record);
     if (!server) return;
     if (events & BEV_EVENT_EOF) {
         // The peer has ended its side; it may still be reading ours.
         if (evbuffer_get_length(bufferevent_get_output(bev)) > 0) return;
-        TcpConnnection_Close(server->table, server->closeCb, bufferevent_get_tag(bev),
-                             TCP_CONNECTION_CLOSE_BY_COMMAND);
+        TcpConnnection_Close(server->table, server->closeCb, record->channelID, TCP_CONNECTION_CLOSE_BY_COMMAND);
         return;
     }
     EventCallback(bev, events, arg);
@@ -151,15 +154,17 @@ void FlushedEventCallback(struct bufferevent* bev, short events, void* arg)
 
 void FlushedCloseCallback(struct bufferevent* bev, void* arg)
 {
-    NHServer* server = static_cast<NHServer*>(arg);
+    TcpConnection* record = static_cast<TcpConnection*>(arg);
+    NHServer* server = ServerOf(record);
     if (!server || evbuffer_get_length(bufferevent_get_output(bev)) > 0) return;
-    FinishFlushedClose(server, bev);
+    FinishFlushedClose(server, record->channelID, bev);
 }
 
-void EventCallback(struct bufferevent* bev, short events, void* arg)
+void EventCallback(struct bufferevent*, short events, void* arg)
 {
-    NHServer* server = static_cast<NHServer*>(arg);
-    uint64_t channelID = bufferevent_get_tag(bev);
+    TcpConnection* record = static_cast<TcpConnection*>(arg);
+    NHServer* server = ServerOf(record);
+    uint64_t channelID = record ? record->channelID : 0;
     Log_Info("NT:EventCallback:channelID=%.0f, %s, %s, %s, %s, %s, %s", static_cast<double>(channelID),
              Flag(events, BEV_EVENT_READING, "read"), Flag(events, BEV_EVENT_WRITING, "write"),
              Flag(events, BEV_EVENT_EOF, "eof"), Flag(events, BEV_EVENT_ERROR, "error"),
@@ -200,9 +205,13 @@ void AcceptErrorCallback(struct evconnlistener* listener, void* arg)
 
 bool NHServer_Listen(NHServer* server, struct event_base* base, const struct sockaddr_in* address)
 {
+    // The library's default backlog (128) overflows when thousands of rovers
+    // come back at once (after a restart): each dropped connect then waits
+    // for the client's SYN retry, a second and then ever longer, while the
+    // loop idles. The kernel caps the backlog at its own limit.
     server->listener = evconnlistener_new_bind(
         base, AcceptCallback, server,
-        LEV_OPT_CLOSE_ON_FREE | LEV_OPT_REUSEABLE | LEV_OPT_THREADSAFE | LEV_OPT_CLOSE_ON_EXEC, -1,
+        LEV_OPT_CLOSE_ON_FREE | LEV_OPT_REUSEABLE | LEV_OPT_THREADSAFE | LEV_OPT_CLOSE_ON_EXEC, SOMAXCONN,
         reinterpret_cast<const struct sockaddr*>(address), sizeof(*address));
     if (!server->listener) return false;
     evconnlistener_set_error_cb(server->listener, AcceptErrorCallback);
@@ -234,7 +243,7 @@ void NHServer_CloseAfterFlush(NHServer* server, uint64_t channelID)
     // Freeing a bufferevent drops what its output still holds: wait for the
     // write callback at an empty output instead (low watermark 0).
     bufferevent_setwatermark(bev, EV_WRITE, 0, 0);
-    bufferevent_setcb(bev, DiscardInputCallback, FlushedCloseCallback, FlushedEventCallback, server);
+    bufferevent_setcb(bev, DiscardInputCallback, FlushedCloseCallback, FlushedEventCallback, record);
     // A paused reader would never see the peer's end the close waits for.
     TcpConnection_ResumeRead(server->table, channelID);
     struct timeval limit;
@@ -242,22 +251,20 @@ void NHServer_CloseAfterFlush(NHServer* server, uint64_t channelID)
     limit.tv_usec = 0;
     bufferevent_set_timeouts(bev, &limit, &limit);
     DiscardInputCallback(bev, server);
-    if (evbuffer_get_length(bufferevent_get_output(bev)) == 0) FinishFlushedClose(server, bev);
+    if (evbuffer_get_length(bufferevent_get_output(bev)) == 0) FinishFlushedClose(server, channelID, bev);
 }
 
 uint64_t NHServer_OpenOutgoing(NHServer* server, struct bufferevent* bev, const char* ip, int port,
                                TcpConnectionCloseHook hook, void* hookArg)
 {
     uint64_t channelID = TcpConnection_OpenEvent(server->table, server->openCb, 1, ip, port, bev);
-    bufferevent_set_tag(bev, channelID);
     if (hook) TcpConnection_SetCloseHook(server->table, channelID, hook, hookArg);
     return channelID;
 }
 
 void NHServer_ReadConnection(NHServer* server, uint64_t channelID, struct bufferevent* bev)
 {
-    // Its broadcast is written out by the loop hook, after this iteration.
-    TcpConnection_ReadDataEvent(server->table, server->readCb, channelID, bev);
+    TcpConnection_ReadDataEvent(server->table, server->readCb, channelID, bev, NHServer_ReadRegion, server);
 }
 
 int NHServer_CloseNow(NHServer* server, uint64_t channelID, int reason)
@@ -277,4 +284,9 @@ int NHServer_PauseRead(NHServer* server, uint64_t channelID)
 int NHServer_ResumeRead(NHServer* server, uint64_t channelID)
 {
     return TcpConnection_ResumeRead(server->table, channelID);
+}
+
+int NHServer_CountWrites(NHServer* server, uint64_t channelID, ConnTraffic* traffic)
+{
+    return server ? TcpConnection_SetTraffic(server->table, channelID, traffic) : -1;
 }

@@ -48,11 +48,17 @@ struct NHServer {
     struct event* acceptResume;  // re-enables the listener after an accept error
     std::atomic<bool> stopRequested;
     std::atomic<std::thread::id> loopThread{std::thread::id()};  // the thread running the loop, while one does
-    std::vector<uint64_t> broadcastScratch;
+    int broadcasting;  // walks of a subscriber list under way (a write callback may start one)
     // The pieces of one read of a publisher, broadcast as one write per
-    // subscriber when the read is done (NHServer_Broadcast).
+    // subscriber when the read is done (NHServer_Broadcast): while they lie
+    // one after the other in the input of the read under way (readRegion),
+    // they are only pointed at (batchView); else they are copied here.
     std::vector<unsigned char> batchBytes;
+    const unsigned char* batchView;
+    size_t batchViewLength;
     uint64_t batchPublisher;
+    const unsigned char* readRegion;  // the input a read hands out, until its end
+    size_t readRegionLength;
     struct evdns_base* dnsBase;  // made at the first lookup, freed with the loop
     int64_t refusalLogMs;        // steady time of the last refusal line
     uint32_t refusedSinceLog;    // refusals since that line
@@ -70,5 +76,8 @@ void NHServer_CloseAfterFlush(NHServer* server, uint64_t channelID);
 // writing out what a read gathered for a publisher's subscribers.
 void CommandQueue_LoopHook(struct event_base* base, void* server);
 // Writes out what NHServer_Broadcast has gathered. The loop does it at the
-// end of every read of an accepted connection and before every drain.
+// end of every read and before every drain.
 void NHServer_FlushBroadcast(NHServer* server);
+// Told by a read of the region its pieces come from, and of its end, which
+// writes out what the read gathered (TcpConnectionReadRegionFn).
+void NHServer_ReadRegion(void* server, const unsigned char* bytes, size_t length);

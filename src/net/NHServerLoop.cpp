@@ -46,11 +46,7 @@ void TearDown(NHServer* server, struct event_base* base)
     table->records.Clear([](TcpConnection* record) {
         // Whoever watches the connection (a relay) learns of its end here too.
         if (record->closeHook) record->closeHook(record->channelID, record->closeHookArg);
-        if (record->bev) {
-            bufferevent_clear_tag(record->bev);
-            bufferevent_free(record->bev);
-        }
-        free(record);
+        TcpConnection_Free(record);
     });
     if (server->dnsBase) {
         // A cancelled lookup answers its owner one iteration later; give it
@@ -151,7 +147,9 @@ NHServer* NHServer_Create(const NHServerCallbacks* callbacks, int maxConnections
     server->maxConnections = maxConnections > 0 ? maxConnections : 0;
     server->queue = CommandQueue_Create();
     server->table = TcpConnection_CreateHashTable();
+    server->table->server = server;
     server->publishers = PublisherTable_Create();
+    server->publishers->connections = server->table;
     return server;
 }
 

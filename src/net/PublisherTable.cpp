@@ -1,5 +1,6 @@
 #include "net/PublisherTable.h"
 
+#include "net/TcpConnection.h"
 #include "runtime/Log.h"
 
 #include <cstdlib>
@@ -9,16 +10,31 @@ namespace {
 
 SubscriberNode* FindNode(PublisherEntry* entry, uint64_t subscriberID)
 {
-    for (SubscriberNode* node = entry->first; node; node = node->next) {
-        if (node->channelID == subscriberID) return node;
-    }
-    return nullptr;
+    if (!entry->bySubscriber) return nullptr;
+    auto found = entry->bySubscriber->find(subscriberID);
+    return found == entry->bySubscriber->end() ? nullptr : found->second;
 }
 
-void AppendNode(PublisherEntry* entry, uint64_t subscriberID)
+void HookToConnection(SubscriberNode* node, TcpConnection* conn)
+{
+    node->conn = conn;
+    node->nextOfConn = conn->subscriptions;
+    node->backOfConn = &conn->subscriptions;
+    if (conn->subscriptions) conn->subscriptions->backOfConn = &node->nextOfConn;
+    conn->subscriptions = node;
+}
+
+void AppendNode(PublisherTable* table, PublisherEntry* entry, uint64_t subscriberID)
 {
     SubscriberNode* node = static_cast<SubscriberNode*>(calloc(1, sizeof(SubscriberNode)));
     if (!node) Log_Fatal("%s:malloc error", "Subscribe");
+    // IDs are never reused: a subscriber without a connection now has none
+    // for good.
+    TcpConnection* conn = table->connections ? TcpConnection_Find(table->connections, subscriberID) : nullptr;
+    if (conn) HookToConnection(node, conn);
+    if (!entry->bySubscriber) entry->bySubscriber = new (std::nothrow) std::unordered_map<uint64_t, SubscriberNode*>;
+    if (!entry->bySubscriber) Log_Fatal("%s:malloc error", "Subscribe");
+    (*entry->bySubscriber)[subscriberID] = node;
     node->channelID = subscriberID;
     node->next = nullptr;
     node->back = entry->tail;
@@ -28,6 +44,8 @@ void AppendNode(PublisherEntry* entry, uint64_t subscriberID)
 
 void UnlinkNode(PublisherEntry* entry, SubscriberNode* node)
 {
+    SubscriberNode_Unhook(node);
+    if (entry->bySubscriber) entry->bySubscriber->erase(node->channelID);
     if (node->next) {
         node->next->back = node->back;
     } else {
@@ -41,9 +59,11 @@ void FreeEntry(PublisherEntry* entry)
     SubscriberNode* node = entry->first;
     while (node) {
         SubscriberNode* next = node->next;
+        SubscriberNode_Unhook(node);
         free(node);
         node = next;
     }
+    delete entry->bySubscriber;
     free(entry);
 }
 
@@ -111,7 +131,7 @@ int RekeyPublisher(PublisherTable* table, uint64_t oldChannelID, uint64_t newCha
     if (existing) {
         // Keep both audiences: a second entry under the new ID would shadow one of them.
         for (SubscriberNode* node = entry->first; node; node = node->next) {
-            if (!FindNode(existing, node->channelID)) AppendNode(existing, node->channelID);
+            if (!FindNode(existing, node->channelID)) AppendNode(table, existing, node->channelID);
         }
         FreeEntry(entry);
         return 1;
@@ -134,7 +154,7 @@ int Subscribe(PublisherTable* table, uint64_t publisherID, uint64_t subscriberID
                  static_cast<long long>(subscriberID), static_cast<long long>(publisherID));
         return 1;
     }
-    AppendNode(entry, subscriberID);
+    AppendNode(table, entry, subscriberID);
     return 1;
 }
 

@@ -1,32 +1,34 @@
 // The channels whose bytes are fanned out (publishers, the bases) and, for
 // each, the ordered list of channels subscribed to it (the rovers).
 //
-// Thread safety: the table has its own re-entrant lock, taken by every
-// operation below and by the broadcast walk. The loop thread runs the posted
-// commands and the relay callbacks against it, and a login worker may call
-// the same operations directly (a base's relogin moves its publisher entry to
-// the new connection). FindPublisher and FindSubscriberList hand out pointers
-// into the table: hold PublisherTable_Lock (or a PublisherTableGuard) for as
-// long as you use them, across a find, a walk and a rekey that belong
-// together.
+// Thread safety: the table belongs to its server's loop thread. Every change
+// runs there (the posted commands, the relay callbacks, NHServer_AddPublisher
+// and NHServer_Subscribe), under the table's re-entrant lock, so that other
+// threads may ask questions of it (NHServer_HasPublisher) under the same
+// lock. The loop itself reads without the lock: nothing else changes the
+// table, so the broadcast walks a publisher's list in place. FindPublisher
+// and FindSubscriberList hand out pointers into the table: off the loop,
+// hold PublisherTable_Lock (or a PublisherTableGuard) for as long as you use
+// them.
+//
+// Each node knows the connection it names, when the table is given the
+// server's connections: a broadcast writes to it without a look-up, and the
+// connection's close unhooks it (the node stays until its unsubscription,
+// and a write to it then finds no connection).
 //
 // Lock order (src/LOCKING.md): taken under the registries, and nothing but
-// the log is taken while it is held; in particular the broadcast copies the
-// subscriber list under the lock and writes to the subscribers after
-// releasing it, so the write and close callbacks never run inside it.
+// the log is taken while it is held.
 #pragma once
 
+#include "net/SubscriberNode.h"
 #include "runtime/HashTable.h"
 #include "runtime/Lock.h"
 
 #include <cstdint>
+#include <unordered_map>
 #include <vector>
 
-struct SubscriberNode {
-    SubscriberNode* next;
-    SubscriberNode** back;  // the field that points at this node
-    uint64_t channelID;
-};
+struct TcpConnectionTable;
 
 struct PublisherEntry {
     PublisherEntry* next;  // next entry of the bucket
@@ -34,11 +36,17 @@ struct PublisherEntry {
     uint64_t channelID;
     SubscriberNode* first;
     SubscriberNode** tail;  // the last node's next, or &first when empty
+    // The nodes by subscriber: a login's subscription and a logout's
+    // unsubscription do not walk a list of thousands. Made at the first node.
+    std::unordered_map<uint64_t, SubscriberNode*>* bySubscriber;
 };
 
 struct PublisherTable {
     ChannelHashTable<PublisherEntry> entries;
     Lock lock;
+    // Where the subscribers' connections are found at subscription; nullptr:
+    // the nodes know none.
+    TcpConnectionTable* connections = nullptr;
 };
 
 PublisherTable* PublisherTable_Create();

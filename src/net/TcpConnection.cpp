@@ -1,6 +1,6 @@
 #include "net/TcpConnection.h"
 
-#include "net/EventLoop.h"
+#include "net/SubscriberNode.h"
 #include "runtime/Log.h"
 
 #include <event2/buffer.h>
@@ -51,10 +51,11 @@ void FlushOutput(struct bufferevent* bev)
 
 void FreeRecord(TcpConnection* record)
 {
-    if (record->bev) {
-        bufferevent_clear_tag(record->bev);
-        bufferevent_free(record->bev);
-    }
+    // The publishers' nodes that name it stay until their unsubscription,
+    // without a connection.
+    while (record->subscriptions) SubscriberNode_Unhook(record->subscriptions);
+    if (record->bev) bufferevent_free(record->bev);
+    ConnTraffic_Release(record->traffic);
     free(record);
 }
 
@@ -84,11 +85,15 @@ bool RefuseOverLimit(uint64_t channelID, struct bufferevent* bev)
 
 // The connection a write may go to; nullptr for an unknown channel or one
 // given up at the limit.
+struct bufferevent* AcceptingWrite(TcpConnection* record)
+{
+    if (!record || RefuseOverLimit(record->channelID, record->bev)) return nullptr;
+    return record->bev;
+}
+
 struct bufferevent* AcceptingWrite(TcpConnectionTable* table, uint64_t channelID)
 {
-    TcpConnection* record = table ? table->records.Find(channelID) : nullptr;
-    if (!record || RefuseOverLimit(channelID, record->bev)) return nullptr;
-    return record->bev;
+    return AcceptingWrite(table ? table->records.Find(channelID) : nullptr);
 }
 
 // Hands the kernel what it takes of the bytes now, when nothing waits before
@@ -170,6 +175,11 @@ void TcpConnection_FreeHashTable(TcpConnectionTable* table)
     delete table;
 }
 
+void TcpConnection_Free(TcpConnection* record)
+{
+    if (record) FreeRecord(record);
+}
+
 uint64_t TcpConnection_OpenEvent(TcpConnectionTable* table, NetHandleOpenCb cb, int kind, const char* ip,
                                  int port, struct bufferevent* bev)
 {
@@ -214,10 +224,12 @@ int TcpConnection_Write(TcpConnectionTable* table, const CommonDataChain* chain,
     struct bufferevent* bev = AcceptingWrite(table, channelID);
     if (!bev) return 1;
 
-    // The callback runs before the bytes go, so whoever watches the figures
-    // never sees a peer ahead of them.
+    // Counted before the bytes go, so whoever watches the figures never
+    // sees a peer ahead of them.
     uint64_t total = 0;
     for (const CommonDataChain* block = chain; block; block = block->next) total += BlockLength(block);
+    TcpConnection* record = table->records.Find(channelID);
+    if (record->traffic) ConnTraffic_Count(record->traffic, total, ConnTraffic_Now());
     if (cb) cb(channelID, static_cast<int>(total), 0);
     for (const CommonDataChain* block = chain; block; block = block->next) {
         if (BlockLength(block) > 0) WritePiece(channelID, bev, block->data, BlockLength(block), nullptr);
@@ -235,18 +247,41 @@ void TcpConnectionPayload_Release(TcpConnectionPayload* payload)
 int TcpConnection_WritePayload(TcpConnectionTable* table, TcpConnectionPayload* payload, uint64_t channelID,
                                NetHandleWriteCb cb)
 {
-    struct bufferevent* bev = AcceptingWrite(table, channelID);
+    TcpConnection* record = table ? table->records.Find(channelID) : nullptr;
+    if (!record) return 1;
+    ConnTrafficClock now = {0, 0};
+    if (record->traffic) now = ConnTraffic_Now();
+    return TcpConnection_WritePayloadTo(record, payload, cb, now);
+}
+
+int TcpConnection_WritePayloadTo(TcpConnection* record, TcpConnectionPayload* payload, NetHandleWriteCb cb,
+                                 const ConnTrafficClock& now)
+{
+    struct bufferevent* bev = AcceptingWrite(record);
     if (!bev) return 1;
-    if (cb) cb(channelID, static_cast<int>(payload->length), 0);
-    if (payload->length > 0) WritePiece(channelID, bev, payload->bytes, payload->length, payload);
+    if (record->traffic) ConnTraffic_Count(record->traffic, payload->length, now);
+    if (cb) cb(record->channelID, static_cast<int>(payload->length), 0);
+    if (payload->length > 0) WritePiece(record->channelID, bev, payload->bytes, payload->length, payload);
+    return 0;
+}
+
+int TcpConnection_SetTraffic(TcpConnectionTable* table, uint64_t channelID, ConnTraffic* traffic)
+{
+    TcpConnection* record = TcpConnection_Find(table, channelID);
+    if (!record) return -1;
+    ConnTraffic_Retain(traffic);
+    ConnTraffic_Release(record->traffic);
+    record->traffic = traffic;
     return 0;
 }
 
 void TcpConnection_ReadDataEvent(TcpConnectionTable* table, NetHandleReadCb cb, uint64_t channelID,
-                                 struct bufferevent* bev)
+                                 struct bufferevent* bev, TcpConnectionReadRegionFn region, void* regionArg)
 {
     if (!bev) return;
     bufferevent_lock(bev);
+    // Held across the pieces: a callback that closes the connection frees
+    // the bufferevent only after this call, so the input stays readable.
     bufferevent_incref(bev);
 
     TcpConnection* record = table ? table->records.Find(channelID) : nullptr;
@@ -256,27 +291,27 @@ void TcpConnection_ReadDataEvent(TcpConnectionTable* table, NetHandleReadCb cb, 
     } else {
         struct evbuffer* input = bufferevent_get_input(bev);
         size_t waiting = evbuffer_get_length(input);
-        char chunk[TCP_CONNECTION_READ_CHUNK];
-        while (waiting > 0) {
+        const unsigned char* bytes = waiting > 0 ? evbuffer_pullup(input, -1) : nullptr;
+        if (waiting > 0 && !bytes) {
+            Log_Fatal("%s:channel id = %.0f, abort1", "TcpConnection_ReadDataEvent", static_cast<double>(channelID));
+        }
+        if (waiting > 0 && region) region(regionArg, bytes, waiting);
+        size_t handed = 0;
+        while (handed < waiting) {
             if (!cb) {
                 Log_Fatal("%s:channel id = %.0f, NetHandleReadCb is NULL", "TcpConnection_ReadDataEvent",
                           static_cast<double>(channelID));
             }
-            size_t want = waiting < sizeof(chunk) ? waiting : sizeof(chunk);
-            int got = evbuffer_remove(input, chunk, want);
-            if (got < 0 || static_cast<size_t>(got) != want) {
-                if (want == sizeof(chunk)) {
-                    Log_Fatal("%s:channel id = %.0f, abort1", "TcpConnection_ReadDataEvent",
-                              static_cast<double>(channelID));
-                }
-                Log_Fatal("%s:channel id = %.0f, abort2", "TcpConnection_ReadDataEvent", static_cast<double>(channelID));
-            }
-            cb(channelID, chunk, got);
-            waiting -= want;
+            size_t left = waiting - handed;
+            size_t piece = left < TCP_CONNECTION_READ_CHUNK ? left : TCP_CONNECTION_READ_CHUNK;
+            cb(channelID, reinterpret_cast<const char*>(bytes + handed), static_cast<int>(piece));
+            handed += piece;
             // A callback that closed the connection directly (relay paths
             // run on this thread) must not be handed the rest.
-            if (waiting > 0 && !table->records.Find(channelID)) break;
+            if (handed < waiting && !table->records.Find(channelID)) break;
         }
+        if (waiting > 0 && region) region(regionArg, nullptr, 0);
+        evbuffer_drain(input, handed);
     }
 
     bufferevent_unlock(bev);

@@ -4,6 +4,7 @@
 // table has no lock.
 #pragma once
 
+#include "net/ConnTraffic.h"
 #include "net/NHServer.h"
 #include "net/SharedChunk.h"
 #include "runtime/CommonDataChain.h"
@@ -13,6 +14,7 @@
 #include <cstdint>
 
 struct bufferevent;
+struct SubscriberNode;
 struct TcpConnectionTable;
 
 // Reads reach the read callback in pieces of at most this many bytes.
@@ -31,10 +33,18 @@ struct TcpConnection {
     TcpConnectionCloseHook closeHook;
     void* closeHookArg;
     bool readPaused;  // TcpConnection_PauseRead until TcpConnection_ResumeRead
+    // Where its written bytes are counted (one reference), or nullptr.
+    ConnTraffic* traffic;
+    // The publishers' nodes that name this connection (linked through
+    // SubscriberNode::nextOfConn): a close tells them it is gone.
+    SubscriberNode* subscriptions;
 };
 
 struct TcpConnectionTable {
     ChannelHashTable<TcpConnection> records;
+    // The server the connections belong to; their libevent callbacks get
+    // the record itself, and reach the server through here.
+    NHServer* server = nullptr;
 };
 
 // The next ID of the process-wide, lock-free counter: 1 first, never reused.
@@ -46,6 +56,9 @@ uint64_t NetHandle_LastChannelId();
 TcpConnectionTable* TcpConnection_CreateHashTable();
 // Frees every connection left (their sockets close; no callback) and the table.
 void TcpConnection_FreeHashTable(TcpConnectionTable* table);
+// Frees one record already taken out of its table: its bufferevent (the
+// socket closes), its counters' reference, and its publishers' links to it.
+void TcpConnection_Free(TcpConnection* record);
 
 // Registers a connection and calls the open callback. Returns its channelID.
 uint64_t TcpConnection_OpenEvent(TcpConnectionTable* table, NetHandleOpenCb cb, int kind, const char* ip,
@@ -81,11 +94,27 @@ void TcpConnectionPayload_Release(TcpConnectionPayload* payload);
 // As TcpConnection_Write, for one payload.
 int TcpConnection_WritePayload(TcpConnectionTable* table, TcpConnectionPayload* payload, uint64_t channelID,
                                NetHandleWriteCb cb);
+// The same to a connection at hand (nullptr: one that is gone, 1), counted
+// at the time given: a broadcast reads the clock once for all its subscribers.
+int TcpConnection_WritePayloadTo(TcpConnection* record, TcpConnectionPayload* payload, NetHandleWriteCb cb,
+                                 const ConnTrafficClock& now);
+
+// Counts every later write to the connection into traffic (retained; a
+// second call replaces the first): 0, or -1 for an unknown channel.
+int TcpConnection_SetTraffic(TcpConnectionTable* table, uint64_t channelID, ConnTraffic* traffic);
+
+// Told of the bytes one read hands over, before the first piece (the whole
+// region the pieces point into), and with (nullptr, 0) after the last one,
+// while the bytes are still in the input.
+typedef void (*TcpConnectionReadRegionFn)(void* arg, const unsigned char* bytes, size_t length);
 
 // Hands the bytes waiting in the connection's input to the read callback in
-// pieces of at most TCP_CONNECTION_READ_CHUNK bytes.
+// pieces of at most TCP_CONNECTION_READ_CHUNK bytes. The pieces point into
+// the input itself (made contiguous once, no copy for a read that came in
+// one block); the bytes leave the input after the last piece.
 void TcpConnection_ReadDataEvent(TcpConnectionTable* table, NetHandleReadCb cb, uint64_t channelID,
-                                 struct bufferevent* bev);
+                                 struct bufferevent* bev, TcpConnectionReadRegionFn region = nullptr,
+                                 void* regionArg = nullptr);
 
 // Shuts the socket down in both directions; the close follows from its event.
 void TcpConnection_Shutdown(TcpConnectionTable* table, uint64_t channelID);

@@ -160,3 +160,41 @@ TEST_F(NetTest, ThePiecesOfOneReadReachASubscriberAsOneWrite)
     EXPECT_EQ((std::vector<std::pair<uint64_t, int>>{{ia, 3000}, {ib, 3000}}), rec.writes);
     rec.onRead = nullptr;
 }
+
+// The pieces of a read are pointed at in its input until the read ends;
+// bytes of the reader's own (a buffer it reuses at once) are copied at the
+// broadcast. Mixed in one read, they reach the subscriber in broadcast
+// order, whole, as one write.
+TEST_F(NetTest, BytesOfTheReadersOwnAreCopiedAtTheBroadcast)
+{
+    ServerThread s;
+    std::atomic<uint64_t> publisher{0};
+    rec.onRead = [&](uint64_t id, const char* bytes, int n) {
+        if (id != publisher.load()) return;
+        NHServer_Broadcast(s.server, id, bytes, static_cast<size_t>(n));
+        char own[8];
+        memcpy(own, "<piece>", 7);
+        NHServer_Broadcast(s.server, id, own, 7);
+        memset(own, '#', sizeof own);
+    };
+    ASSERT_TRUE(s.Start());
+    TestClient pub, sub;
+    publisher = s.Connect(pub);
+    uint64_t subscriber = s.Connect(sub);
+    NHServer_PostAddPublisher(s.server, publisher);
+    NHServer_PostSubscribe(s.server, publisher, subscriber);
+    NHServer_PostSend(s.server, publisher, "go", 2);
+    ASSERT_EQ("go", pub.ReadExactly(2));
+    {
+        std::lock_guard<std::mutex> guard(rec.mutex);
+        rec.writes.clear();
+    }
+    std::string bytes = Pattern(3000, 3);
+    ASSERT_TRUE(pub.Send(bytes));
+    std::string expected = bytes.substr(0, 2048) + "<piece>" + bytes.substr(2048) + "<piece>";
+    EXPECT_EQ(expected, sub.ReadExactly(expected.size()));
+    std::lock_guard<std::mutex> guard(rec.mutex);
+    ASSERT_EQ((std::vector<int>{2048, 952}), rec.chunks[publisher.load()]);
+    EXPECT_EQ((std::vector<std::pair<uint64_t, int>>{{subscriber, static_cast<int>(expected.size())}}), rec.writes);
+    rec.onRead = nullptr;
+}

@@ -210,7 +210,8 @@ Vorlane* Vorlane_Create(const ServiceHooks* hooks)
     callbacks.open = Ntrip_OpenCallback;
     callbacks.close = Ntrip_CloseCallback;
     callbacks.read = Ntrip_ReadCallback;
-    callbacks.write = Ntrip_WriteCallback;
+    // No write callback: what a rover is sent is counted by the loop with
+    // the connection (the open callback hands it the counters).
     // Shares the timer's period and argument, and runs right after it.
     callbacks.tick = RelayRestartCallback;
     center->netServer = NHServer_Create(&callbacks);

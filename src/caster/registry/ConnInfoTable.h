@@ -15,8 +15,14 @@
 
 #include <cstdint>
 
+struct ConnTraffic;
+
 enum { CONN_IP_SIZE = 29 };  // dotted address, at most 28 characters
 
+// What is written to a rover is counted by the loop itself, with the
+// connection, into `traffic`: the table's record holds one reference to it,
+// and ConnInfo_Figures folds it into a copy's outputRate, bytesSent and
+// lastActivity. The record's own three fields stay as the open left them.
 struct ConnInfo {
     int64_t connectTime;     // seconds since 1970, set at open
     int32_t inputRate;       // bytes per second of the last chunk from an online base
@@ -35,7 +41,12 @@ struct ConnInfo {
     int32_t refusedRequests; // requests of a connection logging in that were refused or not understood
     int32_t closing;         // 1: its close is posted; what it sends meanwhile is dropped
     int32_t centreAsking;    // 1: the authentication centre is checking a login of it
+    ConnTraffic* traffic;    // the loop's count of what is written to it (a rover's), or nullptr
 };
+
+// A copy of the record with the loop's write figures folded in, its
+// traffic pointer cleared (the copy outlives the lock). Under the lock.
+ConnInfo ConnInfo_Figures(const ConnInfo& record);
 
 // Steady-clock milliseconds, as lastDataMs, lastKeepAlive and lastActivityMs
 // hold them: durations must not jump when the wall clock is set.
@@ -52,11 +63,13 @@ public:
     };
 
     static ConnInfoTable* Create();
-    ~ConnInfoTable() = default;
+    ~ConnInfoTable();
 
-    // False for a null record or a channel already present; else stores a copy.
+    // False for a null record or a channel already present; else stores a
+    // copy, which takes over the record's traffic reference (the caller's
+    // stays the caller's when the add is refused).
     bool Add(const ConnInfo* record);
-    // False when absent; else frees the record.
+    // False when absent; else frees the record and its traffic reference.
     bool Remove(uint64_t channelID);
     ConnInfo* Find(uint64_t channelID);
     bool Contains(uint64_t channelID);

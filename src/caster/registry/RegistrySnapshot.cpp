@@ -41,7 +41,7 @@ bool CopyConn(ConnInfoTable* conns, uint64_t channelID, ConnInfo* conn)
 {
     const ConnInfo* found = conns ? conns->Find(channelID) : nullptr;
     if (!found) return false;
-    *conn = *found;
+    *conn = ConnInfo_Figures(*found);
     return true;
 }
 

@@ -89,12 +89,16 @@ void Ntrip_OpenCallback(uint64_t channelID, const char* ip, int port, int kind)
     info.lastKeepAlive = 0;
     info.openedMs = info.lastDataMs;
     info.outgoing = kind == RELAY_CONNECTION_KIND ? 1 : 0;
+    // What the loop writes to it is counted there, once it is a rover.
+    info.traffic = ConnTraffic_New(info.lastActivityMs, info.lastActivity);
+    NHServer_CountWrites(center->netServer, channelID, info.traffic);
     bool added;
     {
         ConnInfoTable::Guard guard;
         added = center->connInfoTable->Add(&info);
     }
     if (!added) {
+        ConnTraffic_Release(info.traffic);
         Log_Error("%s:no record for channelID:%lld, closed", "Ntrip::Ntrip_OpenCallback",
                   static_cast<long long>(channelID));
         NHServer_PostClose(center->netServer, channelID);
@@ -180,29 +184,8 @@ void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length)
     }
     bases.Release();
     conns.Release();
-    // Out of the registries: the fan-out's write callbacks take them, and
-    // logins must not wait for thousands of writes.
+    // Out of the registries: logins must not wait for thousands of writes.
     if (publish) NHServer_Broadcast(center->netServer, channelID, data, size);
-}
-
-void Ntrip_WriteCallback(uint64_t channelID, int bytes, int)
-{
-    Vorlane* center = GetCenter();
-    ConnInfoTable::Guard conns;
-    bool isRover;
-    {
-        RoverTable::Guard rovers;
-        isRover = center->roverTable->Contains(channelID);
-    }
-    if (isRover) {
-        ConnInfo* conn = center->connInfoTable->Find(channelID);
-        if (!conn) Log_Fatal("%s:tcp conn is null", "Ntrip::Ntrip_WriteCallback");
-        int64_t nowMs = ConnInfo_NowMs();
-        conn->outputRate = RateOf(bytes, conn->lastActivityMs, nowMs);
-        conn->bytesSent += bytes > 0 ? static_cast<uint64_t>(bytes) : 0;
-        conn->lastActivity = Now();
-        conn->lastActivityMs = nowMs;
-    }
 }
 
 void Ntrip_CloseCallback(uint64_t channelID, int reason)

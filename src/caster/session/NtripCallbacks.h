@@ -21,7 +21,6 @@ static const int BASE_KEEP_ALIVE_INTERVAL_S = 10;
 
 void Ntrip_OpenCallback(uint64_t channelID, const char* ip, int port, int kind);
 void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length);
-void Ntrip_WriteCallback(uint64_t channelID, int bytes, int unused);
 void Ntrip_CloseCallback(uint64_t channelID, int reason);
 
 // The text a close reason is logged with.

@@ -314,6 +314,8 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
         NHServer_PostClose(server, channelID);
         return;
     }
+    // From now on the loop counts what it writes to the rover, the reply first.
+    ConnTraffic_StartCounting(conn->traffic);
     // The latest login of an account wins.
     if (olderID != 0) NHServer_PostClose(server, olderID);
 

@@ -253,3 +253,36 @@ TEST_F(RegistrySnapshotTest, EachCopyTakesOnlyTheLocksOfTheTablesItReads)
         EXPECT_EQ(1u, all.size());
     }
 }
+
+// What the loop writes to a rover is counted with its connection; a copy of
+// the rover shows those figures (the control centre's bytes, rate and its
+// freshness), and the record's own fields only until the rover counts.
+TEST_F(RegistrySnapshotTest, RoverCopiesCarryWhatTheLoopCountedForIt)
+{
+    AddConn(7, 1000);
+    AddRover("u1", "M", 7, ROVER_BIND_NAMED);
+    ConnTraffic* traffic = ConnTraffic_New(5000, 1000);
+    conns->Find(7)->traffic = traffic;
+
+    ConnTraffic_Count(traffic, 300, ConnTrafficClock{6000, 1001});  // not counting yet
+    std::vector<RoverSnapshot> copies;
+    RegistrySnapshot_Rovers(tables, &copies);
+    ASSERT_EQ(1u, copies.size());
+    EXPECT_EQ(0u, copies[0].conn.bytesSent);
+    EXPECT_EQ(1000, copies[0].conn.lastActivity);
+
+    ConnTraffic_StartCounting(traffic);
+    ConnTraffic_Count(traffic, 1024, ConnTrafficClock{9000, 1004});  // 4 s after the start
+    ConnTraffic_Count(traffic, 512, ConnTrafficClock{9500, 1004});   // under a second: 1 s
+    RegistrySnapshot_Rovers(tables, &copies);
+    ASSERT_EQ(1u, copies.size());
+    EXPECT_EQ(1536u, copies[0].conn.bytesSent);
+    EXPECT_EQ(512, copies[0].conn.outputRate);
+    EXPECT_EQ(1004, copies[0].conn.lastActivity);
+    EXPECT_EQ(9500, copies[0].conn.lastActivityMs);
+    EXPECT_EQ(nullptr, copies[0].conn.traffic);
+
+    // The table holds the reference from now on and gives it back at the remove.
+    ConnInfoTable::Guard guard;
+    EXPECT_TRUE(conns->Remove(7));
+}
