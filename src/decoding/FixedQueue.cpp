@@ -7,15 +7,34 @@
 
 namespace Concurrent {
 
-FixedQueue::FixedQueue(uint32_t capacity) : m_capacity(capacity), m_read(0), m_write(0), m_storage(nullptr)
+namespace {
+
+// A login request or a handful of sentences fits; larger streams double up
+// from here.
+const uint32_t kFirstStorage = 512;
+
+}  // namespace
+
+FixedQueue::FixedQueue(uint32_t capacity)
+    : m_capacity(capacity), m_allocated(0), m_read(0), m_write(0), m_storage(nullptr)
 {
-    m_storage = static_cast<unsigned char*>(malloc(capacity ? capacity : 1));
-    if (!m_storage) Log_Fatal("%s:malloc error", "Concurrent::FixedQueue::FixedQueue");
 }
 
 FixedQueue::~FixedQueue()
 {
     free(m_storage);
+}
+
+void FixedQueue::Reserve(uint32_t need)
+{
+    if (need <= m_allocated) return;
+    uint32_t size = m_allocated ? m_allocated : kFirstStorage;
+    while (size < need) size = size > m_capacity / 2 ? m_capacity : size * 2;
+    if (size > m_capacity) size = m_capacity;
+    unsigned char* grown = static_cast<unsigned char*>(realloc(m_storage, size ? size : 1));
+    if (!grown) Log_Fatal("%s:malloc error", "Concurrent::FixedQueue::Reserve");
+    m_storage = grown;
+    m_allocated = size;
 }
 
 bool FixedQueue::Push(const unsigned char* bytes, uint32_t n)
@@ -25,7 +44,12 @@ bool FixedQueue::Push(const unsigned char* bytes, uint32_t n)
         MoveToHead();
         if (n > m_capacity || m_capacity - m_write < n) return false;
     }
-    if (m_write + n > m_capacity) Log_Fatal("%s:length out of bound", "Concurrent::FixedQueue::Push");
+    if (m_write + n > m_allocated) {
+        // Compacting first may spare the growth.
+        if (m_read > 0) MoveToHead();
+        Reserve(m_write + n);
+    }
+    if (m_write + n > m_allocated) Log_Fatal("%s:length out of bound", "Concurrent::FixedQueue::Push");
     memcpy(m_storage + m_write, bytes, n);
     m_write += n;
     return true;
@@ -55,8 +79,8 @@ void FixedQueue::Pop(uint32_t n)
 
 const unsigned char* FixedQueue::GetHead() const
 {
-    if (!m_storage) Log_Fatal("%s:buffer is null", "Concurrent::FixedQueue::GetHead");
-    return m_storage + m_read;
+    static const unsigned char kEmpty = 0;
+    return m_storage ? m_storage + m_read : &kEmpty;
 }
 
 uint32_t FixedQueue::WhiteSpace() const

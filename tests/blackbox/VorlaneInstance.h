@@ -135,6 +135,11 @@ private:
     std::string workingDir_;  // empty: the process's own folder
     std::vector<std::string> secrets_;
     // (section, key) -> (is text, value as written)
+    // True when the control port this start chose was taken by another
+    // program before the caster bound it (the caster then serves without it).
+    bool LostChosenControlPort() const;
+    // True when the process holds a socket listening on the port.
+    bool ListensOn(int port) const;
     std::map<std::pair<std::string, std::string>, std::pair<bool, std::string>> overrides_;
     std::vector<std::pair<std::string, std::string>> removed_;  // (section, key)
 };

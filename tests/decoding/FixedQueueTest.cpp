@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -67,4 +68,37 @@ TEST(FixedQueue, FiftyThousandUnreadAndA2048ByteChunk)
     EXPECT_TRUE(q.Push(chunk.data(), chunk.size()));
     EXPECT_EQ(0u, q.ReadPosition());
     EXPECT_EQ(51048u, q.Unread());
+}
+
+TEST(FixedQueue, StorageGrowsWithTheBytesHeldAndKeepsThemWhole)
+{
+    FixedQueue q;
+    EXPECT_EQ(0u, q.StorageSize());
+    EXPECT_EQ(0u, q.Unread());
+
+    // A login request takes a small block, not the whole capacity.
+    std::string request = "GET /MNT HTTP/1.1\r\nAuthorization: Basic dXNlcjpwYXNz\r\n\r\n";
+    ASSERT_TRUE(q.Push(U(request.c_str()), request.size()));
+    EXPECT_LE(q.StorageSize(), 1024u);
+    q.Pop(request.size());
+
+    // Consumed bytes are reused before the storage grows.
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(q.Push(U(request.c_str()), request.size()));
+        q.Pop(request.size());
+    }
+    EXPECT_LE(q.StorageSize(), 1024u);
+
+    // Growth keeps what is unread, byte for byte, up to the capacity.
+    std::string stream;
+    for (int i = 0; stream.size() < 51200; ++i) stream += static_cast<char>('a' + i % 26);
+    stream.resize(51200);
+    ASSERT_TRUE(q.Push(U(stream.c_str()), 3));
+    for (size_t at = 3; at < stream.size(); at += 997) {
+        uint32_t n = static_cast<uint32_t>(std::min<size_t>(997, stream.size() - at));
+        ASSERT_TRUE(q.Push(U(stream.c_str() + at), n));
+    }
+    EXPECT_EQ(stream, Unread(q));
+    EXPECT_EQ(51200u, q.StorageSize());
+    EXPECT_FALSE(q.Push(U("x"), 1));
 }

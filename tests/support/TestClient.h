@@ -13,7 +13,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 
 // A TCP socket bound to 127.0.0.1 on a free port, listening when asked; its
@@ -38,9 +40,32 @@ inline int TestClient_BindLoopback(bool listening, int* port)
     return fd;
 }
 
-// A port that was free a moment ago (bound to port 0, then released).
+// A port that was free a moment ago, below the kernel's ephemeral range:
+// ports from bind(0) come from that range, where any test's outgoing
+// connection may take the same number as its local port before the program
+// that was handed it binds it. Random, so parallel test processes rarely
+// pick alike; each pick is checked by binding it.
 inline int TestClient_FreePort()
 {
+    int ephemeralLow = 32768;
+    if (FILE* range = fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+        if (fscanf(range, "%d", &ephemeralLow) != 1) ephemeralLow = 32768;
+        fclose(range);
+    }
+    const int low = ephemeralLow > 12000 ? 10000 : 1024;
+    static thread_local std::mt19937 pick{std::random_device{}()};
+    for (int attempt = 0; ephemeralLow - low > 100 && attempt < 200; ++attempt) {
+        int port = low + static_cast<int>(pick() % static_cast<unsigned>(ephemeralLow - low));
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) break;
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        bool free = bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+        close(fd);
+        if (free) return port;
+    }
     int port = 0;
     int fd = TestClient_BindLoopback(false, &port);
     if (fd < 0) return 0;
