@@ -145,15 +145,20 @@ TEST_F(BlackboxSteadyLoop, UserLogWritersFollowTheRoversOnline)
         return true;
     };
     auto settled = [&](int names) {
-        // The last free of a writer leaves none behind.
-        for (int i = 0; i < 100; ++i) {
-            if (vorlane.CountInLog("user writer freed") >= names && vorlane.LogText().rfind("freed, 0 left") !=
-                                                                        std::string::npos) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return false;
+        // The last free of a writer leaves none behind. The log of 20,000
+        // names is long: it is read once per poll, and the sanitizer build on
+        // a loaded machine may take a minute to close them all.
+        return WaitFor(
+            [&] {
+                const std::string log = vorlane.LogText();
+                int freed = 0;
+                for (size_t at = log.find("user writer freed"); at != std::string::npos && freed < names;
+                     at = log.find("user writer freed", at + 1)) {
+                    ++freed;
+                }
+                return freed >= names && log.rfind("freed, 0 left") != std::string::npos;
+            },
+            90000, 250);
     };
 
     // Four clients at a time, each with runs of names of its own; true when
