@@ -89,8 +89,8 @@ TEST_F(AuthCentreLoginTest, OnlyTheIntegerCodeZeroLetsTheRoverIn)
         EXPECT_NE(std::string::npos, body.find("\"password\":\"centrepass\"")) << body;
         EXPECT_NE(std::string::npos, body.find("\"node\":\"1\"")) << body;
     }
-    EXPECT_GE(vorlane.CountInLog("Rover login To Auth Centre error(error:3)"), 1);
-    EXPECT_GE(vorlane.CountInLog("Rover login To Auth Centre error(error:1)"), 1);
+    EXPECT_GE(vorlane.CountInLogAtLeast("Rover login To Auth Centre error(error:3)", 1), 1);
+    EXPECT_GE(vorlane.CountInLogAtLeast("Rover login To Auth Centre error(error:1)", 1), 1);
 }
 
 // A user of the rover user table is refused when the centre says no, and the
@@ -279,7 +279,7 @@ TEST_F(AuthCentreLoginTest, AConnectionStreamingLoginsIsAskedAboutOneAtATimeAndC
     sender.join();
     EXPECT_EQ(1, centre.MostInFlight("guesser"));
     EXPECT_LT(centre.RequestCountOf("guesser"), 8u) << "its refused logins were not asked";
-    EXPECT_GE(vorlane.CountInLog("asks again while the centre checks"), 1);
+    EXPECT_GE(vorlane.CountInLogAtLeast("asks again while the centre checks", 1), 1);
 }
 
 }  // namespace

@@ -173,7 +173,7 @@ TEST_F(InspectorHostile, RequestsThatOnceEndedTheProcessAreRefusedWhileTheCaster
 
     // Nothing was stored, every refusal has its line, and the caster goes on.
     ExpectEnvelope(Ask("/xqn_user/get", "{\"data\":[{\"UserName\":\"crash\"}]}"), -1, "账号不存在", "after");
-    EXPECT_GE(vorlane.CountInLog("UserAddCb:request from 127.0.0.1:"), 13) << vorlane.LogText();
+    EXPECT_GE(vorlane.CountInLogAtLeast("UserAddCb:request from 127.0.0.1:", 13), 13) << vorlane.LogText();
     EXPECT_TRUE(vorlane.WaitForLog("ExpireTime is not a date in range"));
     ExpectStreaming("after");
     ExpectEnvelope(Ask("/xqn_station_stat", "{\"any\":1}"), 0, "在线基站数量:1", "after");

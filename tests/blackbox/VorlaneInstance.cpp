@@ -447,6 +447,13 @@ int VorlaneInstance::CountInLog(const std::string& text) const
     return n;
 }
 
+int VorlaneInstance::CountInLogAtLeast(const std::string& text, int n, int timeoutMs) const
+{
+    int count = 0;
+    WaitFor([&] { return (count = CountInLog(text)) >= n; }, timeoutMs, 50);
+    return count;
+}
+
 std::string VorlaneInstance::UserLogText() const
 {
     std::vector<std::string> files;

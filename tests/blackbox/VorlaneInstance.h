@@ -110,6 +110,9 @@ public:
     std::string LogText() const;
     bool WaitForLog(const std::string& text, int timeoutMs = 5000) const;
     int CountInLog(const std::string& text) const;
+    // The count once it has reached n, or what it is after timeoutMs: the
+    // daily log is written by a thread of its own, a moment after the event.
+    int CountInLogAtLeast(const std::string& text, int n, int timeoutMs = 10000) const;
     // Everything under "UserLog", concatenated, and the list of its files.
     std::string UserLogText() const;
     std::string Stdout() const;
