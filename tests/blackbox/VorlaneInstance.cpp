@@ -454,7 +454,7 @@ int VorlaneInstance::CountInLogAtLeast(const std::string& text, int n, int timeo
     return count;
 }
 
-std::string VorlaneInstance::UserLogText() const
+std::vector<std::string> VorlaneInstance::UserLogFiles() const
 {
     std::vector<std::string> files;
     std::error_code ec;
@@ -463,8 +463,13 @@ std::string VorlaneInstance::UserLogText() const
         if (it->is_regular_file()) files.push_back(it->path().string());
     }
     std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::string VorlaneInstance::UserLogText() const
+{
     std::string text;
-    for (const std::string& f : files) text += ReadFile(f);
+    for (const std::string& f : UserLogFiles()) text += ReadFile(f);
     return text;
 }
 

@@ -115,6 +115,7 @@ public:
     int CountInLogAtLeast(const std::string& text, int n, int timeoutMs = 10000) const;
     // Everything under "UserLog", concatenated, and the list of its files.
     std::string UserLogText() const;
+    std::vector<std::string> UserLogFiles() const;
     std::string Stdout() const;
     std::string Stderr() const;
     // Log, stdout and stderr, for failure messages.
