@@ -32,16 +32,21 @@ const LoginMsg::LoginRequest* LoginBody(const RVZ::RVZProtoMsg* unit)
     return unit ? dynamic_cast<const LoginMsg::LoginRequest*>(unit->body) : nullptr;
 }
 
-// The name is echoed cut, so that a refusal of any name is still sent.
+// The name is echoed cut, so that a refusal of any name is still sent. 0
+// bytes when the answer cannot be encoded.
+size_t EncodeLoginAnswer(int32_t id, int ack, int role, const char* name, unsigned char* buffer, size_t size)
+{
+    memset(buffer, 0, size);
+    size_t length = 0;
+    std::string echoed = CtrlReply_EchoText(name ? name : "");
+    return EncodeLoginResponse(id, ack, role, echoed.c_str(), buffer, size, &length) == 0 ? length : 0;
+}
+
 void SendLoginResponse(NHServer* server, uint64_t channelID, int32_t id, int ack, int role, const char* name)
 {
     unsigned char buffer[FRAME_SEND_BUFFER_SIZE];
-    memset(buffer, 0, sizeof(buffer));
-    size_t length = 0;
-    std::string echoed = CtrlReply_EchoText(name ? name : "");
-    if (EncodeLoginResponse(id, ack, role, echoed.c_str(), buffer, sizeof(buffer), &length) == 0) {
-        NHServer_PostSend(server, channelID, buffer, length);
-    }
+    size_t length = EncodeLoginAnswer(id, ack, role, name, buffer, sizeof(buffer));
+    if (length > 0) NHServer_PostSend(server, channelID, buffer, length);
 }
 
 }  // namespace
@@ -54,11 +59,15 @@ void RequestProcess_Login(NHServer* server, uint64_t channelID, const RVZ::RVZPr
     int found = UserDb_SelectByNamePasswordType(name.c_str(), request->login_password().c_str(), OPERATOR_USER_TYPE,
                                                 nullptr);
     bool accepted = found == 1;
-    // Marked before the answer goes out, so a request the peer sends on
-    // seeing 20 is already served. A refused login ends an earlier one.
+    // The mark and the answer go together: a notification to logged-in
+    // connections comes after the answer, and a request the peer sends on
+    // seeing 20 is served as logged in. A refused login ends an earlier one.
+    unsigned char answer[FRAME_SEND_BUFFER_SIZE];
+    size_t answerLength = EncodeLoginAnswer(unit->id, accepted ? ACK_LOGIN_ACCEPTED : ACK_LOGIN_REFUSED,
+                                            LoginMsg::USER_ROLE_SUPER, name.c_str(), answer, sizeof(answer));
     CtrlLoginNote note;
     memset(&note, 0, sizeof(note));
-    RTS::NtripRespHandle_NoteLogin(channelID, accepted, &note);
+    RTS::NtripRespHandle_NoteLogin(channelID, accepted, answer, answerLength, &note);
     std::string shown = LogText_EscapeBytes(name.data(), name.size() < LOGGED_NAME_MAX ? name.size() : LOGGED_NAME_MAX);
     if (accepted) {
         Log_Info("%s:operator %s on channelID:%llu from %s:%d logged in", "RequestProcess_Login", shown.c_str(),
@@ -68,8 +77,6 @@ void RequestProcess_Login(NHServer* server, uint64_t channelID, const RVZ::RVZPr
                  "RequestProcess_Login", shown.c_str(), static_cast<unsigned long long>(channelID), note.ip,
                  note.port, note.refusedLogins, CTRL_MAX_REFUSED_LOGINS);
     }
-    SendLoginResponse(server, channelID, unit->id, accepted ? ACK_LOGIN_ACCEPTED : ACK_LOGIN_REFUSED,
-                      LoginMsg::USER_ROLE_SUPER, name.c_str());
     if (note.closeNow) {
         // The last answer reaches the peer first; whatever it sends after is not read.
         Log_Warn("%s:channelID:%llu from %s:%d closed after %d refused logins", "RequestProcess_Login",

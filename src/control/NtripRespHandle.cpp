@@ -165,7 +165,8 @@ bool NtripRespHandle_SetLoggedIn(uint64_t channelID, bool loggedIn)
     return true;
 }
 
-bool NtripRespHandle_NoteLogin(uint64_t channelID, bool accepted, CtrlLoginNote* note)
+bool NtripRespHandle_NoteLogin(uint64_t channelID, bool accepted, const unsigned char* reply, size_t replyLength,
+                               CtrlLoginNote* note)
 {
     NtripRespHandleRecord* record = g_record.load();
     if (!record) return false;
@@ -177,6 +178,7 @@ bool NtripRespHandle_NoteLogin(uint64_t channelID, bool accepted, CtrlLoginNote*
     int refused = accepted ? entry->refusedLogins.load() : entry->refusedLogins.fetch_add(1) + 1;
     bool closeNow = !accepted && refused >= CTRL_MAX_REFUSED_LOGINS;
     if (closeNow) entry->closing.store(true);
+    if (reply && replyLength > 0) NHServer_PostSend(record->server, channelID, reply, replyLength);
     if (note) {
         memcpy(note->ip, entry->ip, sizeof(note->ip));
         note->port = entry->port;

@@ -94,11 +94,15 @@ void NtripRespHandle_Broadcast(const unsigned char* bytes, size_t n, bool logged
 // Marks the connection's login; false when the channel has no entry.
 bool NtripRespHandle_SetLoggedIn(uint64_t channelID, bool loggedIn);
 
-// One login attempt: marks the login as NtripRespHandle_SetLoggedIn does and
-// counts a refusal. At the CTRL_MAX_REFUSED_LOGINS-th refusal the
-// connection is marked closing (note->closeNow): the caller sends its
-// answer, then posts the close after it. False when the channel has no entry.
-bool NtripRespHandle_NoteLogin(uint64_t channelID, bool accepted, CtrlLoginNote* note);
+// One login attempt: marks the login as NtripRespHandle_SetLoggedIn does,
+// counts a refusal and posts the answer (replyLength bytes) under the same
+// hold of the control lock, so that no notification to logged-in
+// connections reaches this one ahead of its answer. At the
+// CTRL_MAX_REFUSED_LOGINS-th refusal the connection is marked closing
+// (note->closeNow): the caller posts the close after the answer. False, and
+// nothing posted, when the channel has no entry.
+bool NtripRespHandle_NoteLogin(uint64_t channelID, bool accepted, const unsigned char* reply, size_t replyLength,
+                               CtrlLoginNote* note);
 
 // Closes the connections that have not logged in within timeoutMs of their
 // open (control loop thread; the 3000 ms timer runs it). Returns how many.

@@ -180,4 +180,50 @@ TEST_F(BlackboxCtrlCentre, CentresComingAndGoingUnderTrafficLeaveTheServiceWhole
     EXPECT_EQ(RawPeers::FetchSourceTable(Port()).find("MNT1") != std::string::npos, true);
 }
 
+// Notifications go to logged-in centres only, and a centre's login answer
+// is the first frame it gets after its login request, however busy the
+// caster port is with bases and rovers coming and going.
+TEST_F(BlackboxCtrlCentre, TheLoginAnswerComesBeforeAnyNotification)
+{
+    ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
+    ASSERT_TRUE(vorlane.AddRoverAccount("rov1", "Rov-Pw-1"));
+    vorlane.SetNtrip("one_account_multi_user", 1);
+    vorlane.SetNtrip("user_count", 100);
+    ASSERT_NO_FATAL_FAILURE(StartWithOperator());
+
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> traffic;
+    for (int t = 0; t < 2; ++t) {
+        traffic.emplace_back([&] {
+            while (!stop.load()) {
+                TestClient base;
+                if (!RawPeers::LoginBase(&base, Port(), "MNT1", "Base-Pw-1")) continue;
+                for (int i = 0; i < 5 && !stop.load(); ++i) {
+                    TestClient rover;
+                    RawPeers::LoginRover(&rover, Port(), "MNT1", "rov1", "Rov-Pw-1");
+                }
+            }
+        });
+    }
+    std::atomic<int> logins{0}, answeredFirst{0};
+    std::vector<std::thread> centres;
+    for (int t = 0; t < 4; ++t) {
+        centres.emplace_back([&] {
+            for (int i = 0; i < 50; ++i) {
+                CtrlCenterClient c;
+                if (!c.Connect(vorlane.ControlPort())) continue;
+                ++logins;
+                // -1 when the first frame after the request is not its answer.
+                if (c.Login(kOperator, kOperatorPassword) == 20) ++answeredFirst;
+                c.Raw().ReadAvailable(20);  // a notification or two may follow
+            }
+        });
+    }
+    for (std::thread& t : centres) t.join();
+    stop.store(true);
+    for (std::thread& t : traffic) t.join();
+    EXPECT_GT(logins.load(), 0);
+    EXPECT_EQ(answeredFirst.load(), logins.load());
+}
+
 }  // namespace
