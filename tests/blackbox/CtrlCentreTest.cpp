@@ -9,7 +9,34 @@ using namespace CtrlTexts;
 using CtrlWire::Pb;
 using CtrlWire::Received;
 
-class BlackboxCtrlCentre : public CtrlTest {};
+class BlackboxCtrlCentre : public CtrlTest {
+protected:
+    // A base account and a rover account shared by up to 100 rovers, then
+    // the caster and the control port with its operator.
+    void StartWithChurnAccounts()
+    {
+        ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
+        ASSERT_TRUE(vorlane.AddRoverAccount("rov1", "Rov-Pw-1"));
+        vorlane.SetNtrip("one_account_multi_user", 1);
+        vorlane.SetNtrip("user_count", 100);
+        ASSERT_NO_FATAL_FAILURE(StartWithOperator());
+    }
+
+    // A base logs in on MNT1, five rovers log in and leave, the base leaves,
+    // over and over until stop: notifications for logged-in centres all
+    // the while.
+    void ChurnBasesAndRovers(const std::atomic<bool>& stop)
+    {
+        while (!stop.load()) {
+            TestClient base;
+            if (!RawPeers::LoginBase(&base, Port(), "MNT1", "Base-Pw-1")) continue;
+            for (int i = 0; i < 5 && !stop.load(); ++i) {
+                TestClient rover;
+                RawPeers::LoginRover(&rover, Port(), "MNT1", "rov1", "Rov-Pw-1");
+            }
+        }
+    }
+};
 
 TEST_F(BlackboxCtrlCentre, HeartbeatArrivesByteForByteAlsoWithoutLogin)
 {
@@ -136,25 +163,12 @@ TEST_F(BlackboxCtrlCentre, LoggedInCentresHearBasesAndRoversComeAndGo)
 
 TEST_F(BlackboxCtrlCentre, CentresComingAndGoingUnderTrafficLeaveTheServiceWhole)
 {
-    ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
-    ASSERT_TRUE(vorlane.AddRoverAccount("rov1", "Rov-Pw-1"));
-    vorlane.SetNtrip("one_account_multi_user", 1);
-    vorlane.SetNtrip("user_count", 100);
-    ASSERT_NO_FATAL_FAILURE(StartWithOperator());
+    ASSERT_NO_FATAL_FAILURE(StartWithChurnAccounts());
 
     std::atomic<bool> stop{false};
     // Bases and rovers come and go on the caster port the whole time, so
     // notifications race the centres' opens, logins and closes.
-    std::thread traffic([&] {
-        while (!stop.load()) {
-            TestClient base;
-            if (!RawPeers::LoginBase(&base, Port(), "MNT1", "Base-Pw-1")) continue;
-            for (int i = 0; i < 5 && !stop.load(); ++i) {
-                TestClient rover;
-                RawPeers::LoginRover(&rover, Port(), "MNT1", "rov1", "Rov-Pw-1");
-            }
-        }
-    });
+    std::thread traffic([&] { ChurnBasesAndRovers(stop); });
     std::vector<std::thread> churners;
     for (int t = 0; t < 4; ++t) {
         churners.emplace_back([&] {
@@ -185,26 +199,11 @@ TEST_F(BlackboxCtrlCentre, CentresComingAndGoingUnderTrafficLeaveTheServiceWhole
 // caster port is with bases and rovers coming and going.
 TEST_F(BlackboxCtrlCentre, TheLoginAnswerComesBeforeAnyNotification)
 {
-    ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
-    ASSERT_TRUE(vorlane.AddRoverAccount("rov1", "Rov-Pw-1"));
-    vorlane.SetNtrip("one_account_multi_user", 1);
-    vorlane.SetNtrip("user_count", 100);
-    ASSERT_NO_FATAL_FAILURE(StartWithOperator());
+    ASSERT_NO_FATAL_FAILURE(StartWithChurnAccounts());
 
     std::atomic<bool> stop{false};
     std::vector<std::thread> traffic;
-    for (int t = 0; t < 2; ++t) {
-        traffic.emplace_back([&] {
-            while (!stop.load()) {
-                TestClient base;
-                if (!RawPeers::LoginBase(&base, Port(), "MNT1", "Base-Pw-1")) continue;
-                for (int i = 0; i < 5 && !stop.load(); ++i) {
-                    TestClient rover;
-                    RawPeers::LoginRover(&rover, Port(), "MNT1", "rov1", "Rov-Pw-1");
-                }
-            }
-        });
-    }
+    for (int t = 0; t < 2; ++t) traffic.emplace_back([&] { ChurnBasesAndRovers(stop); });
     std::atomic<int> logins{0}, answeredFirst{0};
     std::vector<std::thread> centres;
     for (int t = 0; t < 4; ++t) {
