@@ -89,6 +89,17 @@ protected:
         return users;
     }
 
+    // The id of the rover account of that name, as the list gives it; 0 when
+    // it is not listed.
+    uint32_t ListedRoverId(const std::string& name)
+    {
+        for (const std::string& u : ListedUsers(3)) {
+            PbFields f = CtrlWire::ParsePb(u);
+            if (f.Text(USER_NAME) == name) return static_cast<uint32_t>(f.Int(USER_ID));
+        }
+        return 0;
+    }
+
     uint64_t sent_ = 0;
     TestClient base_, rover_;
     std::unique_ptr<CtrlCenterClient> centre_;
@@ -135,12 +146,7 @@ TEST_F(BlackboxCtrlHostileRequest, AccountsWithDatesOrPeriodsOutOfRangeAreRefuse
     EXPECT_EQ(UserOp(11, ++id, Account("undated", "", 1, 0)), 20);
 
     // Modify refuses them too, with its own failure code, and the row stays.
-    std::vector<std::string> users = ListedUsers(3);
-    uint32_t dated = 0;
-    for (const std::string& u : users) {
-        PbFields f = CtrlWire::ParsePb(u);
-        if (f.Text(USER_NAME) == "dated") dated = static_cast<uint32_t>(f.Int(USER_ID));
-    }
+    uint32_t dated = ListedRoverId("dated");
     ASSERT_NE(dated, 0u);
     Pb changed = Account("dated", "2030/-2147483648/1 0:0:0");
     changed.Varint(USER_ID, dated);
@@ -179,11 +185,7 @@ TEST_F(BlackboxCtrlHostileRequest, TextsThatAreNotUtf8AreRefusedWith33AndTheList
     EXPECT_TRUE(vorlane.WaitForLog("SendAddUserResponse:user of type 3 refused: a text is not UTF-8"));
 
     EXPECT_EQ(UserOp(11, ++id, Account("okname", "2030/1/1 0:0:0")), 20);
-    uint32_t ok = 0;
-    for (const std::string& u : ListedUsers(3)) {
-        PbFields f = CtrlWire::ParsePb(u);
-        if (f.Text(USER_NAME) == "okname") ok = static_cast<uint32_t>(f.Int(USER_ID));
-    }
+    uint32_t ok = ListedRoverId("okname");
     ASSERT_NE(ok, 0u);
     Pb changed = Account("ok\x80name", "2030/1/1 0:0:0");
     changed.Varint(USER_ID, ok);
