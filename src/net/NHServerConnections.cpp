@@ -131,9 +131,13 @@ void FinishFlushedClose(NHServer* server, uint64_t channelID, struct bufferevent
     if (fd >= 0) shutdown(fd, SHUT_WR);
 }
 
-// Whatever the peer sends while its close is pending is not a request any more.
-void DiscardInputCallback(struct bufferevent* bev, void*)
+// Whatever the peer sends while its close is pending is not a request any
+// more. Never while the connection is being read: the read's pieces point
+// into the input, and the read drains it when it returns.
+void DiscardInputCallback(struct bufferevent* bev, void* arg)
 {
+    TcpConnection* record = static_cast<TcpConnection*>(arg);
+    if (record && record->reading) return;
     struct evbuffer* input = bufferevent_get_input(bev);
     evbuffer_drain(input, evbuffer_get_length(input));
 }
@@ -250,7 +254,10 @@ void NHServer_CloseAfterFlush(NHServer* server, uint64_t channelID)
     limit.tv_sec = NHSERVER_FLUSH_TIMEOUT_S;
     limit.tv_usec = 0;
     bufferevent_set_timeouts(bev, &limit, &limit);
-    DiscardInputCallback(bev, server);
+    // Run from inside a read of this connection (a broadcast drains the
+    // commands), the read itself discards the input at its end.
+    record->discarding = true;
+    DiscardInputCallback(bev, record);
     if (evbuffer_get_length(bufferevent_get_output(bev)) == 0) FinishFlushedClose(server, channelID, bev);
 }
 

@@ -288,7 +288,8 @@ void TcpConnection_ReadDataEvent(TcpConnectionTable* table, NetHandleReadCb cb, 
     if (!record) {
         Log_Info("%s:channel id = %.0f conn is null", "TcpConnection_ReadDataEvent", static_cast<double>(channelID));
         ShutdownSocket(bev);
-    } else {
+    } else if (!record->reading) {
+        record->reading = true;
         struct evbuffer* input = bufferevent_get_input(bev);
         size_t waiting = evbuffer_get_length(input);
         const unsigned char* bytes = waiting > 0 ? evbuffer_pullup(input, -1) : nullptr;
@@ -297,7 +298,7 @@ void TcpConnection_ReadDataEvent(TcpConnectionTable* table, NetHandleReadCb cb, 
         }
         if (waiting > 0 && region) region(regionArg, bytes, waiting);
         size_t handed = 0;
-        while (handed < waiting) {
+        while (handed < waiting && !record->discarding) {
             if (!cb) {
                 Log_Fatal("%s:channel id = %.0f, NetHandleReadCb is NULL", "TcpConnection_ReadDataEvent",
                           static_cast<double>(channelID));
@@ -306,11 +307,19 @@ void TcpConnection_ReadDataEvent(TcpConnectionTable* table, NetHandleReadCb cb, 
             size_t piece = left < TCP_CONNECTION_READ_CHUNK ? left : TCP_CONNECTION_READ_CHUNK;
             cb(channelID, reinterpret_cast<const char*>(bytes + handed), static_cast<int>(piece));
             handed += piece;
-            // A callback that closed the connection directly (relay paths
-            // run on this thread) must not be handed the rest.
-            if (handed < waiting && !table->records.Find(channelID)) break;
+            // The callback may have run commands (a broadcast drains the
+            // queue first) that closed the connection, which frees its
+            // record: it is looked up again, never touched after its close.
+            record = table->records.Find(channelID);
+            if (!record) break;
         }
         if (waiting > 0 && region) region(regionArg, nullptr, 0);
+        if (record) {
+            record->reading = false;
+            // A close-after-flush that began during the read discards what
+            // the read did not hand out, and what came with it, only now.
+            if (record->discarding) handed = evbuffer_get_length(input);
+        }
         evbuffer_drain(input, handed);
     }
 

@@ -33,6 +33,12 @@ struct TcpConnection {
     TcpConnectionCloseHook closeHook;
     void* closeHookArg;
     bool readPaused;  // TcpConnection_PauseRead until TcpConnection_ResumeRead
+    // A read is handing out pieces of the input: nothing may drain, move or
+    // free the input until it returns (TcpConnection_ReadDataEvent).
+    bool reading;
+    // Its close-after-flush has begun: whatever it sends is discarded, and
+    // a read under way hands out no further piece.
+    bool discarding;
     // Where its written bytes are counted (one reference), or nullptr.
     ConnTraffic* traffic;
     // The publishers' nodes that name this connection (linked through
@@ -112,6 +118,14 @@ typedef void (*TcpConnectionReadRegionFn)(void* arg, const unsigned char* bytes,
 // pieces of at most TCP_CONNECTION_READ_CHUNK bytes. The pieces point into
 // the input itself (made contiguous once, no copy for a read that came in
 // one block); the bytes leave the input after the last piece.
+//
+// While the pieces are handed out the connection is marked reading, and the
+// input stays where it is whatever the callback runs (commands drained by a
+// broadcast among them): a close frees the record, not the input, which the
+// read holds until it returns; a close-after-flush leaves the discarding of
+// the input to the read's end. No further piece is handed out once the
+// connection is closed or discarding. A read of a connection that is being
+// read already (from inside its own callback) does nothing.
 void TcpConnection_ReadDataEvent(TcpConnectionTable* table, NetHandleReadCb cb, uint64_t channelID,
                                  struct bufferevent* bev, TcpConnectionReadRegionFn region = nullptr,
                                  void* regionArg = nullptr);
