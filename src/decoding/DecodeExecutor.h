@@ -24,11 +24,22 @@ struct DecodeChannelEntry {
     int worker;
 };
 
+// Where a channel's bytes go once its handler has handed the channel on
+// (DecodeExecutor_HandOffQueued, DecodeExecutor_HandOff): called on the
+// channel's worker, in order, instead of the decoder.
+typedef void (*HandOffFunc)(uint64_t channelID, const unsigned char* bytes, size_t length);
+// Told, on the channel's worker, of every byte that leaves a channel's
+// queue: decoded, handed off or dropped. Called after the hand-off of the
+// same bytes has returned.
+typedef void (*LeaveFunc)(uint64_t channelID, size_t length);
+
 struct DecodeExecutor {
     WorkerPool* pool;  // nullptr when the executor was made with a bad worker count
     ChannelHashTable<DecodeChannelEntry> channels;
     DecodeFunc decode;
     HandleFunc handle;
+    HandOffFunc handOff;  // nullptr: nothing is ever handed off
+    LeaveFunc leave;      // nullptr: nobody counts
     Lock lock;
 };
 
@@ -38,9 +49,12 @@ struct DecodeTask {
     DecodeFunc decode;
     HandleFunc handle;
     Concurrent::FixedQueue* queue;
+    HandOffFunc handOff;
+    LeaveFunc leave;
     CommonDataChain* chain;
     uint64_t channelID;
     uint8_t close;
+    uint8_t handOffQueued;  // the channel is handed on from this task on
 };
 
 // An executor with count workers (1 .. 100). With any other count it has no
@@ -58,6 +72,20 @@ bool DecodeExecutor_PushData(DecodeExecutor* executor, const unsigned char* byte
 // Frees the channel's queue after every task posted before; later pushes for
 // the same channelID start afresh.
 void DecodeExecutor_CloseChannel(DecodeExecutor* executor, uint64_t channelID);
+
+// Before the first push: where handed-off bytes go, and who is told of the
+// bytes that leave a queue (either may be null).
+void DecodeExecutor_SetHandOff(DecodeExecutor* executor, HandOffFunc handOff, LeaveFunc leave);
+
+// Called by a handler, on its worker: once it returns, the bytes still
+// queued for the channel behind what it decoded, and every byte pushed for
+// the channel until its close, go to the executor's hand-off function
+// instead of the decoder. For a login that opens the connection's own road:
+// what the peer sent behind its request belongs on it.
+void DecodeExecutor_HandOffQueued();
+// The same from any thread, for a channel whose handler has returned (a
+// login decided elsewhere): queued after every task posted before.
+void DecodeExecutor_HandOff(DecodeExecutor* executor, uint64_t channelID);
 
 // Called by a handler, on its worker: the bytes still queued for the channel
 // it is handling are dropped once it returns, undecoded, and so is whatever

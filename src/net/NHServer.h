@@ -19,6 +19,19 @@
 //   drain runs, also by the commands themselves, run in the same drain;
 // - a post made before the server's loop has an event base is queued, and
 //   the first drain of the loop runs it.
+//
+// Re-entrancy: commands also run from inside callbacks (NHServer_Broadcast
+// drains the queue from inside the read that calls it), so a command may
+// close or discard the very connection whose callback is running. The rule:
+// nothing frees, drains or moves a connection's input while a read of it is
+// handing out pieces (they point into it). A close run from inside the read
+// frees the connection's record, never its input, which the read holds until
+// it returns; a close-after-flush run there leaves the discarding of the
+// input to the read's end. Either way the read hands out no further piece,
+// and no callback of the connection runs after its close callback. A read
+// of a connection from inside its own read does nothing. A write callback
+// may close only the connection it is told of (a broadcast walks its list
+// in place), and a broadcast or drain started from inside another is posted.
 #pragma once
 
 #include "net/ConnTraffic.h"

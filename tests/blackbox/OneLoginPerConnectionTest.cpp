@@ -126,11 +126,13 @@ protected:
     TestClient baseB;
 };
 
-// Two requests in one segment: the first logs in and is answered once, the
-// second is dropped with a log line. While the connection lasts BBB counts
-// no rover; once it is closed no rover or base of it is left in any list,
-// and BBB streams to a fresh rover, which is all it serves.
-TEST_F(BlackboxOneLogin, ARequestBehindALoginIsDroppedAndItsCloseLeavesNothing)
+// Two requests in one segment: the first logs in and is answered once; the
+// second is no request any more but the first bytes of the road the login
+// opened (the base's stream, the rover's positions), so nothing logs in a
+// second time. While the connection lasts BBB counts no rover; once it is
+// closed no rover or base of it is left in any list, and BBB streams to a
+// fresh rover, which is all it serves.
+TEST_F(BlackboxOneLogin, ARequestBehindALoginIsNoSecondLoginAndItsCloseLeavesNothing)
 {
     ASSERT_NO_FATAL_FAILURE(StartWithTwoBases());
     struct Case {
@@ -151,17 +153,11 @@ TEST_F(BlackboxOneLogin, ARequestBehindALoginIsDroppedAndItsCloseLeavesNothing)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        int droppedBefore = vorlane.CountInLog("Login request dropped");
         TestClient peer;
         ASSERT_TRUE(peer.Connect(Port()));
         ASSERT_TRUE(peer.Send(c.requests));
         std::string got = peer.ReadExactly(c.answer.size(), RawPeers::kReplyMs);
         EXPECT_EQ(got, c.answer) << Printable(got);
-        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (vorlane.CountInLog("Login request dropped") == droppedBefore && std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        EXPECT_EQ(vorlane.CountInLogAtLeast("Login request dropped", droppedBefore + 1), droppedBefore + 1);
         // No second answer; a base may get its keep-alive, a rover nothing.
         std::string extra = peer.ReadAvailable(200);
         EXPECT_TRUE(extra.empty() || extra == kKeepAlive) << Printable(extra);

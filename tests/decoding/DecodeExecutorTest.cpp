@@ -257,3 +257,84 @@ TEST_F(DecodeExecutorTest, AnExecutorWithoutWorkersRefusesPushes)
     EXPECT_NE(nullptr, full->pool);
     DecodeExecutor_Destroy(full);
 }
+
+namespace {
+
+struct HandedOff {
+    std::mutex mutex;
+    std::map<uint64_t, std::string> bytes;
+    std::map<uint64_t, size_t> left;
+};
+
+HandedOff* g_handed = nullptr;
+
+void RecordHandOff(uint64_t channelID, const unsigned char* bytes, size_t length)
+{
+    std::lock_guard<std::mutex> guard(g_handed->mutex);
+    g_handed->bytes[channelID].append(reinterpret_cast<const char*>(bytes), length);
+}
+
+void RecordLeave(uint64_t channelID, size_t length)
+{
+    std::lock_guard<std::mutex> guard(g_handed->mutex);
+    g_handed->left[channelID] += length;
+}
+
+// A "login" line hands its channel on; a "hold" line is decoded and
+// handled, and leaves the channel to be handed on from elsewhere.
+bool RecordUntilLogin(Tarnek::LogRoot** unit, uint64_t channelID)
+{
+    bool login = static_cast<LineUnit*>(*unit)->text == "login";
+    Record(unit, channelID);
+    if (login) DecodeExecutor_HandOffQueued();
+    return true;
+}
+
+}  // namespace
+
+// What follows a login in its chunk, and every later chunk, goes to the
+// hand-off in order, never to the decoder; every byte pushed is told as
+// gone once, decoded or handed off.
+TEST_F(DecodeExecutorTest, AHandlerHandsOnWhatFollowsItsRequestAndEveryLaterByte)
+{
+    HandedOff handed;
+    g_handed = &handed;
+    DecodeExecutor* e = DecodeExecutor_Create(2, LineDecode, RecordUntilLogin);
+    DecodeExecutor_SetHandOff(e, RecordHandOff, RecordLeave);
+    const std::string first = "a\nlogin\nb\npartial";
+    ASSERT_TRUE(Push(e, 1, first));
+    ASSERT_TRUE(Push(e, 1, "\nc\n"));
+    ASSERT_TRUE(Push(e, 2, "x\n"));
+    // A channel whose login was decided elsewhere: what it queued meanwhile
+    // (undecodable here) and what follows are handed on.
+    ASSERT_TRUE(Push(e, 3, "hold\nno line yet"));
+    DecodeExecutor_HandOff(e, 3);
+    ASSERT_TRUE(Push(e, 3, "+more"));
+    DecodeExecutor_HandOff(e, 99);  // no such channel: nothing
+    DecodeExecutor_Destroy(e);
+    g_handed = nullptr;
+    EXPECT_EQ((std::vector<std::string>{"a", "login"}), seen_.lines[1]);
+    EXPECT_EQ("b\npartial\nc\n", handed.bytes[1]);
+    EXPECT_EQ(first.size() + 3, handed.left[1]);
+    EXPECT_EQ((std::vector<std::string>{"x"}), seen_.lines[2]);
+    EXPECT_EQ(0u, handed.bytes.count(2));
+    EXPECT_EQ(2u, handed.left[2]);
+    EXPECT_EQ((std::vector<std::string>{"hold"}), seen_.lines[3]);
+    EXPECT_EQ("no line yet+more", handed.bytes[3]);
+    EXPECT_EQ(std::string("hold\nno line yet+more").size(), handed.left[3]);
+}
+
+// Dropped bytes leave too: a channel's count never keeps bytes it will not see.
+TEST_F(DecodeExecutorTest, DroppedBytesAreToldAsGone)
+{
+    HandedOff handed;
+    g_handed = &handed;
+    DecodeExecutor* e = DecodeExecutor_Create(1, LineDecode, RecordUntilStop);
+    DecodeExecutor_SetHandOff(e, RecordHandOff, RecordLeave);
+    ASSERT_TRUE(Push(e, 1, "a\nstop\nb\n"));
+    ASSERT_TRUE(Push(e, 1, "dropped\n"));
+    DecodeExecutor_Destroy(e);
+    g_handed = nullptr;
+    EXPECT_EQ(std::string("a\nstop\nb\ndropped\n").size(), handed.left[1]);
+    EXPECT_EQ(0u, handed.bytes.count(1));
+}

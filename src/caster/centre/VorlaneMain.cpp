@@ -12,6 +12,7 @@
 #include "caster/relay/RelayCallbacks.h"
 #include "caster/session/BaseData.h"
 #include "caster/session/BaseTimer.h"
+#include "caster/session/ConnectionRoad.h"
 #include "caster/session/NtripCallbacks.h"
 #include "caster/session/RoverData.h"
 #include "config/AuthCentreFile.h"
@@ -156,6 +157,9 @@ Vorlane* Vorlane_Create(const ServiceHooks* hooks)
     if (!center->loginExecutor || !center->baseExecutor || !center->roverExecutor) {
         Log_Fatal("%s:malloc executor error", "Ntrip::Vorlane_Create");
     }
+    // What a peer sends behind its login request takes the road the login
+    // opens, in order with what it sends later.
+    DecodeExecutor_SetHandOff(center->loginExecutor, ConnectionRoad_HandOff, ConnectionRoad_Leave);
 
     center->ctrlCenterConfig = NewZeroed<CtrlCenterConfig>("CtrlCenterConfig");
     // Without the control-centre link a "PPP-RTK" base's bytes reach nobody.

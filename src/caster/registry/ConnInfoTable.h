@@ -41,6 +41,9 @@ struct ConnInfo {
     int32_t refusedRequests; // requests of a connection logging in that were refused or not understood
     int32_t closing;         // 1: its close is posted; what it sends meanwhile is dropped
     int32_t centreAsking;    // 1: the authentication centre is checking a login of it
+    // Bytes read from it that are still in the login executor: while there
+    // are, its reads queue behind them there, also once it is logged in.
+    uint64_t loginQueued;
     ConnTraffic* traffic;    // the loop's count of what is written to it (a rover's), or nullptr
 };
 

@@ -8,6 +8,7 @@
 #include "caster/registry/ConnInfoTable.h"
 #include "caster/registry/RoverTable.h"
 #include "caster/registry/VirtualMount.h"
+#include "caster/session/ConnectionClosing.h"
 #include "caster/session/RefusedRequests.h"
 #include "decoding/NtripDecoding/NtripResponse.h"
 #include "net/NHServer.h"
@@ -92,7 +93,7 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
     StationListDb* lists = GetStationListDb();
     if (lists->IsBlack(mount)) {
         Log_Info("Base login failed, mount pt:%s is in Blacklist", LogText_Escape(mount).c_str());
-        NHServer_PostClose(server, channelID);
+        ConnectionClosing_Post(channelID);
         return;
     }
     if (GetNtripServerConfig()->base_login_mode == 0 && !GetBaseUserTable()->Verify(mount, request->password)) {
@@ -109,7 +110,8 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
     bool known;
     {
         ConnInfoTable::Guard guard;
-        known = GetConnInfoTable()->Contains(channelID);
+        ConnInfo* conn = GetConnInfoTable()->Find(channelID);
+        known = conn && !conn->closing;
     }
     if (known && !lists->IsWhite(mount)) lists->AddWhite(mount);
 
@@ -122,6 +124,14 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
         guard.Release();
         conns.Release();
         Log_Info("Base login failed, channelID:%lld is not exist.", id);
+        return;
+    }
+    // Its close is posted (a source table answered, a refusal): nothing it
+    // sent behind that is a login any more.
+    if (conn->closing) {
+        guard.Release();
+        conns.Release();
+        Log_Info("Base login dropped: channelID:%lld is closing.", id);
         return;
     }
     bool loggedIn = bases->Contains(channelID);
@@ -156,7 +166,7 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
         if (registered) {
             MoveRovers(server, base->mountPoint, oldID, channelID);
             StampLogin(base);
-            NHServer_PostClose(server, oldID);
+            ConnectionClosing_Post(oldID);
             Log_Info("Base relogin:%s, new channelID:%lld, instead old channelID:%lld.", LogText_Escape(mount).c_str(),
                      id, static_cast<long long>(oldID));
             TakePeer(base, conn);
@@ -178,7 +188,7 @@ void BaseLogin(const NtripDecoding::NtripServerLoginRequest* request, uint64_t c
         conns.Release();
         Log_Error("%s:base %s not registered, channelID:%lld closed", "Ntrip::BaseLogin", LogText_Escape(mount).c_str(),
                   id);
-        NHServer_PostClose(server, channelID);
+        ConnectionClosing_Post(channelID);
         return;
     }
     char ip[BASE_IP_SIZE];

@@ -6,6 +6,8 @@
 #include "caster/registry/RoverTable.h"
 #include "caster/session/BaseLogin.h"
 #include "caster/session/BaseOffline.h"
+#include "caster/session/ConnectionClosing.h"
+#include "caster/session/ConnectionRoad.h"
 #include "caster/session/RefusedRequests.h"
 #include "caster/session/RoverLogin.h"
 #include "caster/session/RoverLogout.h"
@@ -121,12 +123,28 @@ void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length)
     // Refused for good: nothing it sends until the close runs is decoded or logged.
     if (conn->closing) return;
 
-    bool isBase;
-    {
-        BaseTable::Guard bases;
-        BaseRecord* found = center->baseTable->Find(channelID);
-        isBase = found && found->state == BASE_STATE_ONLINE;
+    bool publish = false;
+    bool isBase = false;
+    BaseTable::Guard bases;
+    BaseRecord* base = center->baseTable->Find(channelID);
+    if (base && base->state == BASE_STATE_ONLINE) {
+        isBase = true;
+        int64_t nowMs = ConnInfo_NowMs();
+        conn->inputRate = RateOf(length, conn->lastActivityMs, nowMs);
+        conn->bytesReceived += size;
+        conn->lastActivity = Now();
+        conn->lastActivityMs = nowMs;
+        conn->lastDataMs = nowMs;
+        if (conn->lastKeepAlive == 0 || nowMs - conn->lastKeepAlive >= KEEP_ALIVE_INTERVAL_MS) {
+            conn->lastKeepAlive = nowMs;
+            if (base->keepAliveOff == 0) {
+                NHServer_PostSend(center->netServer, channelID, BASE_KEEP_ALIVE, BASE_KEEP_ALIVE_LENGTH);
+            }
+        }
+        // What came behind its login is still on its way: these bytes follow it.
+        if (conn->loginQueued == 0) publish = ConnectionRoad_Base(base, channelID, data, size);
     }
+    bases.Release();
     bool isRover = false;
     bool relay = false;
     uint64_t upstream = 0;
@@ -140,50 +158,21 @@ void Ntrip_ReadCallback(uint64_t channelID, const char* bytes, int length)
         }
     }
 
-    if (!isBase && !isRover) {
+    // Logging in, or logged in while what it sent with its login is still
+    // in the login executor, which hands that on to the road in order.
+    if ((!isBase && !isRover) || conn->loginQueued > 0) {
+        conn->loginQueued += size;
         conns.Release();
-        DecodeExecutor_Push(center->loginExecutor, channelID, data, size, "UnknowLoginDecodeExecutor");
+        if (!DecodeExecutor_Push(center->loginExecutor, channelID, data, size, "UnknowLoginDecodeExecutor")) {
+            ConnectionRoad_Leave(channelID, size);
+        }
         return;
     }
-    if (isRover) {
-        conns.Release();
-        // A relay rover's positions go on to the caster its stream comes from.
-        // Until its relay is verified there is no upstream to send to.
-        if (relay && upstream != 0) NHServer_PostSend(center->netServer, upstream, data, size);
-        DecodeExecutor_Push(center->roverExecutor, channelID, data, size, "RoverDecodeExecutor");
-        return;
-    }
-
-    bool publish = false;
-    BaseTable::Guard bases;
-    BaseRecord* base = center->baseTable->Find(channelID);
-    if (base) {
-        int64_t nowMs = ConnInfo_NowMs();
-        conn->inputRate = RateOf(length, conn->lastActivityMs, nowMs);
-        conn->bytesReceived += size;
-        conn->lastActivity = Now();
-        conn->lastActivityMs = nowMs;
-        conn->lastDataMs = nowMs;
-        if (conn->lastKeepAlive == 0 || nowMs - conn->lastKeepAlive >= KEEP_ALIVE_INTERVAL_MS) {
-            conn->lastKeepAlive = nowMs;
-            if (base->keepAliveOff == 0) {
-                NHServer_PostSend(center->netServer, channelID, BASE_KEEP_ALIVE, BASE_KEEP_ALIVE_LENGTH);
-            }
-        }
-        if (strcmp(base->mountPoint, "PPP-RTK") == 0) {
-            // Management frames, not corrections: never published.
-            DecodeExecutor_Push(center->pppRtkExecutor, channelID, data, size, "PPP-RTK");
-        } else {
-            // The base decoder looks for nothing but the station position,
-            // which only the first usable one after a login sets.
-            if (base->positionPending == 1) {
-                DecodeExecutor_Push(center->baseExecutor, channelID, data, size, "BaseDecodeExecutor");
-            }
-            publish = length > 0;
-        }
-    }
-    bases.Release();
     conns.Release();
+    if (isRover) {
+        ConnectionRoad_Rover(channelID, relay, upstream, data, size);
+        return;
+    }
     // Out of the registries: logins must not wait for thousands of writes.
     if (publish) NHServer_Broadcast(center->netServer, channelID, data, size);
 }
@@ -237,8 +226,12 @@ bool LoginExecute(Tarnek::LogRoot** unit, uint64_t channelID)
     if (!root) return false;
     bool handled = root->GetKind() == Tarnek::LOG_KIND_NTRIP;
     Vorlane* center = GetCenter();
-    if (handled && LoggedIn(center, channelID)) {
-        // Pipelined behind its login: never a second login of the channel.
+    if (handled && ConnectionClosing_Is(channelID)) {
+        // Its close is posted (a source table answered it, a refusal): what
+        // it sent behind that request is no request.
+        DecodeExecutor_DropQueued();
+    } else if (handled && LoggedIn(center, channelID)) {
+        // Decoded before its login's hand-off began: never a second login.
         Log_Info("Login request dropped: channelID:%lld is logged in already.", static_cast<long long>(channelID));
         DecodeExecutor_DropQueued();
     } else if (handled) {
@@ -259,8 +252,15 @@ bool LoginExecute(Tarnek::LogRoot** unit, uint64_t channelID)
         default:
             handled = false;
         }
-        // A refusal that reached the limit: what it queued behind is not even decoded.
-        if (handled && RefusedRequest_IsClosing(channelID)) DecodeExecutor_DropQueued();
+        if (handled && ConnectionClosing_Is(channelID)) {
+            // Closed by its answer (a table, a refusal at the limit): what it
+            // queued behind is not even decoded.
+            DecodeExecutor_DropQueued();
+        } else if (handled && LoggedIn(center, channelID)) {
+            // Logged in: what it sent behind the request is the first of its
+            // stream (a base) or of its positions (a rover).
+            DecodeExecutor_HandOffQueued();
+        }
     }
     delete root;
     *unit = nullptr;

@@ -20,7 +20,4 @@ static const int LOGIN_REFUSED_REQUEST_LIMIT = 8;
 // connection lock; the caller holds no other registry lock.
 bool RefusedRequest_Count(uint64_t channelID, bool replied);
 
-// Whether the channel is closing (or has no connection record any more).
-bool RefusedRequest_IsClosing(uint64_t channelID);
-
 }  // namespace Ntrip

@@ -10,6 +10,7 @@
 #include "caster/relay/AuthCentre.h"
 #include "caster/relay/AuthCentreQueue.h"
 #include "caster/relay/RelayAccountList.h"
+#include "caster/session/ConnectionClosing.h"
 #include "caster/session/RefusedRequests.h"
 #include "caster/session/UserLog.h"
 #include "caster/session/UserLogQueue.h"
@@ -78,7 +79,7 @@ bool SendOnlineTable(NHServer* server, uint64_t channelID, const std::vector<std
     CommonDataChain* table = NtripDecoding::MakeSourceTable(pointers.empty() ? nullptr : pointers.data(),
                                                             static_cast<int>(pointers.size()));
     if (!table) {
-        NHServer_PostClose(server, channelID);
+        ConnectionClosing_Post(channelID);
         return false;
     }
     NHServer_PostSendChain(server, channelID, table);
@@ -105,15 +106,15 @@ namespace {
 
 // Everything after the first checks, and after the authentication centre's
 // answer when it was asked (centreChecked): the binding, the user table, the
-// per-user limit and the registration, under the registry locks.
-void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, uint64_t channelID,
+// per-user limit and the registration, under the registry locks. True when
+// the rover is registered: the connection's bytes are a rover's from then on.
+bool RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, uint64_t channelID,
                          bool centreChecked, const NtripServerConfig& config);
 
 }  // namespace
 
 void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t channelID)
 {
-    NHServer* server = GetNetServer();
     // The whole login, also its part after the authentication centre's
     // answer, reads the settings in force when it started.
     std::shared_ptr<const NtripServerConfig> config = GetNtripServerConfig();
@@ -123,14 +124,14 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
 
     if (mount[0] == '\0') {
         Log_Info("Rover login failed:mountpoint is null or empty.");
-        NHServer_PostClose(server, channelID);
+        ConnectionClosing_Post(channelID);
         return;
     }
     if (config->use_software_name == 1 && !RoverLogin_SoftwareNameAccepted(request->userAgent)) {
         Log_Info("Rover login failed, softwarename:%s is illegal, request name:%s, channelID:%llu.",
                  LogText_Escape(request->userAgent).c_str(), LogText_Escape(user).c_str(),
                  static_cast<unsigned long long>(channelID));
-        NHServer_PostClose(server, channelID);
+        ConnectionClosing_Post(channelID);
         return;
     }
 
@@ -186,13 +187,18 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
             RefusedRequest_Count(channelID, true);
             return;
         }
-        RoverLogin_Register(asked, channelID, true, *config);
+        // What it sent while the centre was asked waits in the login
+        // executor, undecodable as a request (its positions): it is the
+        // first of the rover's own road now.
+        if (RoverLogin_Register(asked, channelID, true, *config)) {
+            DecodeExecutor_HandOff(GetCenter()->loginExecutor, channelID);
+        }
     });
 }
 
 namespace {
 
-void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, uint64_t channelID,
+bool RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, uint64_t channelID,
                          bool centreChecked, const NtripServerConfig& config)
 {
     NHServer* server = GetNetServer();
@@ -207,7 +213,13 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
     ConnInfo* conn = GetConnInfoTable()->Find(channelID);
     if (!conn) {
         Log_Info("Rover login failed, tcp connection of channelID:%lld is not exist.", id);
-        return;
+        return false;
+    }
+    // Its close is posted (a source table answered, a refusal, its login
+    // time passed while the centre was asked): no login of it goes on.
+    if (conn->closing) {
+        Log_Info("Rover login dropped: channelID:%lld is closing.", id);
+        return false;
     }
     BaseTable* bases = GetBaseTable();
     RoverTable* rovers = GetRoverTable();
@@ -215,7 +227,7 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
     // logged in meanwhile: it never logs in twice.
     if (bases->Contains(channelID) || rovers->Contains(channelID)) {
         Log_Info("Login request dropped: channelID:%lld is logged in already.", id);
-        return;
+        return false;
     }
     BaseRecord* candidate = bases->FindByName(mount);
 
@@ -227,8 +239,8 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
         mode = ROVER_BIND_RELAY;
     } else if (VirtualMount_HasPrefix(mount)) {
         if (config.broadcast_nearest != 1 || bases->OnlineNames().found == 0) {
-            NHServer_PostClose(server, channelID);
-            return;
+            ConnectionClosing_Post(channelID);
+            return false;
         }
         mode = ROVER_BIND_NEAREST;
     } else if (candidate && candidate->state == BASE_STATE_ONLINE) {
@@ -240,7 +252,7 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
         for (int i = 0; online.found && i < online.count; ++i) names.emplace_back(online.names[i]);
         locks.Release();
         if (SendOnlineTable(server, channelID, names)) RefusedRequest_Count(channelID, true);
-        return;
+        return false;
     }
 
     UserRecord firstLogin;
@@ -252,14 +264,14 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
             Reply(channelID, error, mount, reply);
             Log_Info("Rover login error(error:%d):%s,user=%s", error, reply, LogText_Escape(user).c_str());
             RefusedRequest_Count(channelID, true);
-            return;
+            return false;
         }
         if (!GetRoverUserTable()->IsValid(user, &firstLogin)) {
             locks.Release();
             Log_Info("Rover login error:the user has expired, user=%s", LogText_Escape(user).c_str());
             Reply(channelID, NtripDecoding::CLIENT_LOGIN_UNAUTHORIZED, mount, reply);
             RefusedRequest_Count(channelID, true);
-            return;
+            return false;
         }
     }
 
@@ -275,8 +287,8 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
             if (latest->loginNumber >= config.user_count) {
                 Log_Info("Rover login failed:%s, login count reach the limit.The blocked IP is:%s!", LogText_Escape(user).c_str(),
                          conn->ip);
-                NHServer_PostClose(server, channelID);
-                return;
+                ConnectionClosing_Post(channelID);
+                return false;
             }
             rover.loginNumber = latest->loginNumber + 1;
             NumberedName(user, rover.loginNumber, rover.userName, sizeof(rover.userName));
@@ -311,13 +323,13 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
     if (!rovers->Add(&rover)) {
         Log_Error("%s:rover %s not registered, channelID:%lld closed", "Ntrip::RoverLogin",
                   LogText_Escape(rover.userName).c_str(), id);
-        NHServer_PostClose(server, channelID);
-        return;
+        ConnectionClosing_Post(channelID);
+        return false;
     }
     // From now on the loop counts what it writes to the rover, the reply first.
     ConnTraffic_StartCounting(conn->traffic);
     // The latest login of an account wins.
-    if (olderID != 0) NHServer_PostClose(server, olderID);
+    if (olderID != 0) ConnectionClosing_Post(olderID);
 
     // Queued only (the user log's thread writes it), and ahead of the reply,
     // so that the line is as good as written by the time the rover reads it.
@@ -347,6 +359,7 @@ void RoverLogin_Register(const NtripDecoding::NtripClientLoginRequest* request, 
 
     Log_Info("Rover login ok:%s, mountpoint:%s, ip:%s, port:%d, channelID:%lld.\n", LogText_Escape(user).c_str(),
              LogText_Escape(mount).c_str(), ip, port, id);
+    return true;
 }
 
 }  // namespace

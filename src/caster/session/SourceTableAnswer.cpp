@@ -3,6 +3,7 @@
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "caster/relay/RelayAccountList.h"
+#include "caster/session/ConnectionClosing.h"
 #include "decoding/NEMADecoding/GgaDecode.h"
 #include "decoding/NEMADecoding/NemaLog.h"
 #include "decoding/NtripDecoding/SourceTable.h"
@@ -103,8 +104,9 @@ void SendSourceTable(const NtripDecoding::NtripGetSourceListRequest* request, ui
         CommonDataChain_Free(table);
     }
     // Queued after the table, and run only once the table has reached the
-    // peer: a large table is never cut.
-    NHServer_PostCloseAfterFlush(server, channelID);
+    // peer: a large table is never cut. The connection is closing from now
+    // on: nothing it sent behind its request is taken as another one.
+    ConnectionClosing_PostAfterFlush(channelID);
 }
 
 }  // namespace Ntrip
