@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # make install as root into a temporary prefix with an account of this run
-# alone, then: the install made it a system account with no login, the
-# binary and the unit stay root's and the account can neither change nor
-# remove them, and what the caster writes is the account's, also after an
-# install over an older folder that root owned whole (links the account put
-# there are never followed). Run as that account from its folder, the
-# installed binary rewrites its configuration, serves a base and a rover
-# added the way the README says and a base added through the inspector (a
-# write into user.db), writes its daily log and user log, stops with status 0
-# on SIGTERM, and writes its dump on a crash. Skipped unless run as root.
+# alone, then: the install made it a system account with no login, the binary
+# and the unit stay root's and the account can neither change nor remove them,
+# a folder that holds other things is refused, and what the caster writes is
+# the account's, also after an install over an older folder that root owned
+# whole (links the account put there are never followed). Run as that account
+# from its folder, the installed binary rewrites its configuration, serves a
+# base and a rover added the way the README says and a base added through the
+# inspector (a write into user.db), writes its daily log and user log, stops
+# with status 0 on SIGTERM, and writes its dump on a crash. Skipped unless run
+# as root.
 set -uo pipefail
 src_dir=$1
 build_dir=$2
@@ -75,6 +76,17 @@ as_account mv "$prefix/vorlane.service" "$prefix/moved" 2>/dev/null
 as_account sh -c ": > '$prefix/vorlane'" 2>/dev/null
 cmp -s "$build_dir/src/vorlane" "$prefix/vorlane" || fail "the account changed or removed the binary"
 [ -f "$prefix/vorlane.service" ] && [ ! -e "$prefix/moved" ] || fail "the account moved the unit"
+
+# A folder that holds other things is never given to the account.
+mkdir -m 0755 "$tmp/shared"
+echo "someone else's" > "$tmp/shared/file"
+if env -u MAKEFLAGS -u MFLAGS -u MAKELEVEL make -s -C "$src_dir" install PREFIX="$tmp/shared" \
+     RELEASE_DIR="$build_dir" SERVICE_USER="$account" > "$tmp/install.log" 2>&1; then
+  fail "an install as root took a folder that holds other files"
+fi
+grep -q "holds other files and no vorlane" "$tmp/install.log" || fail "the refusal does not say why: $(cat "$tmp/install.log")"
+[ "$(owner "$tmp/shared")" = root:root ] && [ "$(stat -c %a "$tmp/shared")" = 755 ] && [ ! -e "$tmp/shared/vorlane" ] ||
+  fail "a refused install changed the folder"
 
 # --- an install over an older folder that root owned whole ------------------
 # Links the account puts there name a file of root's; an install as root must
