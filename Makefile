@@ -2,7 +2,7 @@
 #   make test  - build optimised and sanitizer builds and run every test in both
 #   make run   - build, lay out run/ and start vorlane in the foreground
 # And the service install (builds the binary when needed, installs no packages):
-#   make install [PREFIX=/opt/vorlane] [DESTDIR=]
+#   make install [PREFIX=/opt/vorlane] [DESTDIR=] [SERVICE_USER=vorlane]
 
 JOBS ?= $(shell nproc)
 RELEASE_DIR := build/release
@@ -13,6 +13,9 @@ PREFIX ?= $(DEFAULT_PREFIX)
 # systemd finds the unit in /etc/systemd/system; only the default prefix puts
 # it there, any other prefix keeps it in PREFIX (link or copy it yourself).
 SYSTEMD_UNIT_DIR ?= $(if $(filter $(DEFAULT_PREFIX),$(PREFIX)),/etc/systemd/system)
+# The system account the unit runs the caster as; made by an install as root
+# without DESTDIR.
+SERVICE_USER ?= vorlane
 
 .PHONY: all deps build build-asan test run install fuzz clean
 
@@ -41,13 +44,13 @@ test: build build-asan
 
 install: $(RELEASE_DIR)/build.ninja
 	cmake --build $(RELEASE_DIR) -j $(JOBS) --target vorlane
-	scripts/install $(RELEASE_DIR) $(PREFIX) "$(DESTDIR)" "$(SYSTEMD_UNIT_DIR)"
+	scripts/install $(RELEASE_DIR) $(PREFIX) "$(DESTDIR)" "$(SYSTEMD_UNIT_DIR)" "$(SERVICE_USER)"
 
 fuzz: deps
 	scripts/fuzz $${FUZZ_SECONDS:-60}
 
 run: build
-	scripts/layout-run $(RELEASE_DIR) $(RUN_DIR)
+	scripts/layout-run --demo $(RELEASE_DIR) $(RUN_DIR)
 	cd $(RUN_DIR) && exec ./vorlane
 
 clean:
