@@ -34,8 +34,7 @@ long long MsSince(Clock::time_point start)
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// Lines of the daily log that say something (a message ending in "\n" is
-// followed by an empty line).
+// Lines of the daily log that say something.
 size_t LogLines(const std::string& text)
 {
     size_t n = 0;
