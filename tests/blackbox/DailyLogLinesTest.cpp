@@ -86,7 +86,7 @@ TEST_F(BlackboxDailyLog, NoPeerTextForgesALine)
     for (const Break& b : kBreaks) {
         SCOPED_TRACE(b.kind);
         Forgery added = Forge("inspector", b);
-        ExpectEnvelope(Ask("/xqn_user/add", AddAccountBody(added.sent)), 0, "账号添加成功", "the account is added");
+        ExpectEnvelope(Ask("/xqn_user/add", AddAccountBody(added.sent)), 0, "账号添加成功", "added");
 
         Forgery login = Forge("operator", b);
         EXPECT_EQ(centre.Login(login.sent, "wrong"), 21);
