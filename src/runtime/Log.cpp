@@ -30,8 +30,7 @@ struct LogState {
 LogState g_log;
 std::mutex g_logMutex;  // the file and its state
 
-// One line as its caller formatted it (made one line), waiting for the
-// writer thread.
+// One message, made one line by Log_Write, waiting for the writer thread.
 struct PendingLine {
     int level;
     long tid;
