@@ -1,6 +1,7 @@
 #include "runtime/Log.h"
 
 #include "platform/Thread.h"
+#include "runtime/LogText.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -29,7 +30,7 @@ struct LogState {
 LogState g_log;
 std::mutex g_logMutex;  // the file and its state
 
-// One line as its caller formatted it, waiting for the writer thread.
+// One message, made one line by Log_Write, waiting for the writer thread.
 struct PendingLine {
     int level;
     long tid;
@@ -290,7 +291,9 @@ bool Log_Flush(int timeoutMs)
 
 void Log_Write(int level, const char* message)
 {
-    if (!message) message = "";
+    // Made one line here, for every caller alike: however a message was
+    // formatted, a CR or LF in it (a peer's name, say) cannot end the line.
+    std::string line = LogText_Line(message);
     PlatformLocalTime now;
     Platform_GetLocalTime(&now);
     long tid = Platform_ThreadId();
@@ -299,12 +302,12 @@ void Log_Write(int level, const char* message)
     {
         std::lock_guard<std::mutex> lock(q.mutex);
         if (WriterRuns(q)) {
-            size_t length = strlen(message);
+            size_t length = line.size();
             if (q.bytes + length > LOG_QUEUE_CAP) {
                 ++q.dropped;
                 return;
             }
-            q.lines.push_back(PendingLine{level, tid, now, std::string(message, length)});
+            q.lines.push_back(PendingLine{level, tid, now, std::move(line)});
             q.bytes += length;
             ++q.queued;
             q.wake.notify_one();
@@ -312,7 +315,7 @@ void Log_Write(int level, const char* message)
         }
     }
     std::lock_guard<std::mutex> guard(g_logMutex);
-    WriteLine(level, tid, now, message, true);
+    WriteLine(level, tid, now, line.c_str(), true);
 }
 
 void Log_Debug(const char* format, ...)

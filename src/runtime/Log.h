@@ -1,6 +1,12 @@
 // The process-wide daily log: one file per local date, one line per message.
 // Any thread may write; a line is written whole.
 //
+// A message is always one line: its CR, LF, tab and other control characters
+// are written as escapes ("\r", "\n", "\t", "\x1b"; runtime/LogText.h), so
+// no text a peer chose can forge a line, and one LF at its end (many formats
+// end in "\n") is simply where the line ends. Every other byte, UTF-8
+// included, is written as given.
+//
 // Once Log_StartWriter has run, a line is formatted (time, thread, level) by
 // its caller and handed to a writer thread that alone touches the file: no
 // caller ever waits on the disk, so a slow disk cannot stall the event loop
@@ -14,7 +20,8 @@
 
 enum LogLevel { LOG_LEVEL_DEBUG = 0, LOG_LEVEL_INFO = 1, LOG_LEVEL_WARN = 2, LOG_LEVEL_ERR = 3 };
 
-// Size of the message buffer: longer messages are cut to 1023 characters.
+// Size of the message buffer: longer messages are cut to 1023 characters
+// (before their control characters are escaped).
 static const int LOG_MESSAGE_SIZE = 1024;
 // Once the file holds this many bytes, writing starts over at its beginning.
 static const long LOG_FILE_CAP = 104857600L;
@@ -30,6 +37,7 @@ void Log_Error(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // For states that must not happen: logs at error level, then aborts.
 [[noreturn]] void Log_Fatal(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// One line at level; a null message writes an empty one.
 void Log_Write(int level, const char* message);
 
 // Most bytes of lines waiting for the writer thread.

@@ -83,6 +83,52 @@ TEST(Log, LongMessagesAreCutTo1023Characters)
     EXPECT_EQ(1023u, lines[1].size() - start);
 }
 
+// However a caller formats a peer's text, each message is one line: CR, LF
+// and the other control characters are escapes, the LF a format ends with is
+// the line's end (no empty line), and printable text is kept byte for byte.
+TEST(Log, EveryMessageIsOneLineOfItsOwn)
+{
+    TempDir tmp;
+    std::string prefix = tmp.File("lines");
+    ASSERT_EQ(0, Log_Init(prefix.c_str()));
+    Log_Info("%s:user %s of type %d added", "UserAddCb", "x\r\nFORGED CRLF", 3);
+    Log_Info("user %s", "x\nFORGED LF");
+    Log_Info("user %s", "x\rFORGED CR");
+    Log_Info("Base logout:%s, close_type:%s.\n", "MNT1", "timeout");
+    Log_Write(LOG_LEVEL_WARN, "written whole\n");
+    Log_Info("name \xe5\xbc\xa0\xe4\xb8\x89 \\ kept\x1b[2J");
+
+    std::string text = ReadFile(TodayLogName(prefix));
+    EXPECT_EQ(std::string::npos, text.find('\r'));
+    std::vector<std::string> lines = SplitLines(text);
+    ASSERT_EQ(7u, lines.size()) << text;
+    std::regex shape(R"(thread:\d+ \d\d:\d\d:\d\d\.\d\d\d:\[(info|warn)\] .+)");
+    for (size_t i = 1; i < lines.size(); ++i) EXPECT_TRUE(std::regex_match(lines[i], shape)) << lines[i];
+    auto message = [&](size_t i) { return lines[i].substr(lines[i].find("] ") + 2); };
+    EXPECT_EQ("UserAddCb:user x\\r\\nFORGED CRLF of type 3 added", message(1));
+    EXPECT_EQ("user x\\nFORGED LF", message(2));
+    EXPECT_EQ("user x\\rFORGED CR", message(3));
+    EXPECT_EQ("Base logout:MNT1, close_type:timeout.", message(4));
+    EXPECT_EQ("written whole", message(5));
+    EXPECT_EQ("name \xe5\xbc\xa0\xe4\xb8\x89 \\ kept\\x1b[2J", message(6));
+}
+
+// The 1023-character cut applies to the message as formatted; its escapes
+// may make the line longer, never cut it further.
+TEST(Log, TheCutComesBeforeTheEscapes)
+{
+    TempDir tmp;
+    std::string prefix = tmp.File("cutescaped");
+    ASSERT_EQ(0, Log_Init(prefix.c_str()));
+    Log_Error("%s", std::string(5000, '\x01').c_str());
+    std::vector<std::string> lines = SplitLines(ReadFile(TodayLogName(prefix)));
+    ASSERT_EQ(2u, lines.size());
+    std::string message = lines[1].substr(lines[1].find("[err] ") + 6);
+    std::string want;
+    for (int i = 0; i < 1023; ++i) want += "\\x01";
+    EXPECT_EQ(want, message);
+}
+
 TEST(Log, ANewDateSwitchesToAFileWithoutExtension)
 {
     TempDir tmp;

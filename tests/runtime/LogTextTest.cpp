@@ -31,3 +31,45 @@ TEST(LogText, ControlCharactersBecomeEscapes)
     // Bytes with a zero inside are taken by length.
     EXPECT_EQ(LogText_EscapeBytes("a\0b", 3), "a\\x00b");
 }
+
+// A whole message as the daily log writes it: control characters escaped as
+// above, the one LF that ends many formats dropped, everything else kept,
+// backslashes included.
+TEST(LogText, AMessageBecomesOneLine)
+{
+    struct Case {
+        const char* name;
+        std::string message;
+        std::string line;
+    } cases[] = {
+        {"plain", "Base login ok:MNT1, ip:127.0.0.1", "Base login ok:MNT1, ip:127.0.0.1"},
+        {"the format's newline is the line's end", "Base logout:MNT1, close_type:timeout.\n",
+         "Base logout:MNT1, close_type:timeout."},
+        {"only the last newline goes", "a\n\n", "a\\n"},
+        {"just a newline", "\n", ""},
+        {"forged line", "UserAddCb:user x\r\nthread:1 00:00:00.000:[info] FORGED of type 3 added",
+         "UserAddCb:user x\\r\\nthread:1 00:00:00.000:[info] FORGED of type 3 added"},
+        {"bare CR", "user x\rFORGED", "user x\\rFORGED"},
+        {"bare LF inside", "user x\nFORGED", "user x\\nFORGED"},
+        {"CR before the last newline stays visible", "user x\r\n", "user x\\r"},
+        {"terminal escape, tab, delete", "\x1b[2Ja\tb\x7f", "\\x1b[2Ja\\tb\\x7f"},
+        {"UTF-8 kept", "用户 \xe5\xbc\xa0\xe4\xb8\x89 added", "用户 \xe5\xbc\xa0\xe4\xb8\x89 added"},
+        {"other high bytes kept", "\x80\xff", "\x80\xff"},
+        {"backslash kept", "path C:\\r\\n", "path C:\\r\\n"},
+        {"empty", "", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(LogText_Line(c.message.c_str()), c.line);
+    }
+    EXPECT_EQ(LogText_Line(nullptr), "");
+}
+
+// A peer's text escaped by its caller is not escaped a second time.
+TEST(LogText, AnEscapedTextPassesTheLineUnchanged)
+{
+    for (const char* text : {"eve\r\nFORGED\x1b[2J", "a\\b\tc", "plain"}) {
+        std::string escaped = LogText_Escape(text);
+        EXPECT_EQ(LogText_Line(escaped.c_str()), escaped) << escaped;
+    }
+}

@@ -80,6 +80,20 @@ TEST_F(LogWriterTest, LinesKeepTheirFormatAndEachThreadsOrder)
     EXPECT_NE(std::string::npos, lines.back().find(":[???] odd level"));
 }
 
+// Lines the writer thread writes are made one line each as well.
+TEST_F(LogWriterTest, AForgedLineStaysInItsOwnLine)
+{
+    std::string prefix = dir_.Path() + "/f";
+    ASSERT_EQ(0, Log_Init(prefix.c_str()));
+    Log_Info("user %s added\n", "x\r\nthread:1 00:00:00.000:[info] FORGED");
+    ASSERT_TRUE(Log_Flush(10000));
+    std::vector<std::string> lines = Lines(ReadFile(TodayLogName(prefix)));
+    ASSERT_EQ(2u, lines.size());  // the init line and the line: no empty line after it
+    std::regex shape(R"(thread:\d+ \d\d:\d\d:\d\d\.\d\d\d:\[info\] )"
+                     R"(user x\\r\\nthread:1 00:00:00\.000:\[info\] FORGED added)");
+    EXPECT_TRUE(std::regex_match(lines[1], shape)) << lines[1];
+}
+
 // Lines carry the moment they were written: one written before midnight
 // lands in that day's file even when the writer gets to it after.
 TEST_F(LogWriterTest, ALineGoesToTheFileOfItsOwnDate)

@@ -5,14 +5,20 @@
 #include "caster/registry/VirtualMount.h"
 #include "config/ConfigRecords.h"
 #include "net/NHServer.h"
+#include "platform/SteadyClock.h"
 #include "runtime/FixedText.h"
 #include "runtime/GreatCircle.h"
 #include "runtime/Log.h"
 #include "runtime/LogText.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
+
+// A rover that stands still sends the same position with every GGA, once a
+// second or more often; its line is written once a minute, not each time.
+const int64_t STILL_LINE_INTERVAL_MS = 60000;
 
 bool HasPosition(double latitude, double longitude) { return latitude != 0.0 && longitude != 0.0; }
 
@@ -25,6 +31,30 @@ BaseRecord* NearestServing(BaseTable* bases, double latitude, double longitude, 
     if (!nearest || nearest->state != BASE_STATE_ONLINE) return nullptr;
     if (!HasPosition(nearest->latitude, nearest->longitude)) return nullptr;
     return nearest;
+}
+
+// The line of a rover that has not moved past the limit: at once for the
+// first position under a binding, then at most once a minute, saying how
+// many were left out in between. A rover left alone all day writes 1,440
+// lines, not one per sentence.
+void LogStillRover(RoverRecord* rover, double latitude, double longitude)
+{
+    int64_t now = Platform_SteadyNowMs();
+    bool due = rover->stillLineChannel != rover->boundChannelID || now - rover->stillLineMs >= STILL_LINE_INTERVAL_MS;
+    if (!due) {
+        rover->stillLinesLeftOut += 1;
+        return;
+    }
+    char leftOut[64] = "";
+    if (rover->stillLinesLeftOut > 0) {
+        snprintf(leftOut, sizeof(leftOut), " (%u more since the last line)", rover->stillLinesLeftOut);
+    }
+    Log_Error("rover:%s from %.6f,%.6f to %.6f,%.6f ,less than 2 m, so return%s",
+              LogText_Escape(rover->userName).c_str(), rover->boundLatitude, rover->boundLongitude, latitude,
+              longitude, leftOut);
+    rover->stillLineMs = now;
+    rover->stillLineChannel = rover->boundChannelID;
+    rover->stillLinesLeftOut = 0;
 }
 
 }  // namespace
@@ -44,6 +74,7 @@ void NearestBinding_Bind(const CasterScope& scope, RoverRecord* rover, BaseRecor
         NHServer_PostSubscribe(scope.server, base->channelID, rover->channelID);
         base->roverCount += 1;
         rover->boundChannelID = base->channelID;
+        rover->stillLineChannel = 0;  // a new binding is worth its line at once
     }
     FixedText_Copy(rover->boundBaseName, sizeof(rover->boundBaseName), base->mountPoint);
     rover->boundLatitude = latitude;
@@ -54,6 +85,7 @@ void NearestBinding_Forget(RoverRecord* rover)
 {
     rover->boundChannelID = 0;
     rover->boundBaseName[0] = '\0';
+    rover->stillLineChannel = 0;
 }
 
 bool NearestBinding_OnPosition(const CasterScope& scope, RoverRecord* rover, double latitude, double longitude)
@@ -67,9 +99,7 @@ bool NearestBinding_OnPosition(const CasterScope& scope, RoverRecord* rover, dou
         rover->distance = GreatCircleDistance(latitude, longitude, bound->latitude, bound->longitude);
         double moved = GreatCircleDistance(rover->boundLatitude, rover->boundLongitude, latitude, longitude);
         if (!(moved > limit)) {
-            Log_Error("rover:%s from %.6f,%.6f to %.6f,%.6f ,less than 2 m, so return",
-                      LogText_Escape(rover->userName).c_str(),
-                      rover->boundLatitude, rover->boundLongitude, latitude, longitude);
+            LogStillRover(rover, latitude, longitude);
             return true;
         }
     }

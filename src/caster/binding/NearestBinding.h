@@ -41,7 +41,10 @@ void NearestBinding_Forget(RoverRecord* rover);
 
 // A new position of a virtual-mount rover (the rover handler's nearest
 // step). False when the position cannot bind: a latitude or longitude of
-// exactly 0, no online base, or a nearest base without a position yet.
+// exactly 0, no online base, or a nearest base without a position yet. A
+// rover that has not moved past the limit keeps its base; the error line
+// that says so is written at once under a new binding, then at most once a
+// minute on the steady clock, with the count of the lines left out.
 bool NearestBinding_OnPosition(const CasterScope& scope, RoverRecord* rover, double latitude, double longitude);
 
 // Re-binds a virtual-mount rover that has a position to the nearest online

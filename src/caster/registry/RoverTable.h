@@ -74,6 +74,11 @@ struct RoverRecord {
     char userKey[ROVER_USER_SIZE];        // the plain account name
     int32_t relayFlag;                    // 1 once the rover's relay was started
     int32_t recheckAsking;                // 1 while the authentication centre is checking it again
+    // The line of a nearest rover that has not moved far, written at most
+    // once a minute (caster/binding/NearestBinding.cpp):
+    int64_t stillLineMs;                  // steady ms it was last written
+    uint64_t stillLineChannel;            // the bound channel then; 0: write the next one at once
+    uint32_t stillLinesLeftOut;           // left out since
 };
 
 typedef RegistryItem<RoverRecord> RoverListItem;

@@ -2,9 +2,14 @@
 // are posted, in which order, and what the records and rover counts say after.
 #include "caster/binding/NearestBinding.h"
 #include "caster/BindingFixture.h"
+#include "platform/SteadyClock.h"
 #include "runtime/GreatCircle.h"
+#include "support/LogCapture.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <string>
 #include <vector>
 
 namespace {
@@ -205,6 +210,76 @@ TEST_F(NearestBindingTest, BaseEventRebindsEveryVirtualMountByPrefix)
     EXPECT_EQ(4, b2->roverCount);
     EXPECT_EQ(rovers->CountOnBase("B1"), b1->roverCount);
     EXPECT_EQ(rovers->CountOnBase("B2"), b2->roverCount);
+}
+
+std::atomic<int64_t> g_steadyMs{0};
+int64_t FakeSteady() { return g_steadyMs.load(); }
+
+// The line of a rover that has not moved past the limit, on a steady clock
+// that moves only when the test steps it.
+class StillRoverLineTest : public NearestBindingTest {
+protected:
+    void SetUp() override
+    {
+        NearestBindingTest::SetUp();
+        g_steadyMs = 9000000;
+        Platform_SetSteadyClockSource(FakeSteady);
+    }
+    void TearDown() override
+    {
+        Platform_SetSteadyClockSource(nullptr);
+        NearestBindingTest::TearDown();
+    }
+    // The still lines logged so far, in order.
+    std::vector<std::string> StillLines() const
+    {
+        std::vector<std::string> out;
+        for (const std::string& line : SplitLines(log.Text())) {
+            if (line.find(",less than 2 m, so return") != std::string::npos) out.push_back(line);
+        }
+        return out;
+    }
+    // A GGA a second after the last one.
+    void Gga(RoverRecord* r, double latitude)
+    {
+        g_steadyMs += 1000;
+        ASSERT_TRUE(NearestBinding_OnPosition(scope, r, latitude, kLon));
+    }
+    LogCapture log;
+};
+
+// 100 GGA a second apart from a rover that does not move: its first
+// position binds it, the second writes the line, the next ones only once
+// the minute is up, counted in that line.
+TEST_F(StillRoverLineTest, ASteadyRoverWritesItsLineOnceAMinute)
+{
+    RoverRecord* r = AddRover("still", "NEAREST", 100, ROVER_BIND_NEAREST);
+    for (int i = 0; i < 100; ++i) ASSERT_NO_FATAL_FAILURE(Gga(r, kLat1 + 0.001));
+    std::vector<std::string> lines = StillLines();
+    ASSERT_EQ(2u, lines.size()) << log.Text();
+    std::string text = "[err] rover:still from 30.001000,114.000000 to 30.001000,114.000000 ,less than 2 m, so return";
+    EXPECT_EQ(text, lines[0].substr(lines[0].find("[err] "))) << "the line keeps its text and level";
+    EXPECT_EQ(text + " (59 more since the last line)", lines[1].substr(lines[1].find("[err] ")));
+}
+
+// A new binding is worth its line at once, also when the rover is back on
+// the base it had within the minute, with no line in between; the count of
+// the lines left out carries over.
+TEST_F(StillRoverLineTest, ANewBindingWritesTheLineAtOnce)
+{
+    RoverRecord* r = AddRover("still", "NEAREST", 100, ROVER_BIND_NEAREST);
+    for (int i = 0; i < 3; ++i) ASSERT_NO_FATAL_FAILURE(Gga(r, kLat1));
+    ASSERT_EQ(1u, StillLines().size()) << "the second GGA writes it, the third is left out";
+
+    ASSERT_NO_FATAL_FAILURE(Gga(r, kLat2));
+    ASSERT_EQ(12u, r->boundChannelID) << "re-bound to B2";
+    ASSERT_NO_FATAL_FAILURE(Gga(r, kLat1));
+    ASSERT_EQ(11u, r->boundChannelID) << "back on B1";
+    ASSERT_NO_FATAL_FAILURE(Gga(r, kLat1));
+    std::vector<std::string> lines = StillLines();
+    ASSERT_EQ(2u, lines.size()) << log.Text();
+    const std::string tail = " to 30.000000,114.000000 ,less than 2 m, so return (1 more since the last line)";
+    EXPECT_EQ(tail, lines[1].substr(lines[1].size() - std::min(lines[1].size(), tail.size())));
 }
 
 }  // namespace
