@@ -23,7 +23,7 @@ std::string LogText_EscapeBytes(const char* bytes, size_t length);
 
 // A whole message as one line of the daily log: one trailing LF is dropped
 // (it is where a format such as "...close_type:%s.\n" ends its message, and
-// the line ends there anyway), every other control character becomes its
-// escape. Backslashes and every other byte stay as they are, so printable
-// text is kept byte for byte. "" for null.
+// the line ends there anyway), every other control character but the tab
+// becomes its escape. Tabs, backslashes and every other byte stay as they
+// are, so printable text is kept byte for byte. "" for null.
 std::string LogText_Line(const char* message);

@@ -378,8 +378,8 @@ TEST_F(BlackboxHostileRelay, RelayPasswordsAreNeverLoggedOrPrinted)
     while (MsSince(start) < 15000) std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
     std::string log = vorlane.LogText();
-    EXPECT_GE(vorlane.CountInLogAtLeast(std::string("account\\tis useful : ") + TestSecrets::kRelayUser + "\n", 2), 2);
-    EXPECT_GE(vorlane.CountInLogAtLeast("account\\tis useful : shareduser\n", 1), 1);
+    EXPECT_GE(vorlane.CountInLogAtLeast(std::string("account\tis useful : ") + TestSecrets::kRelayUser + "\n", 2), 2);
+    EXPECT_GE(vorlane.CountInLogAtLeast("account\tis useful : shareduser\n", 1), 1);
     EXPECT_GE(vorlane.CountInLogAtLeast("Relay_Mount:SHARED  use account:shareduser\n", 1), 1);
     const std::string outputs[] = {log, vorlane.UserLogText(), vorlane.Stdout(), vorlane.Stderr()};
     for (const std::string& secret : {std::string(TestSecrets::kRelayPassword), std::string(TestSecrets::kUpstreamPassword),

@@ -14,7 +14,7 @@ namespace {
 const char* const kAccount1 = "acc1:pw1";
 const char* const kAccount2 = "acc2:pw2";
 // The line of an account given back: it names the account's user alone.
-const std::string kAccount1Released = "account\\tis useful : acc1\n";
+const std::string kAccount1Released = "account\tis useful : acc1\n";
 
 class RoverRelayTest : public RelayTest {
 protected:

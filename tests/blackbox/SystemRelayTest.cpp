@@ -20,7 +20,7 @@ long long MsSince(Clock::time_point start)
 
 const std::string kCredentials = "sysuser:syspass";
 // The line of the account given back: it names the account's user alone.
-const std::string kReleased = "account\\tis useful : sysuser\n";
+const std::string kReleased = "account\tis useful : sysuser\n";
 const std::string kRequest = "GET /UPMOUNT HTTP/1.0\r\nUser-Agent: NTRIP RTKLIB/2.4.3\r\nAuthorization: Basic "
                              "c3lzdXNlcjpzeXNwYXNz\r\n\r\n";
 
@@ -235,8 +235,8 @@ TEST_F(SystemRelayTest, OpenFileCountStaysFlatOverFailedTicks)
     // answer; the unresolvable one fails at once here, or only after the
     // relay's time-out where a name server never answers.
     auto ended = [&] {
-        return vorlane.CountInLog("account\\tis useful : down\n") +
-               vorlane.CountInLog("account\\tis useful : refused\n");
+        return vorlane.CountInLog("account\tis useful : down\n") +
+               vorlane.CountInLog("account\tis useful : refused\n");
     };
     auto waitEnded = [&](int n, int timeoutMs) {
         auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
