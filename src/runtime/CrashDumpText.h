@@ -1,5 +1,5 @@
 // The crash dump's texts, made where the fatal-signal handler runs: no heap,
-// no locale, no stdio, no time-zone rules. Each piece is appended to a
+// no locale, no stdio, no time-zone rules. Each field is appended to a
 // caller's fixed buffer; what does not fit is cut and remembered.
 #pragma once
 
