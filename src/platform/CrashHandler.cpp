@@ -3,28 +3,53 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 static PlatformCrashFilter g_crashFilter = nullptr;
-static volatile sig_atomic_t g_inCrash = 0;
+// The thread that runs the filter (0 until a fatal signal). A lock-free
+// atomic: the handler may take nothing that can wait.
+static std::atomic<long> g_crashThread{0};
+static_assert(std::atomic<long>::is_always_lock_free, "the handler claims the dump without a lock");
+
+// A thread that faults while another writes the dump gives it this long
+// before ending the process itself.
+static const int kDumpWaitMs = 5000;
+
+static void EndBySignal(int sig)
+{
+    struct sigaction dfl;
+    memset(&dfl, 0, sizeof(dfl));
+    dfl.sa_handler = SIG_DFL;
+    sigemptyset(&dfl.sa_mask);
+    sigaction(sig, &dfl, nullptr);
+    // Pending until the handler returns, since the signal is blocked in it;
+    // then the default action ends the process by this signal.
+    raise(sig);
+}
 
 static void CrashSignalHandler(int sig, siginfo_t* info, void*)
 {
-    // A second fault while writing the dump must not loop.
-    if (!g_inCrash) {
-        g_inCrash = 1;
+    long self = static_cast<long>(syscall(SYS_gettid));
+    long owner = 0;
+    if (g_crashThread.compare_exchange_strong(owner, self)) {
         if (g_crashFilter) {
             PlatformCrashInfo ci;
             ci.signal_number = sig;
             ci.fault_address = info ? info->si_addr : nullptr;
-            ci.thread_id = static_cast<long>(syscall(SYS_gettid));
+            ci.thread_id = self;
             g_crashFilter(&ci);
         }
+    } else if (owner != self) {
+        // Another thread's dump is being written, and its re-raise ends the
+        // process; a fault on the dumping thread itself ends it at once.
+        struct timespec tick = {0, 10 * 1000 * 1000};
+        for (int waited = 0; waited < kDumpWaitMs; waited += 10) nanosleep(&tick, nullptr);
     }
-    signal(sig, SIG_DFL);
-    raise(sig);
+    EndBySignal(sig);
 }
 
 // Stack overflows need a stack of their own to run the handler on; the

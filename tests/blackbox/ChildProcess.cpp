@@ -39,6 +39,17 @@ std::string FindProgram(const std::string& name)
 
 ChildProcess::~ChildProcess() { Kill(); }
 
+void ChildProcess::SetEnv(const std::string& name, const std::string& value)
+{
+    for (auto& entry : env_) {
+        if (entry.first == name) {
+            entry.second = value;
+            return;
+        }
+    }
+    env_.push_back({name, value});
+}
+
 bool ChildProcess::Spawn(const std::vector<std::string>& argv, const std::string& cwd, const std::string& outPath,
                          const std::string& errPath)
 {
@@ -52,6 +63,21 @@ bool ChildProcess::Spawn(const std::vector<std::string>& argv, const std::string
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    // The test's own environment with the added variables in place of any
+    // of the same name.
+    std::vector<std::string> added;
+    for (const auto& entry : env_) added.push_back(entry.first + "=" + entry.second);
+    std::vector<char*> envp;
+    for (char** e = environ; *e; ++e) {
+        bool replaced = false;
+        for (const auto& entry : env_) {
+            size_t n = entry.first.size();
+            if (strncmp(*e, entry.first.c_str(), n) == 0 && (*e)[n] == '=') replaced = true;
+        }
+        if (!replaced) envp.push_back(*e);
+    }
+    for (std::string& a : added) envp.push_back(const_cast<char*>(a.c_str()));
+    envp.push_back(nullptr);
     const pid_t parent = getpid();
 
     pid_t pid = fork();
@@ -77,7 +103,7 @@ bool ChildProcess::Spawn(const std::vector<std::string>& argv, const std::string
             limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(openFileLimit_);
             if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(126);
         }
-        execv(program.c_str(), args.data());
+        execve(program.c_str(), args.data(), envp.data());
         _exit(127);
     }
     pid_ = pid;

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 struct ExitStatus {
@@ -35,6 +36,9 @@ public:
     // The child's soft and hard limit of open files (as `ulimit -n` sets
     // both), for the next Spawn; 0 keeps the test's own.
     void SetOpenFileLimit(long limit) { openFileLimit_ = limit; }
+    // A variable added to (or replacing one of) the child's environment, for
+    // every later Spawn.
+    void SetEnv(const std::string& name, const std::string& value);
 
     pid_t Pid() const { return pid_; }
     // True while the child runs (reaps it once it has ended).
@@ -52,6 +56,7 @@ private:
 
     pid_t pid_ = -1;
     long openFileLimit_ = 0;
+    std::vector<std::pair<std::string, std::string>> env_;
     ExitStatus last_;
 };
 

@@ -54,6 +54,8 @@ public:
     void SetNtrip(const std::string& key, int value) { SetConfig("ntrip_server", key, value); }
     // The process's open-files limit, soft and hard (so it cannot raise it).
     void SetOpenFileLimit(long limit) { process_.SetOpenFileLimit(limit); }
+    // A variable of the process's environment (LD_PRELOAD, say).
+    void SetEnv(const std::string& name, const std::string& value) { process_.SetEnv(name, value); }
     // Leaves the key out of its section (after the defaults and overrides),
     // so the caster's own default applies.
     void RemoveConfig(const std::string& section, const std::string& key) { removed_.push_back({section, key}); }

@@ -7,6 +7,7 @@
 #include "caster/registry/ConnInfoTable.h"
 #include "caster/session/LoginTimeout.h"
 #include "net/NHServer.h"
+#include "runtime/CrashDump.h"
 #include "runtime/Log.h"
 #include "runtime/LogText.h"
 
@@ -21,6 +22,9 @@ void Ntrip_TimerCallback(int, void* center)
     CasterScope scope = CasterScope_Of(c);
     BaseTimer_Pass(scope, nowMs);
     LoginTimeout_Pass(scope, nowMs);
+    // A crash names its dump by the local time without the time-zone rules,
+    // from this offset: keep it current across a daylight-saving change.
+    CrashDump_RefreshUtcOffset();
 }
 
 void BaseTimer_Pass(const CasterScope& scope, int64_t nowMs)
