@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <exception>
 #include <fstream>
 
 namespace {
@@ -213,6 +214,15 @@ unsigned smtp_email::ThreadLoop(void* notifier)
         int64_t wait = ScheduleWait(static_cast<int64_t>(time(nullptr)), settings.period, settings.phase,
                                     settings.shift);
         if (!self->WaitFor(wait)) return 0;
-        self->SendReport();
+        // No exception may end this thread (or the process): a mail that
+        // throws (out of memory) is dropped as a failed one is, with its
+        // notices, so that it is not tried again at once.
+        try {
+            self->SendReport();
+        } catch (const std::exception& e) {
+            Log_Error("%s:mail failed: %s", "smtp_email::ThreadLoop", e.what());
+            std::lock_guard<std::mutex> guard(self->mutex_);
+            self->notice_.clear();
+        }
     }
 }

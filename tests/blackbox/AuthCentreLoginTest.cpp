@@ -243,6 +243,79 @@ TEST_F(AuthCentreLoginTest, ASilentCentreHoldsOnlyTheRoversThatAskedIt)
     }
 }
 
+// The centre answers 2,000 nested brackets (4 KB): the rover is refused as
+// by any reply without a code, and the caster goes on serving a base and a
+// rover on a named mount, and the next relay login.
+TEST_F(AuthCentreLoginTest, AReplyTooDeepToReadIsARefusalAndTheCasterServesOn)
+{
+    FakeAuthCentre::Answer deep;
+    deep.body = std::string(2000, '[') + std::string(2000, ']');
+    FakeAuthCentre centre(deep);
+    vorlane.SetNtrip("base_login_mode", 1);
+    ASSERT_TRUE(AddRover("watcher"));
+    ASSERT_NO_FATAL_FAILURE(StartWithCentre(centre));
+
+    std::string got = Login("centreuser", "centrepass");
+    EXPECT_EQ(NtripTexts::Refusal401("SHARED"), got) << Printable(got);
+    ASSERT_TRUE(centre.WaitRequests(1, RawPeers::kReplyMs));
+    EXPECT_GE(vorlane.CountInLogAtLeast("holds no integer \"code\", user centreuser refused", 1), 1);
+    ASSERT_TRUE(vorlane.Running()) << vorlane.WaitExit(0).Describe();
+
+    TestClient base, watcher;
+    std::string reply;
+    ASSERT_TRUE(RawPeers::LoginBase(&base, Port(), "STATION1", "any", &reply)) << Printable(reply);
+    ASSERT_TRUE(LoginRover(&watcher, "STATION1", "watcher", &reply)) << Printable(reply);
+    const std::string bytes = GnssFrames::CounterBytes(0, 600);
+    ASSERT_TRUE(base.Send(bytes));
+    got = watcher.ReadExactly(bytes.size(), RawPeers::kReplyMs);
+    EXPECT_EQ(bytes, got) << FirstDifference(got, bytes);
+
+    centre.SetAnswer(FakeAuthCentre::Answer{});
+    EXPECT_EQ(NtripTexts::kIcyOk, Login("centreuser", "centrepass"));
+}
+
+// 24 relay rovers log in while the centre holds every check it takes and
+// never answers, and leave while their checks wait. Only the 4 checks in
+// flight when they left reach the centre; the rest are dropped unasked, and
+// a rover logging in behind them is let in once the centre's threads come
+// free (its check times out after 10 s), well within its login time.
+TEST_F(AuthCentreLoginTest, RoversThatLeftAreNotAskedAboutAndTheRoverBehindThemGetsIn)
+{
+    FakeAuthCentre centre(FakeAuthCentre::Answer{});
+    centre.SetJudge([](const std::string& name) {
+        FakeAuthCentre::Answer answer;
+        answer.silent = name != "surveyor";
+        return answer;
+    });
+    ASSERT_NO_FATAL_FAILURE(StartWithCentre(centre));
+
+    const int kLeaving = 24;
+    const size_t kThreads = 4;  // the centre's threads in the caster
+    std::vector<TestClient> leaving(kLeaving);
+    for (int i = 0; i < kLeaving; ++i) {
+        ASSERT_TRUE(leaving[i].Connect(Port()));
+        ASSERT_TRUE(leaving[i].Send(NtripTexts::GetRequest("SHARED", "leaver" + std::to_string(i), "pw")));
+    }
+    ASSERT_TRUE(centre.WaitRequests(kThreads, 5000)) << "every thread holds a check";
+    // They give up after a second, as real rovers do: by then every login
+    // has queued its check.
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    for (TestClient& rover : leaving) rover.Close();
+
+    Clock::time_point start = Clock::now();
+    std::string got = Login("surveyor", "pw-surveyor", 20000);
+    EXPECT_EQ(NtripTexts::kIcyOk, got) << Printable(got);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(15));
+
+    size_t leavers = 0;
+    for (const std::string& request : centre.Requests()) {
+        leavers += FakeAuthCentre::NameOf(request).compare(0, 6, "leaver") == 0 ? 1 : 0;
+    }
+    EXPECT_LE(leavers, kThreads) << "only the checks in flight when the rovers left were posted";
+    EXPECT_GE(vorlane.CountInLogAtLeast("Rover login dropped unasked", kLeaving - static_cast<int>(kThreads)),
+              kLeaving - static_cast<int>(kThreads));
+}
+
 // A peer streams relay logins with ever new passwords on one connection
 // while a real rover logs in on another. The peer's first login is being
 // checked when the rest arrive: those are refused without asking the
@@ -266,9 +339,12 @@ TEST_F(AuthCentreLoginTest, AConnectionStreamingLoginsIsAskedAboutOneAtATimeAndC
     }
     TestClient guesser;
     ASSERT_TRUE(guesser.Connect(Port()));
+    // The first login reaches the centre before the rest are sent: a check
+    // whose connection is closing by its turn (at its limit) is not posted.
+    ASSERT_TRUE(guesser.Send(NtripTexts::GetRequest("SHARED", "guesser", "pw-first")));
+    ASSERT_TRUE(centre.WaitRequests(1, RawPeers::kReplyMs)) << "the first login is checked";
     // Sends until all is out or the caster closes the connection.
     std::thread sender([&] { guesser.Send(stream); });
-    ASSERT_TRUE(centre.WaitRequests(1, RawPeers::kReplyMs)) << "the first login is checked";
 
     Clock::time_point start = Clock::now();
     std::string got = Login("surveyor", "pw-surveyor", 2000);

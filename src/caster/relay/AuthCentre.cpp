@@ -8,6 +8,7 @@
 #include <json/json.h>
 
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,17 +48,23 @@ size_t WriteCallback(char* data, size_t size, size_t count, void* reply)
 bool ParseReplyCode(const char* body, size_t length, int* code)
 {
     if (!body || !code) return false;
-    Json::CharReaderBuilder builder;
-    Json::CharReaderBuilder::strictMode(&builder.settings_);  // one object, nothing after it, no duplicate keys
-    std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    Json::Value root;
-    std::string errors;
-    if (!reader->parse(body, body + length, &root, &errors)) return false;
-    if (!root.isObject() || !root.isMember("code")) return false;
-    const Json::Value& value = root["code"];
-    if ((value.type() != Json::intValue && value.type() != Json::uintValue) || !value.isInt()) return false;
-    *code = value.asInt();
-    return true;
+    // The reader throws on what it will not read (nesting past its stack
+    // limit, say): the centre's text is foreign, so that is a refusal too.
+    try {
+        Json::CharReaderBuilder builder;
+        Json::CharReaderBuilder::strictMode(&builder.settings_);  // one object, nothing after it, no duplicate keys
+        std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+        Json::Value root;
+        std::string errors;
+        if (!reader->parse(body, body + length, &root, &errors)) return false;
+        if (!root.isObject() || !root.isMember("code")) return false;
+        const Json::Value& value = root["code"];
+        if ((value.type() != Json::intValue && value.type() != Json::uintValue) || !value.isInt()) return false;
+        *code = value.asInt();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 namespace {

@@ -44,7 +44,7 @@ size_t WriteCallback(char* data, size_t size, size_t count, void* reply);
 
 // The "code" of a reply body: true with *code for a JSON object whose "code"
 // is an integer (no fraction, exponent, string or other type), false for
-// anything else.
+// anything else, also for a text the JSON reader throws on. Never throws.
 bool ParseReplyCode(const char* body, size_t length, int* code);
 
 }  // namespace AuthCentre

@@ -2,9 +2,11 @@
 
 #include "caster/relay/AuthCentre.h"
 #include "runtime/Log.h"
+#include "runtime/LogText.h"
 
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
 #include <thread>
 
@@ -15,7 +17,8 @@ struct Ask {
     std::string name;
     std::string password;
     std::string node;
-    std::function<void(int)> answer;
+    AuthCentreWanted wanted;
+    AuthCentreAnswer answer;
 };
 
 // Made once and never freed: asks may be in flight while the process ends.
@@ -32,6 +35,42 @@ AskQueue& Queue()
     return *queue;
 }
 
+// One ask: dropped when no longer wanted, else posted; *told is set just
+// before its answer is called.
+void Run(Ask& ask, bool* told)
+{
+    if (ask.wanted && !ask.wanted()) {
+        *told = true;
+        ask.answer(AUTH_CENTRE_NOT_ASKED, -1);
+        return;
+    }
+    int result = AuthCentre::Post(ask.centre, ask.name.c_str(), ask.password.c_str(), ask.node.c_str());
+    *told = true;
+    ask.answer(AUTH_CENTRE_ANSWERED, result);
+}
+
+// What throws is logged and the thread goes on. An ask that threw before its
+// answer was told is told it failed, so that its asker's state (a check in
+// flight) is cleared all the same.
+void Handle(Ask& ask)
+{
+    static const char* const kWhere = "AuthCentreQueue_Serve";
+    bool told = false;
+    try {
+        Run(ask, &told);
+    } catch (const std::exception& e) {
+        Log_Error("%s:check of %s failed: %s", kWhere, LogText_Escape(ask.name.c_str()).c_str(), e.what());
+    } catch (...) {
+        Log_Error("%s:check of %s failed", kWhere, LogText_Escape(ask.name.c_str()).c_str());
+    }
+    if (told) return;
+    try {
+        ask.answer(AUTH_CENTRE_FAILED, -1);
+    } catch (...) {
+        Log_Error("%s:answer of %s failed", kWhere, LogText_Escape(ask.name.c_str()).c_str());
+    }
+}
+
 void Serve()
 {
     AskQueue& q = Queue();
@@ -43,15 +82,18 @@ void Serve()
             ask = std::move(q.asks.front());
             q.asks.pop_front();
         }
-        int result = AuthCentre::Post(ask.centre, ask.name.c_str(), ask.password.c_str(), ask.node.c_str());
-        ask.answer(result);
+        try {
+            Handle(ask);
+        } catch (...) {
+            // Even the log line failed (out of memory): go on all the same.
+        }
     }
 }
 
 }  // namespace
 
 void AuthCentreQueue_Ask(const AuthCentreConfig* centre, const std::string& name, const std::string& password,
-                         const std::string& node, std::function<void(int)> answer)
+                         const std::string& node, AuthCentreWanted wanted, AuthCentreAnswer answer)
 {
     AskQueue& q = Queue();
     {
@@ -61,11 +103,11 @@ void AuthCentreQueue_Ask(const AuthCentreConfig* centre, const std::string& name
                 q.started = true;
                 for (int i = 0; i < AUTH_CENTRE_QUEUE_THREADS; ++i) std::thread(Serve).detach();
             }
-            q.asks.push_back(Ask{centre, name, password, node, std::move(answer)});
+            q.asks.push_back(Ask{centre, name, password, node, std::move(wanted), std::move(answer)});
             q.wake.notify_one();
             return;
         }
     }
     Log_Warn("%s:%d checks wait already, refused", "AuthCentreQueue_Ask", static_cast<int>(AUTH_CENTRE_QUEUE_MAX));
-    answer(-1);
+    answer(AUTH_CENTRE_QUEUE_FULL, -1);
 }

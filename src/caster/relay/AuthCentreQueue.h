@@ -4,8 +4,13 @@
 //
 // Asks run in the order they were made on AUTH_CENTRE_QUEUE_THREADS threads;
 // each answer is handed to its callback on the thread that asked the centre.
-// At most AUTH_CENTRE_QUEUE_MAX asks wait; past that an ask is answered -1
-// at once, as a centre that cannot be reached.
+// Just before its POST an ask is asked whether it is still wanted: one whose
+// asker has gone meanwhile is dropped unasked, so that a centre's time is
+// never spent on connections that left. At most AUTH_CENTRE_QUEUE_MAX asks
+// wait; past that an ask is answered at once, unasked, with
+// AUTH_CENTRE_QUEUE_FULL. No exception leaves a centre thread: one thrown by
+// an ask is logged, and its answer, when not told yet, is told
+// AUTH_CENTRE_FAILED.
 #pragma once
 
 #include "config/ConfigRecords.h"
@@ -18,7 +23,20 @@ enum {
     AUTH_CENTRE_QUEUE_MAX = 1000,
 };
 
-// The centre record must outlive the process (the centre object's does).
-// answer gets AuthCentre::Post's result.
+// What became of an ask. Whatever it is, the answer is told exactly once.
+enum AuthCentreOutcome {
+    AUTH_CENTRE_ANSWERED = 0,  // asked: the code is AuthCentre::Post's result
+    AUTH_CENTRE_NOT_ASKED,     // dropped unasked at its turn: no longer wanted (code -1)
+    AUTH_CENTRE_QUEUE_FULL,    // refused unasked at once, on the caller's thread (code -1)
+    AUTH_CENTRE_FAILED,        // the ask threw before it had an answer (code -1)
+};
+
+// Called on a centre thread just before the POST, with no lock of the queue
+// held; false drops the ask. It may take the registries.
+typedef std::function<bool()> AuthCentreWanted;
+typedef std::function<void(AuthCentreOutcome outcome, int code)> AuthCentreAnswer;
+
+// The centre record must outlive the process (the centre object's does). An
+// empty wanted keeps the ask.
 void AuthCentreQueue_Ask(const AuthCentreConfig* centre, const std::string& name, const std::string& password,
-                         const std::string& node, std::function<void(int)> answer);
+                         const std::string& node, AuthCentreWanted wanted, AuthCentreAnswer answer);

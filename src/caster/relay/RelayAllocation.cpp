@@ -138,17 +138,32 @@ bool RelayAllocation_Recheck(const CasterScope& scope, const AuthCentreConfig* r
     Log_Info("Auth Centre Expiration Checking Realy_account:%s", LogText_Escape(userName.c_str()).c_str());
     NHServer* server = scope.server;
     RoverTable* rovers = scope.rovers;
+    // A rover that left by its turn is not asked about.
+    auto wanted = [rovers, channelID] {
+        RoverTable::Guard guard;
+        return rovers->Contains(channelID);
+    };
     // The centre knows the account, not the "~N" name of its further rovers.
-    AuthCentreQueue_Ask(recheckCentre, userKey, password, AUTH_NODE, [server, rovers, channelID, userName](int code) {
+    AuthCentreQueue_Ask(recheckCentre, userKey, password, AUTH_NODE, wanted,
+                        [server, rovers, channelID, userName, nowMs](AuthCentreOutcome outcome, int code) {
         bool present = false;
         {
             RoverTable::Guard guard;
             RoverRecord* asked = rovers->Find(channelID);
-            if (asked) asked->recheckAsking = 0;
+            if (asked) {
+                asked->recheckAsking = 0;
+                // A full queue (or a check that failed on our side) is not
+                // the centre's word: the rover stays and is asked again a
+                // little later.
+                if (outcome != AUTH_CENTRE_ANSWERED) {
+                    asked->lastRecheckMs = nowMs - RELAY_RECHECK_INTERVAL_MS + RELAY_RECHECK_RETRY_MS;
+                }
+            }
             present = asked != nullptr;
         }
-        // A rover that left meanwhile has nothing more to lose.
-        if (!present || code == 0) return;
+        // A rover that left meanwhile has nothing more to lose; only the
+        // centre's own answer may refuse one.
+        if (!present || outcome != AUTH_CENTRE_ANSWERED || code == 0) return;
         NHServer_PostClose(server, channelID);
         Log_Error("Auth Centre Expiration Checking Realy_account:%s, Now it's Unauthorized for Expiration or "
                   "Password-Modification \n",

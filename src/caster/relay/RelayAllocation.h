@@ -23,6 +23,9 @@ namespace Ntrip {
 
 // Steady milliseconds between two checks of a relay rover's user.
 static const int64_t RELAY_RECHECK_INTERVAL_MS = 600000;
+// After a check the centre's queue had no room for, the next try comes this
+// much later (at the first position past it).
+static const int64_t RELAY_RECHECK_RETRY_MS = 10000;
 // Below this many idle accounts the pool is running short.
 static const int RELAY_IDLE_ACCOUNT_WARNING = 5;
 
@@ -45,8 +48,11 @@ bool RelayAllocation_Start(const CasterScope& scope, RelayAccountList* pool, con
 // The 600 s check of a relay rover's user. Nothing while the centre is not
 // enabled: rovers let in by the rover user table are not thrown out. When
 // due, the check is queued (one per rover at a time) and the call returns;
-// the answer closes the rover unless the centre says code 0. The centre
-// record and the scope's server and rover registry must outlive the answer.
+// the centre's answer closes the rover unless it says code 0. A rover that
+// left by the check's turn is not asked about; a check the queue has no room
+// for keeps the rover and is tried again RELAY_RECHECK_RETRY_MS later. The
+// centre record and the scope's server and rover registry must outlive the
+// answer.
 bool RelayAllocation_Recheck(const CasterScope& scope, const AuthCentreConfig* recheckCentre, uint64_t channelID,
                              int64_t nowMs);
 

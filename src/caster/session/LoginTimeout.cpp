@@ -23,4 +23,11 @@ void LoginTimeout_Pass(const CasterScope& scope, int64_t nowMs, int64_t timeoutM
     });
 }
 
+bool LoginTimeout_StillLoggingIn(const CasterScope& scope, uint64_t channelID, int64_t nowMs, int64_t timeoutMs)
+{
+    ConnInfoTable::Guard guard;
+    ConnInfo* conn = scope.conns->Find(channelID);
+    return conn && !conn->closing && nowMs - conn->openedMs < timeoutMs;
+}
+
 }  // namespace Ntrip

@@ -22,4 +22,10 @@ static const int64_t LOGIN_TIMEOUT_MS = 30000;
 // closing. Takes the connection, base and rover locks, in that order.
 void LoginTimeout_Pass(const CasterScope& scope, int64_t nowMs, int64_t timeoutMs = LOGIN_TIMEOUT_MS);
 
+// Whether a login of the channel is still worth going on with at nowMs: its
+// connection is there, not closing, and opened less than timeoutMs before.
+// Takes the connection lock.
+bool LoginTimeout_StillLoggingIn(const CasterScope& scope, uint64_t channelID, int64_t nowMs,
+                                 int64_t timeoutMs = LOGIN_TIMEOUT_MS);
+
 }  // namespace Ntrip

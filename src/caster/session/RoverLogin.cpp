@@ -1,5 +1,6 @@
 #include "caster/session/RoverLogin.h"
 
+#include "caster/centre/CasterScope.h"
 #include "caster/centre/CtrlNotify.h"
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
@@ -11,6 +12,7 @@
 #include "caster/relay/AuthCentreQueue.h"
 #include "caster/relay/RelayAccountList.h"
 #include "caster/session/ConnectionClosing.h"
+#include "caster/session/LoginTimeout.h"
 #include "caster/session/RefusedRequests.h"
 #include "caster/session/UserLog.h"
 #include "caster/session/UserLogQueue.h"
@@ -170,13 +172,26 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
         return;
     }
     std::shared_ptr<Tarnek::LogRoot> copy(request->Clone());
-    AuthCentreQueue_Ask(centre, user, request->password, AUTH_NODE, [copy, channelID, config](int result) {
+    // A connection that has gone, is closing or is past its login time by
+    // its turn is not asked about: the centre's time is for those waiting.
+    auto wanted = [channelID] {
+        return LoginTimeout_StillLoggingIn(CasterScope_OfCenter(), channelID, ConnInfo_NowMs());
+    };
+    AuthCentreQueue_Ask(centre, user, request->password, AUTH_NODE, wanted,
+                        [copy, channelID, config](AuthCentreOutcome outcome, int result) {
         const auto* asked = static_cast<const NtripDecoding::NtripClientLoginRequest*>(copy.get());
         // Free for its next request before it can read this answer.
         {
             ConnInfoTable::Guard conns;
             if (ConnInfo* asker = GetConnInfoTable()->Find(channelID)) asker->centreAsking = 0;
         }
+        if (outcome == AUTH_CENTRE_NOT_ASKED) {
+            Log_Info("Rover login dropped unasked: channelID:%lld left, is closing or is past its login time, "
+                     "user=%s.", static_cast<long long>(channelID), LogText_Escape(asked->user).c_str());
+            return;
+        }
+        // A full queue or a failed check (result -1) refuses as a centre that
+        // cannot be reached.
         if (result != 0) {
             char reply[REPLY_SIZE];
             int code =

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -55,7 +56,7 @@ void Run()
         std::lock_guard<std::mutex> lock(s.mutex);
         root = s.root;
     }
-    std::unique_ptr<LogToFile> general(root.empty() ? new LogToFile() : new LogToFile(root.c_str()));
+    std::unique_ptr<LogToFile> general;
     std::map<std::string, std::unique_ptr<LogToFile>> users;
     std::deque<Entry> batch;
     for (;;) {
@@ -76,16 +77,23 @@ void Run()
         for (const Entry& e : batch) {
             bytes += e.text.size() + e.user.size();
             if (e.mode != USER_LOG_RELEASE) ++lines;
-            if (e.mode == USER_LOG_RELEASE) {
-                if (users.erase(e.user) > 0) {
-                    Log_Debug("UserLogQueue:user writer freed, %zu left", users.size());
+            // No exception may end this thread (or the process): a line the
+            // writers throw on (out of memory) is dropped and logged.
+            try {
+                if (e.mode == USER_LOG_RELEASE) {
+                    if (users.erase(e.user) > 0) {
+                        Log_Debug("UserLogQueue:user writer freed, %zu left", users.size());
+                    }
+                } else if (e.mode == LOG_TO_FILE_GENERAL) {
+                    if (!general) general.reset(root.empty() ? new LogToFile() : new LogToFile(root.c_str()));
+                    general->Write(e.text.c_str(), LOG_TO_FILE_GENERAL, "", e.at);
+                } else {
+                    std::unique_ptr<LogToFile>& writer = users[e.user];
+                    if (!writer) writer.reset(root.empty() ? new LogToFile() : new LogToFile(root.c_str()));
+                    writer->Write(e.text.c_str(), LOG_TO_FILE_USER, e.user.c_str(), e.at);
                 }
-            } else if (e.mode == LOG_TO_FILE_GENERAL) {
-                general->Write(e.text.c_str(), LOG_TO_FILE_GENERAL, "", e.at);
-            } else {
-                std::unique_ptr<LogToFile>& writer = users[e.user];
-                if (!writer) writer.reset(root.empty() ? new LogToFile() : new LogToFile(root.c_str()));
-                writer->Write(e.text.c_str(), LOG_TO_FILE_USER, e.user.c_str(), e.at);
+            } catch (const std::exception& ex) {
+                Log_Error("%s:user log entry dropped: %s", "UserLogQueue_Run", ex.what());
             }
         }
         std::lock_guard<std::mutex> lock(s.mutex);

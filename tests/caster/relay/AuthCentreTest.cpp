@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -196,6 +197,58 @@ TEST_F(AuthCentreTest, ConfigLoadsFromTheFileBesideTheExecutable)
     unlink(path.c_str());
     EXPECT_EQ(-1, AuthCentre::LoadConfig(&record, name.c_str()));
     EXPECT_EQ(-1, AuthCentre::LoadConfig(nullptr, name.c_str()));
+}
+
+// A reply the JSON reader throws on (nesting past its stack limit) comes
+// back from the centre like any other refusal.
+TEST_F(AuthCentreTest, AReplyTooDeepToReadRefuses)
+{
+    FakeCentre centre(200, std::string(2000, '[') + std::string(2000, ']'));
+    AuthCentreConfig record = RecordFor(centre.Url());
+    EXPECT_EQ(-1, AuthCentre::Post(&record, "u", "p", "1"));
+}
+
+// Texts within the reply's size cap that a centre may send: what the reader
+// throws on, numbers past an int and anything but an object are refusals,
+// never an exception.
+TEST(AuthCentreReplyTest, ParseReplyCodeRefusesDeepNestingHugeNumbersAndNonObjects)
+{
+    auto arrays = [](int depth) { return std::string(depth, '[') + std::string(depth, ']'); };
+    std::string objects;
+    for (int i = 0; i < 2000; ++i) objects += "{\"a\":";
+    objects += "0" + std::string(2000, '}');
+    struct Case {
+        const char* what;
+        std::string body;
+        bool read;
+        int code;
+    } cases[] = {
+        {"2,000 nested arrays", arrays(2000), false, 0},
+        {"2,000 arrays left open", std::string(2000, '['), false, 0},
+        {"2,000 nested objects", objects, false, 0},
+        {"a code beside 2,000 nested arrays", "{\"code\":0,\"x\":" + arrays(2000) + "}", false, 0},
+        {"a code beside 500 nested arrays", "{\"code\":0,\"x\":" + arrays(500) + "}", true, 0},
+        {"a code just past an int", "{\"code\":2147483648}", false, 0},
+        {"the least int", "{\"code\":-2147483648}", true, INT_MIN},
+        {"a code of 30 digits", "{\"code\":" + std::string(30, '9') + "}", false, 0},
+        {"a code of 60,000 digits", "{\"code\":" + std::string(60000, '1') + "}", false, 0},
+        {"a code of 1e999", "{\"code\":1e999}", false, 0},
+        {"a code of -1e999", "{\"code\":-1e999}", false, 0},
+        {"a string", "\"code\"", false, 0},
+        {"a number", "0", false, 0},
+        {"null", "null", false, 0},
+        {"true", "true", false, 0},
+        {"an array holding the object", "[{\"code\":0}]", false, 0},
+        {"nothing", "", false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int code = 12345;
+        bool read = false;
+        EXPECT_NO_THROW(read = AuthCentre::ParseReplyCode(c.body.data(), c.body.size(), &code));
+        EXPECT_EQ(c.read, read);
+        EXPECT_EQ(c.read ? c.code : 12345, code) << "the code is written only when read";
+    }
 }
 
 TEST(AuthCentreReplyTest, WriteCallbackCollectsUpToTheLimit)

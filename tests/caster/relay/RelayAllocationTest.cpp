@@ -5,6 +5,7 @@
 // network server never runs: the relay start and the closes it is asked for
 // stay in its queue, where the test reads them.
 #include "caster/BindingFixture.h"
+#include "caster/relay/HeldCentreQueue.h"
 #include "caster/relay/AuthCentre.h"
 #include "caster/relay/RelayAccountList.h"
 #include "caster/relay/RelayAllocation.h"
@@ -283,6 +284,68 @@ TEST_F(RelayAllocationTest, AnUnreachableCentreClosesTheRoverAtItsRecheck)
     std::vector<Posted> posted;
     Started(&posted);
     EXPECT_EQ((std::vector<Posted>{Close(11)}), posted);
+}
+
+// The centre's threads are busy and AUTH_CENTRE_QUEUE_MAX checks wait: a
+// due recheck finds no room. That is not the centre's refusal: the rover
+// stays, and is asked again RELAY_RECHECK_RETRY_MS later, when the centre
+// has room and lets it stay.
+TEST_F(RelayAllocationTest, AFullQueueIsNoRefusalTheRoverStaysAndIsAskedAgainLater)
+{
+    FakeAuthCentre fake(FakeAuthCentre::Answer{});
+    snprintf(centre.url, sizeof(centre.url), "%s", fake.Url().c_str());
+    centre.enabled = 1;
+    const int64_t nowMs = 5000000000;
+    const int64_t retryMs = Ntrip::RELAY_RECHECK_RETRY_MS;
+    RoverRecord* rover = AddRelayRover("alice", 11);
+    rover->relayFlag = 1;
+    rover->lastRecheckMs = nowMs - Ntrip::RELAY_RECHECK_INTERVAL_MS;
+    HeldCentreQueue held;
+    ASSERT_TRUE(held.Hold());
+    held.Fill();
+
+    EXPECT_TRUE(Position(11, nowMs));
+    EXPECT_TRUE(Taken().empty()) << "the rover is not closed";
+    rover = rovers->Find(11);
+    ASSERT_NE(nullptr, rover);
+    EXPECT_EQ(0, rover->recheckAsking);
+    EXPECT_EQ(nowMs - Ntrip::RELAY_RECHECK_INTERVAL_MS + retryMs, rover->lastRecheckMs);
+    // Not before the retry is due.
+    EXPECT_TRUE(Position(11, nowMs + retryMs - 1));
+    EXPECT_EQ(nowMs - Ntrip::RELAY_RECHECK_INTERVAL_MS + retryMs, rovers->Find(11)->lastRecheckMs);
+
+    ASSERT_TRUE(held.Release());
+    EXPECT_TRUE(Position(11, nowMs + retryMs));
+    EXPECT_TRUE(WaitAnswered(11));
+    EXPECT_EQ(1u, fake.RequestCountOf("alice"));
+    EXPECT_TRUE(Taken().empty()) << "the centre said 0";
+    EXPECT_EQ(nowMs + retryMs, rovers->Find(11)->lastRecheckMs);
+}
+
+// Two rechecks wait behind busy threads; alice leaves meanwhile. Her check is
+// dropped unasked, bob's is posted.
+TEST_F(RelayAllocationTest, ARoverThatLeftBeforeItsTurnIsNotAskedAbout)
+{
+    FakeAuthCentre fake(FakeAuthCentre::Answer{});
+    snprintf(centre.url, sizeof(centre.url), "%s", fake.Url().c_str());
+    centre.enabled = 1;
+    const int64_t nowMs = 5000000000;
+    for (uint64_t channel : {11, 12}) {
+        RoverRecord* rover = AddRelayRover(channel == 11 ? "alice" : "bob", channel);
+        rover->relayFlag = 1;
+        rover->lastRecheckMs = nowMs - Ntrip::RELAY_RECHECK_INTERVAL_MS;
+    }
+    HeldCentreQueue held;
+    ASSERT_TRUE(held.Hold());
+    EXPECT_TRUE(Position(11, nowMs));
+    EXPECT_TRUE(Position(12, nowMs));
+    rovers->Remove(11);
+
+    ASSERT_TRUE(held.Release());
+    EXPECT_TRUE(WaitAnswered(12));
+    EXPECT_EQ(1u, fake.RequestCountOf("bob"));
+    EXPECT_EQ(0u, fake.RequestCountOf("alice"));
+    EXPECT_TRUE(Taken().empty());
 }
 
 std::atomic<int64_t> g_steadyMs{0};
