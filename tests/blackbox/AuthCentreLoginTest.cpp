@@ -359,3 +359,28 @@ TEST_F(AuthCentreLoginTest, AConnectionStreamingLoginsIsAskedAboutOneAtATimeAndC
 }
 
 }  // namespace
+
+// A relay rover's first GGA sent in the same segment as its login waits
+// while the centre checks the login, then starts its relay: the upstream
+// gets the request and that sentence, and the rover sends nothing more.
+TEST_F(AuthCentreLoginTest, AGgaSentWithALoginTheCentreChecksStartsTheRelay)
+{
+    FakeAuthCentre centre(FakeAuthCentre::Answer{});
+    FakeUpstream upstream("ICY 200 OK\r\n\r\n");
+    ASSERT_TRUE(UseAuthCentre(centre.Url()));
+    ASSERT_TRUE(WriteRelayList(SharedLine("SHARED", upstream.Port(), "UP", "acc1:pw1")));
+    ASSERT_NO_FATAL_FAILURE(StartCaster());
+
+    TestClient rover;
+    const std::string gga = GgaLine(39.10, -121.00);
+    ASSERT_TRUE(rover.Connect(Port()));
+    ASSERT_TRUE(rover.Send(NtripTexts::GetRequest("SHARED", "centreuser", "centrepass") + gga));
+    ASSERT_EQ(NtripTexts::kIcyOk, rover.ReadExactly(NtripTexts::kIcyOk.size(), RawPeers::kReplyMs));
+    std::shared_ptr<FakeUpstream::Conn> conn = upstream.WaitConnection(0, 5000);
+    ASSERT_TRUE(conn) << "the sentence sent with the login started no relay";
+    EXPECT_TRUE(conn->WaitFor(RelayRequest("UP", "acc1:pw1") + gga)) << Printable(conn->Received());
+    const std::string bytes = GnssFrames::CounterBytes(0, 400);
+    conn->Send(bytes);
+    std::string got = rover.ReadExactly(bytes.size(), RawPeers::kReplyMs);
+    EXPECT_EQ(bytes, got) << FirstDifference(got, bytes);
+}
