@@ -518,6 +518,21 @@ TEST_F(RelayClientTest, SilencePastTheTimeOutEndsTheRelayOnce)
     EXPECT_EQ(1u, rec_.ClosedCount());
 }
 
+// A reply whose end never comes (header lines without the empty line) is
+// waited for only as long as the time-out: the relay is never verified.
+TEST_F(RelayClientTest, AReplyThatNeverEndsIsLeftAtTheTimeOut)
+{
+    FakeUpstream upstream("HTTP/1.1 200 OK\r\nNtrip-Version: Ntrip/2.0\r\nContent-Type: gnss/data\r\n");
+    RelayContext* context = MakeRelay("127.0.0.1", upstream.Port());
+    context->readTimeout = {0, 300000};
+    ASSERT_EQ(0, Relay_Connect(context));
+    ASSERT_TRUE(rec_.WaitClosed(1));
+    EXPECT_EQ(-1, rec_.LastClosed().state);
+    EXPECT_TRUE(rec_.verified.empty());
+    EXPECT_TRUE(rec_.received.empty());
+    EXPECT_TRUE(Accepted(upstream)->WaitEnded());
+}
+
 // Closes by command (a base timeout, a kick, a relogin) end the relay too,
 // before and after the upstream has accepted, exactly once.
 TEST_F(RelayClientTest, ACloseByCommandEndsTheRelayExactlyOnce)
