@@ -155,6 +155,139 @@ TEST_F(RoverRelayTest, RoverGoneBeforeTheUpstreamAnswersEndsItsRelay)
     ASSERT_TRUE(upstream.WaitConnection(1, 5000)) << "the account was not given back";
 }
 
+// The upstream's stream as its bytes go: chunk-framed (in pieces of
+// several sizes, one with an extension, one size in upper-case hex) or as
+// they are.
+std::string Framed(const std::string& data, bool chunked)
+{
+    if (!chunked) return data;
+    std::string out = FakeUpstream::Chunk(data.substr(0, 1));
+    out += FakeUpstream::Chunk(data.substr(1, 60), ";seq=2;note=\"a b\"");
+    out += FakeUpstream::Chunk(data.substr(61, 200), "", true);
+    if (data.size() > 261) out += FakeUpstream::Chunk(data.substr(261), " ;x");
+    return out;
+}
+
+// The frame an upstream sends in its reply's segment, one per case.
+std::string FirstFrame(size_t caseIndex)
+{
+    return GnssFrames::RtcmFiller(1074, 150, static_cast<uint32_t>(10 + caseIndex));
+}
+
+// An upstream's reply, the stream's first frames in the reply's own segment
+// and more stream after it: the relay's rover receives the stream byte for
+// byte, and not a byte of the reply (its status line, header lines, empty
+// line) or of the chunk framing, however the reply is cut. A chunked stream
+// ends at its last chunk, which ends the relay and closes the rover.
+TEST_F(RoverRelayTest, TheRoverGetsExactlyTheUpstreamsStream)
+{
+    struct Case {
+        const char* story;
+        std::string reply;  // status line, header lines, empty line
+        bool chunked;       // the stream goes in chunks
+        bool byteAtATime;   // the reply and the first frames
+    };
+    const std::string ntrip2 = "HTTP/1.1 200 OK\r\nNtrip-Version: Ntrip/2.0\r\nContent-Type: gnss/data\r\n";
+    const std::vector<Case> cases = {
+        {"ICY and its empty line", "ICY 200 OK\r\n\r\n", false, false},
+        {"ICY without an empty line", "ICY 200 OK\r\n", false, false},
+        {"ICY and its empty line, a byte at a time", "ICY 200 OK\r\n\r\n", false, true},
+        {"ICY without an empty line, a byte at a time", "ICY 200 OK\r\n", false, true},
+        {"NTRIP 2.0 header lines, a byte at a time", ntrip2 + "Cache-Control: no-store\r\n\r\n", false, true},
+        {"chunked", ntrip2 + "Transfer-Encoding: chunked\r\n\r\n", true, false},
+        {"chunked, named in other cases, a byte at a time", ntrip2 + "transfer-encoding:  CHUNKED \r\n\r\n", true,
+         true},
+    };
+    std::vector<std::unique_ptr<FakeUpstream>> upstreams;
+    std::string list;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const std::string n = std::to_string(i);
+        FakeUpstream::Behaviour answer;
+        answer.reply = cases[i].reply + Framed(FirstFrame(i), cases[i].chunked);
+        answer.bytePauseMs = cases[i].byteAtATime ? 2 : 0;
+        upstreams.emplace_back(new FakeUpstream(answer));
+        list += SharedLine("M" + n, upstreams.back()->Port(), "UP", "acc" + n + ":pw" + n);
+        ASSERT_TRUE(AddRover("user" + n));
+    }
+    ASSERT_TRUE(WriteRelayList(list));
+    ASSERT_NO_FATAL_FAILURE(StartCaster());
+
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.story);
+        const std::string n = std::to_string(i);
+        TestClient rover;
+        std::string reply;
+        ASSERT_TRUE(LoginRover(&rover, "M" + n, "user" + n, &reply)) << Printable(reply);
+        std::string gga = GgaLine(39.1, -121.0);
+        ASSERT_TRUE(rover.Send(gga));
+        std::shared_ptr<FakeUpstream::Conn> conn = upstreams[i]->WaitConnection(0, 5000);
+        ASSERT_TRUE(conn);
+        std::string first = FirstFrame(i);
+        std::string later = GnssFrames::RtcmFeed(3000, static_cast<uint32_t>(20 + i));
+        conn->Send(Framed(later, c.chunked) + (c.chunked ? FakeUpstream::Chunk("") + "\r\n" : ""));
+
+        std::string want = first + later;
+        std::string got = rover.ReadExactly(want.size(), 8000);
+        EXPECT_EQ(want, got) << FirstDifference(got, want) << " " << Printable(got.substr(0, 40));
+        if (c.chunked) {
+            EXPECT_TRUE(rover.WaitClosed(3000)) << "the relay outlived its stream's last chunk";
+            EXPECT_TRUE(conn->WaitEnded());
+        } else {
+            EXPECT_TRUE(RawPeers::StaysQuiet(&rover, 300));
+        }
+        EXPECT_TRUE(conn->WaitFor(gga)) << Printable(conn->Received());
+    }
+}
+
+// A reply the relay cannot take whole is a refusal: a header past 8 KiB
+// (one 2 MB line, or many short ones) or a transfer coding other than
+// chunked. The rover receives not a byte and is closed, and the account is
+// free again.
+TEST_F(RoverRelayTest, RepliesPast8KiBOrOfAnotherCodingAreRefused)
+{
+    std::string manyLines;
+    for (int i = 0; i < 100; ++i) manyLines += "X-Line-" + std::to_string(i) + ": " + std::string(80, 'v') + "\r\n";
+    const std::string stream = GnssFrames::RtcmFeed(2000, 3);
+    struct Case {
+        const char* story;
+        std::string reply;
+    } cases[] = {
+        {"a 2 MB header line", "HTTP/1.1 200 OK\r\nX-Padding: " + std::string(2 << 20, 'p') + "\r\n\r\n"},
+        {"header lines past 8 KiB", "HTTP/1.1 200 OK\r\n" + manyLines + "\r\n"},
+        {"gzip before chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n"},
+    };
+    std::vector<std::unique_ptr<FakeUpstream>> upstreams;
+    std::string list;
+    for (size_t i = 0; i < sizeof(cases) / sizeof(cases[0]); ++i) {
+        const std::string n = std::to_string(i);
+        FakeUpstream::Behaviour answer;
+        answer.reply = cases[i].reply + stream;
+        upstreams.emplace_back(new FakeUpstream(answer));
+        list += SharedLine("M" + n, upstreams.back()->Port(), "UP", "acc" + n + ":pw" + n);
+        ASSERT_TRUE(AddRover("user" + n));
+    }
+    ASSERT_TRUE(WriteRelayList(list));
+    ASSERT_NO_FATAL_FAILURE(StartCaster());
+
+    for (size_t i = 0; i < upstreams.size(); ++i) {
+        SCOPED_TRACE(cases[i].story);
+        const std::string n = std::to_string(i);
+        TestClient rover;
+        ASSERT_TRUE(LoginRover(&rover, "M" + n, "user" + n));
+        ASSERT_TRUE(rover.Send(GgaLine(39.1, -121.0)));
+        bool closed = false;
+        std::string got = rover.ReadUntilEof(5000, &closed);
+        EXPECT_TRUE(closed) << "the refused relay's rover stayed connected";
+        EXPECT_EQ("", got) << Printable(got);
+        std::shared_ptr<FakeUpstream::Conn> conn = upstreams[i]->WaitConnection(0);
+        ASSERT_TRUE(conn);
+        EXPECT_TRUE(conn->WaitEnded(5000));
+        EXPECT_TRUE(WaitCount("account\tis useful : acc" + n + "\n", 1, 3000));
+    }
+    EXPECT_EQ(static_cast<int>(upstreams.size()), vorlane.CountInLogAtLeast("Ntrip verify failed", 3));
+}
+
 // With relay mounts configured, the source table lists them, and no base.
 TEST_F(RoverRelayTest, SourceTableListsTheRelayMounts)
 {

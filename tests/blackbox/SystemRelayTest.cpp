@@ -85,6 +85,63 @@ TEST_F(SystemRelayTest, RelayIsAnOnlineBaseServedByteForByte)
     EXPECT_GE(vorlane.CountInLogAtLeast(loggedIn, 1), 1);
 }
 
+// A station position (1005) sent in the same segment as "ICY 200 OK" places
+// the relay base: a NEAREST rover next to it is bound at its first GGA, and
+// from then on receives the relay's stream byte for byte.
+TEST_F(SystemRelayTest, APositionSentWithTheReplyPlacesTheRelayBase)
+{
+    FakeUpstream::Behaviour answer;
+    answer.reply = "ICY 200 OK\r\n\r\n" + GnssFrames::Rtcm1005(7, 39.12, -121.04, 20.0);
+    FakeUpstream upstream(answer);
+    ASSERT_NO_FATAL_FAILURE(StartWithSystemMount(upstream.Port()));
+    std::shared_ptr<FakeUpstream::Conn> conn = ExpectRelay(upstream, 0, kTickMs + kTickSlackMs);
+    ASSERT_TRUE(conn);
+    ASSERT_TRUE(RawPeers::WaitListed(Port(), "LOCAL"));
+
+    TestClient rover;
+    std::string reply;
+    ASSERT_TRUE(LoginRover(&rover, "NEAREST", "rover1", &reply)) << Printable(reply);
+    ASSERT_TRUE(rover.Send(GgaLine(39.1201, -121.0401)));
+    // Bound once a frame the upstream sends from now on reaches it.
+    const std::string marker = GnssFrames::RtcmFiller(1077, 40, 5);
+    std::string got;
+    bool bound = WaitFor([&] {
+        conn->Send(marker);
+        got += rover.ReadAvailable(100);
+        return !got.empty();
+    }, 5000, 0);
+    ASSERT_TRUE(bound) << "the NEAREST rover was never bound to the relay base";
+
+    const std::string feed = GnssFrames::RtcmFeed(6000, 9);
+    conn->Send(feed);
+    WaitFor([&] {
+        got += rover.ReadAvailable(50);
+        return got.size() >= feed.size() && got.compare(got.size() - feed.size(), feed.size(), feed) == 0;
+    }, 5000, 0);
+    std::string want;
+    while (want.size() + feed.size() < got.size()) want += marker;
+    want += feed;
+    EXPECT_EQ(want, got) << FirstDifference(got, want);
+}
+
+// An upstream whose 200 reply runs on in a 2 MB header line is refused once
+// 8 KiB of it have come: the mount never comes online, the account is given
+// back, and the next tick asks again.
+TEST_F(SystemRelayTest, AReplyPast8KiBIsRefusedAndAskedAgainAtTheNextTick)
+{
+    FakeUpstream::Behaviour answer;
+    answer.reply =
+        "HTTP/1.1 200 OK\r\nX-Padding: " + std::string(2 << 20, 'p') + "\r\n\r\n" + GnssFrames::RtcmFeed(2000, 4);
+    FakeUpstream upstream(answer);
+    ASSERT_NO_FATAL_FAILURE(StartWithSystemMount(upstream.Port()));
+    ASSERT_TRUE(ExpectRelay(upstream, 0, kTickMs + kTickSlackMs));
+    ASSERT_TRUE(WaitCount(kReleased, 1, 5000)) << "the refused relay kept its account";
+    EXPECT_GE(vorlane.CountInLogAtLeast("Ntrip verify failed", 1), 1);
+    EXPECT_TRUE(upstream.WaitConnection(0)->WaitEnded());
+    ASSERT_TRUE(ExpectRelay(upstream, 1, kTickMs + kTickSlackMs));
+    EXPECT_EQ(std::string::npos, RawPeers::FetchSourceTable(Port()).find(NtripTexts::StrLine("LOCAL")));
+}
+
 // The upstream ends an accepted relay: the relay base goes (its rover is
 // closed), the account is idle again, and the next tick starts the relay anew.
 TEST_F(SystemRelayTest, AcceptedThenClosedByTheUpstreamRestartsAtTheNextTick)

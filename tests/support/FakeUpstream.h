@@ -1,13 +1,16 @@
 // Another caster for relay tests, on 127.0.0.1 and a free port: it reads each
 // client's request up to its blank line, answers with the reply it is given
 // (nothing at all for a silent upstream), then records whatever else the
-// client sends and writes what the test hands it.
+// client sends and writes what the test hands it. The reply may carry the
+// stream's first bytes, go a byte at a time, or frame the stream in chunks
+// (Chunk) as an HTTP/1.1 server does.
 #pragma once
 
 #include "support/LoopbackListener.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,6 +18,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -32,7 +36,21 @@ public:
         std::string replyRest;        // sent after delayMs, for a reply cut in two
         int delayMs = 0;
         bool closeAfterReply = false;  // a refusing caster hangs up
+        // Above 0: the reply and its rest go a byte at a time, each in a
+        // segment of its own, this many ms apart.
+        int bytePauseMs = 0;
     };
+
+    // One chunk of the chunked transfer coding: the size in hex (upper case
+    // when asked), the extension text as given (";name=value"), CRLF, the
+    // data, CRLF. Empty data makes the last chunk, "0" and its line end
+    // (the empty line that ends the trailers is the caller's).
+    static std::string Chunk(const std::string& data, const std::string& extension = "", bool upperHex = false)
+    {
+        char size[32];
+        snprintf(size, sizeof(size), upperHex ? "%zX" : "%zx", data.size());
+        return size + extension + "\r\n" + data + (data.empty() ? "" : "\r\n");
+    }
 
     // One client connection as the upstream sees it.
     class Conn {
@@ -119,6 +137,23 @@ private:
         return true;
     }
 
+    // One byte per segment: no coalescing on the way, a pause after each.
+    static bool SendSlowly(int fd, const std::string& bytes, int pauseMs)
+    {
+        int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+        for (char c : bytes) {
+            if (send(fd, &c, 1, MSG_NOSIGNAL) != 1) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+        }
+        return true;
+    }
+
+    bool SendReply(int fd, const std::string& bytes)
+    {
+        return behaviour_.bytePauseMs > 0 ? SendSlowly(fd, bytes, behaviour_.bytePauseMs) : SendAll(fd, bytes);
+    }
+
     // Reads what is there within waitMs; false once the client has ended.
     bool ReadSome(int fd, Conn& conn, int waitMs)
     {
@@ -146,10 +181,10 @@ private:
             open = ReadSome(fd, *conn, 20);
         }
         if (open && !behaviour_.reply.empty()) {
-            SendAll(fd, behaviour_.reply);
+            SendReply(fd, behaviour_.reply);
             if (!behaviour_.replyRest.empty()) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(behaviour_.delayMs));
-                SendAll(fd, behaviour_.replyRest);
+                SendReply(fd, behaviour_.replyRest);
             }
             if (behaviour_.closeAfterReply) open = false;
         }

@@ -1,5 +1,6 @@
 #include "caster/relay/RelayClient.h"
 
+#include "caster/relay/RelayReply.h"
 #include "net/NHServer.h"
 #include "runtime/FixedText.h"
 #include "runtime/Log.h"
@@ -31,9 +32,6 @@ struct RelayLookup {
 };
 
 namespace {
-
-const char* const kAccepted[] = {"HTTP/1.1 200 OK", "HTTP/1.0 200 OK", "ICY 200 OK"};
-const size_t kReplyPeek = 4096;
 
 int FieldLength(const char* field, size_t size) { return static_cast<int>(strnlen(field, size)); }
 
@@ -209,7 +207,7 @@ void RelayStart(void* arg)
     context->lookup = lookup;
 }
 
-void LogReplyLine(const RelayContext* context, const char* bytes, size_t length)
+void LogReplyLine(const RelayContext* context, const char* bytes, size_t length, const char* reason)
 {
     char line[81];
     size_t n = 0;
@@ -219,8 +217,67 @@ void LogReplyLine(const RelayContext* context, const char* bytes, size_t length)
         ++n;
     }
     line[n] = '\0';
-    Log_Info("%s:%s:%d/%s answered \"%s\"", "RelayVerifyCallback", context->request->upstreamHost,
-             context->request->upstreamPort & 0xffff, context->request->upstreamMount, line);
+    Log_Info("%s:%s:%d/%s answered \"%s\" (%s)", "RelayVerifyCallback", context->request->upstreamHost,
+             context->request->upstreamPort & 0xffff, context->request->upstreamMount, line, reason ? reason : "");
+}
+
+// Whether the relay still reads this connection after a callback it made:
+// an end clears the connection's callbacks before it frees the context.
+// The caller holds a reference to bev, so bev outlives such an end.
+bool StillReading(struct bufferevent* bev, const RelayContext* context)
+{
+    bufferevent_data_cb read = nullptr;
+    void* arg = nullptr;
+    bufferevent_getcb(bev, &read, nullptr, nullptr, &arg);
+    return read == RelayReadDataCallback && arg == context;
+}
+
+// Takes the empty line an "ICY 200 OK" may still have had off the head of
+// the stream. False while the bytes cannot tell yet: a lone "\r" waits in
+// the input for the byte after it.
+bool TakeEmptyLine(RelayContext* context, struct evbuffer* input)
+{
+    char head[2];
+    ev_ssize_t got = evbuffer_copyout(input, head, sizeof(head));
+    int empty = RelayReply_EmptyLine(head, got > 0 ? static_cast<size_t>(got) : 0);
+    if (empty < 0) return false;
+    evbuffer_drain(input, static_cast<size_t>(empty));
+    context->emptyLineOpen = false;
+    return true;
+}
+
+// Leaves in the input only the chunk data it held, in order; the framing is
+// dropped. Only the input's front is touched (its end belongs to the
+// socket's reads): the data is moved out while the framing is drained, then
+// put back in front. False once the stream is over (its last chunk, or
+// framing that is not the chunked coding); what came after that is dropped.
+bool TakeChunkFraming(RelayContext* context, struct evbuffer* input)
+{
+    struct evbuffer* data = evbuffer_new();
+    if (!data) Log_Fatal("%s:evbuffer_new fail", "RelayReadDataCallback");
+    bool open = true;
+    while (open && evbuffer_get_length(input) > 0) {
+        struct evbuffer_iovec extent;
+        if (evbuffer_peek(input, -1, nullptr, &extent, 1) < 1) break;
+        RelayChunkStep step =
+            RelayChunkDecoder_Step(&context->chunks, static_cast<const char*>(extent.iov_base), extent.iov_len);
+        if (step.kind == RELAY_CHUNK_DATA) {
+            evbuffer_remove_buffer(input, data, step.length);
+        } else if (step.kind == RELAY_CHUNK_FRAMING && step.length > 0) {
+            evbuffer_drain(input, step.length);
+        } else {
+            Log_Info("%s:relay %s stream ends: %s", "RelayReadDataCallback", context->name,
+                     step.kind == RELAY_CHUNK_END ? "last chunk" : "chunk framing malformed");
+            evbuffer_drain(input, evbuffer_get_length(input));
+            open = false;
+        }
+    }
+    if (evbuffer_prepend_buffer(input, data) != 0) {
+        Log_Error("%s:relay %s chunk data dropped", "RelayReadDataCallback", context->name);
+        open = false;
+    }
+    evbuffer_free(data);
+    return open;
 }
 
 }  // namespace
@@ -292,6 +349,9 @@ int RelayContext_Init(RelayContext* context, RelayRequest* request, NHServer* se
     context->ownsBev = false;
     context->connecting = false;
     context->eventsWhileConnecting = 0;
+    context->emptyLineOpen = false;
+    context->chunked = false;
+    RelayChunkDecoder_Init(&context->chunks);
     return 1;
 }
 
@@ -349,24 +409,6 @@ int Relay_SendRequest(struct bufferevent* bev, const RelayRequest* request)
     return bufferevent_write(bev, text, static_cast<size_t>(length)) == 0 ? 0 : -1;
 }
 
-bool Relay_ReplyAccepted(const char* bytes, size_t length, bool* more)
-{
-    bool couldBe = false;
-    for (const char* accepted : kAccepted) {
-        size_t n = strlen(accepted);
-        if (length >= n) {
-            if (memcmp(bytes, accepted, n) == 0) {
-                if (more) *more = false;
-                return true;
-            }
-        } else if (memcmp(bytes, accepted, length) == 0) {
-            couldBe = true;
-        }
-    }
-    if (more) *more = couldBe;
-    return false;
-}
-
 void RelayConnectCallback(struct bufferevent* bev, short events, void* arg)
 {
     RelayContext* context = static_cast<RelayContext*>(arg);
@@ -417,31 +459,42 @@ void RelayVerifyCallback(struct bufferevent* bev, void* arg)
     struct evbuffer* input = bufferevent_get_input(bev);
     size_t waiting = evbuffer_get_length(input);
     if (waiting == 0) return;
-    char reply[kReplyPeek];
-    ev_ssize_t got = evbuffer_copyout(input, reply, waiting < sizeof(reply) ? waiting : sizeof(reply));
+    char head[RELAY_REPLY_MAX];
+    ev_ssize_t got = evbuffer_copyout(input, head, waiting < sizeof(head) ? waiting : sizeof(head));
     if (got <= 0) return;
-    bool more = false;
-    bool accepted = Relay_ReplyAccepted(reply, static_cast<size_t>(got), &more);
-    if (!accepted && more) return;  // the status line is still arriving
+    RelayReply reply = RelayReply_Read(head, static_cast<size_t>(got));
+    if (reply.verdict == RELAY_REPLY_INCOMPLETE) return;  // the rest comes within the deadline
 
-    // Answered: the deadline is over, and the reply is not passed on.
+    // Answered: the deadline is over.
     if (context->timer) {
         event_free(context->timer);
         context->timer = nullptr;
     }
-    evbuffer_drain(input, waiting);
 
-    if (accepted) {
+    if (reply.verdict == RELAY_REPLY_ACCEPTED) {
+        Log_Debug("%s:relay %s accepted by %s:%d/%s (%s%s)", "RelayVerifyCallback", context->name,
+                  context->request->upstreamHost, context->request->upstreamPort & 0xffff,
+                  context->request->upstreamMount, reply.http ? "NTRIP 2.0" : "NTRIP 1.0",
+                  reply.chunked ? ", chunked" : "");
+        evbuffer_drain(input, reply.length);
+        context->emptyLineOpen = reply.emptyLineOpen;
+        context->chunked = reply.chunked;
+        RelayChunkDecoder_Init(&context->chunks);
         if (context->firstMessageLength > 0) bufferevent_write(bev, context->firstMessage, context->firstMessageLength);
         context->state = 1;
         bufferevent_setcb(bev, RelayReadDataCallback, nullptr, RelayEventCallback, context);
-        // The callback may end the relay; the context is not touched after it.
+        // Held across the callback, which may end the relay and free the connection.
+        bufferevent_incref(bev);
         if (context->callbacks && context->callbacks->verified) context->callbacks->verified(context);
+        // What came behind the reply is the stream's start: it takes the
+        // stream's road now that the relay base is online.
+        if (StillReading(bev, context) && evbuffer_get_length(input) > 0) RelayReadDataCallback(bev, context);
+        bufferevent_decref(bev);
         return;
     }
 
     Log_Info("Ntrip verify failed");
-    LogReplyLine(context, reply, static_cast<size_t>(got));
+    LogReplyLine(context, head, static_cast<size_t>(got), reply.reason);
     context->state = -2;
     if (context->roverChannelID) NHServer_Shutdown(context->server, context->roverChannelID);
     RelayEnd(context);
@@ -454,7 +507,20 @@ void RelayReadDataCallback(struct bufferevent* bev, void* arg)
         Log_Info("%s: arg is null", "RelayReadDataCallback");
         return;
     }
-    NHServer_ReadConnection(context->server, context->relayChannelID, bev);
+    struct evbuffer* input = bufferevent_get_input(bev);
+    if (context->emptyLineOpen && !TakeEmptyLine(context, input)) return;
+    // The framing is taken off before the read path sees the input, never
+    // while it hands the input out.
+    bool over = context->chunked && !TakeChunkFraming(context, input);
+    if (evbuffer_get_length(input) > 0) {
+        // Held: a command run inside the read may close the relay.
+        bufferevent_incref(bev);
+        NHServer_ReadConnection(context->server, context->relayChannelID, bev);
+        bool reading = StillReading(bev, context);
+        bufferevent_decref(bev);
+        if (!reading) return;
+    }
+    if (over) RelayEnd(context);
 }
 
 void RelayEventCallback(struct bufferevent*, short events, void* arg)

@@ -7,8 +7,12 @@
 // is looked up with the loop's asynchronous resolver, the TCP connection once
 // up is registered in the server's connection table with the next channelID
 // (kind 1, the server's open callback), the request is sent, and the reply
-// checked. From the accepted reply on, the upstream's bytes reach the
-// server's read callback under the relay channel like a base's bytes.
+// read whole (RelayReply.h). From the accepted reply on, the upstream's
+// bytes reach the server's read callback under the relay channel like a
+// base's bytes: first what came after the reply in the same read, once the
+// verified callback has run, then every later read. A chunked stream
+// reaches it as its chunk data alone (RelayChunkDecoder.h); its last chunk,
+// or framing that is not chunked, ends the relay.
 //
 // The starter's callbacks (context->callbacks) are called on the loop thread:
 //   connected (relay channelID, context)  once the TCP connection stands;
@@ -25,10 +29,12 @@
 // before the reply, -2 refused by the upstream.
 //
 // One time-out, context->readTimeout (30 s), bounds everything before the
-// upstream's reply: the lookup, the connect and the wait for the answer.
+// upstream's reply: the lookup, the connect and the wait for the whole
+// answer, however it is cut.
 #pragma once
 
 #include "caster/relay/RelayAccountList.h"
+#include "caster/relay/RelayChunkDecoder.h"
 
 #include <sys/time.h>
 
@@ -109,6 +115,10 @@ struct RelayContext {
     bool ownsBev;              // until the connection joins the server's table
     bool connecting;           // inside bufferevent_socket_connect
     short eventsWhileConnecting;
+    // The stream after the reply.
+    bool emptyLineOpen;  // an "ICY 200 OK" whose empty line may still head the stream
+    bool chunked;        // its chunk framing is taken off
+    RelayChunkDecoder chunks;
 };
 
 // A zeroed request and a zeroed context on the heap, for Relay_Connect.
@@ -146,13 +156,13 @@ int Relay_FormatRequest(const RelayRequest* request, char* out, size_t size);
 // Sends the request text (no terminating NUL): 0, or -1.
 int Relay_SendRequest(struct bufferevent* bev, const RelayRequest* request);
 
-// The connection's callbacks, loop thread only.
+// The connection's callbacks, loop thread only. Verify waits until the
+// reply is whole, then accepts (the first message goes upstream, the
+// verified callback runs, the bytes behind the reply are read as the
+// stream) or refuses (state -2; a rover relay's rover is shut down). Read
+// hands the stream to the server's read path, NHServer_ReadConnection,
+// after taking off the ICY empty line or the chunk framing.
 void RelayConnectCallback(struct bufferevent* bev, short events, void* context);
 void RelayVerifyCallback(struct bufferevent* bev, void* context);
 void RelayReadDataCallback(struct bufferevent* bev, void* context);
 void RelayEventCallback(struct bufferevent* bev, short events, void* context);
-
-// True when the reply's first bytes accept the request ("ICY 200 OK",
-// "HTTP/1.0 200 OK" or "HTTP/1.1 200 OK"); *more is set when the bytes are
-// still too few to tell.
-bool Relay_ReplyAccepted(const char* bytes, size_t length, bool* more);

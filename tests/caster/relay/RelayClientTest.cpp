@@ -84,6 +84,13 @@ struct Recorder {
         std::lock_guard<std::mutex> guard(mutex);
         return static_cast<size_t>(std::find(events.begin(), events.end(), event) - events.begin());
     }
+    // The last time the event came, or events.size() when never.
+    size_t LastIndexOf(const std::string& event)
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        auto last = std::find(events.rbegin(), events.rend(), event);
+        return last == events.rend() ? events.size() : static_cast<size_t>(events.rend() - last - 1);
+    }
 
     static void Open(uint64_t id, const char* ip, int port, int kind)
     {
@@ -103,6 +110,7 @@ struct Recorder {
         Recorder& r = Get();
         {
             std::lock_guard<std::mutex> guard(r.mutex);
+            if (r.received[id].empty()) r.events.push_back("read:" + std::to_string(id));
             r.received[id].append(bytes, static_cast<size_t>(length));
         }
         r.changed.notify_all();
@@ -295,31 +303,6 @@ TEST(RelayRequestTest, RequestFromAPoolMountCarriesItsAccount)
     EXPECT_EQ(0, RelayRequest_FromMount(&request, nullptr, account));
 }
 
-TEST(RelayRequestTest, ReplyCheckAcceptsOnlyTheOkStatusLines)
-{
-    struct Case {
-        const char* reply;
-        bool accepted;
-        bool more;
-    } cases[] = {
-        {"ICY 200 OK\r\n\r\n", true, false},
-        {"ICY 200 OK", true, false},
-        {"HTTP/1.0 200 OK\r\nContent-Type: gnss/data\r\n\r\n", true, false},
-        {"HTTP/1.1 200 OK\r\n", true, false},
-        {"ICY 20", false, true},
-        {"HTTP/1.", false, true},
-        {"HTTP/1.1 401 Unauthorized\r\n\r\n", false, false},
-        {"SOURCETABLE 200 OK\r\n", false, false},
-        {"icy 200 ok\r\n", false, false},
-        {"ERROR - Bad Password\r\n", false, false},
-    };
-    for (const Case& c : cases) {
-        bool more = !c.more;
-        EXPECT_EQ(c.accepted, Relay_ReplyAccepted(c.reply, strlen(c.reply), &more)) << c.reply;
-        EXPECT_EQ(c.more, more) << c.reply;
-    }
-}
-
 TEST(RelayContextTest, InitNamesRoverAndSystemRelaysAndKeepsOnlyTheFirstSentence)
 {
     RelayRequest* request = RelayRequest_New();
@@ -409,6 +392,67 @@ TEST_F(RelayClientTest, RoverRelaySendsOnlyTheFirstSentenceOnceAccepted)
     }
 }
 
+// What the upstream sent behind its reply, in the same segment, is the
+// stream's start: the read callback gets it once the relay is verified.
+TEST_F(RelayClientTest, TheBytesBehindTheReplyAreReadAfterTheVerifiedCallback)
+{
+    std::string stream;
+    for (int i = 0; i < 3000; ++i) stream.push_back(static_cast<char>((i * 41 + 211) & 0xff));
+    for (const std::string& reply : {std::string("ICY 200 OK\r\n\r\n"), std::string("ICY 200 OK\r\n"),
+                                     std::string("HTTP/1.1 200 OK\r\nContent-Type: gnss/data\r\n\r\n")}) {
+        SCOPED_TRACE(reply);
+        size_t closedBefore = rec_.ClosedCount();
+        size_t connectedBefore = rec_.connected.size();
+        FakeUpstream::Behaviour answer;
+        answer.reply = reply + stream;
+        FakeUpstream upstream(answer);
+        ASSERT_EQ(0, Relay_Connect(MakeRelay("127.0.0.1", upstream.Port())));
+        ASSERT_TRUE(rec_.WaitFor([&] { return rec_.connected.size() > connectedBefore; }));
+        uint64_t relay = rec_.connected.back();
+        ASSERT_TRUE(rec_.WaitFor([&] { return rec_.received[relay].size() >= stream.size(); }));
+        EXPECT_EQ(stream, rec_.received[relay]);
+        size_t read = rec_.IndexOf("read:" + std::to_string(relay));
+        EXPECT_LT(rec_.IndexOf("connected:" + std::to_string(relay) + ":" + std::to_string(relay)), read);
+        EXPECT_LT(rec_.LastIndexOf("verified:LOCAL:1"), read);
+        Accepted(upstream)->Close();
+        ASSERT_TRUE(rec_.WaitClosed(closedBefore + 1));
+    }
+}
+
+// A chunked stream reaches the read callback as its data alone; its last
+// chunk ends the relay (verified, closed with reason 2), and so does framing
+// that is not chunked, after the data before it.
+TEST_F(RelayClientTest, AChunkedStreamIsReadAsItsDataUntilItEnds)
+{
+    const std::string a(700, 'a');
+    const std::string b = "bb\r\n0\r\n\r\nb";
+    struct Case {
+        const char* story;
+        std::string rest;  // after the first chunk
+    } cases[] = {
+        {"the last chunk", FakeUpstream::Chunk(b, ";k=v") + FakeUpstream::Chunk("") + "\r\nnot the stream"},
+        {"bad framing", FakeUpstream::Chunk(b) + "zz\r\nnot the stream"},
+    };
+    size_t n = rec_.ClosedCount();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.story);
+        FakeUpstream::Behaviour answer;
+        answer.reply = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + FakeUpstream::Chunk(a);
+        FakeUpstream upstream(answer);
+        size_t connectedBefore = rec_.connected.size();
+        ASSERT_EQ(0, Relay_Connect(MakeRelay("127.0.0.1", upstream.Port())));
+        ASSERT_TRUE(rec_.WaitFor([&] { return rec_.connected.size() > connectedBefore; }));
+        uint64_t relay = rec_.connected.back();
+        ASSERT_TRUE(rec_.WaitFor([&] { return rec_.received[relay].size() >= a.size(); }));
+        Accepted(upstream)->Send(c.rest);
+        ASSERT_TRUE(rec_.WaitClosed(++n));
+        EXPECT_EQ(a + b, rec_.received[relay]);
+        EXPECT_EQ(1, rec_.LastClosed().state);
+        EXPECT_LT(rec_.IndexOf("close:" + std::to_string(relay) + ":2"), rec_.LastIndexOf("closed:LOCAL:1"));
+        EXPECT_TRUE(Accepted(upstream)->WaitEnded());
+    }
+}
+
 TEST_F(RelayClientTest, AReplyCutInTwoIsStillAccepted)
 {
     FakeUpstream::Behaviour cut;
@@ -424,15 +468,19 @@ TEST_F(RelayClientTest, AReplyCutInTwoIsStillAccepted)
 }
 
 // A refusal ends the relay (its channel closed with reason 2, then the
-// closed callback) and shuts the rover's connection down.
+// closed callback) and shuts the rover's connection down: another status, a
+// 200 whose header runs past 8 KiB, a transfer coding other than chunked.
 TEST_F(RelayClientTest, RefusalsEndTheRelayAndTheRover)
 {
-    const char* refusals[] = {"HTTP/1.0 401 Unauthorized\r\n\r\n", "SOURCETABLE 200 OK\r\n\r\nENDSOURCETABLE\r\n",
-                              "ERROR - Bad Password\r\n"};
+    const std::string refusals[] = {"HTTP/1.0 401 Unauthorized\r\n\r\n", "SOURCETABLE 200 OK\r\n\r\nENDSOURCETABLE\r\n",
+                                    "ERROR - Bad Password\r\n",
+                                    "HTTP/1.1 200 OK\r\nX-Padding: " + std::string(2 << 20, 'p') + "\r\n\r\n",
+                                    "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\n\r\n"};
     size_t n = 0;
-    for (const char* reply : refusals) {
+    for (const std::string& text : refusals) {
+        const std::string reply = text.substr(0, 40);
         FakeUpstream::Behaviour refuse;
-        refuse.reply = reply;
+        refuse.reply = text;
         FakeUpstream upstream(refuse);
         TestClient rover;
         uint64_t roverID = ConnectRover(rover);
@@ -468,6 +516,21 @@ TEST_F(RelayClientTest, SilencePastTheTimeOutEndsTheRelayOnce)
     EXPECT_TRUE(Accepted(upstream)->WaitEnded());
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     EXPECT_EQ(1u, rec_.ClosedCount());
+}
+
+// A reply whose end never comes (header lines without the empty line) is
+// waited for only as long as the time-out: the relay is never verified.
+TEST_F(RelayClientTest, AReplyThatNeverEndsIsLeftAtTheTimeOut)
+{
+    FakeUpstream upstream("HTTP/1.1 200 OK\r\nNtrip-Version: Ntrip/2.0\r\nContent-Type: gnss/data\r\n");
+    RelayContext* context = MakeRelay("127.0.0.1", upstream.Port());
+    context->readTimeout = {0, 300000};
+    ASSERT_EQ(0, Relay_Connect(context));
+    ASSERT_TRUE(rec_.WaitClosed(1));
+    EXPECT_EQ(-1, rec_.LastClosed().state);
+    EXPECT_TRUE(rec_.verified.empty());
+    EXPECT_TRUE(rec_.received.empty());
+    EXPECT_TRUE(Accepted(upstream)->WaitEnded());
 }
 
 // Closes by command (a base timeout, a kick, a relogin) end the relay too,
