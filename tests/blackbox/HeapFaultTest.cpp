@@ -5,8 +5,6 @@
 #include "blackbox/CasterFixture.h"
 #include "support/Files.h"
 
-#include <dirent.h>
-
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -29,18 +27,6 @@ std::vector<std::string> DumpNamesBetween(time_t first, time_t last)
     return names;
 }
 
-std::vector<std::string> FilesIn(const std::string& dir)
-{
-    std::vector<std::string> names;
-    DIR* d = opendir(dir.c_str());
-    if (!d) return names;
-    while (dirent* e = readdir(d)) {
-        std::string name = e->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-    return names;
-}
 
 class BlackboxHeapFault : public CasterTest {};
 
@@ -68,7 +54,7 @@ TEST_F(BlackboxHeapFault, AFaultInsideMallocEndsTheProcessBySignalWithItsDump)
     EXPECT_FALSE(status.exited) << status.Describe();
     EXPECT_EQ(SIGSEGV, status.signal) << status.Describe();
 
-    std::vector<std::string> dumps = FilesIn(vorlane.File("dump"));
+    std::vector<std::string> dumps = ListDir(vorlane.File("dump"));
     ASSERT_EQ(1u, dumps.size());
     std::vector<std::string> names = DumpNamesBetween(before, after);
     EXPECT_NE(std::find(names.begin(), names.end(), dumps[0]), names.end())

@@ -1,27 +1,14 @@
 // Helpers shared by the configuration tests.
 #pragma once
 
-#include <dirent.h>
+#include "support/Files.h"
+
 #include <cstdlib>
 #include <signal.h>
 #include <sys/resource.h>
 
 #include <string>
 #include <vector>
-
-// The names in a folder, for checking that no temporary file stays behind.
-inline std::vector<std::string> ListDir(const std::string& dir)
-{
-    std::vector<std::string> names;
-    DIR* d = opendir(dir.c_str());
-    if (!d) return names;
-    while (dirent* e = readdir(d)) {
-        std::string name = e->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-    return names;
-}
 
 // Caps the size of any file this process writes, so that a write fails the
 // way it does on a full disk (EFBIG instead of the signal). Restored when the

@@ -1,6 +1,8 @@
 // Small file helpers for tests.
 #pragma once
 
+#include <dirent.h>
+
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -28,4 +30,18 @@ inline std::vector<std::string> SplitLines(const std::string& text)
     std::istringstream in(text);
     while (std::getline(in, line)) lines.push_back(line);
     return lines;
+}
+
+// The names in a folder, without "." and "..", in the order the system gives.
+inline std::vector<std::string> ListDir(const std::string& dir)
+{
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    if (!d) return names;
+    while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+    return names;
 }
