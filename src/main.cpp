@@ -2,6 +2,8 @@
 // its service thread and answers SIGTERM and SIGINT; the user log and the
 // daily log are flushed, each within a bounded time, before the process ends.
 #include "caster/centre/Service.h"
+#include "caster/centre/Vorlane.h"
+#include "caster/centre/VorlaneMain.h"
 #include "caster/centre/CtrlNotify.h"
 #include "caster/centre/ServiceHooks.h"
 #include "caster/relay/AuthCentre.h"
@@ -15,6 +17,7 @@
 #include "services/AlarmEvents.h"
 #include "services/AlarmPost.h"
 #include "services/HttpInspector.h"
+#include "services/HttpPostThread.h"
 #include "services/MailerService.h"
 
 #include <cstdint>
@@ -52,6 +55,15 @@ Ntrip::ServiceHooks Services()
     hooks.mailerCreate = MailerService_Create;
     hooks.mailerSetStatistics = MailerService_SetStatistics;
     hooks.mailerPostNotice = MailerService_PostNotice;
+    // The orderly exit: the control side first (its handlers may re-target
+    // the alarm-post worker), then the inspector, the alarm posts, the mail.
+    hooks.servicesStop = [](Ntrip::Vorlane* center, unsigned timeoutMs) {
+        bool stopped = CtrlHooks_Stop(timeoutMs);
+        stopped = StopHttpInspector(timeoutMs) && stopped;
+        if (center->httpPostThread) stopped = center->httpPostThread->StopWithin(timeoutMs) && stopped;
+        stopped = MailerService_Stop(center->mailer, timeoutMs) && stopped;
+        return stopped;
+    };
     return hooks;
 }
 
@@ -76,8 +88,11 @@ int main()
         Log_Warn("%s:%llu user log lines not written at the stop", "main", static_cast<unsigned long long>(linesLeft));
     }
 #ifdef VORLANE_ORDERLY_EXIT
-    // The caster has stopped in order: a normal exit, which runs the leak check.
-    if (Service_Ended()) return status;
+    // The caster has stopped in order and no thread of ours that uses a
+    // global still runs: a normal exit, which runs the leak check. The
+    // daily log's writer and the user log's thread stay, idle on state that
+    // is never freed, for lines a destructor might still write.
+    if (Service_Ended() && VorlaneMain_StoppedInOrder()) return status;
 #endif
     // The loops and workers are still running: end the process with every
     // thread in it, as a stopped service does, without running destructors

@@ -24,6 +24,8 @@ bool CtrlHooks_Init(Ntrip::Vorlane*, const char* ip, int port)
 
 void CtrlHooks_Start(Ntrip::Vorlane*) { RTS::NtripRespHandle_Start(); }
 
+bool CtrlHooks_Stop(unsigned timeoutMs) { return RTS::NtripRespHandle_Stop(timeoutMs); }
+
 // Names go out as the lists send them, valid UTF-8 whatever a peer logged in
 // with: the control centre refuses a whole frame over one bad string.
 void CtrlHooks_Notify(int type, const Ntrip::CtrlNotice& notice)

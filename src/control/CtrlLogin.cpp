@@ -4,6 +4,7 @@
 
 #include "control/AckCodes.h"
 #include "control/CtrlReply.h"
+#include "control/CtrlRequestText.h"
 #include "control/ManagementFrame.h"
 #include "control/MessageTypes.h"
 #include "control/NtripRespHandle.h"
@@ -56,9 +57,10 @@ void RequestProcess_Login(NHServer* server, uint64_t channelID, const RVZ::RVZPr
     const LoginMsg::LoginRequest* request = LoginBody(unit);
     if (!request) return;
     const std::string& name = request->login_name();
-    int found = UserDb_SelectByNamePasswordType(name.c_str(), request->login_password().c_str(), OPERATOR_USER_TYPE,
-                                                nullptr);
-    bool accepted = found == 1;
+    const std::string& password = request->login_password();
+    // A name or password that goes on past a NUL is not the stored one.
+    bool accepted = CtrlRequestText_IsWhole(name) && CtrlRequestText_IsWhole(password) &&
+                    UserDb_SelectByNamePasswordType(name.c_str(), password.c_str(), OPERATOR_USER_TYPE, nullptr) == 1;
     // The mark and the answer go together: a notification to logged-in
     // connections comes after the answer, and a request the peer sends on
     // seeing 20 is served as logged in. A refused login ends an earlier one.

@@ -3,6 +3,7 @@
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "control/CtrlJson.h"
+#include "control/CtrlRequestText.h"
 #include "net/NHServer.h"
 #include "runtime/Log.h"
 #include "store/StationListDb.h"
@@ -47,18 +48,24 @@ void ClearBlackMark(const char* name)
 }
 
 // The names of one member: its array's text elements. Numbers and booleans
-// read as their text; arrays, objects and nulls name no station.
+// read as their text; arrays, objects, nulls and texts that go on past a NUL
+// ("\u0000") name no station.
 std::vector<std::string> NamesOf(const Json::Value& member, const char* who, const std::string& key)
 {
     std::vector<std::string> names;
     if (!member.isArray()) return names;
     for (Json::ArrayIndex i = 0; i < member.size(); ++i) {
         const Json::Value& element = member[i];
-        if (element.isString() || element.isNumeric() || element.isBool()) {
-            names.push_back(element.asString());
-        } else {
+        if (!element.isString() && !element.isNumeric() && !element.isBool()) {
             Log_Info("%s:element %u of %.32s is not a station name, skipped.", who, i, key.c_str());
+            continue;
         }
+        std::string name = element.asString();
+        if (!CtrlRequestText_IsWhole(name)) {
+            Log_Info("%s:element %u of %.32s holds a NUL byte, skipped.", who, i, key.c_str());
+            continue;
+        }
+        names.push_back(name);
     }
     return names;
 }

@@ -4,6 +4,7 @@
 
 #include "control/AckCodes.h"
 #include "control/CtrlReply.h"
+#include "control/CtrlRequestText.h"
 #include "control/ManagementFrame.h"
 #include "control/MessageTypes.h"
 #include "control/RVZProtoMsg.h"
@@ -94,9 +95,12 @@ void RequestProcess_UserOp(NHServer* server, uint64_t channelID, const RVZ::RVZP
     }
     const UserOpMsg::UserInfo& wanted = request->user_info(0);
     UserRecordNode* list = nullptr;
-    int result = wanted.user_name().empty()
-                     ? UserDb_SelectByType(wanted.user_type(), &list)
-                     : UserDb_SelectByTypeName(wanted.user_type(), wanted.user_name().c_str(), &list);
+    int result = 0;  // a name that goes on past a NUL names no user
+    if (wanted.user_name().empty()) {
+        result = UserDb_SelectByType(wanted.user_type(), &list);
+    } else if (CtrlRequestText_IsWhole(wanted.user_name())) {
+        result = UserDb_SelectByTypeName(wanted.user_type(), wanted.user_name().c_str(), &list);
+    }
     if (result != 1) {
         SendShortReply(server, channelID, EncodeUserOpResponse1012, unit->id, AckOfStoreResult(result));
         FreeUserList(list);
@@ -114,7 +118,8 @@ void RequestProcess_PageOfUserInfo(NHServer* server, uint64_t channelID, const R
         unit ? dynamic_cast<const UserOpMsg::PageOfUserInfoRequest*>(unit->body) : nullptr;
     if (!request) return;
     std::string pattern = request->user_name().empty() ? "%" : "%" + request->user_name() + "%";
-    int count = UserDb_Count(request->user_type(), pattern.c_str());
+    // Nobody's name holds a NUL.
+    int count = CtrlRequestText_IsWhole(pattern) ? UserDb_Count(request->user_type(), pattern.c_str()) : 0;
     if (count < 1) {
         SendShortReply(server, channelID, EncodePageOfUserInfoResponse, unit->id, AckOfStoreResult(count));
         return;

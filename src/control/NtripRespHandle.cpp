@@ -26,6 +26,8 @@ struct NtripRespHandleRecord {
 
 // Created once, never freed.
 std::atomic<NtripRespHandleRecord*> g_record{nullptr};
+// The control loop's thread, from its start until a stop has joined it.
+std::atomic<PlatformThread*> g_serverThread{nullptr};
 // The control lock: the connection table. Taken before the server's queue
 // lock (posts happen inside it).
 Lock g_ctrlLock;
@@ -136,10 +138,45 @@ bool NtripRespHandle_Create(NHServer* server, DecodeFunc decode, DFW::DispatchFu
 
 void NtripRespHandle_Start()
 {
-    if (!g_record.load()) return;
+    if (!g_record.load() || g_serverThread.load()) return;
     bool started = false;
-    Platform_BeginThread(ServerThread, nullptr, false, &started);
-    if (!started) Log_Error("%s:cannot start the control server thread", "RTS::NtripRespHandle_Start");
+    PlatformThread* thread = Platform_BeginThread(ServerThread, nullptr, true, &started);
+    if (!started) {
+        Log_Error("%s:cannot start the control server thread", "RTS::NtripRespHandle_Start");
+        return;
+    }
+    g_serverThread.store(thread);
+}
+
+bool NtripRespHandle_Stop(unsigned timeoutMs)
+{
+    NtripRespHandleRecord* record = g_record.load();
+    PlatformThread* thread = g_serverThread.load();
+    if (!record || !thread) return true;
+    NHServer_Destroy(record->server);
+    if (!Platform_JoinThreadWithin(thread, timeoutMs)) {
+        Log_Error("%s:the control loop did not end within %u ms", "RTS::NtripRespHandle_Stop", timeoutMs);
+        return false;
+    }
+    g_serverThread.store(nullptr);
+    // The loop has freed the sockets without closing the connections one by
+    // one: their decode threads are ended here, by the reaper, which is
+    // then joined with everything it held.
+    std::vector<CtrlConnection*> left;
+    {
+        ScopedLock guard(g_ctrlLock);
+        record->connections->ForEach([&](CtrlConnection* entry) { left.push_back(entry); });
+        for (CtrlConnection* entry : left) record->connections->Remove(entry->channelID);
+    }
+    for (CtrlConnection* entry : left) {
+        if (entry->framework) {
+            RetireConnection(entry);
+        } else {
+            delete entry;
+        }
+    }
+    DFW::DecodeFramework_StopReaper();
+    return true;
 }
 
 void NtripRespHandle_Broadcast(const unsigned char* bytes, size_t n, bool loggedInOnly)

@@ -87,6 +87,12 @@ bool NtripRespHandle_Create(NHServer* server, DecodeFunc decode, DFW::DispatchFu
 // When the port cannot listen the thread logs it at error level and ends:
 // the caster goes on without a control port.
 void NtripRespHandle_Start();
+// The orderly exit: breaks the control loop and waits at most timeoutMs for
+// its thread, then ends the decode thread of every connection left and
+// joins the framework reaper. True when nothing of the control side runs
+// any more (also when the loop never started); false when the loop did not
+// end in time, and is left running.
+bool NtripRespHandle_Stop(unsigned timeoutMs);
 
 // Posts the bytes to every open connection, or only to the logged-in ones.
 void NtripRespHandle_Broadcast(const unsigned char* bytes, size_t n, bool loggedInOnly);

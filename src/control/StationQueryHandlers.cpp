@@ -8,6 +8,7 @@
 #include "control/FrameEncode.h"
 #include "control/ManagementFrame.h"
 #include "control/MessageTypes.h"
+#include "control/CtrlRequestText.h"
 #include "control/SplitReply.h"
 #include "control/StationItems.h"
 #include "control/UnitBody.h"
@@ -99,7 +100,10 @@ void RequestProcess_PageOfBaseStation(NHServer* server, uint64_t channelID, int3
     int total = 0;
     std::vector<BaseSnapshot> bases;
     StationPage page = {request.start_index(), request.page_count()};
-    RegistrySnapshot_BasePage(CasterTables(), page, filter ? request.base_name() : std::string(), &total, &bases);
+    // A name that goes on past a NUL is in no station's name.
+    if (!filter || CtrlRequestText_IsWhole(request.base_name())) {
+        RegistrySnapshot_BasePage(CasterTables(), page, filter ? request.base_name() : std::string(), &total, &bases);
+    }
     StationInfoMsg::BaseStationInfoResponse response;
     response.set_total_count(total);
     SendBases(server, channelID, MSG_PAGE_OF_BASES_RESPONSE, id, bases, now, &response);
@@ -112,8 +116,12 @@ void RequestProcess_PageOfRoverStation(NHServer* server, uint64_t channelID, int
     int total = 0;
     std::vector<RoverSnapshot> rovers;
     StationPage page = {request.start_index(), request.page_count()};
-    RegistrySnapshot_RoverPage(CasterTables(), page, (mode & 1) ? request.base_name() : std::string(),
-                               (mode & 2) ? request.rover_name() : std::string(), &total, &rovers);
+    std::string baseName = (mode & 1) ? request.base_name() : std::string();
+    std::string roverName = (mode & 2) ? request.rover_name() : std::string();
+    // A name that goes on past a NUL names no base and no rover.
+    if (CtrlRequestText_IsWhole(baseName) && CtrlRequestText_IsWhole(roverName)) {
+        RegistrySnapshot_RoverPage(CasterTables(), page, baseName, roverName, &total, &rovers);
+    }
     StationInfoMsg::RoverStationInfoResponse response;
     response.set_total_count(total);
     SendRovers(server, channelID, MSG_PAGE_OF_ROVERS_RESPONSE, id, rovers, now, true, &response);

@@ -1,5 +1,7 @@
 #include "control/UserInfoRecord.h"
 
+#include "control/CtrlRequestText.h"
+
 #include "runtime/Utf8Text.h"
 
 #include "VIVOProtoDecoding/UserOpMsg.pb.h"
@@ -23,4 +25,15 @@ void UserInfo_ToRecord(const UserOpMsg::UserInfo& info, UserRecord* out)
     Utf8_CutCopy(out->expiredatetime, sizeof out->expiredatetime, info.expiredate_time().c_str());
     out->activation = info.activation();
     out->activationperiod = info.activation_period();
+}
+
+bool UserInfo_TextsWhole(const UserOpMsg::UserInfo& info)
+{
+    const std::string* texts[] = {&info.user_name(),    &info.user_password(), &info.contact_person(),
+                                  &info.contact_phone(), &info.mail(),          &info.qq(),
+                                  &info.company(),       &info.register_time(), &info.expiredate_time()};
+    for (const std::string* text : texts) {
+        if (!CtrlRequestText_IsWhole(*text)) return false;
+    }
+    return true;
 }

@@ -12,3 +12,6 @@ class UserInfo;
 // valid text), activation and activation period. enabled and
 // firstonlinetime stay 0 and empty.
 void UserInfo_ToRecord(const UserOpMsg::UserInfo& info, UserRecord* out);
+// True when none of the nine texts holds a NUL byte: the row then keeps
+// each text whole (up to its cut), not only what comes before a NUL.
+bool UserInfo_TextsWhole(const UserOpMsg::UserInfo& info);

@@ -40,10 +40,17 @@ bool SendAck(NHServer* server, uint64_t channelID, AckEncoder encode, int32_t id
 }
 
 // Whether an account as an operator hands it in may be stored: every text
-// UTF-8 (the unit is marked when a text was not, also past the part kept),
-// an expiry date that can be read, a period in range. Refusals leave a line.
-bool AccountIsStorable(const RVZ::RVZProtoMsg* unit, const UserRecord& account, const char* who)
+// UTF-8 (the unit is marked when a text was not, also past the part kept)
+// and free of NUL bytes (the row would keep only what comes before one, and
+// a name so cut is another account's), an expiry date that can be read, a
+// period in range. Refusals leave a line.
+bool AccountIsStorable(const RVZ::RVZProtoMsg* unit, const UserOpMsg::UserInfo& info, const UserRecord& account,
+                       const char* who)
 {
+    if (!UserInfo_TextsWhole(info)) {
+        Log_Info("%s:user of type %d refused: a text holds a NUL byte", who, account.type);
+        return false;
+    }
     UserTextsResult checked = unit->textNotUtf8 ? USER_TEXTS_NOT_UTF8 : UserRecord_CheckTexts(&account);
     if (checked == USER_TEXTS_OK) return true;
     const char* why = checked == USER_TEXTS_NOT_UTF8  ? "a text is not UTF-8"
@@ -61,7 +68,7 @@ bool SendAddUserResponse(uint64_t channelID, const RVZ::RVZProtoMsg* unit, NHSer
     UserInfo_ToRecord(request->user_info(0), added);
     added->id = 0;
     added->enabled = 1;
-    if (!AccountIsStorable(unit, *added, "SendAddUserResponse")) {
+    if (!AccountIsStorable(unit, request->user_info(0), *added, "SendAddUserResponse")) {
         SendAck(server, channelID, EncodeUserOpResponse1011, unit->id, ACK_ADD_FAILED);  // not inserted
         return false;
     }
@@ -93,7 +100,7 @@ bool SendModifyUserResponse(uint64_t channelID, const RVZ::RVZProtoMsg* unit, NH
     const auto* request = static_cast<const UserOpMsg::UserOpRequest*>(unit->body);
     if (request->user_info_size() != 1) Log_Debug("SendModifyUserResponse::dvk_dubug     size !=  1");
     UserInfo_ToRecord(request->user_info(0), changed);
-    if (!AccountIsStorable(unit, *changed, "SendModifyUserResponse")) {
+    if (!AccountIsStorable(unit, request->user_info(0), *changed, "SendModifyUserResponse")) {
         SendAck(server, channelID, EncodeUserOpResponse1013, unit->id, ACK_MODIFY_FAILED);  // not updated
         return false;
     }

@@ -65,6 +65,22 @@ unsigned Platform_JoinThread(PlatformThread* thread)
     return r;
 }
 
+bool Platform_JoinThreadWithin(PlatformThread* thread, unsigned timeoutMs)
+{
+    if (!thread) return true;
+    struct timespec until;
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += timeoutMs / 1000;
+    until.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_sec += 1;
+        until.tv_nsec -= 1000000000L;
+    }
+    if (pthread_timedjoin_np(thread->id, nullptr, &until) != 0) return false;
+    delete thread;
+    return true;
+}
+
 void Platform_Sleep(unsigned milliseconds)
 {
     struct timespec ts;

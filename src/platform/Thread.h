@@ -15,6 +15,9 @@ PlatformThread* Platform_BeginThread(PlatformThreadProc proc, void* arg, bool jo
 
 // Waits for a joinable thread, frees its handle and returns the value proc returned.
 unsigned Platform_JoinThread(PlatformThread* thread);
+// Waits at most timeoutMs for a joinable thread. True when it has ended: its
+// handle is freed then. False when it still runs: the handle stays valid.
+bool Platform_JoinThreadWithin(PlatformThread* thread, unsigned timeoutMs);
 
 void Platform_Sleep(unsigned milliseconds);
 

@@ -15,6 +15,23 @@ HttpConnectionLimit::HttpConnectionLimit(struct event_base* base, struct evhttp*
     evhttp_set_bevcb(http_, NewConnection, this);
 }
 
+HttpConnectionLimit::~HttpConnectionLimit()
+{
+    Release();
+    for (struct bufferevent* bev : pending_) bufferevent_decref(bev);
+    pending_.clear();
+    event_free(adopt_);
+}
+
+void HttpConnectionLimit::Release()
+{
+    refusing_ = false;
+    listener_ = nullptr;
+    // Made without close-on-free: the socket is the server's.
+    if (refuser_) evconnlistener_free(refuser_);
+    refuser_ = nullptr;
+}
+
 int HttpConnectionLimit::Bind(const char* ip, uint16_t port)
 {
     struct evhttp_bound_socket* bound = evhttp_bind_socket_with_handle(http_, ip, port);

@@ -36,6 +36,8 @@ public:
     // Installs the counting on http (before any connection); logName starts
     // the refusal lines. cap is at least 1.
     HttpConnectionLimit(struct event_base* base, struct evhttp* http, int cap, const char* logName);
+    // After Release and the server's evhttp_free, before the base is freed.
+    ~HttpConnectionLimit();
     HttpConnectionLimit(const HttpConnectionLimit&) = delete;
     HttpConnectionLimit& operator=(const HttpConnectionLimit&) = delete;
 
@@ -45,6 +47,11 @@ public:
 
     // Connections open now (accepted and not yet closed).
     int Open() const { return open_; }
+
+    // Before the server is freed: drops the refusing listener and forgets
+    // the server's own, which goes with the server (its connections still
+    // uncount themselves as they are freed).
+    void Release();
 
 private:
     static struct bufferevent* NewConnection(struct event_base* base, void* arg);
@@ -65,7 +72,7 @@ private:
     int open_ = 0;
     bool refusing_ = false;
     struct evconnlistener* listener_ = nullptr;  // the server's, owned by it
-    struct evconnlistener* refuser_ = nullptr;   // ours, on the same socket; never freed (no stop path)
+    struct evconnlistener* refuser_ = nullptr;   // ours, on the same socket; freed by Release
     uint64_t refusedSinceLine_ = 0;
     std::chrono::steady_clock::time_point lastLine_{};
     bool logged_ = false;

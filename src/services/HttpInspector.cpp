@@ -14,9 +14,12 @@
 #include <event2/http.h>
 #include <netinet/in.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -67,6 +70,60 @@ void GuardedRoute(struct evhttp_request* request, void* arg)
     } catch (...) {
         // Out of memory even for the answer: the time-out closes the connection.
     }
+}
+
+// A stop and the inspector's thread meet under g_stopMutex: either the stop
+// finds the loop's base and breaks it, or the thread sees the stop before
+// its loop runs. The base is cleared here before it is freed.
+std::mutex g_stopMutex;
+std::condition_variable g_stopWake;
+bool g_stopping = false;
+struct event_base* g_runningBase = nullptr;
+PlatformThread* g_thread = nullptr;
+
+// The bind delay, cut short by a stop. False when stopping.
+bool WaitBindDelay()
+{
+    std::unique_lock<std::mutex> lock(g_stopMutex);
+    return !g_stopWake.wait_for(lock, std::chrono::milliseconds(BIND_DELAY_MS), [] { return g_stopping; });
+}
+
+void SetRunningBase(struct event_base* base)
+{
+    std::lock_guard<std::mutex> lock(g_stopMutex);
+    g_runningBase = base;
+}
+
+bool Stopping()
+{
+    std::lock_guard<std::mutex> lock(g_stopMutex);
+    return g_stopping;
+}
+
+// Binds the configured address and runs the loop until a stop breaks it.
+// 1 when the centre has no HTTP configuration.
+unsigned Serve(struct event_base* base, HttpConnectionLimit* limit)
+{
+    const char* me = "HttpInspectorLoop";
+    if (!WaitBindDelay()) return 0;
+    const HttpServerConfig* config = GetCenter() ? GetHttpServerConfig() : nullptr;
+    if (!config) {
+        Log_Error("%s:get config fail", me);
+        return 1;
+    }
+    int port = static_cast<uint16_t>(config->port);
+    if (!HttpInspector_IsLoopback(config->ip)) {
+        Log_Warn("%s:http ip:%s is not a loopback address: the inspector has no authentication and shows every "
+                 "account's password to whoever reaches it",
+                 me, config->ip);
+    }
+    if (limit->Bind(config->ip, static_cast<uint16_t>(port)) == 0) {
+        Log_Info("%s:http ip:%s, port=%d, start ok", me, config->ip, port);
+    } else {
+        Log_Info("%s:http ip:%s, port=%d, start fail", me, config->ip, port);
+    }
+    if (!Stopping()) EventLoop_Dispatch(base);
+    return 0;
 }
 
 std::string CompactJson(const Json::Value& value)
@@ -147,8 +204,34 @@ bool HttpInspector_IsLoopback(const char* ip)
 void StartHttpInspector()
 {
     bool ok = false;
-    Platform_BeginThread(HttpInspectorLoop, nullptr, false, &ok);
-    if (!ok) Log_Error("%s:cannot start the inspector thread", "StartHttpInspector");
+    PlatformThread* thread = Platform_BeginThread(HttpInspectorLoop, nullptr, true, &ok);
+    if (!ok) {
+        Log_Error("%s:cannot start the inspector thread", "StartHttpInspector");
+        return;
+    }
+    std::lock_guard<std::mutex> lock(g_stopMutex);
+    g_thread = thread;
+}
+
+bool StopHttpInspector(unsigned timeoutMs)
+{
+    PlatformThread* thread;
+    {
+        std::lock_guard<std::mutex> lock(g_stopMutex);
+        g_stopping = true;
+        if (g_runningBase) EventLoop_Break(g_runningBase);
+        thread = g_thread;
+    }
+    g_stopWake.notify_all();
+    if (!thread) return true;
+    // A request may be waiting on the user store.
+    if (!Platform_JoinThreadWithin(thread, timeoutMs)) {
+        Log_Error("%s:the inspector did not end within %u ms", "StopHttpInspector", timeoutMs);
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(g_stopMutex);
+    g_thread = nullptr;
+    return true;
 }
 
 unsigned HttpInspectorLoop(void*)
@@ -161,32 +244,20 @@ unsigned HttpInspectorLoop(void*)
     evhttp_set_max_body_size(http, MAX_BODY_BYTES);
     evhttp_set_max_headers_size(http, MAX_HEADER_BYTES);
     evhttp_set_timeout(http, IDLE_TIMEOUT_S);
-    HttpConnectionLimit limit(base, http, HTTP_INSPECTOR_MAX_CONNECTIONS, me);
-
-    for (const Route& route : ROUTES) {
-        evhttp_set_cb(http, route.path, GuardedRoute, const_cast<Route*>(&route));
-    }
-
-    Platform_Sleep(BIND_DELAY_MS);
-
-    const HttpServerConfig* config = GetCenter() ? GetHttpServerConfig() : nullptr;
-    if (!config) {
-        Log_Error("%s:get config fail", me);
+    unsigned result;
+    {
+        HttpConnectionLimit limit(base, http, HTTP_INSPECTOR_MAX_CONNECTIONS, me);
+        for (const Route& route : ROUTES) {
+            evhttp_set_cb(http, route.path, GuardedRoute, const_cast<Route*>(&route));
+        }
+        SetRunningBase(base);
+        result = Serve(base, &limit);
+        SetRunningBase(nullptr);
+        // The limit's listener goes first: the server frees the socket it
+        // shares, and its connections, which the limit still uncounts.
+        limit.Release();
         evhttp_free(http);
-        EventLoop_FreeBase(base);
-        return 1;
     }
-    int port = static_cast<uint16_t>(config->port);
-    if (!HttpInspector_IsLoopback(config->ip)) {
-        Log_Warn("%s:http ip:%s is not a loopback address: the inspector has no authentication and shows every "
-                 "account's password to whoever reaches it",
-                 me, config->ip);
-    }
-    if (limit.Bind(config->ip, static_cast<uint16_t>(port)) == 0) {
-        Log_Info("%s:http ip:%s, port=%d, start ok", me, config->ip, port);
-    } else {
-        Log_Info("%s:http ip:%s, port=%d, start fail", me, config->ip, port);
-    }
-    EventLoop_Dispatch(base);
-    return 0;
+    EventLoop_FreeBase(base);
+    return result;
 }

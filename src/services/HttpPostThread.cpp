@@ -86,6 +86,23 @@ void HttpPostThread::Stop()
     if (thread) Platform_JoinThread(thread);
 }
 
+bool HttpPostThread::StopWithin(unsigned timeoutMs)
+{
+    PlatformThread* thread;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        thread = thread_;
+        stop_ = 1;
+        bodyAdded_.notify_all();
+        pauseChanged_.notify_all();
+    }
+    if (!thread) return true;
+    if (!Platform_JoinThreadWithin(thread, timeoutMs)) return false;
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (thread_ == thread) thread_ = nullptr;
+    return true;
+}
+
 void HttpPostThread::PushMsg(const std::string& body)
 {
     std::lock_guard<std::mutex> guard(mutex_);

@@ -50,6 +50,10 @@ public:
     // Ends the worker after the pass in progress and waits until it has gone;
     // bodies not yet taken stay queued. Nothing when it is not running.
     void Stop();
+    // Stop, waiting at most timeoutMs: a pass of many bodies to a silent
+    // endpoint takes their time-outs one after another. True when the worker
+    // has gone (or was not running); false when it is still posting.
+    bool StopWithin(unsigned timeoutMs);
 
     // Queues one body and wakes the worker.
     void PushMsg(const std::string& body);

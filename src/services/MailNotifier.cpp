@@ -47,7 +47,13 @@ smtp_email::~smtp_email()
         stopping_ = true;
     }
     wake_.notify_all();
-    if (thread_) Platform_JoinThread(thread_);
+    PlatformThread* thread;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        thread = thread_;
+        thread_ = nullptr;
+    }
+    if (thread) Platform_JoinThread(thread);
     delete mailer_;
 }
 
@@ -101,6 +107,22 @@ int smtp_email::LoadConf(const char* path)
     return 0;
 }
 
+bool smtp_email::Stop(unsigned timeoutMs)
+{
+    PlatformThread* thread;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        stopping_ = true;
+        thread = thread_;
+    }
+    wake_.notify_all();
+    if (!thread) return true;
+    if (!Platform_JoinThreadWithin(thread, timeoutMs)) return false;
+    std::lock_guard<std::mutex> guard(mutex_);
+    thread_ = nullptr;
+    return true;
+}
+
 SmtpEmailSettings smtp_email::Settings() const
 {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -113,11 +135,14 @@ int smtp_email::Start()
     if (mailer_) return 0;
     mailer_ = new SimpleSslSmtpEmail(settings_.server, settings_.port, timeoutMs_);
     bool ok = false;
-    thread_ = Platform_BeginThread(ThreadLoop, this, true, &ok);
+    PlatformThread* thread = Platform_BeginThread(ThreadLoop, this, true, &ok);
     if (!ok) {
-        thread_ = nullptr;
         Log_Error("smtp_email::Start:thread not started, no mail");
         return -1;
+    }
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        thread_ = thread;
     }
     if (settings_.period <= 0) {
         Log_Warn("smtp_email::Start:period %d, no statistics mail; notices only", settings_.period);

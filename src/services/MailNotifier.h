@@ -63,6 +63,10 @@ public:
     int LoadConf(const char* path);
     // 1 when not loaded; else makes the mailer and starts the thread, 0.
     int Start();
+    // Tells the thread to end and waits at most timeoutMs for it: a mail in
+    // progress is finished first. True when the thread has ended (or never
+    // started); false when it is still in a mail.
+    bool Stop(unsigned timeoutMs);
     // Replaces the statistics text; does not wake the thread.
     void SetStatistics(const char* text);
     // Adds a notice and wakes the thread.

@@ -22,3 +22,5 @@ void MailerService_PostNotice(smtp_email* mailer, const char* text)
 {
     if (mailer) mailer->PostNotice(text);
 }
+
+bool MailerService_Stop(smtp_email* mailer, unsigned timeoutMs) { return !mailer || mailer->Stop(timeoutMs); }

@@ -9,3 +9,6 @@ class smtp_email;
 smtp_email* MailerService_Create(const char* confPath);
 void MailerService_SetStatistics(smtp_email* mailer, const char* text);
 void MailerService_PostNotice(smtp_email* mailer, const char* text);
+// The orderly exit: ends the notifier's thread, waiting at most timeoutMs
+// (smtp_email::Stop). True without a notifier.
+bool MailerService_Stop(smtp_email* mailer, unsigned timeoutMs);

@@ -60,9 +60,10 @@ private:
     {
         if (thread_.joinable()) thread_.join();
     }
-    std::thread thread_;
+    // Declared, and so initialised, before the thread that writes them.
     bool closed_ = false;
     Clock::time_point at_;
+    std::thread thread_;
 };
 
 class BlackboxBaseTimeout : public NearestTest {};

@@ -215,6 +215,67 @@ TEST_F(BlackboxCtrlHostileRequest, TextsThatAreNotUtf8AreRefusedWith33AndTheList
     ASSERT_NO_FATAL_FAILURE(ExpectStillStreaming());
 }
 
+// A protobuf text may hold NUL bytes; what the caster keeps never does. A
+// name or password that goes on past a NUL is not the one before it: the
+// logins are refused, the lookups find nothing, and nothing is stored,
+// closed or black-listed under the part before the NUL.
+TEST_F(BlackboxCtrlHostileRequest, TextsThatGoOnPastANulAreNotTheTextBeforeIt)
+{
+    ASSERT_NO_FATAL_FAILURE(StartStreaming());
+    const std::string nul("\0x", 2);
+    const std::string op = CtrlTexts::kOperator, pw = CtrlTexts::kOperatorPassword;
+    std::unique_ptr<CtrlCenterClient> late = Centre(false);
+    struct Login {
+        const char* label;
+        std::string name, password;
+    } logins[] = {{"name", op + nul, pw}, {"password", op, pw + nul}, {"both", op + nul, pw + nul}};
+    int32_t id = 100;
+    for (const Login& k : logins) {
+        SCOPED_TRACE(k.label);
+        EXPECT_EQ(late->Login(k.name, k.password, ++id), 21);
+    }
+    EXPECT_EQ(late->Login(op, pw, ++id), 20);
+
+    auto ack = [](const Received& r) { return CtrlWire::ParsePb(r.body).Int(CtrlTexts::ACK); };
+    auto total = [](const Received& r) { return CtrlWire::ParsePb(r.body).Int(TOTAL_COUNT); };
+    struct Lookup {
+        const char* label;
+        uint32_t type;
+        Pb body;
+    } lookups[] = {
+        {"users of a name", 12, UserRequest({Pb().Int(USER_TYPE, 3).Bytes(USER_NAME, "hr1" + nul)})},
+        {"a page of users", 15, Pb().Int(1, 0).Int(2, 50).Int(3, 3).Bytes(4, "hr1" + nul)},
+        {"a page of bases", 4, PageRequest(0, 50, "HB1" + nul)},
+        {"a page of rovers", 6, PageRequest(0, 50, "", "hr1" + nul)},
+    };
+    for (const Lookup& k : lookups) {
+        SCOPED_TRACE(k.label);
+        Received r = Ask(centre_.get(), k.type, ++id, k.body);
+        ASSERT_EQ(r.type, 1000 + k.type);
+        if (k.type == 12 || k.type == 15) {
+            EXPECT_EQ(ack(r), 41);
+        } else {
+            EXPECT_EQ(total(r), 0);
+            EXPECT_TRUE(CtrlWire::ParsePb(r.body).All(CtrlTexts::STATION_ITEMS).empty());
+        }
+    }
+
+    EXPECT_EQ(UserOp(11, ++id, Account("hr2" + nul, "2030/1/1 0:0:0")), 33);
+    EXPECT_TRUE(vorlane.WaitForLog("SendAddUserResponse:user of type 3 refused: a text holds a NUL byte"));
+    EXPECT_EQ(ListedRoverId("hr2"), 0u);
+
+    // The base and its rover are not the stations named: kicked, removed and
+    // black-listed with a NUL behind their names, they go on streaming.
+    EXPECT_EQ(Ask(centre_.get(), 9, ++id, RoverRequest("hr1" + nul, "HB1")).type, 1009u);
+    EXPECT_EQ(Ask(centre_.get(), 7, ++id, BaseRequest("HB1" + nul)).type, 1007u);
+    EXPECT_EQ(Ask(centre_.get(), 8, ++id, BaseRequest("HB1" + nul)).type, 0u) << "a station that is not held is not answered";
+    EXPECT_EQ(Ask(centre_.get(), 10, ++id, BaseRequest("HB1" + nul)).type, 1010u);
+    EXPECT_EQ(AskJson(centre_.get(), "{\"MsgId\": 1001, \"MsgData\": {\"blacklist\": [\"HB1\\u0000x\"]}}"), "");
+    EXPECT_TRUE(vorlane.WaitForLog("RequestProcess_Update_BWList:element 0 of blacklist holds a NUL byte, skipped."));
+    EXPECT_EQ(vorlane.CountListed("station_blacklist", "HB1"), 0);
+    ASSERT_NO_FATAL_FAILURE(ExpectStillStreaming());
+}
+
 TEST_F(BlackboxCtrlHostileRequest, ExtremeNumbersInEveryQueryAreAnswered)
 {
     ASSERT_NO_FATAL_FAILURE(StartStreaming());

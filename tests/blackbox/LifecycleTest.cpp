@@ -2,9 +2,11 @@
 // and the start-ups that must fail loudly (no configuration, a caster port
 // it cannot listen on).
 #include "blackbox/CasterFixture.h"
+#include "blackbox/CtrlFixture.h"
 #include "support/HeldPort.h"
 
 #include <csignal>
+#include <string>
 
 namespace {
 
@@ -32,6 +34,46 @@ INSTANTIATE_TEST_SUITE_P(Signals, BlackboxLifecycle, ::testing::Values(SIGTERM, 
                          [](const ::testing::TestParamInfo<int>& info) {
                              return std::string(info.param == SIGTERM ? "SIGTERM" : "SIGINT");
                          });
+
+class BlackboxOrderlyStop : public CtrlTest {};
+
+// The stop signal with a peer on every port: a base streaming to its rover,
+// a logged-in control centre and one that never logged in with half a frame
+// sent, and an inspector connection halfway through its request. The build
+// that ends through a normal exit stops and joins every loop and thread of
+// the service first, so no destructor runs under one: the process ends with
+// status 0, and the ThreadSanitizer build reports nothing.
+TEST_F(BlackboxOrderlyStop, AStopWithAPeerOnEveryPortEndsCleanly)
+{
+    ASSERT_TRUE(vorlane.AddBaseAccount("MNT1", "Base-Pw-1"));
+    ASSERT_TRUE(vorlane.AddRoverAccount("alice", "Alice-Pw-731"));
+    TestClient base, rover;
+    ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "Base-Pw-1"));
+    std::unique_ptr<CtrlCenterClient> centre = Centre();
+    std::unique_ptr<CtrlCenterClient> silent = Centre(false);
+    ASSERT_TRUE(silent->Raw().Send(std::string("\xAA\x41\x13\x42\x1D", 5)));
+    ASSERT_TRUE(LoginRover(&rover, Port(), "MNT1", "alice", "Alice-Pw-731"));
+    std::string chunk = GnssFrames::RtcmFiller(1074, 300, 1);
+    ASSERT_TRUE(base.Send(chunk));
+    ASSERT_EQ(rover.ReadExactly(chunk.size(), 5000), chunk);
+    ASSERT_TRUE(WaitFor([&] { return PortAccepts(vorlane.HttpPort(), 200); }, 10000, 50));
+    TestClient http;
+    ASSERT_TRUE(http.Connect(vorlane.HttpPort()));
+    ASSERT_TRUE(http.Send("POST /xqn_station_stat HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 40\r\n\r\n{"));
+
+    stopAtEnd_ = false;
+    ExitStatus status = vorlane.Stop(SIGTERM, 10000);
+    EXPECT_TRUE(status.Success()) << status.Describe() << "\n" << vorlane.Diagnostics();
+    EXPECT_EQ(vorlane.Stderr().find("ThreadSanitizer"), std::string::npos) << vorlane.Stderr();
+    for (TestClient* peer : {&base, &rover, &centre->Raw(), &silent->Raw(), &http}) {
+        EXPECT_TRUE(peer->WaitClosed(2000));
+    }
+#ifdef VORLANE_ORDERLY_EXIT
+    EXPECT_TRUE(vorlane.WaitForLog("Stop Vorlane", 1000));
+    EXPECT_EQ(vorlane.CountInLog("did not stop in time"), 0);
+    EXPECT_EQ(vorlane.CountInLog("did not end within"), 0);
+#endif
+}
 
 class BlackboxStartFailure : public CasterTest {};
 

@@ -2,6 +2,8 @@
 // commands queued before it, and what a subscriber's kernel does not take
 // waits for it without holding up the others.
 #include "NetHarness.h"
+#include "support/OnLoop.h"
+#include "support/WaitFor.h"
 
 #include <event2/bufferevent.h>
 #include <sys/socket.h>
@@ -100,13 +102,15 @@ TEST_F(NetTest, ALaggingSubscriberGetsEveryByteInOrderOnceItReads)
         EXPECT_EQ(all.size(), toSlow);
     }
     // The peer can read the last bytes before the loop has drained them from
-    // the output: wait for the drain, not for the read.
-    long unsent = TcpConnection_OutputLength(NHServer_ConnectionTable(s.server), slow.load());
-    for (int i = 0; i < 500 && unsent != 0; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        unsent = TcpConnection_OutputLength(NHServer_ConnectionTable(s.server), slow.load());
-    }
-    EXPECT_EQ(0, unsent);
+    // the output: wait for the drain, not for the read. Only the loop may
+    // look at a connection's output.
+    auto unsent = [&] {
+        long n = -1;
+        TcpConnectionTable* table = NHServer_ConnectionTable(s.server);
+        EXPECT_TRUE(OnLoop(s.server, [&] { n = TcpConnection_OutputLength(table, slow.load()); }));
+        return n;
+    };
+    EXPECT_TRUE(WaitFor([&] { return unsent() == 0; }, 5000));
     rec.onRead = nullptr;
     rec.onOpen = nullptr;
 }

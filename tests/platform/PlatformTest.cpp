@@ -56,6 +56,29 @@ TEST(Platform, JoinableThreadWakesAWaiterAndReturnsItsValue)
     Platform_DestroySemaphore(&sem);
 }
 
+static unsigned WaitForRelease(void* arg)
+{
+    Platform_WaitSemaphore(static_cast<PlatformSemaphore*>(arg), -1);
+    return 9;
+}
+
+// A bounded join gives up on a thread that is still running and keeps its
+// handle, which a later join still takes.
+TEST(Platform, ABoundedJoinLeavesARunningThreadJoinable)
+{
+    PlatformSemaphore sem;
+    ASSERT_TRUE(Platform_CreateSemaphore(&sem, 0, 1));
+    bool ok = false;
+    PlatformThread* t = Platform_BeginThread(WaitForRelease, &sem, true, &ok);
+    ASSERT_TRUE(ok);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Platform_JoinThreadWithin(t, 50));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
+    Platform_ReleaseSemaphore(&sem, 1);
+    EXPECT_TRUE(Platform_JoinThreadWithin(t, 10000));
+    Platform_DestroySemaphore(&sem);
+}
+
 static unsigned CountUp(void* arg)
 {
     static_cast<std::atomic<int>*>(arg)->fetch_add(1);

@@ -19,20 +19,27 @@
 
 namespace CtrlWire {
 
-inline uint32_t Crc32(const std::string& bytes, size_t begin, size_t end)
-{
-    static uint32_t table[256];
-    static bool ready = false;
-    if (!ready) {
+struct Crc32Table {
+    uint32_t entry[256];
+    Crc32Table()
+    {
         for (uint32_t i = 0; i < 256; ++i) {
             uint32_t c = i;
             for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            table[i] = c;
+            entry[i] = c;
         }
-        ready = true;
     }
+};
+
+inline uint32_t Crc32(const std::string& bytes, size_t begin, size_t end)
+{
+    // A function-local static is built once, before any thread reads it,
+    // however many clients check frames at once.
+    static const Crc32Table table;
     uint32_t crc = 0;
-    for (size_t i = begin; i < end; ++i) crc = table[(crc ^ static_cast<unsigned char>(bytes[i])) & 0xFF] ^ (crc >> 8);
+    for (size_t i = begin; i < end; ++i) {
+        crc = table.entry[(crc ^ static_cast<unsigned char>(bytes[i])) & 0xFF] ^ (crc >> 8);
+    }
     return crc;
 }
 

@@ -4,9 +4,10 @@
 // SIGTERM and SIGINT are the stop and shutdown controls: the control handler
 // reports the service stopped and the process ends with status 0, with every
 // thread in it (no "Stop Vorlane" line then). A build with
-// VORLANE_ORDERLY_EXIT (the sanitizer build) first breaks the caster loop and
-// waits for VorlaneMain to return ("Stop Vorlane", workers joined), so that
-// the process can end through exit() and its leak check. When VorlaneMain returns on its
+// VORLANE_ORDERLY_EXIT (the sanitizer builds) first breaks the caster loop
+// and waits for VorlaneMain to return ("Stop Vorlane", then the workers and
+// the services' threads joined), so that the process can end through exit()
+// and its leak check. When VorlaneMain returns on its
 // own the process ends with its result: 0 after a normal end of the loop,
 // 1 when the centre could not be built (or the executable's directory is
 // unknown), 2 when the caster loop could not start.

@@ -44,6 +44,11 @@ struct ServiceHooks {
     // Creation: the alarm-post worker, pointed at the centre's warning record
     // (made just before) and posting when that record enables warnings.
     HttpPostThread* (*alarmPostCreate)();
+
+    // The orderly exit, once the caster loop and the workers have ended:
+    // ends and joins the services' threads, waiting at most timeoutMs for
+    // each. False when one of them is still running.
+    bool (*servicesStop)(Vorlane* center, unsigned timeoutMs);
 };
 
 }  // namespace Ntrip

@@ -59,15 +59,26 @@ StationListDb* g_userListDb = nullptr;
 std::atomic<bool> g_stopRequested{false};
 std::atomic<NHServer*> g_runningServer{nullptr};
 
+// Set once VorlaneMain has joined every thread it and the services started.
+std::atomic<bool> g_stoppedInOrder{false};
+
 #ifdef VORLANE_ORDERLY_EXIT
-// After the loop: the workers are joined so that the process can end through
-// exit() (and its leak check) with no thread of ours still decoding.
-void StopWorkers(Ntrip::Vorlane* center)
+// How long the orderly exit waits for each service's thread: a peer can hold
+// one (a mail in progress, a post to a silent endpoint), never the exit.
+const unsigned SERVICE_STOP_WAIT_MS = 2000;
+
+// After the loop: the workers and then the services' threads are joined, so
+// that the process can end through exit() (and its leak check) with no
+// thread of ours still running under the destructors of its globals. False
+// when a service's thread did not end in time.
+bool StopThreadsInOrder(Ntrip::Vorlane* center)
 {
     DecodeExecutor* executors[] = {center->loginExecutor, center->baseExecutor, center->roverExecutor,
                                    center->pppRtkExecutor};
     for (DecodeExecutor* executor : executors) DecodeExecutor_Destroy(executor);
     center->loginExecutor = center->baseExecutor = center->roverExecutor = center->pppRtkExecutor = nullptr;
+    if (!center->hooks->servicesStop) return true;
+    return center->hooks->servicesStop(center, SERVICE_STOP_WAIT_MS);
 }
 #endif
 
@@ -259,10 +270,16 @@ int VorlaneMain(const Ntrip::ServiceHooks* hooks)
     int result = g_stopRequested.load() ? 0 : Vorlane_Run(center);
     Log_Info("Stop Vorlane");
 #ifdef VORLANE_ORDERLY_EXIT
-    StopWorkers(center);
+    if (StopThreadsInOrder(center)) {
+        g_stoppedInOrder.store(true);
+    } else {
+        Log_Error("%s:a service did not stop in time; the process ends with it running", "VorlaneMain");
+    }
 #endif
     return result;
 }
+
+bool VorlaneMain_StoppedInOrder() { return g_stoppedInOrder.load(); }
 
 void VorlaneMain_RequestStop()
 {

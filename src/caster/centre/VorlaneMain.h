@@ -41,6 +41,12 @@ int VorlaneMain(const Ntrip::ServiceHooks* hooks = nullptr);
 // the service wrapper of builds that end through a normal exit.
 void VorlaneMain_RequestStop();
 
+// In builds that end through a normal exit (VORLANE_ORDERLY_EXIT): true once
+// VorlaneMain has returned after joining the workers and every thread of the
+// services (ServiceHooks::servicesStop). False otherwise, also after a
+// creation that failed: threads of ours may then still run.
+bool VorlaneMain_StoppedInOrder();
+
 // Logs the local addresses and the caster address, then runs the caster's
 // event loop on the calling thread until it is broken. 0 after a normal end,
 // VORLANE_LOOP_FAILED when it could not start.

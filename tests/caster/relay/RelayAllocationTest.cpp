@@ -7,6 +7,7 @@
 #include "caster/BindingFixture.h"
 #include "caster/relay/HeldCentreQueue.h"
 #include "caster/relay/AuthCentre.h"
+#include "caster/relay/AuthCentreQueue.h"
 #include "caster/relay/RelayAccountList.h"
 #include "caster/relay/RelayAllocation.h"
 #include "caster/relay/RelayClient.h"
@@ -23,7 +24,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <regex>
 #include <string>
@@ -53,6 +57,9 @@ protected:
     }
     void TearDown() override
     {
+        // An answer may still be posting to the server the fixture frees.
+        locks.reset();
+        EXPECT_TRUE(CentreThreadsIdle());
         for (RelayContext* context : started) RelayContext_Free(context);
         BindingTest::TearDown();
     }
@@ -96,8 +103,9 @@ protected:
     }
 
     // Waits (bounded) until the centre's answer to the rover's check has come
-    // back. The fixture holds the registries, and the answer takes the rover
-    // lock on the centre's thread: it is let go meanwhile.
+    // back and its handling is over: the mark is cleared before the close is
+    // posted. The fixture holds the registries, and the answer takes the
+    // rover lock on the centre's thread: it is let go meanwhile.
     bool WaitAnswered(uint64_t channel, int timeoutMs = 20000)
     {
         locks.reset();
@@ -106,8 +114,34 @@ protected:
             RoverRecord* rover = rovers->Find(channel);
             return !rover || rover->recheckAsking == 0;
         }, timeoutMs, 5);
+        answered = CentreThreadsIdle(timeoutMs) && answered;
         locks.reset(new RegistriesGuard);
         return answered;
+    }
+
+    // True once every thread of the centre's queue has finished what it ran
+    // before: each takes one of these asks (no centre: answered at once) and
+    // holds it until all are taken, so none is still inside an earlier
+    // answer. No registry may be held: an answer takes them.
+    static bool CentreThreadsIdle(int timeoutMs = 20000)
+    {
+        struct Barrier {
+            std::mutex mutex;
+            std::condition_variable arrivedMore;
+            int arrived = 0;
+        };
+        auto barrier = std::make_shared<Barrier>();
+        auto all = [barrier] { return barrier->arrived >= AUTH_CENTRE_QUEUE_THREADS; };
+        for (int i = 0; i < AUTH_CENTRE_QUEUE_THREADS; ++i) {
+            AuthCentreQueue_Ask(nullptr, "", "", "", [barrier, all, timeoutMs](int) {
+                std::unique_lock<std::mutex> lock(barrier->mutex);
+                ++barrier->arrived;
+                barrier->arrivedMore.notify_all();
+                barrier->arrivedMore.wait_for(lock, std::chrono::milliseconds(timeoutMs), all);
+            });
+        }
+        std::unique_lock<std::mutex> lock(barrier->mutex);
+        return barrier->arrivedMore.wait_for(lock, std::chrono::milliseconds(timeoutMs), all);
     }
 
     std::unique_ptr<RelayAccountList> pool;
