@@ -33,6 +33,11 @@ enum {
 #define INSPECTOR_MSG_ROVERS "在线流动站数量:"
 #define INSPECTOR_MSG_ROVER_INFO "在线流动站信息,数量:"
 
+// Whether a text holds no NUL byte ("\u0000" in JSON): the stores hold C
+// texts, so one that goes on past a NUL names nothing stored, and is refused
+// as malformed rather than taken for the text before the NUL.
+bool HttpInspector_TextIsWhole(const std::string& text);
+
 // Parses a request body up to its first NUL byte. True with *root when it is
 // valid JSON whose root is an object with at least one member; anything else
 // (empty, not JSON, cut short, an array or other root, {}) is malformed.
@@ -43,7 +48,7 @@ bool HttpInspector_ParseBody(const std::string& body, Json::Value* root);
 // missingIsEmpty an element lacking the member (or a null element) adds "";
 // without it null and empty elements are skipped. False when "data" is not
 // an array, an element is neither an object nor null, or the member is not
-// a text.
+// a text or holds a NUL byte.
 bool HttpInspector_CollectTexts(const Json::Value& root, const char* member, bool missingIsEmpty,
                                 std::set<std::string>* texts);
 

@@ -60,7 +60,7 @@ TEST(HttpInspectorUserToAdd, RefusesMembersOutOfRangeOrOfAnotherType)
     }
 }
 
-TEST(HttpInspectorUserToAdd, RefusesDatesOutOfRangeAndTextsThatAreNotUtf8)
+TEST(HttpInspectorUserToAdd, RefusesDatesOutOfRangeAndTextsThatAreNotUtf8OrGoOnPastANul)
 {
     const std::string refused[] = {
         "-2147483648/1/1 0:0:0",
@@ -94,6 +94,10 @@ TEST(HttpInspectorUserToAdd, RefusesDatesOutOfRangeAndTextsThatAreNotUtf8)
         kRover + ",\"QQ\":\"\xe4\xb8\"",
         kRover + ",\"Company\":\"\xf4\x90\x80\x80\"",
         kRover + ",\"ExpireTime\":\"2030/1/1 0:0:0\xff\"",
+        // Texts that go on past a NUL: stored, they would be the text before it.
+        "\"UserName\":\"r1\\u0000x\",\"Password\":\"p\",\"UserType\":3",
+        "\"UserName\":\"r1\",\"Password\":\"p\\u0000x\",\"UserType\":3",
+        kRover + ",\"Company\":\"c\\u0000\"",
     };
     for (const std::string& members : notUtf8) {
         UserRecord user;
@@ -166,4 +170,14 @@ TEST(HttpInspectorIsLoopback, OnlyAddressesThisHostAloneReaches)
     };
     for (const Case& c : cases) EXPECT_EQ(HttpInspector_IsLoopback(c.ip), c.loopback) << c.ip;
     EXPECT_FALSE(HttpInspector_IsLoopback(nullptr));
+}
+
+TEST(HttpInspectorCollectTexts, ANameThatGoesOnPastANulIsMalformed)
+{
+    std::set<std::string> names;
+    EXPECT_FALSE(HttpInspector_CollectTexts(Parse("{\"data\":[{\"UserName\":\"demo\\u0000x\"}]}"), "UserName",
+                                            true, &names));
+    EXPECT_TRUE(HttpInspector_CollectTexts(Parse("{\"data\":[{\"UserName\":\"demo\"}]}"), "UserName", true,
+                                           &names));
+    EXPECT_EQ(names, std::set<std::string>{"demo"});
 }

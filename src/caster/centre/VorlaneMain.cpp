@@ -8,6 +8,7 @@
 #include "caster/registry/RoverTable.h"
 #include "caster/registry/RoverUserTable.h"
 #include "caster/relay/AuthCentre.h"
+#include "caster/relay/AuthCentreQueue.h"
 #include "caster/relay/RelayAccountList.h"
 #include "caster/relay/RelayCallbacks.h"
 #include "caster/session/BaseData.h"
@@ -73,12 +74,16 @@ const unsigned SERVICE_STOP_WAIT_MS = 2000;
 // when a service's thread did not end in time.
 bool StopThreadsInOrder(Ntrip::Vorlane* center)
 {
+    // First the centre's threads: an answer carries a login on into the
+    // registries and the login executor, which go next.
+    bool centreStopped = AuthCentreQueue_Stop(SERVICE_STOP_WAIT_MS);
+    if (!centreStopped) Log_Error("%s:a check with the authentication centre did not end in time", "VorlaneMain");
     DecodeExecutor* executors[] = {center->loginExecutor, center->baseExecutor, center->roverExecutor,
                                    center->pppRtkExecutor};
     for (DecodeExecutor* executor : executors) DecodeExecutor_Destroy(executor);
     center->loginExecutor = center->baseExecutor = center->roverExecutor = center->pppRtkExecutor = nullptr;
-    if (!center->hooks->servicesStop) return true;
-    return center->hooks->servicesStop(center, SERVICE_STOP_WAIT_MS);
+    if (!center->hooks->servicesStop) return centreStopped;
+    return center->hooks->servicesStop(center, SERVICE_STOP_WAIT_MS) && centreStopped;
 }
 #endif
 

@@ -1,6 +1,8 @@
 #include "caster/relay/AuthCentreQueue.h"
 
 #include "caster/relay/AuthCentre.h"
+#include "platform/SteadyClock.h"
+#include "platform/Thread.h"
 #include "runtime/Log.h"
 #include "runtime/LogText.h"
 
@@ -8,7 +10,6 @@
 #include <deque>
 #include <exception>
 #include <mutex>
-#include <thread>
 
 namespace {
 
@@ -27,6 +28,8 @@ struct AskQueue {
     std::condition_variable wake;
     std::deque<Ask> asks;
     bool started = false;
+    bool stopping = false;  // AuthCentreQueue_Stop: no ask is taken any more
+    PlatformThread* threads[AUTH_CENTRE_QUEUE_THREADS] = {};
 };
 
 AskQueue& Queue()
@@ -71,14 +74,15 @@ void Handle(Ask& ask)
     }
 }
 
-void Serve()
+unsigned Serve(void*)
 {
     AskQueue& q = Queue();
     for (;;) {
         Ask ask;
         {
             std::unique_lock<std::mutex> lock(q.mutex);
-            q.wake.wait(lock, [&] { return !q.asks.empty(); });
+            q.wake.wait(lock, [&] { return q.stopping || !q.asks.empty(); });
+            if (q.stopping) return 0;
             ask = std::move(q.asks.front());
             q.asks.pop_front();
         }
@@ -96,18 +100,61 @@ void AuthCentreQueue_Ask(const AuthCentreConfig* centre, const std::string& name
                          const std::string& node, AuthCentreWanted wanted, AuthCentreAnswer answer)
 {
     AskQueue& q = Queue();
+    bool stopping;
     {
         std::lock_guard<std::mutex> lock(q.mutex);
-        if (q.asks.size() < AUTH_CENTRE_QUEUE_MAX) {
+        stopping = q.stopping;
+        if (!stopping && q.asks.size() < AUTH_CENTRE_QUEUE_MAX) {
             if (!q.started) {
                 q.started = true;
-                for (int i = 0; i < AUTH_CENTRE_QUEUE_THREADS; ++i) std::thread(Serve).detach();
+                for (int i = 0; i < AUTH_CENTRE_QUEUE_THREADS; ++i) {
+                    bool ok = false;
+                    q.threads[i] = Platform_BeginThread(Serve, nullptr, true, &ok);
+                    if (!ok) Log_Error("%s:centre thread %d not started", "AuthCentreQueue_Ask", i);
+                }
             }
             q.asks.push_back(Ask{centre, name, password, node, std::move(wanted), std::move(answer)});
             q.wake.notify_one();
             return;
         }
     }
+    // Past the stop nobody is asked.
+    if (stopping) {
+        answer(AUTH_CENTRE_NOT_ASKED, -1);
+        return;
+    }
     Log_Warn("%s:%d checks wait already, refused", "AuthCentreQueue_Ask", static_cast<int>(AUTH_CENTRE_QUEUE_MAX));
     answer(AUTH_CENTRE_QUEUE_FULL, -1);
+}
+
+bool AuthCentreQueue_Stop(unsigned timeoutMs)
+{
+    AskQueue& q = Queue();
+    std::deque<Ask> left;
+    {
+        std::lock_guard<std::mutex> lock(q.mutex);
+        q.stopping = true;
+        left.swap(q.asks);
+        q.wake.notify_all();
+    }
+    // Told with no lock held, as at a turn: they take the registries.
+    for (Ask& ask : left) {
+        try {
+            ask.answer(AUTH_CENTRE_NOT_ASKED, -1);
+        } catch (...) {
+            Log_Error("%s:answer of %s failed", "AuthCentreQueue_Stop", LogText_Escape(ask.name.c_str()).c_str());
+        }
+    }
+    int64_t end = Platform_SteadyNowMs() + timeoutMs;
+    bool all = true;
+    for (PlatformThread*& thread : q.threads) {
+        if (!thread) continue;
+        int64_t left = end - Platform_SteadyNowMs();
+        if (Platform_JoinThreadWithin(thread, left > 0 ? static_cast<unsigned>(left) : 0)) {
+            thread = nullptr;
+        } else {
+            all = false;
+        }
+    }
+    return all;
 }

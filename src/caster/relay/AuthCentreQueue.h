@@ -40,3 +40,10 @@ typedef std::function<void(AuthCentreOutcome outcome, int code)> AuthCentreAnswe
 // empty wanted keeps the ask.
 void AuthCentreQueue_Ask(const AuthCentreConfig* centre, const std::string& name, const std::string& password,
                          const std::string& node, AuthCentreWanted wanted, AuthCentreAnswer answer);
+
+// For an orderly exit: no ask is taken from now on (a later ask is told
+// AUTH_CENTRE_NOT_ASKED at once), the asks still waiting are told
+// AUTH_CENTRE_NOT_ASKED, and the threads are joined once the checks in
+// flight have ended (the centre's own time-out bounds them). True when every
+// thread has ended within timeoutMs.
+bool AuthCentreQueue_Stop(unsigned timeoutMs);

@@ -70,9 +70,13 @@ void DecodeCredential(ByteSpan line, NtripClientLoginRequest* request)
     const void* colon = memchr(plain, ':', n);
     if (!colon) return;
     long userLength = static_cast<const char*>(colon) - plain;
+    long passwordLength = static_cast<long>(n) - userLength - 1;
+    // A user or password is compared whole: one that holds a NUL or does
+    // not fit its field would otherwise be taken for the text before the
+    // NUL or the cut, and "the real password and anything" would pass.
+    if (memchr(plain, '\0', n) || userLength > NTRIP_USER_LEN || passwordLength > NTRIP_PASSWORD_LEN) return;
     CopyField(request->user, NTRIP_USER_LEN, plain, userLength);
-    CopyField(request->password, NTRIP_PASSWORD_LEN, plain + userLength + 1,
-              static_cast<long>(n) - userLength - 1);
+    CopyField(request->password, NTRIP_PASSWORD_LEN, plain + userLength + 1, passwordLength);
 }
 
 NtripGetSourceListRequest* MakeSourceListRequest(ByteSpan block)

@@ -167,3 +167,25 @@ TEST_F(AuthCentreQueueTest, NothingAnAskThrowsEndsACentreThread)
     EXPECT_TRUE(log_.Has("AuthCentreQueue_Serve:check of throws failed\n"));
     EXPECT_TRUE(log_.Has("AuthCentreQueue_Serve:check of wanted-throws failed: a test that throws"));
 }
+
+// The stop of an orderly exit: the asks still waiting and any asked after it
+// are told "not asked" and never posted; the threads are joined once the
+// checks in flight have ended, and not before.
+TEST_F(AuthCentreQueueTest, TheStopTellsTheWaitingAsksAndJoinsTheThreadsOnceTheirChecksEnd)
+{
+    HeldCentreQueue held;
+    ASSERT_TRUE(held.Hold());
+    std::atomic<bool> wanted{true};
+    Told waiting, late;
+    Ask("waiting", &waiting, &wanted);
+    EXPECT_FALSE(AuthCentreQueue_Stop(300)) << "joined threads still held by the centre";
+    ASSERT_TRUE(WaitTold(waiting));
+    EXPECT_EQ(AUTH_CENTRE_NOT_ASKED, waiting.outcome.load());
+    Ask("late", &late, &wanted);
+    EXPECT_EQ(1, late.times.load()) << "an ask after the stop waits";
+    EXPECT_EQ(AUTH_CENTRE_NOT_ASKED, late.outcome.load());
+    EXPECT_TRUE(held.Release());
+    EXPECT_TRUE(AuthCentreQueue_Stop(20000));
+    EXPECT_EQ(0u, centre_.RequestCount());
+    EXPECT_EQ(0, waiting.wantedCalls.load() + late.wantedCalls.load());
+}

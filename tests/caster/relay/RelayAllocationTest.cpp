@@ -133,7 +133,7 @@ protected:
         auto barrier = std::make_shared<Barrier>();
         auto all = [barrier] { return barrier->arrived >= AUTH_CENTRE_QUEUE_THREADS; };
         for (int i = 0; i < AUTH_CENTRE_QUEUE_THREADS; ++i) {
-            AuthCentreQueue_Ask(nullptr, "", "", "", [barrier, all, timeoutMs](int) {
+            AuthCentreQueue_Ask(nullptr, "", "", "", nullptr, [barrier, all, timeoutMs](AuthCentreOutcome, int) {
                 std::unique_lock<std::mutex> lock(barrier->mutex);
                 ++barrier->arrived;
                 barrier->arrivedMore.notify_all();

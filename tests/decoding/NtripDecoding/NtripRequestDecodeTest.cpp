@@ -115,10 +115,18 @@ std::vector<RequestCase> RequestCases()
          "GET /" + kMount100 + " HTTP/1.0\r\nUser-Agent:" + std::string(100, 'a') +
              "\r\nAuthorization: Basic " + Base64(kUser50 + ":" + kPass50) + "\r\n\r\n",
          CLIENT, -1, kMount100, kUser50, kPass50, std::string(100, 'a')},
-        {"fields beyond their width are cut",
+        {"mount and agent beyond their width are cut, a credential that does not fit is none",
          "GET /" + std::string(130, 'm') + " HTTP/1.0\r\nUser-Agent: " + std::string(130, 'a') +
              "\r\nAuthorization: Basic " + Base64(std::string(60, 'u') + ":" + std::string(60, 'p')) + "\r\n\r\n",
-         CLIENT, -1, kMount100, kUser50, kPass50, " " + std::string(99, 'a')},
+         CLIENT, -1, kMount100, "", "", " " + std::string(99, 'a')},
+        {"password one past its field", "GET /M HTTP/1.0\r\nAuthorization: Basic " + Base64("u:" + kPass50 + "x") +
+             "\r\n\r\n", CLIENT, -1, "M", "", "", ""},
+        {"user one past its field", "GET /M HTTP/1.0\r\nAuthorization: Basic " + Base64(kUser50 + "x:p") +
+             "\r\n\r\n", CLIENT, -1, "M", "", "", ""},
+        {"NUL in the password", "GET /M HTTP/1.0\r\nAuthorization: Basic " + Base64(std::string("u:pass\0x", 8)) +
+             "\r\n\r\n", CLIENT, -1, "M", "", "", ""},
+        {"NUL in the user", "GET /M HTTP/1.0\r\nAuthorization: Basic " + Base64(std::string("u\0x:pass", 8)) +
+             "\r\n\r\n", CLIENT, -1, "M", "", "", ""},
         {"source list with Ntrip-GGA",
          "GET / HTTP/1.0\r\nUser-Agent: NTRIP x\r\nNtrip-GGA:   " + kGga + "\r\n\r\n", SOURCE_LIST, -1, "", "", "",
          kGga},
