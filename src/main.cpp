@@ -10,6 +10,7 @@
 #include "caster/session/UserLogQueue.h"
 #include "control/CtrlHooks.h"
 #include "control/CtrlWarnConfig.h"
+#include "control/MessageTypeTable.h"
 #include "control/ProtobufLog.h"
 #include "control/PppRtkHandlers.h"
 #include "platform/Process.h"
@@ -79,6 +80,7 @@ int main()
     // made, and may start, before the authentication-centre clients).
     AuthCentre::GlobalInit();
     ProtobufLog_ToDailyLog();
+    MessageType_RegisterDescriptors();
     int status = Service_Dispatch(&SERVICES);
     // Rover logins and GGA lines still waiting for the user log's thread go
     // to disk first, as far as it answers in the time; the count of those

@@ -129,6 +129,16 @@ const MessageTypeEntry* MessageType_Find(uint32_t type)
     return nullptr;
 }
 
+void MessageType_RegisterDescriptors()
+{
+    for (const MessageTypeEntry& entry : kTable) {
+        google::protobuf::Message* body = entry.newBody();
+        body->GetDescriptor();
+        body->GetReflection();
+        delete body;
+    }
+}
+
 const MessageTypeEntry* MessageType_Entries(size_t* count)
 {
     if (count) *count = kTableSize;

@@ -37,6 +37,12 @@ struct MessageTypeEntry {
 // The row of a type, or nullptr when the type is not in the table.
 const MessageTypeEntry* MessageType_Find(uint32_t type);
 
+// Builds the descriptors of every body class in the table once, on the
+// calling thread, before any thread decodes: the generated code builds them
+// at their first use otherwise, from whichever decode threads get there
+// first at once.
+void MessageType_RegisterDescriptors();
+
 // Every row, lowest types first (the frame fuzzer picks its types from them).
 const MessageTypeEntry* MessageType_Entries(size_t* count);
 

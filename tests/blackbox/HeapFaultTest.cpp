@@ -33,7 +33,7 @@ class BlackboxHeapFault : public CasterTest {};
 TEST_F(BlackboxHeapFault, AFaultInsideMallocEndsTheProcessBySignalWithItsDump)
 {
     const std::string shim = VORLANE_MALLOC_FAULT_SHIM;
-    if (shim.empty()) GTEST_SKIP() << "the sanitizer build's allocator stands in the shim's way";
+    if (shim.empty()) GTEST_SKIP() << "a sanitizer build's allocator stands in the shim's way";
     const std::string trigger = vorlane.File("fault-now");
     vorlane.SetEnv("LD_PRELOAD", shim);
     vorlane.SetEnv("VORLANE_MALLOC_FAULT_FILE", trigger);
