@@ -65,6 +65,7 @@ check_ownership() {  # what the install gives: $1 says when
   for f in VorlaneConfig.json station.db user.db; do
     [ "$(owner "$prefix/$f")" = "$account:$account" ] || fail "$1: $f is $(owner "$prefix/$f")"
   done
+  [ "$(stat -c %a "$prefix/user.db")" = 600 ] || fail "$1: user.db, which holds the passwords, has mode $(stat -c %a "$prefix/user.db")"
 }
 check_ownership "first install"
 grep -qx "User=$account" "$prefix/vorlane.service" || fail "the unit does not run as $account"
