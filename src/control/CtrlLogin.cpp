@@ -4,13 +4,13 @@
 
 #include "control/AckCodes.h"
 #include "control/CtrlReply.h"
-#include "control/CtrlRequestText.h"
 #include "control/ManagementFrame.h"
 #include "control/MessageTypes.h"
 #include "control/NtripRespHandle.h"
 #include "control/RVZProtoMsg.h"
 #include "control/ReplyEncode.h"
 #include "net/NHServer.h"
+#include "runtime/FixedText.h"
 #include "runtime/Log.h"
 #include "runtime/LogText.h"
 #include "store/UserDb.h"
@@ -59,7 +59,7 @@ void RequestProcess_Login(NHServer* server, uint64_t channelID, const RVZ::RVZPr
     const std::string& name = request->login_name();
     const std::string& password = request->login_password();
     // A name or password that goes on past a NUL is not the stored one.
-    bool accepted = CtrlRequestText_IsWhole(name) && CtrlRequestText_IsWhole(password) &&
+    bool accepted = FixedText_IsWhole(name) && FixedText_IsWhole(password) &&
                     UserDb_SelectByNamePasswordType(name.c_str(), password.c_str(), OPERATOR_USER_TYPE, nullptr) == 1;
     // The mark and the answer go together: a notification to logged-in
     // connections comes after the answer, and a request the peer sends on

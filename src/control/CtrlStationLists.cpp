@@ -3,8 +3,8 @@
 #include "caster/centre/Vorlane.h"
 #include "caster/registry/BaseTable.h"
 #include "control/CtrlJson.h"
-#include "control/CtrlRequestText.h"
 #include "net/NHServer.h"
+#include "runtime/FixedText.h"
 #include "runtime/Log.h"
 #include "store/StationListDb.h"
 
@@ -61,7 +61,7 @@ std::vector<std::string> NamesOf(const Json::Value& member, const char* who, con
             continue;
         }
         std::string name = element.asString();
-        if (!CtrlRequestText_IsWhole(name)) {
+        if (!FixedText_IsWhole(name)) {
             Log_Info("%s:element %u of %.32s holds a NUL byte, skipped.", who, i, key.c_str());
             continue;
         }

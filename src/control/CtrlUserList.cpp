@@ -4,12 +4,12 @@
 
 #include "control/AckCodes.h"
 #include "control/CtrlReply.h"
-#include "control/CtrlRequestText.h"
 #include "control/ManagementFrame.h"
 #include "control/MessageTypes.h"
 #include "control/RVZProtoMsg.h"
 #include "control/ReplyEncode.h"
 #include "net/NHServer.h"
+#include "runtime/FixedText.h"
 #include "runtime/Log.h"
 #include "store/UserDb.h"
 
@@ -98,7 +98,7 @@ void RequestProcess_UserOp(NHServer* server, uint64_t channelID, const RVZ::RVZP
     int result = 0;  // a name that goes on past a NUL names no user
     if (wanted.user_name().empty()) {
         result = UserDb_SelectByType(wanted.user_type(), &list);
-    } else if (CtrlRequestText_IsWhole(wanted.user_name())) {
+    } else if (FixedText_IsWhole(wanted.user_name())) {
         result = UserDb_SelectByTypeName(wanted.user_type(), wanted.user_name().c_str(), &list);
     }
     if (result != 1) {
@@ -119,7 +119,7 @@ void RequestProcess_PageOfUserInfo(NHServer* server, uint64_t channelID, const R
     if (!request) return;
     std::string pattern = request->user_name().empty() ? "%" : "%" + request->user_name() + "%";
     // Nobody's name holds a NUL.
-    int count = CtrlRequestText_IsWhole(pattern) ? UserDb_Count(request->user_type(), pattern.c_str()) : 0;
+    int count = FixedText_IsWhole(pattern) ? UserDb_Count(request->user_type(), pattern.c_str()) : 0;
     if (count < 1) {
         SendShortReply(server, channelID, EncodePageOfUserInfoResponse, unit->id, AckOfStoreResult(count));
         return;

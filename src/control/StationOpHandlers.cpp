@@ -9,9 +9,9 @@
 #include "caster/session/StationRemoval.h"
 #include "control/AckCodes.h"
 #include "control/CtrlReply.h"
-#include "control/CtrlRequestText.h"
 #include "control/MessageTypes.h"
 #include "control/UnitBody.h"
+#include "runtime/FixedText.h"
 #include "store/StationListDb.h"
 
 #include "VIVOProtoDecoding/StationInfoMsg.pb.h"
@@ -43,7 +43,7 @@ void RequestProcess_KickBaseStation(NHServer* server, uint64_t channelID, const 
 {
     const StationInfoMsg::BaseStationInfo* base = FirstBase(unit);
     if (!base) return;
-    if (CtrlRequestText_IsWhole(base->access_point())) CloseBaseConnection(base->access_point().c_str());
+    if (FixedText_IsWhole(base->access_point())) CloseBaseConnection(base->access_point().c_str());
     // Answered whether or not such a base was online.
     ReplyBase(server, channelID, MSG_CLOSE_BASE_RESPONSE, unit->id, base->id(), base->access_point());
 }
@@ -53,7 +53,7 @@ void RequestProcess_RemoveBaseStation(NHServer* server, uint64_t channelID, cons
     const StationInfoMsg::BaseStationInfo* base = FirstBase(unit);
     if (!base) return;
     // Only a station the registry held is answered.
-    if (!CtrlRequestText_IsWhole(base->access_point()) || !RemoveBaseStation(base->access_point().c_str())) return;
+    if (!FixedText_IsWhole(base->access_point()) || !RemoveBaseStation(base->access_point().c_str())) return;
     ReplyBase(server, channelID, MSG_REMOVE_BASE_RESPONSE, unit->id, base->id(), base->access_point());
 }
 
@@ -62,7 +62,7 @@ void RequestProcess_KickRoverStation(NHServer* server, uint64_t channelID, const
     const auto* request = UnitBody<StationInfoMsg::RoverStationInfoRequest>(unit);
     if (!request || request->rover_station_info_size() == 0) return;
     const StationInfoMsg::RoverStationInfo& rover = request->rover_station_info(0);
-    if (CtrlRequestText_IsWhole(rover.rover_station_name())) CloseRoverConnection(rover.rover_station_name().c_str());
+    if (FixedText_IsWhole(rover.rover_station_name())) CloseRoverConnection(rover.rover_station_name().c_str());
 
     StationInfoMsg::RoverStationInfoResponse response;
     response.set_ack_status(ACK_DONE);
@@ -81,7 +81,7 @@ void RequestProcess_BlockBaseStation(NHServer* server, uint64_t channelID, const
     // Into the store's own black list, on disk and in memory, so the base
     // cannot log in again from now on; a name listed already is not added twice.
     StationListDb* lists = GetStationListDb();
-    if (CtrlRequestText_IsWhole(base->access_point())) {
+    if (FixedText_IsWhole(base->access_point())) {
         if (lists && !lists->IsBlack(name)) lists->AddBlack(name);
         CloseBaseConnection(name);
     }

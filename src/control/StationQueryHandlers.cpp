@@ -8,10 +8,10 @@
 #include "control/FrameEncode.h"
 #include "control/ManagementFrame.h"
 #include "control/MessageTypes.h"
-#include "control/CtrlRequestText.h"
 #include "control/SplitReply.h"
 #include "control/StationItems.h"
 #include "control/UnitBody.h"
+#include "runtime/FixedText.h"
 
 #include "net/NHServer.h"
 
@@ -101,7 +101,7 @@ void RequestProcess_PageOfBaseStation(NHServer* server, uint64_t channelID, int3
     std::vector<BaseSnapshot> bases;
     StationPage page = {request.start_index(), request.page_count()};
     // A name that goes on past a NUL is in no station's name.
-    if (!filter || CtrlRequestText_IsWhole(request.base_name())) {
+    if (!filter || FixedText_IsWhole(request.base_name())) {
         RegistrySnapshot_BasePage(CasterTables(), page, filter ? request.base_name() : std::string(), &total, &bases);
     }
     StationInfoMsg::BaseStationInfoResponse response;
@@ -119,7 +119,7 @@ void RequestProcess_PageOfRoverStation(NHServer* server, uint64_t channelID, int
     std::string baseName = (mode & 1) ? request.base_name() : std::string();
     std::string roverName = (mode & 2) ? request.rover_name() : std::string();
     // A name that goes on past a NUL names no base and no rover.
-    if (CtrlRequestText_IsWhole(baseName) && CtrlRequestText_IsWhole(roverName)) {
+    if (FixedText_IsWhole(baseName) && FixedText_IsWhole(roverName)) {
         RegistrySnapshot_RoverPage(CasterTables(), page, baseName, roverName, &total, &rovers);
     }
     StationInfoMsg::RoverStationInfoResponse response;

@@ -1,7 +1,6 @@
 #include "control/UserInfoRecord.h"
 
-#include "control/CtrlRequestText.h"
-
+#include "runtime/FixedText.h"
 #include "runtime/Utf8Text.h"
 
 #include "VIVOProtoDecoding/UserOpMsg.pb.h"
@@ -33,7 +32,7 @@ bool UserInfo_TextsWhole(const UserOpMsg::UserInfo& info)
                                   &info.contact_phone(), &info.mail(),          &info.qq(),
                                   &info.company(),       &info.register_time(), &info.expiredate_time()};
     for (const std::string* text : texts) {
-        if (!CtrlRequestText_IsWhole(*text)) return false;
+        if (!FixedText_IsWhole(*text)) return false;
     }
     return true;
 }

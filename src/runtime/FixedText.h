@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 // Copies at most size - 1 characters of src into dst and always terminates it;
 // a null src gives an empty text. Nothing is written when size is 0.
@@ -30,3 +31,9 @@ inline bool FixedText_Equal(const char* a, const char* b)
 {
     return a != nullptr && b != nullptr && strcmp(a, b) == 0;
 }
+
+// Whether a text taken from a peer (a protobuf or JSON string, which may hold
+// NUL bytes) is whole as a C text: stores and registries keep C texts, so one
+// with a NUL in it names nothing they hold, however its prefix reads, and is
+// refused rather than compared by its c_str().
+inline bool FixedText_IsWhole(const std::string& text) { return text.find('\0') == std::string::npos; }

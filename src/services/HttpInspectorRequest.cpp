@@ -1,5 +1,6 @@
 #include "services/HttpInspectorRequest.h"
 
+#include "runtime/FixedText.h"
 #include "runtime/Utf8Text.h"
 #include "store/UserTimeText.h"
 
@@ -27,7 +28,7 @@ bool CopyText(const Json::Value& user, const char* member, char* dest, size_t si
     if (!value.isString()) return false;
     // A JSON text may hold "\u0000": stored, it would be cut there and name
     // another account than the one asked for.
-    if (!HttpInspector_TextIsWhole(value.asString())) return false;
+    if (!FixedText_IsWhole(value.asString())) return false;
     Utf8_CutCopy(dest, size, value.asCString());
     return true;
 }
@@ -35,8 +36,6 @@ bool CopyText(const Json::Value& user, const char* member, char* dest, size_t si
 bool Has(const Json::Value& user, const char* member) { return user.isMember(member) && !user[member].isNull(); }
 
 }  // namespace
-
-bool HttpInspector_TextIsWhole(const std::string& text) { return text.find('\0') == std::string::npos; }
 
 bool HttpInspector_ParseBody(const std::string& body, Json::Value* root)
 {
@@ -74,7 +73,7 @@ bool HttpInspector_CollectTexts(const Json::Value& root, const char* member, boo
             if (missingIsEmpty) texts->insert("");
             continue;
         }
-        if (!value.isString() || !HttpInspector_TextIsWhole(value.asString())) return false;
+        if (!value.isString() || !FixedText_IsWhole(value.asString())) return false;
         texts->insert(value.asString());
     }
     return true;

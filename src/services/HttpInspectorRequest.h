@@ -33,11 +33,6 @@ enum {
 #define INSPECTOR_MSG_ROVERS "在线流动站数量:"
 #define INSPECTOR_MSG_ROVER_INFO "在线流动站信息,数量:"
 
-// Whether a text holds no NUL byte ("\u0000" in JSON): the stores hold C
-// texts, so one that goes on past a NUL names nothing stored, and is refused
-// as malformed rather than taken for the text before the NUL.
-bool HttpInspector_TextIsWhole(const std::string& text);
-
 // Parses a request body up to its first NUL byte. True with *root when it is
 // valid JSON whose root is an object with at least one member; anything else
 // (empty, not JSON, cut short, an array or other root, {}) is malformed.
