@@ -46,17 +46,16 @@ size_t Utf8_CutCopy(char* dest, size_t destSize, const char* src)
     return length;
 }
 
-namespace {
-
-// Bytes of the well-formed sequence at p[0, n), or 0 when there is none. The
-// second byte's range rules out overlong forms (E0, F0), surrogates (ED) and
-// code points past U+10FFFF (F4).
-size_t WellFormedAt(const unsigned char* p, size_t n)
+// The second byte's range rules out overlong forms (E0, F0), surrogates (ED)
+// and code points past U+10FFFF (F4).
+size_t Utf8_SequenceAt(const char* text, size_t length)
 {
+    if (!text || length == 0) return 0;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     const unsigned char lead = p[0];
     if (lead < 0x80) return 1;
     const size_t need = SequenceLength(lead);
-    if (need == 1 || n < need) return 0;
+    if (need == 1 || length < need) return 0;
     const unsigned char second = p[1];
     unsigned char low = 0x80, high = 0xBF;
     if (lead == 0xE0) low = 0xA0;
@@ -70,15 +69,12 @@ size_t WellFormedAt(const unsigned char* p, size_t n)
     return need;
 }
 
-}  // namespace
-
 bool Utf8_IsValid(const char* text, size_t length)
 {
     if (!text) return length == 0;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     size_t i = 0;
     while (i < length) {
-        const size_t step = WellFormedAt(p + i, length - i);
+        const size_t step = Utf8_SequenceAt(text + i, length - i);
         if (step == 0) return false;
         i += step;
     }
@@ -93,7 +89,7 @@ std::string Utf8_Clean(const char* text, size_t length)
     out.reserve(length);
     size_t i = 0;
     while (i < length) {
-        const size_t step = WellFormedAt(p + i, length - i);
+        const size_t step = Utf8_SequenceAt(text + i, length - i);
         if (step > 0) {
             out.append(text + i, step);
             i += step;

@@ -16,6 +16,10 @@ size_t Utf8_CutCopy(char* dest, size_t destSize, const char* src);
 // sequence, in bytes.
 size_t Utf8_CutLength(const char* text, size_t length);
 
+// Bytes of the well-formed UTF-8 sequence text[0, length) starts with (1 for
+// ASCII), or 0 when it starts with none.
+size_t Utf8_SequenceAt(const char* text, size_t length);
+
 // True when text[0, length) is well-formed UTF-8: no stray or missing
 // continuation bytes, no overlong forms, no surrogates, nothing past
 // U+10FFFF. Strict JSON and protobuf readers refuse anything else.

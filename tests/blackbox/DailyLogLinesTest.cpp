@@ -16,7 +16,8 @@
 namespace {
 
 // The ends of line a peer may try: CR LF, a bare LF, a bare CR (which a
-// terminal shows as a new line over the old one).
+// terminal shows as a new line over the old one), and NEL (U+0085, a line
+// break to many line readers) as UTF-8.
 struct Break {
     const char* kind;
     const char* sent;
@@ -24,7 +25,11 @@ struct Break {
     bool inRequestLine;  // false: it ends an NTRIP request's first line
 };
 const Break kBreaks[] = {
-    {"crlf", "\r\n", "\\r\\n", false}, {"lf", "\n", "\\n", true}, {"cr", "\r", "\\r", true}};
+    {"crlf", "\r\n", "\\r\\n", false},
+    {"lf", "\n", "\\n", true},
+    {"cr", "\r", "\\r", true},
+    {"nel", "\xc2\x85", "\\xc2\\x85", true},
+};
 
 // One name a peer sends: what follows its break would stand as a line of
 // its own if the log wrote the name raw. No blank or colon, so that each
@@ -110,6 +115,7 @@ TEST_F(BlackboxDailyLog, NoPeerTextForgesALine)
 
     std::string text = vorlane.LogText();
     EXPECT_EQ(text.find('\r'), std::string::npos) << "a CR reached the file";
+    EXPECT_EQ(text.find("\xc2\x85"), std::string::npos) << "a NEL reached the file";
     std::vector<std::string> lines = SplitLines(text);
     ASSERT_FALSE(lines.empty());
     for (const std::string& line : lines) {

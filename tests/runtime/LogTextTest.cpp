@@ -19,6 +19,8 @@ TEST(LogText, ControlCharactersBecomeEscapes)
         {"terminal escape", "\x1b[2J\x1b]0;x\x07", "\\x1b[2J\\x1b]0;x\\x07"},
         {"tab and delete", "a\tb\x7f", "a\\tb\\x7f"},
         {"backslash doubled", "C:\\r", "C:\\\\r"},
+        {"C1 as UTF-8: CSI, NEL", "a\xc2\x9b" "2Jb\xc2\x85" "c", "a\\xc2\\x9b2Jb\\xc2\\x85c"},
+        {"C1 as raw bytes", "a\x9b[2J\x85\x80", "a\\x9b[2J\\x85\\x80"},
         {"empty", "", ""},
     };
     for (const Case& c : cases) {
@@ -55,7 +57,16 @@ TEST(LogText, AMessageBecomesOneLine)
         {"terminal escape, delete", "\x1b[2Jab\x7f", "\\x1b[2Jab\\x7f"},
         {"a tab breaks no line", "account\tis useful : u", "account\tis useful : u"},
         {"UTF-8 kept", "用户 \xe5\xbc\xa0\xe4\xb8\x89 added", "用户 \xe5\xbc\xa0\xe4\xb8\x89 added"},
-        {"other high bytes kept", "\x80\xff", "\x80\xff"},
+        {"other high bytes kept", "\xa0\xff\xc0", "\xa0\xff\xc0"},
+        {"C1 as UTF-8 escaped byte for byte", "x\xc2\x85y\xc2\x9b" "31m\xc2\x80\xc2\x9f",
+         "x\\xc2\\x85y\\xc2\\x9b31m\\xc2\\x80\\xc2\\x9f"},
+        {"C1 raw outside UTF-8", "\x9b" "31m\x85\x80\x9f", "\\x9b31m\\x85\\x80\\x9f"},
+        // 0x80-0x9F as continuation bytes are text: U+0100, U+00A0,
+        // U+8085, U+1F600.
+        {"C1 bytes inside characters kept", "\xc4\x80 \xc2\xa0 \xe8\x82\x85 \xf0\x9f\x98\x80",
+         "\xc4\x80 \xc2\xa0 \xe8\x82\x85 \xf0\x9f\x98\x80"},
+        {"a cut character's C1 byte escaped", "ab\xe2\x80", "ab\xe2\\x80"},
+        {"a lone C2 lead kept", "\xc2", "\xc2"},
         {"backslash kept", "path C:\\r\\n", "path C:\\r\\n"},
         {"empty", "", ""},
     };
@@ -69,7 +80,7 @@ TEST(LogText, AMessageBecomesOneLine)
 // A peer's text escaped by its caller is not escaped a second time.
 TEST(LogText, AnEscapedTextPassesTheLineUnchanged)
 {
-    for (const char* text : {"eve\r\nFORGED\x1b[2J", "a\\b\tc", "plain"}) {
+    for (const char* text : {"eve\r\nFORGED\x1b[2J", "a\\b\tc", "plain", "\xc2\x9b\x85\xe5\xbc\xa0"}) {
         std::string escaped = LogText_Escape(text);
         EXPECT_EQ(LogText_Line(escaped.c_str()), escaped) << escaped;
     }
