@@ -41,10 +41,13 @@ void ConnectionRoad_HandOff(uint64_t channelID, const unsigned char* bytes, size
 {
     Vorlane* center = GetCenter();
     bool publish = false;
-    bool rover = false;
-    bool relay = false;
-    uint64_t upstream = 0;
     {
+        // Queued under the hold that found the channel, as the base's bytes
+        // are: a close that runs meanwhile takes the connection lock before it
+        // closes the channel's decoder queues, so it either finds these
+        // bytes queued and closes them with the rest, or runs first and this
+        // finds no connection. Pushed after the hold, they would make a queue
+        // for a connection that is gone, which nothing would ever close.
         ConnInfoTable::Guard conns;
         ConnInfo* conn = center->connInfoTable->Find(channelID);
         if (!conn || conn->closing) return;
@@ -55,9 +58,7 @@ void ConnectionRoad_HandOff(uint64_t channelID, const unsigned char* bytes, size
         } else {
             RoverTable::Guard rovers;
             if (RoverRecord* record = center->roverTable->Find(channelID)) {
-                rover = true;
-                relay = record->relayFlag != 0;
-                upstream = record->boundChannelID;
+                ConnectionRoad_Rover(channelID, record->relayFlag != 0, record->boundChannelID, bytes, length);
             }
         }
     }
@@ -66,7 +67,6 @@ void ConnectionRoad_HandOff(uint64_t channelID, const unsigned char* bytes, size
     // queued commands first), and the leave that follows this call lets
     // those reads publish directly only once it has.
     if (publish) NHServer_PostBroadcast(center->netServer, channelID, bytes, length);
-    if (rover) ConnectionRoad_Rover(channelID, relay, upstream, bytes, length);
 }
 
 void ConnectionRoad_Leave(uint64_t channelID, size_t length)
