@@ -9,6 +9,7 @@
 #include <chrono>
 #include <mutex>
 #include <random>
+#include <signal.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -356,6 +357,43 @@ TEST_F(AuthCentreLoginTest, AConnectionStreamingLoginsIsAskedAboutOneAtATimeAndC
     EXPECT_EQ(1, centre.MostInFlight("guesser"));
     EXPECT_LT(centre.RequestCountOf("guesser"), 8u) << "its refused logins were not asked";
     EXPECT_GE(vorlane.CountInLogAtLeast("asks again while the centre checks", 1), 1);
+}
+
+// The build that ends through a normal exit stops with the centre checking
+// the logins of two rovers. The stop drops what waits for the centre; the
+// centre's yes to the two comes after it and lets neither in: nothing of a
+// login goes on into what the exit is taking down, and the process ends in
+// order.
+TEST_F(AuthCentreLoginTest, ACentresYesThatComesAfterTheStopLetsNoRoverIn)
+{
+#ifndef VORLANE_ORDERLY_EXIT
+    GTEST_SKIP() << "only the build that ends through a normal exit stops the centre's checks";
+#endif
+    FakeAuthCentre::Answer yes;
+    yes.held = true;
+    FakeAuthCentre centre(yes);
+    ASSERT_NO_FATAL_FAILURE(StartWithCentre(centre));
+    std::vector<TestClient> rovers(2);
+    for (size_t i = 0; i < rovers.size(); ++i) {
+        ASSERT_TRUE(rovers[i].Connect(Port()));
+        ASSERT_TRUE(rovers[i].Send(NtripTexts::GetRequest("SHARED", "late" + std::to_string(i), "pw") +
+                                   GgaLine(39.10, -121.00)));
+    }
+    ASSERT_TRUE(centre.WaitRequests(rovers.size(), 5000)) << "both logins are checked";
+
+    stopAtEnd_ = false;
+    ASSERT_EQ(0, kill(vorlane.Pid(), SIGTERM));
+    ASSERT_TRUE(vorlane.WaitForLog("AuthCentreQueue_Stop:no check is taken any more", 10000))
+        << vorlane.Diagnostics();
+    centre.LetGo();
+    ExitStatus status = vorlane.WaitExit(20000);
+    EXPECT_TRUE(status.Success()) << status.Describe() << "\n" << vorlane.Diagnostics();
+    EXPECT_EQ(2, vorlane.CountInLog("Rover login dropped at the stop"));
+    EXPECT_EQ(0, vorlane.CountInLog("Rover login ok"));
+    EXPECT_EQ(0, vorlane.CountInLog("did not end in time"));
+    for (TestClient& rover : rovers) {
+        EXPECT_EQ("", rover.ReadExactly(NtripTexts::kIcyOk.size(), 2000)) << "a rover was let in at the stop";
+    }
 }
 
 }  // namespace
