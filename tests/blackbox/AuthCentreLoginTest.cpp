@@ -422,3 +422,51 @@ TEST_F(AuthCentreLoginTest, AGgaSentWithALoginTheCentreChecksStartsTheRelay)
     std::string got = rover.ReadExactly(bytes.size(), RawPeers::kReplyMs);
     EXPECT_EQ(bytes, got) << FirstDifference(got, bytes);
 }
+
+// A rover that sends fast: far more positions behind its login than the
+// login decoder holds, all while the centre checks the login. Once the centre
+// lets it in, its newest positions reach its road, whole and in order up to
+// the last one sent, as many as the login decoder holds: only the oldest
+// whole sentences are gone, and its relay starts with the first that stayed.
+TEST_F(AuthCentreLoginTest, AFastRoversNewestPositionsOutliveTheCentresCheckWhole)
+{
+    FakeAuthCentre::Answer yes;
+    yes.held = true;
+    FakeAuthCentre centre(yes);
+    FakeUpstream upstream("ICY 200 OK\r\n\r\n");
+    vorlane.SetNtrip("rover_gga_log", 1);
+    ASSERT_TRUE(UseAuthCentre(centre.Url()));
+    ASSERT_TRUE(WriteRelayList(SharedLine("SHARED", upstream.Port(), "UP", "acc1:pw1")));
+    ASSERT_NO_FATAL_FAILURE(StartCaster());
+
+    const size_t kSent = 60;
+    const size_t kDecoderHolds = 2000;  // bytes the login decoder keeps with no request in sight
+    std::vector<std::string> sentences;
+    std::string positions;
+    for (size_t i = 0; i < kSent; ++i) {
+        sentences.push_back(GgaLine(39.0 + 0.001 * static_cast<double>(i), -121.0));
+        ASSERT_EQ(sentences[0].size(), sentences.back().size());
+        positions += sentences.back();
+    }
+    ASSERT_GT(positions.size(), 2 * kDecoderHolds);
+    const size_t kKept = kDecoderHolds / sentences[0].size();
+
+    TestClient rover;
+    ASSERT_TRUE(rover.Connect(Port()));
+    ASSERT_TRUE(rover.Send(NtripTexts::GetRequest("SHARED", "fastrover", "pw") + positions));
+    ASSERT_TRUE(centre.WaitRequests(1, RawPeers::kReplyMs)) << "the login is checked";
+    centre.LetGo();
+    ASSERT_EQ(NtripTexts::kIcyOk, rover.ReadExactly(NtripTexts::kIcyOk.size(), RawPeers::kReplyMs));
+
+    auto logged = [&](size_t i) {
+        return vorlane.UserLogText().find(sentences[i].substr(0, sentences[i].size() - 2)) != std::string::npos;
+    };
+    ASSERT_TRUE(WaitFor([&] { return logged(kSent - 1); }, 10000)) << "the last position reached no road";
+    size_t first = kSent - 1;
+    while (first > 0 && logged(first - 1)) --first;
+    for (size_t i = 0; i < first; ++i) EXPECT_FALSE(logged(i)) << "position " << i << " out of order";
+    EXPECT_GE(kSent - first, kKept) << "whole positions lost beyond what the login decoder holds";
+    std::shared_ptr<FakeUpstream::Conn> conn = upstream.WaitConnection(0, 5000);
+    ASSERT_TRUE(conn) << "the positions started no relay";
+    EXPECT_TRUE(conn->WaitFor(RelayRequest("UP", "acc1:pw1") + sentences[first])) << Printable(conn->Received());
+}

@@ -27,14 +27,41 @@ bool ConnectionRoad_Base(const BaseRecord* base, uint64_t channelID, const unsig
     return length > 0;
 }
 
+namespace {
+
+const char* const ROVER_EXECUTOR_NAME = "RoverDecodeExecutor";
+
+// A rover's bytes to its decoder a line at a time. What a login held back
+// comes as one piece, many reads' worth of sentences, and the rover decoder
+// refuses a sentence with more than NMEA_STAR_TAIL_MAX bytes behind it in one
+// buffer: queued line by line, each is decoded as its own read would have
+// had it.
+void PushRoverLines(DecodeExecutor* executor, uint64_t channelID, const unsigned char* bytes, size_t length)
+{
+    size_t start = 0;
+    while (start < length) {
+        const void* lineEnd = memchr(bytes + start, '\n', length - start);
+        size_t end = lineEnd ? static_cast<size_t>(static_cast<const unsigned char*>(lineEnd) - bytes) + 1 : length;
+        DecodeExecutor_Push(executor, channelID, bytes + start, end - start, ROVER_EXECUTOR_NAME);
+        start = end;
+    }
+}
+
+// A relay rover's positions go on to the caster its stream comes from.
+// Until its relay is verified there is no upstream to send to.
+void SendUpstream(Vorlane* center, bool relay, uint64_t upstream, const unsigned char* bytes, size_t length)
+{
+    if (relay && upstream != 0) NHServer_PostSend(center->netServer, upstream, bytes, length);
+}
+
+}  // namespace
+
 void ConnectionRoad_Rover(uint64_t channelID, bool relay, uint64_t upstream, const unsigned char* bytes,
                           size_t length)
 {
     Vorlane* center = GetCenter();
-    // A relay rover's positions go on to the caster its stream comes from.
-    // Until its relay is verified there is no upstream to send to.
-    if (relay && upstream != 0) NHServer_PostSend(center->netServer, upstream, bytes, length);
-    DecodeExecutor_Push(center->roverExecutor, channelID, bytes, length, "RoverDecodeExecutor");
+    SendUpstream(center, relay, upstream, bytes, length);
+    DecodeExecutor_Push(center->roverExecutor, channelID, bytes, length, ROVER_EXECUTOR_NAME);
 }
 
 void ConnectionRoad_HandOff(uint64_t channelID, const unsigned char* bytes, size_t length)
@@ -58,7 +85,8 @@ void ConnectionRoad_HandOff(uint64_t channelID, const unsigned char* bytes, size
         } else {
             RoverTable::Guard rovers;
             if (RoverRecord* record = center->roverTable->Find(channelID)) {
-                ConnectionRoad_Rover(channelID, record->relayFlag != 0, record->boundChannelID, bytes, length);
+                SendUpstream(center, record->relayFlag != 0, record->boundChannelID, bytes, length);
+                PushRoverLines(center->roverExecutor, channelID, bytes, length);
             }
         }
     }

@@ -31,7 +31,9 @@ void ConnectionRoad_Rover(uint64_t channelID, bool relay, uint64_t upstream, con
 
 // The login executor's hand-off: the bytes take the road of what the channel
 // is now (nothing, for a channel that is neither, or closing), queued under
-// the registry locks that found it, so that no close slips in between.
+// the registry locks that found it, so that no close slips in between. A
+// rover's go to its decoder a line at a time: held back while its login was
+// decided, they are many reads' worth in one piece.
 void ConnectionRoad_HandOff(uint64_t channelID, const unsigned char* bytes, size_t length);
 // The login executor's count: the bytes have left it.
 void ConnectionRoad_Leave(uint64_t channelID, size_t length);
