@@ -75,10 +75,10 @@ const unsigned SERVICE_STOP_WAIT_MS = 2000;
 bool StopThreadsInOrder(Ntrip::Vorlane* center)
 {
     // First the centre's threads: an answer carries a login on into the
-    // registries and the login executor, which go next.
-    // A check that did not end in time may be carrying its login on into the
-    // executors (one that answers later does not): they stay, with their
-    // workers, and the process ends without running the destructors.
+    // registries and the login executor, which go next. A check that did not
+    // end in time may still be doing so (one whose answer comes after the
+    // stop does not): then the executors stay, with their workers, and the
+    // process ends without running the destructors.
     bool centreStopped = AuthCentreQueue_Stop(SERVICE_STOP_WAIT_MS);
     if (centreStopped) {
         DecodeExecutor* executors[] = {center->loginExecutor, center->baseExecutor, center->roverExecutor,
