@@ -9,6 +9,7 @@
 #include <chrono>
 #include <mutex>
 #include <random>
+#include <signal.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -358,6 +359,43 @@ TEST_F(AuthCentreLoginTest, AConnectionStreamingLoginsIsAskedAboutOneAtATimeAndC
     EXPECT_GE(vorlane.CountInLogAtLeast("asks again while the centre checks", 1), 1);
 }
 
+// The build that ends through a normal exit stops with the centre checking
+// the logins of two rovers. The stop drops what waits for the centre; the
+// centre's yes to the two comes after it and lets neither in: nothing of a
+// login goes on into what the exit is taking down, and the process ends in
+// order.
+TEST_F(AuthCentreLoginTest, ACentresYesThatComesAfterTheStopLetsNoRoverIn)
+{
+#ifndef VORLANE_ORDERLY_EXIT
+    GTEST_SKIP() << "only the build that ends through a normal exit stops the centre's checks";
+#endif
+    FakeAuthCentre::Answer yes;
+    yes.held = true;
+    FakeAuthCentre centre(yes);
+    ASSERT_NO_FATAL_FAILURE(StartWithCentre(centre));
+    std::vector<TestClient> rovers(2);
+    for (size_t i = 0; i < rovers.size(); ++i) {
+        ASSERT_TRUE(rovers[i].Connect(Port()));
+        ASSERT_TRUE(rovers[i].Send(NtripTexts::GetRequest("SHARED", "late" + std::to_string(i), "pw") +
+                                   GgaLine(39.10, -121.00)));
+    }
+    ASSERT_TRUE(centre.WaitRequests(rovers.size(), 5000)) << "both logins are checked";
+
+    stopAtEnd_ = false;
+    ASSERT_EQ(0, kill(vorlane.Pid(), SIGTERM));
+    ASSERT_TRUE(vorlane.WaitForLog("AuthCentreQueue_Stop:no check is taken any more", 10000))
+        << vorlane.Diagnostics();
+    centre.LetGo();
+    ExitStatus status = vorlane.WaitExit(20000);
+    EXPECT_TRUE(status.Success()) << status.Describe() << "\n" << vorlane.Diagnostics();
+    EXPECT_EQ(2, vorlane.CountInLog("Rover login dropped at the stop"));
+    EXPECT_EQ(0, vorlane.CountInLog("Rover login ok"));
+    EXPECT_EQ(0, vorlane.CountInLog("did not end in time"));
+    for (TestClient& rover : rovers) {
+        EXPECT_EQ("", rover.ReadExactly(NtripTexts::kIcyOk.size(), 2000)) << "a rover was let in at the stop";
+    }
+}
+
 }  // namespace
 
 // A relay rover's first GGA sent in the same segment as its login waits
@@ -383,4 +421,52 @@ TEST_F(AuthCentreLoginTest, AGgaSentWithALoginTheCentreChecksStartsTheRelay)
     conn->Send(bytes);
     std::string got = rover.ReadExactly(bytes.size(), RawPeers::kReplyMs);
     EXPECT_EQ(bytes, got) << FirstDifference(got, bytes);
+}
+
+// A rover that sends fast: far more positions behind its login than the
+// login decoder holds, all while the centre checks the login. Once the centre
+// lets it in, its newest positions reach its road, whole and in order up to
+// the last one sent, as many as the login decoder holds: only the oldest
+// whole sentences are gone, and its relay starts with the first that stayed.
+TEST_F(AuthCentreLoginTest, AFastRoversNewestPositionsOutliveTheCentresCheckWhole)
+{
+    FakeAuthCentre::Answer yes;
+    yes.held = true;
+    FakeAuthCentre centre(yes);
+    FakeUpstream upstream("ICY 200 OK\r\n\r\n");
+    vorlane.SetNtrip("rover_gga_log", 1);
+    ASSERT_TRUE(UseAuthCentre(centre.Url()));
+    ASSERT_TRUE(WriteRelayList(SharedLine("SHARED", upstream.Port(), "UP", "acc1:pw1")));
+    ASSERT_NO_FATAL_FAILURE(StartCaster());
+
+    const size_t kSent = 60;
+    const size_t kDecoderHolds = 2000;  // bytes the login decoder keeps with no request in sight
+    std::vector<std::string> sentences;
+    std::string positions;
+    for (size_t i = 0; i < kSent; ++i) {
+        sentences.push_back(GgaLine(39.0 + 0.001 * static_cast<double>(i), -121.0));
+        ASSERT_EQ(sentences[0].size(), sentences.back().size());
+        positions += sentences.back();
+    }
+    ASSERT_GT(positions.size(), 2 * kDecoderHolds);
+    const size_t kKept = kDecoderHolds / sentences[0].size();
+
+    TestClient rover;
+    ASSERT_TRUE(rover.Connect(Port()));
+    ASSERT_TRUE(rover.Send(NtripTexts::GetRequest("SHARED", "fastrover", "pw") + positions));
+    ASSERT_TRUE(centre.WaitRequests(1, RawPeers::kReplyMs)) << "the login is checked";
+    centre.LetGo();
+    ASSERT_EQ(NtripTexts::kIcyOk, rover.ReadExactly(NtripTexts::kIcyOk.size(), RawPeers::kReplyMs));
+
+    auto logged = [&](size_t i) {
+        return vorlane.UserLogText().find(sentences[i].substr(0, sentences[i].size() - 2)) != std::string::npos;
+    };
+    ASSERT_TRUE(WaitFor([&] { return logged(kSent - 1); }, 10000)) << "the last position reached no road";
+    size_t first = kSent - 1;
+    while (first > 0 && logged(first - 1)) --first;
+    for (size_t i = 0; i < first; ++i) EXPECT_FALSE(logged(i)) << "position " << i << " out of order";
+    EXPECT_GE(kSent - first, kKept) << "whole positions lost beyond what the login decoder holds";
+    std::shared_ptr<FakeUpstream::Conn> conn = upstream.WaitConnection(0, 5000);
+    ASSERT_TRUE(conn) << "the positions started no relay";
+    EXPECT_TRUE(conn->WaitFor(RelayRequest("UP", "acc1:pw1") + sentences[first])) << Printable(conn->Received());
 }

@@ -2,7 +2,7 @@
 // each HTTP request (headers and the Content-Length body), keeps it, waits
 // delayMs, and answers with one status and body, or with what a judge set by
 // SetJudge makes of the user's name; a silent centre keeps the connection and
-// never answers. Each connection is served on a thread of its own, so a slow
+// never answers, a held answer waits until LetGo. Each connection is served on a thread of its own, so a slow
 // answer to one check does not hold up the next. It counts the checks of
 // each name in flight at once.
 #pragma once
@@ -36,6 +36,7 @@ public:
         std::string body = "{\"code\":0}";
         int delayMs = 0;
         bool silent = false;
+        bool held = false;  // sent only once LetGo has been called (or the centre goes)
     };
 
     explicit FakeAuthCentre(Answer answer)
@@ -52,6 +53,9 @@ public:
         std::lock_guard<std::mutex> guard(mutex_);
         answer_ = answer;
     }
+
+    // The held answers go out, those waiting and any to come.
+    void LetGo() { letGo_ = true; }
 
     // From now on each check is answered with judge(name of the check).
     void SetJudge(std::function<Answer(const std::string& name)> judge)
@@ -137,6 +141,9 @@ private:
             close(fd);
             return;
         }
+        while (answer.held && !letGo_.load() && !listener_.Stopping()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
         auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer.delayMs);
         while (!listener_.Stopping() && std::chrono::steady_clock::now() < until) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -194,5 +201,6 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::string> requests_;
+    std::atomic<bool> letGo_{false};
     LoopbackListener listener_;  // last: its threads use the members above
 };

@@ -75,13 +75,20 @@ const unsigned SERVICE_STOP_WAIT_MS = 2000;
 bool StopThreadsInOrder(Ntrip::Vorlane* center)
 {
     // First the centre's threads: an answer carries a login on into the
-    // registries and the login executor, which go next.
+    // registries and the login executor, which go next. A check that did not
+    // end in time may still be doing so (one whose answer comes after the
+    // stop does not): then the executors stay, with their workers, and the
+    // process ends without running the destructors.
     bool centreStopped = AuthCentreQueue_Stop(SERVICE_STOP_WAIT_MS);
-    if (!centreStopped) Log_Error("%s:a check with the authentication centre did not end in time", "VorlaneMain");
-    DecodeExecutor* executors[] = {center->loginExecutor, center->baseExecutor, center->roverExecutor,
-                                   center->pppRtkExecutor};
-    for (DecodeExecutor* executor : executors) DecodeExecutor_Destroy(executor);
-    center->loginExecutor = center->baseExecutor = center->roverExecutor = center->pppRtkExecutor = nullptr;
+    if (centreStopped) {
+        DecodeExecutor* executors[] = {center->loginExecutor, center->baseExecutor, center->roverExecutor,
+                                       center->pppRtkExecutor};
+        for (DecodeExecutor* executor : executors) DecodeExecutor_Destroy(executor);
+        center->loginExecutor = center->baseExecutor = center->roverExecutor = center->pppRtkExecutor = nullptr;
+    } else {
+        Log_Error("%s:a check with the authentication centre did not end in time; the decode executors stay",
+                  "VorlaneMain");
+    }
     if (!center->hooks->servicesStop) return centreStopped;
     return center->hooks->servicesStop(center, SERVICE_STOP_WAIT_MS) && centreStopped;
 }

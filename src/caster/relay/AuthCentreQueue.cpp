@@ -38,8 +38,16 @@ AskQueue& Queue()
     return *queue;
 }
 
+bool Stopping()
+{
+    AskQueue& q = Queue();
+    std::lock_guard<std::mutex> lock(q.mutex);
+    return q.stopping;
+}
+
 // One ask: dropped when no longer wanted, else posted; *told is set just
-// before its answer is called.
+// before its answer is called. An answer that comes after the stop is not
+// acted on: the exit may be freeing what a login carried on would reach.
 void Run(Ask& ask, bool* told)
 {
     if (ask.wanted && !ask.wanted()) {
@@ -49,6 +57,10 @@ void Run(Ask& ask, bool* told)
     }
     int result = AuthCentre::Post(ask.centre, ask.name.c_str(), ask.password.c_str(), ask.node.c_str());
     *told = true;
+    if (Stopping()) {
+        ask.answer(AUTH_CENTRE_STOPPED, -1);
+        return;
+    }
     ask.answer(AUTH_CENTRE_ANSWERED, result);
 }
 
@@ -137,6 +149,7 @@ bool AuthCentreQueue_Stop(unsigned timeoutMs)
         left.swap(q.asks);
         q.wake.notify_all();
     }
+    Log_Info("%s:no check is taken any more, %zu waiting are dropped unasked", "AuthCentreQueue_Stop", left.size());
     // Told with no lock held, as at a turn: they take the registries.
     for (Ask& ask : left) {
         try {

@@ -29,6 +29,7 @@ enum AuthCentreOutcome {
     AUTH_CENTRE_NOT_ASKED,     // dropped unasked at its turn: no longer wanted (code -1)
     AUTH_CENTRE_QUEUE_FULL,    // refused unasked at once, on the caller's thread (code -1)
     AUTH_CENTRE_FAILED,        // the ask threw before it had an answer (code -1)
+    AUTH_CENTRE_STOPPED,       // asked, but the centre answered after the stop: not to be acted on (code -1)
 };
 
 // Called on a centre thread just before the POST, with no lock of the queue
@@ -43,7 +44,9 @@ void AuthCentreQueue_Ask(const AuthCentreConfig* centre, const std::string& name
 
 // For an orderly exit: no ask is taken from now on (a later ask is told
 // AUTH_CENTRE_NOT_ASKED at once), the asks still waiting are told
-// AUTH_CENTRE_NOT_ASKED, and the threads are joined once the checks in
+// AUTH_CENTRE_NOT_ASKED, a check in flight whose answer comes after this is
+// told AUTH_CENTRE_STOPPED, and the threads are joined once the checks in
 // flight have ended (the centre's own time-out bounds them). True when every
-// thread has ended within timeoutMs.
+// thread has ended within timeoutMs; false leaves an answer that began before
+// the stop possibly still running, so what it reaches must stay.
 bool AuthCentreQueue_Stop(unsigned timeoutMs);

@@ -22,12 +22,18 @@ namespace Ntrip {
 // caller does once it has left the registries.
 bool ConnectionRoad_Base(const BaseRecord* base, uint64_t channelID, const unsigned char* bytes, size_t length);
 
-// With no registry lock: a rover's bytes (upstream 0: none yet).
+// A rover's bytes (upstream 0: none yet). It takes only the command queue's
+// and the rover executor's locks, so it may run under the registries: the
+// loop's read calls it with none held (the close runs on the loop too), the
+// hand-off under the hold that found the rover.
 void ConnectionRoad_Rover(uint64_t channelID, bool relay, uint64_t upstream, const unsigned char* bytes,
                           size_t length);
 
 // The login executor's hand-off: the bytes take the road of what the channel
-// is now (nothing, for a channel that is neither, or closing).
+// is now (nothing, for a channel that is neither, or closing), queued under
+// the registry locks that found it, so that no close slips in between. A
+// rover's go to its decoder a line at a time: held back while its login was
+// decided, they are many reads' worth in one piece.
 void ConnectionRoad_HandOff(uint64_t channelID, const unsigned char* bytes, size_t length);
 // The login executor's count: the bytes have left it.
 void ConnectionRoad_Leave(uint64_t channelID, size_t length);

@@ -190,6 +190,12 @@ void RoverLogin(const NtripDecoding::NtripClientLoginRequest* request, uint64_t 
                      "user=%s.", static_cast<long long>(channelID), LogText_Escape(asked->user).c_str());
             return;
         }
+        // The caster is stopping: no login goes on, and no reply either.
+        if (outcome == AUTH_CENTRE_STOPPED) {
+            Log_Info("Rover login dropped at the stop: channelID:%lld, user=%s.", static_cast<long long>(channelID),
+                     LogText_Escape(asked->user).c_str());
+            return;
+        }
         // A full queue or a failed check (result -1) refuses as a centre that
         // cannot be reached.
         if (result != 0) {

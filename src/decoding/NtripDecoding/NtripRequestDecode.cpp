@@ -142,6 +142,22 @@ NtripLog* DecodeGetRequest(ByteSpan span)
 
 namespace {
 
+// What goes of bytes past the hold limit with no request in sight: whole
+// lines from the oldest on, the fewest that leave NTRIP_HOLD_LIMIT bytes at
+// most, so that what stays starts at a line. These are mostly a rover's
+// sentences sent behind a login still being decided (a check with the
+// authentication centre): it loses whole ones, oldest first, and the newest
+// reach its road once it is let in. Bytes whose last NTRIP_HOLD_LIMIT hold
+// no line end are no sentences: NTRIP_DROP_BYTES of them go.
+size_t DropPastHoldLimit(const unsigned char* bytes, size_t length)
+{
+    if (length <= NTRIP_HOLD_LIMIT) return 0;
+    size_t from = length - NTRIP_HOLD_LIMIT - 1;
+    const void* lineEnd = memchr(bytes + from, '\n', length - from);
+    if (!lineEnd) return NTRIP_DROP_BYTES;
+    return static_cast<size_t>(static_cast<const unsigned char*>(lineEnd) - bytes) + 1;
+}
+
 // Ntrip1CasterDecode; *unknown tells whether a header block was consumed
 // that made no request.
 bool DecodeLogin(const unsigned char* bytes, size_t length, Tarnek::LogRoot** unit, size_t* consumed,
@@ -186,7 +202,7 @@ bool DecodeLogin(const unsigned char* bytes, size_t length, Tarnek::LogRoot** un
         return false;
     }
 
-    if (length > NTRIP_HOLD_LIMIT) *consumed = NTRIP_DROP_BYTES;
+    *consumed = DropPastHoldLimit(bytes, length);
     return false;
 }
 

@@ -11,8 +11,9 @@
 
 namespace NtripDecoding {
 
-// Bytes held while no request is complete; beyond that, the oldest
-// NTRIP_DROP_BYTES are dropped per call.
+// Bytes held while no request is complete; beyond that, the oldest whole
+// lines are dropped that leave this many at most, or, without a line end in
+// the newest NTRIP_HOLD_LIMIT, the oldest NTRIP_DROP_BYTES.
 static const size_t NTRIP_HOLD_LIMIT = 2000;
 static const size_t NTRIP_DROP_BYTES = 1000;
 

@@ -169,8 +169,9 @@ TEST_F(AuthCentreQueueTest, NothingAnAskThrowsEndsACentreThread)
 }
 
 // The stop of an orderly exit: the asks still waiting and any asked after it
-// are told "not asked" and never posted; the threads are joined once the
-// checks in flight have ended, and not before.
+// are told "not asked" and never posted; the checks in flight, whose centre
+// answers after it, are told so; the threads are joined once those checks
+// have ended, and not before.
 TEST_F(AuthCentreQueueTest, TheStopTellsTheWaitingAsksAndJoinsTheThreadsOnceTheirChecksEnd)
 {
     HeldCentreQueue held;
@@ -185,6 +186,7 @@ TEST_F(AuthCentreQueueTest, TheStopTellsTheWaitingAsksAndJoinsTheThreadsOnceThei
     EXPECT_EQ(1, late.times.load()) << "an ask after the stop waits";
     EXPECT_EQ(AUTH_CENTRE_NOT_ASKED, late.outcome.load());
     EXPECT_TRUE(held.Release());
+    EXPECT_EQ(AUTH_CENTRE_QUEUE_THREADS, held.ToldStopped()) << "an answer after the stop was acted on";
     EXPECT_TRUE(AuthCentreQueue_Stop(20000));
     EXPECT_EQ(0u, centre_.RequestCount());
     EXPECT_EQ(0, waiting.wantedCalls.load() + late.wantedCalls.load());

@@ -51,6 +51,8 @@ public:
 
     // The fillers told "not asked", and those that reached their centre.
     int FillersDropped() const { return state_->fillersDropped.load(); }
+    // The asks told their centre's answer came after the stop.
+    int ToldStopped() const { return state_->stopped.load(); }
     size_t FillersPosted() { return fillerCentre_.RequestCount(); }
 
     static AuthCentreConfig RecordFor(const std::string& url)
@@ -67,6 +69,7 @@ private:
     struct State {
         std::atomic<int> told{0};
         std::atomic<int> fillersDropped{0};
+        std::atomic<int> stopped{0};
         std::atomic<bool> fillersWanted{true};
     };
 
@@ -83,6 +86,7 @@ private:
         ++asked_;
         AuthCentreQueue_Ask(record, name, "pw", "1", std::move(wanted), [state](AuthCentreOutcome outcome, int) {
             if (outcome == AUTH_CENTRE_NOT_ASKED) ++state->fillersDropped;
+            if (outcome == AUTH_CENTRE_STOPPED) ++state->stopped;
             ++state->told;
         });
     }

@@ -40,6 +40,14 @@ std::string Base64(const std::string& in)
     return out;
 }
 
+// n sentences of 80 bytes each, line end included, as a rover sends them.
+std::string Sentences(int n)
+{
+    std::string out;
+    for (int i = 0; i < n; ++i) out += "$GPGGA," + std::string(71, static_cast<char>('a' + i % 26)) + "\r\n";
+    return out;
+}
+
 struct Decoded {
     bool result = false;
     size_t consumed = 0;
@@ -143,6 +151,14 @@ std::vector<RequestCase> RequestCases()
         {"header block not yet complete", "GET /MNT1 HTTP/1.0\r\nUser-Agent: NTRIP x\r\n", NONE, 0, "", "", "", ""},
         {"2000 bytes without an empty line wait", std::string(2000, 'x'), NONE, 0, "", "", "", ""},
         {"2001 bytes without an empty line", std::string(2001, 'x'), NONE, 1000, "", "", "", ""},
+        {"2000 bytes of sentences wait", Sentences(25), NONE, 0, "", "", "", ""},
+        {"sentences past 2000 bytes lose the oldest whole ones that leave 2000", Sentences(30), NONE, 400, "", "",
+         "", ""},
+        {"one byte past 2000 loses the oldest line whole", "x" + Sentences(25), NONE, 81, "", "", "", ""},
+        {"sentences behind a cut one lose the cut one whole", Sentences(40).substr(30), NONE, 1170, "", "", "",
+         ""},
+        {"sentences ending in a line longer than 2000 bytes", Sentences(5) + std::string(2100, 'x'), NONE, 1000, "",
+         "", "", ""},
     };
     for (RequestCase& c : cases) {
         if (c.consumed < 0) c.consumed = static_cast<long>(c.bytes.find("\r\n\r\n") + 4);
@@ -219,6 +235,7 @@ TEST(NtripLoginDecode, HeaderBlocksThatMakeNoRequestComeOutAsUnknown)
         {"GET without a blank behind the mount", "GET /MNT1\r\n\r\n", true},
         {"no empty line yet", "GET /MNT1 HTTP/1.0\r\n", false},
         {"over 2000 bytes without one", std::string(2500, 'x'), false},
+        {"sentences over 2000 bytes", Sentences(30), false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
