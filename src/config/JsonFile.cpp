@@ -48,7 +48,8 @@ bool FormatNumbers(cJSON* parent)
 // Where the parse stopped, as a person counts it (lines and columns from 1,
 // the column in bytes after a byte-order mark), with the text around it on
 // its line: up to 8 bytes before (the parser may stop just past the fault)
-// and 16 from there, other than printable ASCII shown as '?'.
+// and 16 from there, a tab shown as a blank, other than printable ASCII as
+// '?'.
 std::string ParseProblem(const char* start, const char* at, bool isNul)
 {
     if (!at || at < start) at = start;
@@ -69,7 +70,7 @@ std::string ParseProblem(const char* start, const char* at, bool isNul)
     for (const char* p = from; *p && *p != '\n' && *p != '\r' && after < 16; ++p) {
         if (p >= at) ++after;
         unsigned char c = static_cast<unsigned char>(*p);
-        near += (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+        near += c == '\t' ? ' ' : (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
     }
     std::string out = std::string("is not valid JSON (parse error at ") + where;
     if (*at == '\0') out += ", at the end of the text";
