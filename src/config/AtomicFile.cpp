@@ -37,13 +37,18 @@ void SyncDirectory(const std::string& dir)
 
 bool AtomicFile_Write(const char* path, const char* data, size_t len)
 {
-    if (!path || !*path || (!data && len > 0)) return false;
+    if (!path || !*path || (!data && len > 0)) {
+        errno = EINVAL;
+        return false;
+    }
 
     std::string tmp = std::string(path) + ".tmp-XXXXXX";
     int fd = mkstemp(&tmp[0]);
     if (fd < 0) {
+        int error = errno;
         Log_Error("AtomicFile_Write:cannot create a temporary file beside %s: %s", path,
-                  strerror(errno));
+                  strerror(error));
+        errno = error;
         return false;
     }
 
@@ -54,9 +59,11 @@ bool AtomicFile_Write(const char* path, const char* data, size_t len)
 
     FILE* out = fdopen(fd, "wb");
     if (!out) {
-        Log_Error("AtomicFile_Write:fdopen %s: %s", tmp.c_str(), strerror(errno));
+        int error = errno;
+        Log_Error("AtomicFile_Write:fdopen %s: %s", tmp.c_str(), strerror(error));
         close(fd);
         unlink(tmp.c_str());
+        errno = error;
         return false;
     }
 
@@ -71,13 +78,16 @@ bool AtomicFile_Write(const char* path, const char* data, size_t len)
     if (!ok) {
         Log_Error("AtomicFile_Write:writing %s failed: %s", tmp.c_str(), strerror(savedErrno));
         unlink(tmp.c_str());
+        errno = savedErrno;
         return false;
     }
 
     if (rename(tmp.c_str(), path) != 0) {
+        int error = errno;
         Log_Error("AtomicFile_Write:rename %s to %s failed: %s", tmp.c_str(), path,
-                  strerror(errno));
+                  strerror(error));
         unlink(tmp.c_str());
+        errno = error;
         return false;
     }
     SyncDirectory(DirectoryOf(path));
@@ -87,26 +97,29 @@ bool AtomicFile_Write(const char* path, const char* data, size_t len)
 char* AtomicFile_ReadAll(const char* path, size_t maxBytes, size_t* len)
 {
     if (len) *len = 0;
-    if (!path) return nullptr;
+    if (!path) {
+        errno = EINVAL;
+        return nullptr;
+    }
     FILE* in = fopen(path, "rb");
     if (!in) return nullptr;
 
     size_t capacity = maxBytes < 4096 ? maxBytes : 4096;
     size_t used = 0;
     char* buffer = static_cast<char*>(malloc(capacity + 1));
-    bool ok = buffer != nullptr;
-    while (ok) {
+    int error = buffer ? 0 : ENOMEM;
+    while (error == 0) {
         if (used == capacity) {
             if (capacity >= maxBytes) {
                 // One byte more than allowed tells a file that is too large.
                 int c = fgetc(in);
-                if (c != EOF) ok = false;
+                if (c != EOF) error = EFBIG;
                 break;
             }
             size_t grown = capacity * 2 > maxBytes ? maxBytes : capacity * 2;
             char* bigger = static_cast<char*>(realloc(buffer, grown + 1));
             if (!bigger) {
-                ok = false;
+                error = ENOMEM;
                 break;
             }
             buffer = bigger;
@@ -115,13 +128,14 @@ char* AtomicFile_ReadAll(const char* path, size_t maxBytes, size_t* len)
         size_t n = fread(buffer + used, 1, capacity - used, in);
         used += n;
         if (n == 0) {
-            if (ferror(in)) ok = false;
+            if (ferror(in)) error = errno ? errno : EIO;
             break;
         }
     }
     fclose(in);
-    if (!ok) {
+    if (error != 0) {
         free(buffer);
+        errno = error;
         return nullptr;
     }
     buffer[used] = '\0';

@@ -2,6 +2,7 @@
 
 #include "config/AtomicFile.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +45,39 @@ bool FormatNumbers(cJSON* parent)
     return true;
 }
 
+// Where the parse stopped, as a person counts it (lines and columns from 1,
+// the column in bytes after a byte-order mark), with the text around it on
+// its line: up to 8 bytes before (the parser may stop just past the fault)
+// and 16 from there, a tab shown as a blank, other than printable ASCII as
+// '?'.
+std::string ParseProblem(const char* start, const char* at, bool isNul)
+{
+    if (!at || at < start) at = start;
+    int line = 1;
+    const char* lineStart = start;
+    for (const char* p = start; p < at; ++p) {
+        if (*p == '\n') {
+            ++line;
+            lineStart = p + 1;
+        }
+    }
+    char where[96];
+    snprintf(where, sizeof(where), "line %d, column %ld", line, static_cast<long>(at - lineStart) + 1);
+    if (isNul) return std::string("is not valid JSON (a NUL byte at ") + where + ")";
+    std::string near;
+    const char* from = at - lineStart > 8 ? at - 8 : lineStart;
+    size_t after = 0;
+    for (const char* p = from; *p && *p != '\n' && *p != '\r' && after < 16; ++p) {
+        if (p >= at) ++after;
+        unsigned char c = static_cast<unsigned char>(*p);
+        near += c == '\t' ? ' ' : (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
+    }
+    std::string out = std::string("is not valid JSON (parse error at ") + where;
+    if (*at == '\0') out += ", at the end of the text";
+    if (!near.empty()) out += " near '" + near + "'";
+    return out + ")";
+}
+
 void PutItem(cJSON* object, const char* key, cJSON* item)
 {
     if (!item) return;
@@ -56,29 +90,35 @@ void PutItem(cJSON* object, const char* key, cJSON* item)
 
 }  // namespace
 
-cJSON* LoadJsonFile(const char* path)
+cJSON* LoadJsonFile(const char* path, std::string* problem)
 {
-    FILE* probe = path ? fopen(path, "rb") : nullptr;
-    if (!probe) {
+    std::string ignored;
+    if (!problem) problem = &ignored;
+    problem->clear();
+    if (!path) {
+        *problem = "has no name";
         return nullptr;
     }
-    fclose(probe);
-
     size_t len = 0;
     char* text = AtomicFile_ReadAll(path, JSON_FILE_MAX_BYTES, &len);
-    // A NUL inside the text would end the parse early and hide the rest.
-    if (!text || len < 1 || memchr(text, '\0', len) != nullptr) {
-        free(text);
+    if (!text) {
+        *problem = errno == ENOENT ? std::string("is missing") : std::string("is unreadable (") + strerror(errno) + ")";
         return nullptr;
     }
+    if (len < 1) {
+        free(text);
+        *problem = "is not valid JSON (the file is empty)";
+        return nullptr;
+    }
+    // A NUL inside the text would end the parse early and hide the rest.
+    const char* nul = static_cast<const char*>(memchr(text, '\0', len));
     const char* start = text;
     if (len >= 3 && memcmp(start, "\xEF\xBB\xBF", 3) == 0) start += 3;
 
-    cJSON* json = cJSON_ParseWithOpts(start, nullptr, 1);
+    const char* stop = nullptr;
+    cJSON* json = nul ? nullptr : cJSON_ParseWithOpts(start, &stop, 1);
+    if (!json) *problem = ParseProblem(start, nul ? nul : stop, nul != nullptr);
     free(text);
-    if (!json) {
-        return nullptr;
-    }
     return json;
 }
 
@@ -129,7 +169,10 @@ bool JsonPrintConfig(const cJSON* json, std::string* text)
 bool JsonWriteFile(const char* path, const cJSON* json)
 {
     std::string text;
-    if (!JsonPrintConfig(json, &text)) return false;
+    if (!JsonPrintConfig(json, &text)) {
+        errno = ENOMEM;
+        return false;
+    }
     return AtomicFile_Write(path, text.data(), text.size());
 }
 

@@ -8,11 +8,13 @@
 // Largest configuration file read; anything bigger is not a configuration.
 static const size_t JSON_FILE_MAX_BYTES = 16u * 1024u * 1024u;
 
-// The parsed JSON of a whole file, or null (printing "open file failed\n",
-// "read file failed \n" or "create json failed \n"). A UTF-8 byte-order
-// mark is skipped; text after the JSON value other than blanks is an error,
-// so a re-save can never drop part of a file silently. Free with cJSON_Delete.
-cJSON* LoadJsonFile(const char* path);
+// The parsed JSON of a whole file, or null. A UTF-8 byte-order mark is
+// skipped; text after the JSON value other than blanks is an error, so a
+// re-save can never drop part of a file silently. Free with cJSON_Delete.
+// On null, *problem (when given) says why, to follow the file's name: "is
+// missing", "is unreadable (Permission denied)" or "is not valid JSON
+// (parse error at line 3, column 7 near '...')".
+cJSON* LoadJsonFile(const char* path, std::string* problem = nullptr);
 
 // Sets the key's number (integer and floating value), or adds a number item
 // when the key is missing. An item of another type under the key is replaced.

@@ -7,6 +7,7 @@
 #include "runtime/Lock.h"
 #include "runtime/Log.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -168,31 +169,40 @@ bool GetWarningJsonValue(const cJSON* json, WarningConfig* warning)
 }
 
 bool LoadJsonConfigFile(const char* path, CtrlCenterConfig* ctrl, NtripServerConfig* ntrip,
-                        HttpServerConfig* http)
+                        HttpServerConfig* http, std::string* problem)
 {
     const char* me = "Ntrip::LoadJsonConfig";
-    cJSON* json = LoadJsonFile(path);
+    std::string why;
+    cJSON* json = LoadJsonFile(path, &why);
+    const std::string file = std::string("the configuration ") + (path ? path : VORLANE_CONFIG_FILE) + " ";
     if (!json) {
         Log_Error("%s:GetJsonObject: failed", me);
+        if (problem) *problem = file + why;
         return false;
     }
     bool ok = true;
     if (!GetVorlaneJsonValue(json, ntrip, ctrl)) {
         Log_Error("%s:GetVorlaneJsonValue: failed", me);
+        if (problem) *problem = file + "has no \"ctrl_center_server\" or \"ntrip_server\" object";
         ok = false;
     } else if (!GetHttpServerJsonVale(json, http)) {
         Log_Error("%s:GetHttpServerJsonVale: failed", me);
+        if (problem) *problem = file + "cannot be read into its records";
         ok = false;
     }
     cJSON_Delete(json);
     return ok;
 }
 
-bool Ntrip::LoadJsonConfig(CtrlCenterConfig* ctrl, NtripServerConfig* ntrip, HttpServerConfig* http)
+bool Ntrip::LoadJsonConfig(CtrlCenterConfig* ctrl, NtripServerConfig* ntrip, HttpServerConfig* http,
+                           std::string* problem)
 {
     char path[CONFIG_PATH_SIZE];
-    if (!Ntrip::GetFileFullPath(VORLANE_CONFIG_FILE, path, sizeof(path))) return false;
-    return LoadJsonConfigFile(path, ctrl, ntrip, http);
+    if (!Ntrip::GetFileFullPath(VORLANE_CONFIG_FILE, path, sizeof(path))) {
+        if (problem) *problem = "the path of " VORLANE_CONFIG_FILE " beside the executable is not known";
+        return false;
+    }
+    return LoadJsonConfigFile(path, ctrl, ntrip, http, problem);
 }
 
 bool Ntrip::LoadWarningJsonConfig(WarningConfig* warning)
@@ -239,18 +249,28 @@ bool WriteJsonConfig(const char* path, const NtripServerConfig* ntrip, const Ctr
     if (h) PutHttp(h, http);
     ok = c && n && h;
 
+    if (!ok) errno = ENOMEM;
     ok = ok && JsonWriteFile(path, root);
+    int error = errno;
     cJSON_Delete(root);
-    if (!ok) Log_Error("WriteJsonConfig:%s not written", path);
+    if (!ok) {
+        Log_Error("WriteJsonConfig:%s not written", path);
+        errno = error;
+    }
     return ok;
 }
 
 bool SaveJsonConfig(const CtrlCenterConfig* ctrl, const NtripServerConfig* ntrip,
-                    const HttpServerConfig* http)
+                    const HttpServerConfig* http, std::string* problem)
 {
     char path[CONFIG_PATH_SIZE];
-    if (!Ntrip::GetFileFullPath(VORLANE_CONFIG_FILE, path, sizeof(path))) return false;
-    return WriteJsonConfig(path, ntrip, ctrl, http);
+    if (!Ntrip::GetFileFullPath(VORLANE_CONFIG_FILE, path, sizeof(path))) {
+        if (problem) *problem = "the path of " VORLANE_CONFIG_FILE " beside the executable is not known";
+        return false;
+    }
+    if (WriteJsonConfig(path, ntrip, ctrl, http)) return true;
+    if (problem) *problem = std::string("the configuration ") + path + " cannot be written (" + strerror(errno) + ")";
+    return false;
 }
 
 bool WriteWarningJsonConfig(const char* path, const WarningConfig* warning)

@@ -12,6 +12,8 @@
 
 #include <cJSON.h>
 
+#include <string>
+
 #define VORLANE_CONFIG_FILE "VorlaneConfig.json"
 
 // The one lock of the file's read-modify-write (re-entrant). The writers below
@@ -35,13 +37,17 @@ bool GetWarningJsonValue(const cJSON* json, WarningConfig* warning);
 
 // Loads the three records from the file at path; on failure logs
 // "Ntrip::LoadJsonConfig:GetJsonObject: failed" (or GetVorlaneJsonValue /
-// GetHttpServerJsonVale) and returns false.
+// GetHttpServerJsonVale) and returns false, with *problem (when given) a
+// line for the operator: "the configuration PATH is missing", "... is
+// unreadable (REASON)", "... is not valid JSON (WHERE)" or "... has no
+// \"ctrl_center_server\" or \"ntrip_server\" object".
 bool LoadJsonConfigFile(const char* path, CtrlCenterConfig* ctrl, NtripServerConfig* ntrip,
-                        HttpServerConfig* http);
+                        HttpServerConfig* http, std::string* problem = nullptr);
 
 namespace Ntrip {
 // LoadJsonConfigFile on "VorlaneConfig.json" beside the executable.
-bool LoadJsonConfig(CtrlCenterConfig* ctrl, NtripServerConfig* ntrip, HttpServerConfig* http);
+bool LoadJsonConfig(CtrlCenterConfig* ctrl, NtripServerConfig* ntrip, HttpServerConfig* http,
+                    std::string* problem = nullptr);
 // The "warning" section of "VorlaneConfig.json" beside the executable into
 // the record (zeroed first); false, leaving it zeroed, when the file does not
 // load or has no such section.
@@ -51,14 +57,16 @@ bool LoadWarningJsonConfig(WarningConfig* warning);
 // Writes the three service sections into the file at path: present keys are
 // updated in place, missing keys and sections are added. rover_distance_limit
 // is never written. A file that does not load is replaced by a new object with
-// the three sections. False for null arguments or when the write fails; the
-// old file is then whole.
+// the three sections. False for null arguments or when the write fails (errno
+// then says why); the old file is then whole.
 bool WriteJsonConfig(const char* path, const NtripServerConfig* ntrip, const CtrlCenterConfig* ctrl,
                      const HttpServerConfig* http);
 
-// WriteJsonConfig on "VorlaneConfig.json" beside the executable.
+// WriteJsonConfig on "VorlaneConfig.json" beside the executable. On failure
+// *problem (when given) is a line for the operator: "the configuration PATH
+// cannot be written (REASON)".
 bool SaveJsonConfig(const CtrlCenterConfig* ctrl, const NtripServerConfig* ntrip,
-                    const HttpServerConfig* http);
+                    const HttpServerConfig* http, std::string* problem = nullptr);
 
 // Writes the "warning" section alone into the file at path, which must load.
 // False otherwise or when the write fails.

@@ -101,6 +101,9 @@ int NHServer_SetTimer(NHServer* server, NetHandleTimerCb cb, int periodMs, void*
 // 0 after a normal end; 1 no event base; 2 ip is not a dotted IPv4 address;
 // 3 the address cannot be bound. Port 0 binds a free port (NHServer_ListenPort).
 int NHServer_Run(NHServer* server, const char* ip, int port, int mode);
+// After a run that returned 3: the errno of the failed bind or listen (0
+// otherwise). Read on the thread that ran it.
+int NHServer_ListenError(const NHServer* server);
 
 // Breaks the server's loop (any thread; also before the loop has started,
 // which then returns at once). Frees nothing.

@@ -44,6 +44,7 @@ struct NHServer {
     void* timerArg;
 
     // Loop-thread state.
+    int listenError;  // errno of the run's failed listen, 0 when it listened
     struct evconnlistener* listener;
     struct event* acceptResume;  // re-enables the listener after an accept error
     std::atomic<bool> stopRequested;

@@ -108,9 +108,11 @@ int LibeventServerLoop(NHServer* server, const char* ip, int port, int mode)
         Log_Info("%s:ip = 127.0.0.1, port = %d", "LibeventServerLoop", port);
     }
 
+    server->listenError = 0;
     if (mode == NHSERVER_MODE_LISTEN) {
         if (!NHServer_Listen(server, base, &address)) {
-            Log_Error("NetHandle:new bind is error, code = %d", errno);
+            server->listenError = errno;
+            Log_Error("NetHandle:new bind is error, code = %d", server->listenError);
             EventLoop_FreeBase(base);
             return NHSERVER_ERR_BIND;
         }
@@ -182,6 +184,8 @@ int NHServer_Run(NHServer* server, const char* ip, int port, int mode)
     Log_Info("%s:exit", "NHServer_Run");
     return result;
 }
+
+int NHServer_ListenError(const NHServer* server) { return server->listenError; }
 
 void NHServer_Destroy(NHServer* server)
 {

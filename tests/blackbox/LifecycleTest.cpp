@@ -3,10 +3,17 @@
 // it cannot listen on).
 #include "blackbox/CasterFixture.h"
 #include "blackbox/CtrlFixture.h"
+#include "support/Files.h"
 #include "support/HeldPort.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <csignal>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -107,6 +114,76 @@ TEST_F(BlackboxStartFailure, UnusableCasterAddressEndsNonZero)
     ExitStatus status = vorlane.WaitExit(10000);
     EXPECT_TRUE(status.ended) << "vorlane kept running without a usable caster address";
     EXPECT_FALSE(status.Success()) << status.Describe();
+}
+
+// A start that fails says on stderr, the journal of a service, what failed
+// and why, beside the daily log's lines, which stay as they were: the
+// configuration's path and why it does not load (then the abort and its
+// dump), or the caster port's address and the system's reason (then
+// status 2).
+TEST_F(BlackboxStartFailure, AFailedStartSaysWhyOnStderr)
+{
+    HeldPort held(HeldPort::kListening);
+    ASSERT_GT(held.Port(), 0);
+    const std::string configName = "VorlaneConfig.json";
+    const std::vector<std::string> configLog = {"Ntrip::LoadJsonConfig:GetJsonObject: failed",
+                                                "Ntrip::Vorlane_Create:LoadConfig fail, abort"};
+    // Each case a caster of its own; arrange says how its start fails.
+    struct Case {
+        const char* name;
+        std::function<void(VorlaneInstance*)> arrange;
+        std::string why;  // what stderr says after the configuration's path or for the port
+        std::vector<std::string> logLines;
+        bool aborts;  // else exits with status 2
+    };
+    const std::vector<Case> cases = {
+        {"missing configuration",
+         [](VorlaneInstance* one) {
+             one->OmitConfig();
+         },
+         " is missing\n", configLog, true},
+        {"configuration that is a folder",
+         [](VorlaneInstance* one) {
+             one->MakeConfigWith([](const std::string& path) { return mkdir(path.c_str(), 0755) == 0; });
+         },
+         " is unreadable (Is a directory)\n", configLog, true},
+        {"broken configuration",
+         [](VorlaneInstance* one) {
+             one->MakeConfigWith([](const std::string& path) {
+                 return WriteFile(path, "{\n  \"ntrip_server\": {\"port\": 6089,, }\n}\n");
+             });
+         },
+         " is not valid JSON (parse error at line 2, column ", configLog, true},
+        {"taken caster port",
+         [&](VorlaneInstance* one) {
+             one->SetNtrip("port", held.Port());
+         },
+         "the caster port 127.0.0.1:" + std::to_string(held.Port()) + " cannot be bound (Address already in use)\n",
+         {"NetHandle:new bind is error, code = 98"}, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        VorlaneInstance one;
+        ASSERT_TRUE(one.Ready()) << one.Error();
+        c.arrange(&one);
+        ASSERT_TRUE(one.Launch());
+        ExitStatus status = one.WaitExit(10000);
+        ASSERT_TRUE(status.ended) << "vorlane kept running";
+        const std::string line = "vorlane: cannot start: " +
+                                 (c.aborts ? "the configuration " + one.File(configName) : std::string()) + c.why;
+        std::string err = one.Stderr();
+        EXPECT_EQ(err.compare(0, line.size(), line), 0) << Printable(err);
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << "one line: " << Printable(err);
+        for (const std::string& logLine : c.logLines) {
+            EXPECT_TRUE(one.WaitForLog(logLine, 2000)) << logLine << "\n" << one.Diagnostics();
+        }
+        if (c.aborts) {
+            EXPECT_EQ(status.signal, SIGABRT) << status.Describe();
+            EXPECT_FALSE(ListDir(one.File("dump")).empty()) << "no crash dump";
+        } else {
+            EXPECT_TRUE(status.exited && status.code == 2) << status.Describe();
+        }
+    }
 }
 
 }  // namespace

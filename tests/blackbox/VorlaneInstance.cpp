@@ -284,7 +284,8 @@ bool VorlaneInstance::WriteConfig()
     fs::copy_file(sourceDir_ + "/config/defaults/AuthCentre.json", File("AuthCentre.json"),
                   fs::copy_options::overwrite_existing, ec);
     if (ec) return false;
-    fs::remove(File("VorlaneConfig.json"), ec);
+    fs::remove_all(File("VorlaneConfig.json"), ec);
+    if (makeConfig_) return makeConfig_(File("VorlaneConfig.json"));
     if (omitConfig_) return true;
 
     Json::Value root;

@@ -22,6 +22,7 @@
 #include "blackbox/ChildProcess.h"
 #include "support/TempDir.h"
 
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -61,6 +62,10 @@ public:
     void RemoveConfig(const std::string& section, const std::string& key) { removed_.push_back({section, key}); }
     // Launch without a "VorlaneConfig.json".
     void OmitConfig() { omitConfig_ = true; }
+    // Launch with whatever make(path) puts at the configuration's path
+    // instead of the configuration (a broken file, a folder); a false from
+    // make fails the launch.
+    void MakeConfigWith(std::function<bool(const std::string& path)> make) { makeConfig_ = std::move(make); }
     // Run the process in another working directory than its own folder (to
     // see that nothing is written where it was started).
     void SetWorkingDir(const std::string& dir) { workingDir_ = dir; }
@@ -138,6 +143,7 @@ private:
     int controlPort_ = 0;
     int httpPort_ = 0;
     bool omitConfig_ = false;
+    std::function<bool(const std::string& path)> makeConfig_;
     std::string workingDir_;  // empty: the process's own folder
     std::vector<std::string> secrets_;
     // (section, key) -> (is text, value as written)

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <string>
 
 namespace {
@@ -20,27 +21,40 @@ std::string Printed(const cJSON* json)
     return text;
 }
 
+// Each refusal says why, to follow the file's name in a line for the
+// operator: where the parse stopped, counted from 1 after a byte-order mark,
+// and the text there.
 TEST(ConfigJsonFile, LoadRefusesWhatIsNotOneWholeJsonValue)
 {
     TempDir dir;
     struct Case {
         const char* name;
         std::string content;
+        std::string problem;
     };
     const Case cases[] = {
-        {"empty", ""},
-        {"broken", "{\"a\": "},
-        {"trailing text", "{\"a\": 1} {\"b\": 2}"},
-        {"embedded NUL", std::string("{\"a\": 1}\0{}", 11)},
+        {"empty", "", "is not valid JSON (the file is empty)"},
+        {"broken", "{\"a\": ", "is not valid JSON (parse error at line 1, column 7, at the end of the text near '{\"a\": ')"},
+        {"broken on a later line", "\xEF\xBB\xBF{\n  \"a\": 1,\n  \"b\" 2\n}",
+         "is not valid JSON (parse error at line 3, column 7 near '  \"b\" 2')"},
+        {"trailing text", "{\"a\": 1} {\"b\": 2}", "is not valid JSON (parse error at line 1, column 10 near '\"a\": 1} {\"b\": 2}')"},
+        {"embedded NUL", std::string("{\"a\": 1}\0{}", 11), "is not valid JSON (a NUL byte at line 1, column 9)"},
+        {"bytes other than ASCII where it stops", "{\"a\": \xC3\xA9}", "is not valid JSON (parse error at line 1, column 7 near '{\"a\": ??}')"},
     };
     for (const Case& c : cases) {
         std::string path = dir.File("f.json");
         ASSERT_TRUE(WriteFile(path, c.content));
-        cJSON* json = LoadJsonFile(path.c_str());
+        std::string problem;
+        cJSON* json = LoadJsonFile(path.c_str(), &problem);
         EXPECT_EQ(json, nullptr) << c.name;
+        EXPECT_EQ(problem, c.problem) << c.name;
         cJSON_Delete(json);
     }
-    EXPECT_EQ(LoadJsonFile(dir.File("missing.json").c_str()), nullptr);
+    std::string problem;
+    EXPECT_EQ(LoadJsonFile(dir.File("missing.json").c_str(), &problem), nullptr);
+    EXPECT_EQ(problem, "is missing");
+    EXPECT_EQ(LoadJsonFile(dir.Path().c_str(), &problem), nullptr);
+    EXPECT_EQ(problem, "is unreadable (Is a directory)");
     EXPECT_EQ(LoadJsonFile(nullptr), nullptr);
 }
 
@@ -143,7 +157,9 @@ TEST(ConfigAtomicFile, ReadAllRefusesFilesOverTheLimit)
     EXPECT_EQ(len, 100u);
     EXPECT_EQ(text[100], '\0');
     free(text);
+    errno = 0;
     EXPECT_EQ(AtomicFile_ReadAll(path.c_str(), 99, &len), nullptr);
+    EXPECT_EQ(errno, EFBIG);
 }
 
 }  // namespace

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -222,18 +225,50 @@ TEST_F(VorlaneConfigFile, AnInterruptedSaveLeavesTheOldFileWhole)
     r.ntrip.port = 2101;
 
     bool saved = true;
+    int error = 0;
     {
         FileSizeLimit limit(before.size() + 10);  // the full text no longer fits
         saved = WriteJsonConfig(Path().c_str(), &r.ntrip, &r.ctrl, &r.http);
+        error = errno;
     }
     EXPECT_FALSE(saved);
+    EXPECT_EQ(error, EFBIG) << "errno says why";
     EXPECT_EQ(ReadFile(Path()), before);
     EXPECT_EQ(ListDir(dir_.Path()), std::vector<std::string>{"VorlaneConfig.json"});
 
     // A folder that cannot take the file fails too, and says so.
     EXPECT_FALSE(WriteJsonConfig(dir_.File("gone/VorlaneConfig.json").c_str(), &r.ntrip, &r.ctrl,
                                  &r.http));
+    EXPECT_EQ(errno, ENOENT);
     EXPECT_TRUE(log_.Has("WriteJsonConfig:"));
+}
+
+// A file that does not load gives the line a failed start shows the
+// operator: the path and why; the daily log's line stays the same.
+TEST_F(VorlaneConfigFile, AFileThatDoesNotLoadSaysItsPathAndWhy)
+{
+    struct Case {
+        const char* name;
+        const char* content;  // null: no file
+        std::string why;
+        const char* logLine;
+    };
+    const Case cases[] = {
+        {"missing", nullptr, "is missing", "Ntrip::LoadJsonConfig:GetJsonObject: failed"},
+        {"not JSON", "{\"ntrip_server\": {,}}", "is not valid JSON (parse error at line 1, column 20 near 'ver\": {,}}')",
+         "Ntrip::LoadJsonConfig:GetJsonObject: failed"},
+        {"no sections", "[1]", "has no \"ctrl_center_server\" or \"ntrip_server\" object",
+         "Ntrip::LoadJsonConfig:GetVorlaneJsonValue: failed"},
+    };
+    for (const Case& c : cases) {
+        unlink(Path().c_str());
+        if (c.content) Write(c.content);
+        Records r;
+        std::string problem;
+        EXPECT_FALSE(LoadJsonConfigFile(Path().c_str(), &r.ctrl, &r.ntrip, &r.http, &problem)) << c.name;
+        EXPECT_EQ(problem, "the configuration " + Path() + " " + c.why) << c.name;
+        EXPECT_TRUE(log_.Has(c.logLine)) << c.name;
+    }
 }
 
 TEST_F(VorlaneConfigFile, WarningSectionIsWrittenAloneIntoALoadableFile)

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # make install PREFIX=<temporary folder> with the build under test, then:
 # the files are there with no account in user.db, the unit names the prefix
-# and its account and runs unprivileged (and systemd-analyze accepts it where
-# that tool exists), a staged install makes no account and says what a
+# and its account, runs unprivileged and sandboxed and gives up a caster that
+# fails at every start (and systemd-analyze accepts it and rates its exposure
+# at 5.0 at most, where that tool exists), a staged install makes no account and says what a
 # package must do, a second install keeps a changed configuration and
 # user.db, make run's layout still has the demo accounts, and the installed
 # binary serves a base added the way the README says on a free loopback port
@@ -59,16 +60,30 @@ fi
 unit="$prefix/vorlane.service"
 [ -f "$unit" ] || fail "no unit file"
 for line in "WorkingDirectory=$prefix" "ExecStart=$prefix/vorlane" "Type=simple" "KillSignal=SIGTERM" \
-            "Restart=on-failure" "User=$account" "Group=$account" "NoNewPrivileges=yes" \
-            "ProtectSystem=strict" "ReadWritePaths=$prefix" "ProtectHome=yes" "PrivateTmp=yes"; do
+            "Restart=on-failure" "StartLimitIntervalSec=300" "StartLimitBurst=5" \
+            "User=$account" "Group=$account" "NoNewPrivileges=yes" \
+            "ProtectSystem=strict" "ReadWritePaths=$prefix" "ProtectHome=yes" "PrivateTmp=yes" "UMask=0027" \
+            "CapabilityBoundingSet=" "PrivateDevices=yes" "ProtectKernelTunables=yes" "ProtectKernelModules=yes" \
+            "ProtectKernelLogs=yes" "ProtectControlGroups=yes" "ProtectClock=yes" "ProtectHostname=yes" \
+            "RestrictNamespaces=yes" "RestrictRealtime=yes" "RestrictSUIDSGID=yes" "LockPersonality=yes" \
+            "SystemCallArchitectures=native" "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX AF_NETLINK"; do
   grep -qx "$line" "$unit" || fail "the unit has no line $line"
 done
+# The start limit gives up a caster that fails at every start: it belongs to
+# [Unit], where systemd reads it.
+[ "$(sed -n '/^\[Unit\]/,/^\[/p' "$unit" | grep -c '^StartLimit')" = 2 ] || fail "the start limit is not in [Unit]"
 ! grep -q "@[A-Z]*@" "$unit" || fail "unit still holds a placeholder: $(grep "@[A-Z]*@" "$unit")"
 [ ! -e "$tmp/etc/systemd/system/vorlane.service" ] || fail "a non-default prefix installed a system unit"
 if command -v systemd-analyze >/dev/null; then
-  systemd-analyze verify "$unit" || fail "systemd-analyze verify $unit"
+  systemd-analyze verify "$unit" > "$tmp/verify.log" 2>&1 || { cat "$tmp/verify.log" >&2; fail "systemd-analyze verify $unit"; }
+  [ ! -s "$tmp/verify.log" ] || { cat "$tmp/verify.log" >&2; fail "systemd-analyze verify has remarks on the unit"; }
+  # The sandbox as systemd rates it: 10 is a service with no confinement.
+  systemd-analyze security --offline=true "$unit" > "$tmp/security.log" 2>&1
+  exposure=$(sed -n 's/.*Overall exposure level for vorlane.service: \([0-9.]*\).*/\1/p' "$tmp/security.log")
+  [ -n "$exposure" ] || { cat "$tmp/security.log" >&2; fail "systemd-analyze security gave no exposure level"; }
+  awk -v e="$exposure" 'BEGIN { exit !(e <= 5.0) }' || { cat "$tmp/security.log" >&2; fail "the unit's exposure is $exposure, above 5.0"; }
 else
-  echo "systemd-analyze missing: unit not verified"
+  echo "systemd-analyze missing: unit not verified nor rated"
 fi
 
 # --- the default prefix under a staging DESTDIR also installs the system unit,

@@ -4,12 +4,14 @@
 # and the unit stay root's and the account can neither change nor remove them,
 # a folder that holds other things is refused, and what the caster writes is
 # the account's, also after an install over an older folder that root owned
-# whole (links the account put there are never followed). Run as that account
-# from its folder, the installed binary rewrites its configuration, serves a
-# base and a rover added the way the README says and a base added through the
-# inspector (a write into user.db), writes its daily log and user log, stops
-# with status 0 on SIGTERM, and writes its dump on a crash. Skipped unless run
-# as root.
+# whole (links the account put there are never followed, and what other users
+# could read of its logs, UserLog/ and dump/ is taken off). Run as that
+# account from its folder with the unit's umask, the installed binary
+# rewrites its configuration, serves a base and a rover added the way the
+# README says and a base added through the inspector (a write into user.db),
+# writes its daily log and user log, stops with status 0 on SIGTERM, and
+# writes its dump on a crash: logs and dump for the account and its group
+# alone. Skipped unless run as root.
 set -uo pipefail
 src_dir=$1
 build_dir=$2
@@ -36,6 +38,8 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 run_as_account=(setpriv --reuid="$account" --regid="$account" --clear-groups --)
 as_account() { "${run_as_account[@]}" "$@"; }
 owner() { stat -c %U:%G "$1"; }
+# True when nobody but the owner and the group has any access to the file.
+closed_to_others() { [ $(( 0$(stat -c %a "$1") & 07 )) -eq 0 ]; }
 
 # Only a killed run of the same process id can have left it: gone.
 remove_account "$account"
@@ -96,25 +100,45 @@ echo "root's" > "$tmp/rootfile"
 as_account mkdir "$prefix/UserLog" "$prefix/dump" || fail "the account cannot make folders in the prefix"
 as_account ln -s "$tmp/rootfile" "$prefix/UserLog/link" || fail "link in UserLog"
 as_account ln -s "$tmp/rootfile" "$prefix/Vorlane_link.log" || fail "link of a log name"
+# A second name of a file of root's (one the account may write, so that the
+# kernel lets it make the link): its owner must stay root.
+echo "root's, shared" > "$tmp/sharedfile"
+chmod 0666 "$tmp/sharedfile"
+as_account ln "$tmp/sharedfile" "$prefix/Vorlane_hard.log" || fail "hard link of a log name"
 # A database the account moved away, with a link in its place that names
 # nothing yet: the install must not make a database there.
 as_account mv "$prefix/station.db" "$prefix/station.db.kept" || fail "the account cannot move its database"
 as_account ln -s "$tmp/created-through-link" "$prefix/station.db" || fail "link of a database's name"
 echo "old log line" > "$prefix/Vorlane_2000-01-01.log"
+echo "old user log line" > "$prefix/UserLog/UserLog_2000-01-01.dat"
+echo "old dump" > "$prefix/dump/old_vorlane_core.dmp"
 chown -R -h root:root "$prefix"
 chmod 0755 "$prefix"
+chmod 0644 "$prefix/Vorlane_2000-01-01.log" "$prefix/UserLog/UserLog_2000-01-01.dat" "$prefix/dump/old_vorlane_core.dmp"
+chmod 0755 "$prefix/UserLog" "$prefix/dump"
 install_into "$prefix" SERVICE_USER="$account"
 [ "$(owner "$tmp/rootfile")" = root:root ] || fail "an install followed a link of the account's to a file of root's"
 [ "$(cat "$tmp/rootfile")" = "root's" ] || fail "an install wrote through a link"
 [ ! -e "$tmp/created-through-link" ] || fail "an install made a file through a link"
-for f in Vorlane_2000-01-01.log UserLog dump UserLog/link Vorlane_link.log; do
+for f in Vorlane_2000-01-01.log UserLog dump UserLog/link Vorlane_link.log UserLog/UserLog_2000-01-01.dat \
+         dump/old_vorlane_core.dmp; do
   [ "$(owner "$prefix/$f")" = "$account:$account" ] || fail "after an install over a root folder $f is $(owner "$prefix/$f")"
 done
+for f in Vorlane_2000-01-01.log UserLog UserLog/UserLog_2000-01-01.dat dump dump/old_vorlane_core.dmp; do
+  closed_to_others "$prefix/$f" || fail "after an install over a root folder others may use $f (mode $(stat -c %a "$prefix/$f"))"
+done
+[ "$(stat -c %a "$tmp/rootfile")" = 644 ] || fail "an install changed the mode of a file of root's through a link"
+[ "$(owner "$tmp/sharedfile")" = root:root ] && [ "$(stat -c %a "$tmp/sharedfile")" = 666 ] ||
+  fail "an install gave away a file of root's through a hard link: $(owner "$tmp/sharedfile") $(stat -c %a "$tmp/sharedfile")"
 [ -L "$prefix/station.db" ] || fail "an install replaced a link of the account's"
-rm -f "$prefix/station.db" "$prefix/UserLog/link" "$prefix/Vorlane_link.log"
+rm -f "$prefix/station.db" "$prefix/UserLog/link" "$prefix/Vorlane_link.log" "$prefix/Vorlane_hard.log"
 mv "$prefix/station.db.kept" "$prefix/station.db"
+# A log the account made readable by all, as a caster without the unit's
+# umask does.
+as_account sh -c "echo line > '$prefix/Vorlane_2000-01-02.log' && chmod 0644 '$prefix/Vorlane_2000-01-02.log'"
 install_into "$prefix" SERVICE_USER="$account"
 check_ownership "install over a root folder"
+closed_to_others "$prefix/Vorlane_2000-01-02.log" || fail "a second install left the account's log readable by all"
 
 # --- run as the account -----------------------------------------------------
 # Accounts added as the README's service section says: an operator, a base
@@ -125,8 +149,15 @@ sqlite3 "$prefix/user.db" "
   INSERT INTO user_tb (type, name, password, expiredatetime, enabled)
     VALUES (3, 'rover1', 'roverpass', '2099/12/31 23:59:59', 1);" || fail "adding the accounts"
 config_inode=$(stat -c %i "$prefix/VorlaneConfig.json")
+# A second name keeps the file's inode in use, so that no file made after
+# (by the port set-up's sed -i, by the caster) can be given its number.
+ln "$prefix/VorlaneConfig.json" "$tmp/config.before-start"
 
-start_vorlane "$prefix" --with-inspector "${run_as_account[@]}"
+# As the unit runs it: the account, and the unit's umask.
+unit_umask=$(sed -n 's/^UMask=//p' "$prefix/vorlane.service")
+[ -n "$unit_umask" ] || fail "the unit sets no UMask"
+run_as_service=("${run_as_account[@]}" sh -c 'umask "$0" && exec "$@"' "$unit_umask")
+start_vorlane "$prefix" --with-inspector "${run_as_service[@]}"
 [ "$(stat -c %U "/proc/$pid")" = "$account" ] || fail "vorlane does not run as $account"
 
 base_login 4 MOUNT1 basepass
@@ -148,15 +179,24 @@ log=$(ls "$prefix"/Vorlane_*.log | grep -v 2000-01-01 | head -1)
 [ -n "$log" ] && [ "$(owner "$log")" = "$account:$account" ] || fail "no daily log of the account's in the prefix"
 user_log=$(find "$prefix/UserLog" -name 'UserLog_*.dat' | head -1)
 [ -n "$user_log" ] && [ "$(owner "$user_log")" = "$account:$account" ] || fail "no user log of the rover login"
+# The rover's name and positions are the account's and its group's alone.
+for f in "$log" "$prefix/UserLog" "$user_log"; do
+  closed_to_others "$f" || fail "others may use $f (mode $(stat -c %a "$f"))"
+  [ $(( 0$(stat -c %a "$f") & 040 )) -ne 0 ] || fail "the group may not read $f (mode $(stat -c %a "$f"))"
+done
 
 stop_vorlane TERM
 [ "$status" -eq 0 ] || { cat "$tmp/vorlane.out" >&2; fail "exit status after SIGTERM was $status"; }
 
 # A crash writes its dump into the folder's dump/.
-start_vorlane "$prefix" "${run_as_account[@]}"
+rm -rf "$prefix/dump"
+start_vorlane "$prefix" "${run_as_service[@]}"
 stop_vorlane SEGV
 [ "$status" -eq $((128 + 11)) ] || fail "exit status after SIGSEGV was $status"
 dump=$(ls "$prefix"/dump/*_vorlane_core.dmp 2>/dev/null | head -1)
 [ -n "$dump" ] && [ "$(owner "$dump")" = "$account:$account" ] || fail "no dump of the account's after a crash"
 grep -q "^signal: 11" "$dump" || fail "the dump does not name the signal"
+for f in "$prefix/dump" "$dump"; do
+  closed_to_others "$f" || fail "others may use $f (mode $(stat -c %a "$f"))"
+done
 echo "service account test passed"

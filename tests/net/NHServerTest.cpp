@@ -211,6 +211,7 @@ TEST_F(NetTest, APortInUseReturns3)
 
     NHServer* server = NHServer_Create(nullptr);
     EXPECT_EQ(NHSERVER_ERR_BIND, NHServer_Run(server, "127.0.0.1", port, NHSERVER_MODE_LISTEN));
+    EXPECT_EQ(NHServer_ListenError(server), EADDRINUSE);
     NHServer_Free(server);
     close(holder);
     EXPECT_TRUE(LogHas("NetHandle:new bind is error, code = " + std::to_string(EADDRINUSE)));

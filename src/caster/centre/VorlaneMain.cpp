@@ -102,6 +102,15 @@ T* NewZeroed(const char* what)
     return record;
 }
 
+// A start that fails says why on stderr too, which is what the journal of a
+// service keeps: one line, before the process ends. Start-up only, before any
+// loop runs and with no lock held.
+void PrintStartFailure(const std::string& why)
+{
+    fprintf(stderr, "vorlane: cannot start: %s\n", why.c_str());
+    fflush(stderr);
+}
+
 // The executable's directory followed by name; false when either is unknown
 // or does not fit.
 bool ExePathOf(const char* name, std::string* path)
@@ -195,10 +204,13 @@ Vorlane* Vorlane_Create(const ServiceHooks* hooks)
     NtripServerConfig ntrip;
     memset(&ntrip, 0, sizeof(ntrip));
     LoadGlobalIpConfig(center->ctrlCenterConfig, &ntrip, center->httpServerConfig);
-    if (!LoadJsonConfig(center->ctrlCenterConfig, &ntrip, center->httpServerConfig)) {
+    std::string problem;
+    if (!LoadJsonConfig(center->ctrlCenterConfig, &ntrip, center->httpServerConfig, &problem)) {
+        PrintStartFailure(problem);
         Log_Fatal("%s:LoadConfig fail, abort", "Ntrip::Vorlane_Create");
     }
-    if (!SaveJsonConfig(center->ctrlCenterConfig, &ntrip, center->httpServerConfig)) {
+    if (!SaveJsonConfig(center->ctrlCenterConfig, &ntrip, center->httpServerConfig, &problem)) {
+        PrintStartFailure(problem);
         Log_Fatal("%s:SaveConfig fail, abort", "Ntrip::Vorlane_Create");
     }
     center->ntripServerConfig = new (std::nothrow) ConfigSnapshot<NtripServerConfig>(ntrip);
@@ -319,6 +331,16 @@ int Vorlane_Run(Ntrip::Vorlane* center)
 
     int result = NHServer_Run(center->netServer, config->ip, config->port, NHSERVER_MODE_LISTEN);
     if (result != NHSERVER_OK) {
+        char where[96];
+        snprintf(where, sizeof(where), "%s:%d", config->ip, config->port);
+        if (result == NHSERVER_ERR_BIND) {
+            PrintStartFailure(std::string("the caster port ") + where + " cannot be bound (" +
+                              strerror(NHServer_ListenError(center->netServer)) + ")");
+        } else if (result == NHSERVER_ERR_ADDRESS) {
+            PrintStartFailure(std::string("the caster address ") + config->ip + " is not a dotted IPv4 address");
+        } else {
+            PrintStartFailure(std::string("the caster loop for ") + where + " cannot be made");
+        }
         Log_Error("%s:caster loop cannot start on ip = %s, port = %d, error = %d", "Vorlane_Run", config->ip,
                   config->port, result);
         return VORLANE_LOOP_FAILED;
