@@ -45,11 +45,10 @@ bool FormatNumbers(cJSON* parent)
     return true;
 }
 
-// Where the parse stopped, as a person counts it (lines and columns from 1,
-// the column in bytes after a byte-order mark), with the text around it on
-// its line: up to 8 bytes before (the parser may stop just past the fault)
-// and 16 from there, a tab shown as a blank, other than printable ASCII as
-// '?'.
+// Where the parse stopped, as a person counts it: lines and columns from 1,
+// the column in bytes after a byte-order mark. The text there is not shown:
+// the line may hold a secret (the inspector's salt), and this goes to the
+// console, which the journal keeps.
 std::string ParseProblem(const char* start, const char* at, bool isNul)
 {
     if (!at || at < start) at = start;
@@ -64,17 +63,8 @@ std::string ParseProblem(const char* start, const char* at, bool isNul)
     char where[96];
     snprintf(where, sizeof(where), "line %d, column %ld", line, static_cast<long>(at - lineStart) + 1);
     if (isNul) return std::string("is not valid JSON (a NUL byte at ") + where + ")";
-    std::string near;
-    const char* from = at - lineStart > 8 ? at - 8 : lineStart;
-    size_t after = 0;
-    for (const char* p = from; *p && *p != '\n' && *p != '\r' && after < 16; ++p) {
-        if (p >= at) ++after;
-        unsigned char c = static_cast<unsigned char>(*p);
-        near += c == '\t' ? ' ' : (c >= 0x20 && c < 0x7F) ? static_cast<char>(c) : '?';
-    }
     std::string out = std::string("is not valid JSON (parse error at ") + where;
     if (*at == '\0') out += ", at the end of the text";
-    if (!near.empty()) out += " near '" + near + "'";
     return out + ")";
 }
 

@@ -13,7 +13,7 @@ static const size_t JSON_FILE_MAX_BYTES = 16u * 1024u * 1024u;
 // re-save can never drop part of a file silently. Free with cJSON_Delete.
 // On null, *problem (when given) says why, to follow the file's name: "is
 // missing", "is unreadable (Permission denied)" or "is not valid JSON
-// (parse error at line 3, column 7 near '...')".
+// (parse error at line 3, column 7)".
 cJSON* LoadJsonFile(const char* path, std::string* problem = nullptr);
 
 // Sets the key's number (integer and floating value), or adds a number item

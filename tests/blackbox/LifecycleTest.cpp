@@ -126,6 +126,7 @@ TEST_F(BlackboxStartFailure, AFailedStartSaysWhyOnStderr)
     HeldPort held(HeldPort::kListening);
     ASSERT_GT(held.Port(), 0);
     const std::string configName = "VorlaneConfig.json";
+    const std::string salt = "Salt-Secret-42";
     const std::vector<std::string> configLog = {"Ntrip::LoadJsonConfig:GetJsonObject: failed",
                                                 "Ntrip::Vorlane_Create:LoadConfig fail, abort"};
     // Each case a caster of its own; arrange says how its start fails.
@@ -147,10 +148,12 @@ TEST_F(BlackboxStartFailure, AFailedStartSaysWhyOnStderr)
              one->MakeConfigWith([](const std::string& path) { return mkdir(path.c_str(), 0755) == 0; });
          },
          " is unreadable (Is a directory)\n", configLog, true},
+        // Broken on the line of a secret, which the line must not show.
         {"broken configuration",
-         [](VorlaneInstance* one) {
-             one->MakeConfigWith([](const std::string& path) {
-                 return WriteFile(path, "{\n  \"ntrip_server\": {\"port\": 6089,, }\n}\n");
+         [&](VorlaneInstance* one) {
+             one->NoteSecret(salt);
+             one->MakeConfigWith([&](const std::string& path) {
+                 return WriteFile(path, "{\n  \"http_server\": {\"salt\": \"" + salt + "\",, }\n}\n");
              });
          },
          " is not valid JSON (parse error at line 2, column ", configLog, true},
@@ -174,6 +177,7 @@ TEST_F(BlackboxStartFailure, AFailedStartSaysWhyOnStderr)
         std::string err = one.Stderr();
         EXPECT_EQ(err.compare(0, line.size(), line), 0) << Printable(err);
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << "one line: " << Printable(err);
+        EXPECT_EQ(err.find(salt), std::string::npos) << Printable(err);
         for (const std::string& logLine : c.logLines) {
             EXPECT_TRUE(one.WaitForLog(logLine, 2000)) << logLine << "\n" << one.Diagnostics();
         }

@@ -255,7 +255,7 @@ TEST_F(VorlaneConfigFile, AFileThatDoesNotLoadSaysItsPathAndWhy)
     };
     const Case cases[] = {
         {"missing", nullptr, "is missing", "Ntrip::LoadJsonConfig:GetJsonObject: failed"},
-        {"not JSON", "{\"ntrip_server\": {,}}", "is not valid JSON (parse error at line 1, column 20 near 'ver\": {,}}')",
+        {"not JSON", "{\"ntrip_server\": {,}}", "is not valid JSON (parse error at line 1, column 20)",
          "Ntrip::LoadJsonConfig:GetJsonObject: failed"},
         {"no sections", "[1]", "has no \"ctrl_center_server\" or \"ntrip_server\" object",
          "Ntrip::LoadJsonConfig:GetVorlaneJsonValue: failed"},
