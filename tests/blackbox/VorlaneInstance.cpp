@@ -1,6 +1,7 @@
 #include "blackbox/VorlaneInstance.h"
 
 #include "support/Files.h"
+#include "support/SanitizerReport.h"
 #include "support/TestClient.h"
 #include "support/TestEnv.h"
 #include "support/WaitFor.h"
@@ -12,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <json/json.h>
 
 #include <algorithm>
@@ -98,6 +100,17 @@ VorlaneInstance::~VorlaneInstance()
 {
     process_.Kill();
     KeepOutputs();
+    // A sanitizer build's caster prints a report and goes on, or ends with a
+    // status the story may not look at: a report anywhere in what it wrote
+    // fails the story that ran it.
+    std::string err = Stderr();
+    std::string report = SanitizerReport_Find(err);
+    if (!report.empty()) {
+        size_t from = err.find(report);
+        ADD_FAILURE() << "the caster's standard error holds a sanitizer's report (kept in " << TestOutputDir() << "/"
+                      << fs::path(Dir()).filename().string() << "):\n"
+                      << err.substr(from, 20000);
+    }
 }
 
 void VorlaneInstance::NoteSecret(const std::string& secret)

@@ -16,7 +16,8 @@
 // password the caster was given (accounts added here, NoteSecret, the "-i"
 // credentials of its "RelayAccount.list", the password of its
 // "RelaySmtp.conf"). The suite's last test checks that
-// none of them appears in anything kept (SecretScanTest.cpp).
+// none of them appears in anything kept (SecretScanTest.cpp). A sanitizer's
+// report in its stderr fails the story then (support/SanitizerReport.h).
 #pragma once
 
 #include "blackbox/ChildProcess.h"
