@@ -416,7 +416,10 @@ bool VorlaneInstance::Start()
         bool listening = false;
         while (std::chrono::steady_clock::now() < end) {
             if (!process_.Running()) break;
-            if (PortAccepts(casterPort_, 200)) {
+            // The port must be this process's: another program that took it
+            // between its pick and the bind accepts on it too (and this one
+            // then ends, to be started again on other ports).
+            if (ListensOn(casterPort_) && PortAccepts(casterPort_, 200)) {
                 listening = true;
                 break;
             }

@@ -49,7 +49,7 @@ start_vorlane() {
   shift
   local inspector=
   if [ "${1:-}" = --with-inspector ]; then inspector=1; shift; fi
-  local attempt i started
+  local attempt i started tried=
   for attempt in 1 2 3 4 5 6 7 8; do
     caster_port=$(( 20000 + (RANDOM * 32768 + RANDOM) % 40000 ))
     http_port=$(( 20000 + (RANDOM * 32768 + RANDOM) % 40000 ))
@@ -70,11 +70,19 @@ start_vorlane() {
       sleep 0.05
     done
     [ -n "$started" ] && return 0
+    if kill -0 "$pid" 2>/dev/null; then
+      tried+="attempt $attempt: still running, caster port $caster_port accepts: $(accepts "$caster_port" && echo yes || echo no), inspector port $http_port accepts: $(accepts "$http_port" && echo yes || echo no)"$'\n'
+    else
+      tried+="attempt $attempt: ended"$'\n'
+    fi
     kill -KILL "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
     pid=
   done
+  printf '%s' "$tried" >&2
   cat "$tmp/vorlane.out" >&2
+  # shellcheck disable=SC2012
+  tail -n 30 "$(ls -t "$prefix"/Vorlane_*.log 2>/dev/null | head -1)" >&2
   fail "the installed vorlane never accepted"
 }
 
