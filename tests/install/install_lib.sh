@@ -37,6 +37,16 @@ set_port() {
   sed -i "/\"$section\"/,/}/ s/\"port\":[^,}]*/\"port\":\t$port/" "$prefix/VorlaneConfig.json"
 }
 
+# A port to listen on, below the system's range of ephemeral ports: a port
+# inside it may be the local port of any outgoing connection on the machine
+# at the moment of the bind, which no probe of ours sees.
+listening_port() {
+  local low=20000 high
+  high=$(( $(cut -f1 /proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || echo 32768) - 1 ))
+  [ "$high" -gt $(( low + 1000 )) ] || { low=10000; high=19999; }
+  echo $(( low + (RANDOM * 32768 + RANDOM) % (high - low + 1) ))
+}
+
 # start_vorlane PREFIX [--with-inspector] [RUNNER...]: runs PREFIX/vorlane
 # from PREFIX (under RUNNER, which must exec it, as setpriv does) on free
 # loopback ports, and waits for its caster port (and its HTTP inspector) to
@@ -51,9 +61,10 @@ start_vorlane() {
   if [ "${1:-}" = --with-inspector ]; then inspector=1; shift; fi
   local attempt i started tried=
   for attempt in 1 2 3 4 5 6 7 8; do
-    caster_port=$(( 20000 + (RANDOM * 32768 + RANDOM) % 40000 ))
-    http_port=$(( 20000 + (RANDOM * 32768 + RANDOM) % 40000 ))
-    local ctrl_port=$(( 20000 + (RANDOM * 32768 + RANDOM) % 40000 ))
+    caster_port=$(listening_port)
+    http_port=$(listening_port)
+    local ctrl_port
+    ctrl_port=$(listening_port)
     accepts "$caster_port" || accepts "$http_port" || accepts "$ctrl_port" && continue
     [ "$caster_port" != "$http_port" ] && [ "$http_port" != "$ctrl_port" ] &&
       [ "$caster_port" != "$ctrl_port" ] || continue
