@@ -435,6 +435,22 @@ bool VorlaneInstance::Start()
     return false;
 }
 
+bool VorlaneInstance::StartWithInspector()
+{
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        if (attempt > 0) {
+            process_.Kill();
+            RemoveDailyLogs();
+        }
+        if (!Start()) return false;
+        // The inspector's bind ends in one line, "start ok" or "start fail".
+        const std::string bound = "port=" + std::to_string(httpPort_) + ", start ";
+        if (!WaitForLog(bound, 15000)) return false;
+        if (LogText().find(bound + "ok") != std::string::npos) return true;
+    }
+    return false;
+}
+
 std::string VorlaneInstance::LogText() const
 {
     std::vector<std::string> names;

@@ -97,6 +97,10 @@ public:
     // that dies at once (a chosen port was taken meanwhile) is tried again
     // with new ports. False when the caster never accepted.
     bool Start();
+    // Start, then wait until the HTTP inspector listens too: it binds a
+    // moment after the start, and one whose chosen port was taken meanwhile
+    // starts the caster again on new ports.
+    bool StartWithInspector();
     bool Running() { return process_.Running(); }
     // SIGTERM (or sig), then the exit status within timeoutMs.
     ExitStatus Stop(int sig = 15, int timeoutMs = 10000) { return process_.Stop(sig, timeoutMs); }
