@@ -58,6 +58,15 @@ protected:
         started_ = true;
     }
 
+    // The caster, and its HTTP inspector listening.
+    void StartCasterWithInspector()
+    {
+        ASSERT_TRUE(vorlane.Ready()) << vorlane.Error();
+        ASSERT_TRUE(vorlane.StartWithInspector()) << "the caster or its inspector never listened\n"
+                                                  << vorlane.Diagnostics();
+        started_ = true;
+    }
+
     // How the fixture starts the caster; one with more to start says so.
     virtual void StartServing() { StartCaster(); }
 

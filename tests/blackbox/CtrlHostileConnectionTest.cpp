@@ -81,9 +81,16 @@ TEST_F(BlackboxCtrlConnections, IdleConnectionsPastTheCapAreClosedAtAcceptAndThe
         ASSERT_TRUE(idle.back()->Connect(vorlane.ControlPort())) << "connection " << i;
     }
     ASSERT_TRUE(vorlane.WaitForLog("closed at accept"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // The loop accepts and closes them one after another: counted until it
+    // has come to the last.
     int closed = 0;
-    for (auto& c : idle) closed += c->WaitClosed(20) ? 1 : 0;
+    WaitFor(
+        [&] {
+            closed = 0;
+            for (auto& c : idle) closed += c->WaitClosed(0) ? 1 : 0;
+            return closed >= kIdle - kControlCap;
+        },
+        20000, 50);
     EXPECT_GE(closed, kIdle - kControlCap) << "connections past the cap stayed open";
     EXPECT_LT(closed, kIdle) << "the control port took no idle connection at all";
     EXPECT_LT(vorlane.OpenFileCount(), 400) << "the idle connections hold the descriptors";

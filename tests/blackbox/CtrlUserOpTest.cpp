@@ -15,6 +15,9 @@ using CtrlTexts::kReplyMs;
 class BlackboxCtrlUserOps : public CtrlOpsTest {
 protected:
     // The ack of a user operation (11, 13, 14), -1 without an answer.
+    // The caster's tables follow the answer a moment later, on the thread
+    // that runs the connection's requests one after another: they have once
+    // the next request, a version query, is answered.
     int UserOp(CtrlCenterClient* c, uint32_t type, int32_t id, const std::vector<CtrlWire::Pb>& items,
                CtrlWire::PbFields* body = nullptr)
     {
@@ -22,6 +25,8 @@ protected:
         if (r.type != 1000 + type || r.id != id) return -1;
         CtrlWire::PbFields f = CtrlWire::ParsePb(r.body);
         if (body) *body = f;
+        CtrlWire::Received after = Ask(c, 21, id + 10000, CtrlWire::Pb());
+        EXPECT_TRUE(after.type == 1020 && after.id == id + 10000) << "the version query after the operation";
         return static_cast<int>(f.Int(CtrlTexts::ACK));
     }
 

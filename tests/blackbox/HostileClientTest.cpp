@@ -29,6 +29,9 @@ using RawPeers::LoginRover;
 // A new rover's subscription follows its reply: the stream starts this long after.
 const int kSettleMs = 200;
 
+// The line that ends the HTTP inspector's bind, "start ok" or "start fail".
+const char* const kInspectorBound = "HttpInspectorLoop:http ip:127.0.0.1, port=";
+
 long long MsSince(Clock::time_point start)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -132,8 +135,8 @@ TEST_F(BlackboxHostile, IdleAndSlowConnectionsAreClosedByTheLoginTimeout)
     StreamReader reader(&rover);
     stream.Start();
     // The HTTP inspector binds its port a moment after the start: counted
-    // once it listens, its socket is none of the attack's.
-    ASSERT_TRUE(vorlane.WaitForLog(", start ok", 5000));
+    // once it has (or could not), its socket is none of the attack's.
+    ASSERT_TRUE(vorlane.WaitForLog(kInspectorBound, 10000));
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     int filesBefore = vorlane.OpenFileCount();
     ASSERT_GT(filesBefore, 0);
@@ -258,15 +261,24 @@ TEST_F(BlackboxHostile, RequestsNotUnderstoodCloseTheConnectionAtTheEighth)
     for (size_t i = 0; i < 2000; i += 2) cases[0].junk.replace(i, 2, "\r\n");
     for (int k = 0; k < 1000; ++k) cases[1].junk += "GET nothing\r\n\r\n";
 
+    // Every line of the start and the logins is written before the count:
+    // the rover's login, and the inspector's bind, a moment after the rest.
+    ASSERT_TRUE(vorlane.WaitForLog("Rover login ok:alice", 10000)) << vorlane.LogText();
+    ASSERT_TRUE(vorlane.WaitForLog(kInspectorBound, 10000)) << vorlane.LogText();
+
+    const std::string closed = "close_type:active close.";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
         size_t linesBefore = LogLines(vorlane.LogText());
         int requestLinesBefore = c.logged ? vorlane.CountInLog(c.logged) : 0;
+        int closedBefore = vorlane.CountInLog(closed);
         TestClient attacker;
         ASSERT_TRUE(attacker.Connect(Port()));
         ASSERT_TRUE(attacker.Send(c.junk));
         EXPECT_TRUE(attacker.WaitClosed(RawPeers::kReplyMs)) << "kept open";
+        // Its close is its last line; a little longer shows nothing more of
+        // it comes.
+        ASSERT_EQ(vorlane.CountInLogAtLeast(closed, closedBefore + 1), closedBefore + 1) << vorlane.LogText();
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         if (c.logged) {
             EXPECT_LE(vorlane.CountInLog(c.logged) - requestLinesBefore, 8);

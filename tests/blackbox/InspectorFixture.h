@@ -29,7 +29,7 @@ protected:
     // The caster, then the inspector: it binds 2 s after the start.
     void StartInspector()
     {
-        ASSERT_NO_FATAL_FAILURE(StartCaster());
+        ASSERT_NO_FATAL_FAILURE(StartCasterWithInspector());
         ASSERT_TRUE(WaitFor([&] { return PortAccepts(vorlane.HttpPort(), 200); }, 10000, 50))
             << "the inspector never listened";
         EXPECT_TRUE(vorlane.WaitForLog("HttpInspectorLoop:http ip:127.0.0.1, port=" +

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -130,6 +131,19 @@ TEST_F(BlackboxSteadyLoop, UserLogWritersFollowTheRoversOnline)
     ASSERT_NO_FATAL_FAILURE(StartWithBase(&base, "MNT1", "any"));
     const std::string gga = GnssFrames::Gga(30.5, 114.3, 25.0) + "\r\n";
 
+    // Whether a name's user log has begun: its folder under
+    // UserLog/<year>/<day>/, made with its writer.
+    auto hasUserLog = [&](const std::string& name) {
+        std::error_code yearsError;
+        for (const auto& year : fs::directory_iterator(vorlane.File("UserLog"), yearsError)) {
+            std::error_code daysError;
+            for (const auto& day : fs::directory_iterator(year.path(), daysError)) {
+                std::error_code error;
+                if (fs::exists(day.path() / name, error)) return true;
+            }
+        }
+        return false;
+    };
     auto batch = [&](int first, int count) {
         std::vector<TestClient> rovers(static_cast<size_t>(count));
         for (int i = 0; i < count; ++i) {
@@ -141,17 +155,21 @@ TEST_F(BlackboxSteadyLoop, UserLogWritersFollowTheRoversOnline)
             if (r.ReadExactly(NtripTexts::kIcyOk.size(), RawPeers::kReplyMs) != NtripTexts::kIcyOk) return false;
             if (!r.Send(gga)) return false;
         }
-        // Gives the positions time to be handled before the rovers go (most
-        // are; the check below does not count on it).
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        return true;
+        // The rovers go once their positions have reached their user logs.
+        std::vector<std::string> waiting;
+        for (int i = 0; i < count; ++i) waiting.push_back("name" + std::to_string(first + i));
+        return WaitFor(
+            [&] {
+                waiting.erase(std::remove_if(waiting.begin(), waiting.end(), hasUserLog), waiting.end());
+                return waiting.empty();
+            },
+            30000);
     };
     auto settled = [&](int names) {
-        // A writer is made at a name's first position line, so a rover that
-        // left before its position was handled (the sanitizer build under
-        // load) never had one: every name with a file in the user log must
-        // have its writer freed, and the last free leaves none behind. The
-        // log of 20,000 names is long: it is read once per poll.
+        // A writer is made at a name's first position line: every name with
+        // a file in the user log must have its writer freed, and the last
+        // free leaves none behind. The log of 20,000 names is long: it is
+        // read once per poll.
         return WaitFor(
             [&] {
                 std::set<std::string> written;
@@ -167,15 +185,16 @@ TEST_F(BlackboxSteadyLoop, UserLogWritersFollowTheRoversOnline)
                     ++freed;
                 }
                 const int writers = static_cast<int>(written.size());
-                // Nearly every position is handled before its rover goes.
-                return writers >= names - names / 100 && freed == writers &&
+                // Every rover stayed until its position was handled.
+                return writers == names && freed == writers &&
                        log.rfind("freed, 0 left") != std::string::npos;
             },
             90000, 250);
     };
 
     // Four clients at a time, each with runs of names of its own; true when
-    // every login of names [first, first + count) went through.
+    // every login of names [first, first + count) went through and its
+    // position reached its user log.
     const int kBatch = 200, kClients = 4, kNames = 20000;
     auto round = [&](int first, int count) {
         std::atomic<bool> ok{true};
@@ -194,7 +213,7 @@ TEST_F(BlackboxSteadyLoop, UserLogWritersFollowTheRoversOnline)
     ASSERT_TRUE(round(0, kBatch * kClients));
     ASSERT_TRUE(settled(kBatch * kClients));
     long start = vorlane.StatusField("VmRSS");
-    ASSERT_TRUE(round(kBatch * kClients, kNames)) << "a batch of logins failed";
+    ASSERT_TRUE(round(kBatch * kClients, kNames)) << "a batch of logins or of their positions failed";
     ASSERT_TRUE(settled(kBatch * kClients + kNames)) << "every writer freed";
     // The resident set is reported, not judged: the allocator keeps some of
     // what 800 connections at a time have used, writers or not.

@@ -1,6 +1,7 @@
 #include "blackbox/VorlaneInstance.h"
 
 #include "support/Files.h"
+#include "support/SanitizerReport.h"
 #include "support/TestClient.h"
 #include "support/TestEnv.h"
 #include "support/WaitFor.h"
@@ -12,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <json/json.h>
 
 #include <algorithm>
@@ -98,6 +100,17 @@ VorlaneInstance::~VorlaneInstance()
 {
     process_.Kill();
     KeepOutputs();
+    // A sanitizer build's caster prints a report and goes on, or ends with a
+    // status the story may not look at: a report anywhere in what it wrote
+    // fails the story that ran it.
+    std::string err = Stderr();
+    std::string report = SanitizerReport_Find(err);
+    if (!report.empty()) {
+        size_t from = err.find(report);
+        ADD_FAILURE() << "the caster's standard error holds a sanitizer's report (kept in " << TestOutputDir() << "/"
+                      << fs::path(Dir()).filename().string() << "):\n"
+                      << err.substr(from, 20000);
+    }
 }
 
 void VorlaneInstance::NoteSecret(const std::string& secret)
@@ -404,7 +417,10 @@ bool VorlaneInstance::Start()
         bool listening = false;
         while (std::chrono::steady_clock::now() < end) {
             if (!process_.Running()) break;
-            if (PortAccepts(casterPort_, 200)) {
+            // The port must be this process's: another program that took it
+            // between its pick and the bind accepts on it too (and this one
+            // then ends, to be started again on other ports).
+            if (ListensOn(casterPort_) && PortAccepts(casterPort_, 200)) {
                 listening = true;
                 break;
             }
@@ -416,6 +432,22 @@ bool VorlaneInstance::Start()
             continue;
         }
         if (process_.Running()) return false;  // alive but never listening: no retry helps
+    }
+    return false;
+}
+
+bool VorlaneInstance::StartWithInspector()
+{
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        if (attempt > 0) {
+            process_.Kill();
+            RemoveDailyLogs();
+        }
+        if (!Start()) return false;
+        // The inspector's bind ends in one line, "start ok" or "start fail".
+        const std::string bound = "port=" + std::to_string(httpPort_) + ", start ";
+        if (!WaitForLog(bound, 15000)) return false;
+        if (LogText().find(bound + "ok") != std::string::npos) return true;
     }
     return false;
 }

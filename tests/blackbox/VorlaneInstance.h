@@ -16,7 +16,8 @@
 // password the caster was given (accounts added here, NoteSecret, the "-i"
 // credentials of its "RelayAccount.list", the password of its
 // "RelaySmtp.conf"). The suite's last test checks that
-// none of them appears in anything kept (SecretScanTest.cpp).
+// none of them appears in anything kept (SecretScanTest.cpp). A sanitizer's
+// report in its stderr fails the story then (support/SanitizerReport.h).
 #pragma once
 
 #include "blackbox/ChildProcess.h"
@@ -101,6 +102,10 @@ public:
     // that dies at once (a chosen port was taken meanwhile) is tried again
     // with new ports. False when the caster never accepted.
     bool Start();
+    // Start, then wait until the HTTP inspector listens too: it binds a
+    // moment after the start, and one whose chosen port was taken meanwhile
+    // starts the caster again on new ports.
+    bool StartWithInspector();
     bool Running() { return process_.Running(); }
     // SIGTERM (or sig), then the exit status within timeoutMs.
     ExitStatus Stop(int sig = 15, int timeoutMs = 10000) { return process_.Stop(sig, timeoutMs); }

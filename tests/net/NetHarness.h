@@ -193,14 +193,16 @@ protected:
         ASSERT_EQ(0, Log_Init(prefix_.c_str()));
     }
 
-    std::string LogText()
+    std::string LogPath()
     {
         PlatformLocalTime now;
         Platform_GetLocalTime(&now);
         char date[32];
         snprintf(date, sizeof(date), "_%04d-%02d-%02d.log", now.year, now.month, now.day);
-        return ReadFile(prefix_ + date);
+        return prefix_ + date;
     }
+
+    std::string LogText() { return ReadFile(LogPath()); }
 
     bool LogHas(const std::string& text) { return LogText().find(text) != std::string::npos; }
 

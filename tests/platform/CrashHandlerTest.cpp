@@ -3,8 +3,11 @@
 // thread does meanwhile.
 #include "platform/CrashHandler.h"
 
+#include "support/SanitizerReport.h"
+
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/syscall.h>
@@ -18,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <thread>
 
@@ -32,13 +36,15 @@ void FaultHere()
 
 // Runs body in a forked child; its raw wait status, or -1 when it still
 // ran after timeoutMs (it is killed then). What the child writes to the
-// descriptor body is given is read into *out.
-int RunChild(void (*body)(int out), int timeoutMs, std::string* out)
+// descriptor body is given is read into *out; its standard error goes to
+// *err.
+int RunChild(void (*body)(int out), int timeoutMs, std::string* out, const ChildStderr* err)
 {
     int fds[2];
     if (pipe(fds) != 0) return -2;
     pid_t pid = fork();
     if (pid == 0) {
+        err->Redirect();
         close(fds[0]);
         body(fds[1]);
         _exit(0);
@@ -119,7 +125,9 @@ TEST(CrashHandler, AFaultInsideTheFilterEndsTheProcessWithoutRunningItAgain)
         SCOPED_TRACE(c.name);
         g_filter = c.filter;
         std::string said;
-        int status = RunChild(InstallAndFault, 10000, &said);
+        ChildStderr err;
+        int status = RunChild(InstallAndFault, 10000, &said, &err);
+        EXPECT_EQ("", SanitizerReport_Find(err.Text())) << err.Text();
         ASSERT_NE(-1, status) << "the child still ran";
         ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
         EXPECT_EQ(c.endsBy, WTERMSIG(status));
@@ -127,32 +135,103 @@ TEST(CrashHandler, AFaultInsideTheFilterEndsTheProcessWithoutRunningItAgain)
     }
 }
 
-// The run state of one thread of this process ('R' running, 'S' asleep).
+// What the filter below learns of the second thread, through calls a signal
+// handler may make: /proc/self/task/<tid>/<name> read into buffer (size
+// counts the NUL it ends with); its length, or -1.
+ssize_t ReadTaskFile(long tid, const char* name, char* buffer, size_t size)
+{
+    char path[96] = "/proc/self/task/";
+    size_t at = strlen(path);
+    char digits[24];
+    size_t n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + tid % 10);
+        tid /= 10;
+    } while (tid > 0 && n < sizeof(digits));
+    size_t nameLength = strlen(name);
+    if (at + n + 1 + nameLength + 1 > sizeof(path)) return -1;
+    while (n > 0) path[at++] = digits[--n];
+    path[at++] = '/';
+    memcpy(path + at, name, nameLength + 1);
+    int fd = open(path, O_RDONLY);
+    if (fd < 0) return -1;
+    ssize_t got = read(fd, buffer, size - 1);
+    close(fd);
+    if (got < 0) return -1;
+    buffer[got] = '\0';
+    return got;
+}
+
+// The run state of a thread ('R' running, 'S' asleep), from its "stat".
 char ThreadState(long tid)
 {
-    char path[64];
-    snprintf(path, sizeof(path), "/proc/self/task/%ld/stat", tid);
-    FILE* f = fopen(path, "r");
-    if (!f) return '?';
     char line[512];
-    size_t n = fread(line, 1, sizeof(line) - 1, f);
-    fclose(f);
-    line[n] = '\0';
+    if (ReadTaskFile(tid, "stat", line, sizeof(line)) < 0) return '?';
     const char* close = strrchr(line, ')');
     return close && close[1] == ' ' ? close[2] : '?';
+}
+
+// Whether a thread has sig blocked, from the "SigBlk" mask of its "status".
+// The kernel blocks a signal for the run of its handler: so a thread with no
+// mask of its own has entered the handler of sig once it is blocked.
+bool SignalBlocked(long tid, int sig)
+{
+    char status[4096];
+    if (ReadTaskFile(tid, "status", status, sizeof(status)) < 0) return false;
+    const char* field = strstr(status, "\nSigBlk:");
+    if (!field) return false;
+    field += strlen("\nSigBlk:");
+    while (*field == ' ' || *field == '\t') ++field;
+    unsigned long long mask = 0;
+    for (; *field && *field != '\n'; ++field) {
+        char c = *field;
+        int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (digit < 0) return false;
+        mask = mask << 4 | static_cast<unsigned>(digit);
+    }
+    return (mask >> (sig - 1)) & 1;
+}
+
+void SleepMs(long ms)
+{
+    struct timespec tick = {ms / 1000, (ms % 1000) * 1000 * 1000};
+    nanosleep(&tick, nullptr);
+}
+
+long MsSince(const struct timespec& start)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / (1000 * 1000);
 }
 
 std::atomic<bool> g_secondMayFault{false};
 std::atomic<long> g_secondThread{0};
 
-// Lets a second thread fault, and goes on with its dump only once that
-// thread has entered the handler and sleeps there.
+// The second fault is of another signal than the first, so the signal that
+// ends the process tells whose handler ended it.
+const int kSecondFaultSignal = SIGILL;
+
+// Lets a second thread fault, and goes on with its dump once that thread is
+// in the handler and asleep there. Its handler must still be waiting when
+// the dump is written: one that ended the process meanwhile would end it by
+// the second thread's signal, before "dump written".
 int FilterWithASecondFault(const PlatformCrashInfo*)
 {
     Say("dump begun ");
     g_secondMayFault = true;
-    for (int i = 0; i < 500 && ThreadState(g_secondThread) != 'S'; ++i) usleep(10 * 1000);
-    Say(ThreadState(g_secondThread) == 'S' ? "second thread waits " : "second thread never waited ");
+    const long second = g_secondThread;
+    struct timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    bool waits = false;
+    while (!waits && MsSince(start) < 3000) {
+        waits = SignalBlocked(second, kSecondFaultSignal) && ThreadState(second) == 'S';
+        if (!waits) SleepMs(1);
+    }
+    Say(waits ? "second thread waits " : "second thread never waited ");
+    // The rest of a dump's writing: the second thread has this long to end
+    // the process if it does not wait for the dump.
+    SleepMs(200);
     Say("dump written");
     return 1;
 }
@@ -163,10 +242,14 @@ void TwoThreadsFault(int out)
     if (!Platform_InstallCrashHandler(FilterWithASecondFault)) _exit(3);
     std::thread second([] {
         Platform_SetupCrashStack();
+        sigset_t fault;
+        sigemptyset(&fault);
+        sigaddset(&fault, kSecondFaultSignal);
+        pthread_sigmask(SIG_UNBLOCK, &fault, nullptr);
         g_secondThread = static_cast<long>(syscall(SYS_gettid));
         while (!g_secondMayFault) {
         }
-        FaultHere();
+        __builtin_trap();  // an illegal instruction: SIGILL
     });
     while (g_secondThread == 0) {
     }
@@ -177,10 +260,12 @@ void TwoThreadsFault(int out)
 TEST(CrashHandler, AFaultOnAnotherThreadWaitsForTheDump)
 {
     std::string said;
-    int status = RunChild(TwoThreadsFault, 10000, &said);
+    ChildStderr err;
+    int status = RunChild(TwoThreadsFault, 10000, &said, &err);
+    EXPECT_EQ("", SanitizerReport_Find(err.Text())) << err.Text();
     ASSERT_NE(-1, status) << "the child still ran";
     ASSERT_TRUE(WIFSIGNALED(status)) << "status " << status;
-    EXPECT_EQ(SIGSEGV, WTERMSIG(status));
+    EXPECT_EQ(SIGSEGV, WTERMSIG(status)) << strsignal(WTERMSIG(status));
     EXPECT_EQ("dump begun second thread waits dump written", said);
 }
 

@@ -2,6 +2,7 @@
 
 #include "support/Files.h"
 #include "support/FrozenClock.h"
+#include "support/SanitizerReport.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -31,13 +32,19 @@ std::string TodayLogName(const std::string& prefix)
 }
 
 // Runs body in a forked child so that it sees the log's process-wide state
-// fresh; the child's exit status is the result.
+// fresh; the child's exit status is the result. A sanitizer's report in
+// what it wrote on its standard error fails the story.
 int InChild(int (*body)(const std::string& dir), const std::string& dir)
 {
+    ChildStderr err;
     pid_t pid = fork();
-    if (pid == 0) _exit(body(dir));
+    if (pid == 0) {
+        err.Redirect();
+        _exit(body(dir));
+    }
     int status = 0;
     waitpid(pid, &status, 0);
+    EXPECT_EQ("", SanitizerReport_Find(err.Text())) << err.Text();
     return WIFEXITED(status) ? WEXITSTATUS(status) : 100;
 }
 

@@ -134,15 +134,20 @@ TEST_F(LogWriterTest, AFileThatBlocksNeverHoldsACaller)
     EXPECT_FALSE(Log_Flush(200)) << "the writer itself is stuck on the pipe";
 
     // Now read the pipe: the writer moves again and reports what it dropped.
+    // A flush returns once the writer has written all of it to the pipe; the
+    // reader then takes what the pipe still holds.
     std::string text;
     std::atomic<bool> done{false};
     std::thread reader([&] {
         int fd = open(name.c_str(), O_RDONLY | O_NONBLOCK);
         char buffer[65536];
-        while (!done.load()) {
+        for (;;) {
+            bool flushed = done.load();
             ssize_t n = read(fd, buffer, sizeof(buffer));
             if (n > 0) {
                 text.append(buffer, static_cast<size_t>(n));
+            } else if (flushed) {
+                break;
             } else {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
@@ -150,7 +155,6 @@ TEST_F(LogWriterTest, AFileThatBlocksNeverHoldsACaller)
         close(fd);
     });
     bool flushed = Log_Flush(30000);
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     done = true;
     reader.join();
     ASSERT_TRUE(flushed);
