@@ -54,8 +54,16 @@ struct Recorder {
     }
     void Add(const std::string& event)
     {
+        Add(event, [] {});
+    }
+    // The event and what change records it in one hold: a story that waits
+    // for the change finds the event there too.
+    template <typename Change>
+    void Add(const std::string& event, Change change)
+    {
         {
             std::lock_guard<std::mutex> guard(mutex);
+            change();
             events.push_back(event);
         }
         changed.notify_all();
@@ -95,11 +103,8 @@ struct Recorder {
     static void Open(uint64_t id, const char* ip, int port, int kind)
     {
         Recorder& r = Get();
-        {
-            std::lock_guard<std::mutex> guard(r.mutex);
-            r.openKind[id] = kind;
-        }
-        r.Add("open:" + std::to_string(id) + ":" + std::to_string(kind) + ":" + ip + ":" + std::to_string(port));
+        r.Add("open:" + std::to_string(id) + ":" + std::to_string(kind) + ":" + ip + ":" + std::to_string(port),
+              [&] { r.openKind[id] = kind; });
     }
     static void Close(uint64_t id, int reason)
     {
@@ -119,32 +124,24 @@ struct Recorder {
     {
         RelayContext* context = static_cast<RelayContext*>(arg);
         Recorder& r = Get();
-        {
-            std::lock_guard<std::mutex> guard(r.mutex);
-            r.connected.push_back(id);
-        }
-        r.Add("connected:" + std::to_string(id) + ":" + std::to_string(context->relayChannelID));
+        r.Add("connected:" + std::to_string(id) + ":" + std::to_string(context->relayChannelID),
+              [&] { r.connected.push_back(id); });
     }
     static void Verified(void* arg)
     {
         RelayContext* context = static_cast<RelayContext*>(arg);
         Recorder& r = Get();
-        {
-            std::lock_guard<std::mutex> guard(r.mutex);
-            r.verified.push_back(context->name);
-        }
-        r.Add("verified:" + std::string(context->name) + ":" + std::to_string(context->state));
+        r.Add("verified:" + std::string(context->name) + ":" + std::to_string(context->state),
+              [&] { r.verified.push_back(context->name); });
     }
     static void RelayClosed(void* arg)
     {
         RelayContext* context = static_cast<RelayContext*>(arg);
         Recorder& r = Get();
-        {
-            std::lock_guard<std::mutex> guard(r.mutex);
+        r.Add("closed:" + std::string(context->name) + ":" + std::to_string(context->state), [&] {
             r.closed.push_back(Closed{context->name, context->state, context->relayChannelID, context->roverChannelID,
                                       context->account, context->request != nullptr});
-        }
-        r.Add("closed:" + std::string(context->name) + ":" + std::to_string(context->state));
+        });
     }
 };
 
